@@ -1,0 +1,32 @@
+#pragma once
+
+// An initialisation file in the Windows INI format ("[Section]", "key=value").
+// Sections and keys are matched without regard to case; writes replace the file
+// atomically.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsc {
+
+class IniFile {
+public:
+    explicit IniFile(std::string path);   // reads the file when it exists
+
+    [[nodiscard]] std::string ReadString(std::string_view section, std::string_view key,
+                                         std::string_view fallback) const;
+    [[nodiscard]] int ReadInteger(std::string_view section, std::string_view key, int fallback) const;
+    void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteInteger(std::string_view section, std::string_view key, int value);
+    [[nodiscard]] bool Save() const;      // atomic replace; false when it could not be written
+    [[nodiscard]] const std::string &Path() const { return path_; }
+
+private:
+    struct Entry { std::string key, value; };
+    struct Section { std::string name; std::vector<Entry> entries; };
+    std::string path_;
+    std::vector<Section> sections_;
+};
+
+} // namespace tsc
