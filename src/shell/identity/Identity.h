@@ -33,6 +33,5 @@ void ResetToDefaults();
 [[nodiscard]] std::string IniFileName();                 // AppPrefix + ".ini"
 [[nodiscard]] std::string InstalledClientName();         // AppPrefix + stem + "client"
 [[nodiscard]] std::string VersionedCopyPattern();        // AppPrefix + ".*." + stem + "client"
-[[nodiscard]] std::string ApplicationKeyPath();          // "SOFTWARE\" + AppName
 
 } // namespace tsc::Identity
