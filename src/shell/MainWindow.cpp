@@ -1,0 +1,1096 @@
+#include "MainWindow.h"
+
+#include "Language.h"
+#include "Preferences.h"
+#include "ProcessState.h"
+#include "StartupLines.h"
+#include "SystemInfo.h"
+#include "TimeText.h"
+#include "identity/Identity.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+
+namespace tsc::shell {
+
+namespace {
+
+constexpr int DesignClientWidth = 452;
+constexpr int DesignClientHeight = 583;
+constexpr int DesignMinimumWidth = 460;
+constexpr int DesignMinimumHeight = 110;
+constexpr int LogoPanelHeight = 90;
+constexpr int LogKilobytes = 200;
+constexpr int ServerGridColumns = 5;
+constexpr int ServerGridDesignColumnWidth = 60;
+
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+template <typename T> T *Named(T *widget, const char *name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+#define NAMED(Type, member, ...) member = Named(new Type(__VA_ARGS__), #member)
+
+QFrame *Panel(QWidget *parent) {
+    auto *panel = new QFrame(parent);
+    panel->setFrameShape(QFrame::NoFrame);
+    return panel;
+}
+
+void Fill(QComboBox *box, const auto &items) {
+    box->clear();
+    for (const auto &item : items) {
+        if constexpr (requires { item.item; })
+            box->addItem(Q(LookupText(SettingsTextPrefix, item.item.identifier, item.item.text)));
+        else
+            box->addItem(Q(LookupText(SettingsTextPrefix, item.identifier, item.text)));
+    }
+}
+
+// Connection files carry exactly one ".rdp" extension, whatever the name holds.
+std::string ConnectionFileName(const std::string &name) {
+    std::string base = name;
+    if (base.size() > 4) {
+        std::string extension = base.substr(base.size() - 4);
+        for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension == ".rdp") base.resize(base.size() - 4);
+    }
+    return base + ".rdp";
+}
+
+} // namespace
+
+PrinterList InstalledPrinters() {
+    PrinterList list;
+    for (const QString &name : QPrinterInfo::availablePrinterNames()) list.names.push_back(name.toStdString());
+    list.defaultName = QPrinterInfo::defaultPrinterName().toStdString();
+    if (list.defaultName.empty()) list.failure = "There is no default printer currently selected";
+    return list;
+}
+
+Tform_Win32RDPClient::Tform_Win32RDPClient(MainWindowServices services) : services_(std::move(services)) {
+    if (!services_.printers) services_.printers = InstalledPrinters;
+    if (!services_.shiftHeld)
+        services_.shiftHeld = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier); };
+    if (!services_.terminateProcess) services_.terminateProcess = [] { ::_exit(0); };
+    if (!services_.dialogs) services_.dialogs = std::make_unique<QtUserDialogs>(this);
+    BuildWindow();
+    FormCreate();
+}
+
+Tform_Win32RDPClient::~Tform_Win32RDPClient() { FormDestroy(); }
+
+// ---------------------------------------------------------------------------
+// Window layout
+
+void Tform_Win32RDPClient::BuildWindow() {
+    setObjectName("form_Win32RDPClient");
+    setWindowTitle("Terminal Server Client");
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    QFont windowFont = font();
+    windowFont.setPointSize(8);
+    setFont(windowFont);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(BuildBanner());
+
+    NAMED(QTabWidget, PageControl_kiv, this);
+    PageControl_kiv->setDocumentMode(false);
+    layout->addWidget(PageControl_kiv, 1);
+    BuildAuthorizationPage();
+    BuildSettingsPage();
+    BuildRdpPlusPage();
+    BuildSupportPage();
+    BuildConnectionsPage();
+    BuildMicrosoftPage();
+    BuildFarmInfoPage();
+    BuildLoggingPage();
+    BuildTimers();
+    ConnectHandlers();
+
+    const int ppi = PixelsPerInch();
+    setMinimumSize(DesignMinimumWidth * ppi / DesignPixelsPerInch, DesignMinimumHeight);
+    resize(DesignClientWidth * ppi / DesignPixelsPerInch, ScaledHeight(DesignClientHeight, ppi));
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+QWidget *Tform_Win32RDPClient::BuildBanner() {
+    NAMED(QFrame, Panel_logo, this);
+    Panel_logo->setFixedHeight(LogoPanelHeight);
+    Panel_logo->setAutoFillBackground(true);
+    Panel_logo->setStyleSheet("#Panel_logo { background: qlineargradient(x1:0, y1:0, x2:1, y2:1,"
+                              " stop:0 #1c3f74, stop:1 #4f86c6); }"
+                              "#Panel_logo QLabel { color: white; background: transparent; }");
+    auto *stack = new QGridLayout(Panel_logo);
+    stack->setContentsMargins(0, 0, 0, 0);
+    NAMED(QLabel, Image_BitmapLogo, Panel_logo);
+    Image_BitmapLogo->setScaledContents(true);
+    stack->addWidget(Image_BitmapLogo, 0, 0, 2, 1);
+    NAMED(QLabel, label_AppName, QString::fromStdString(Identity::AppTitle()), Panel_logo);
+    label_AppName->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    QFont titleFont = label_AppName->font();
+    titleFont.setBold(true);
+    label_AppName->setFont(titleFont);
+    stack->addWidget(label_AppName, 0, 0);
+    NAMED(QLabel, Label_LBSeamLess, "Load Balancing :: Seamless", Panel_logo);
+    Label_LBSeamLess->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    stack->addWidget(Label_LBSeamLess, 1, 0);
+    return Panel_logo;
+}
+
+void Tform_Win32RDPClient::BuildAuthorizationPage() {
+    NAMED(QWidget, TabSheet_Authorization, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_Authorization, "Authorization");
+    auto *page = new QVBoxLayout(TabSheet_Authorization);
+    page->setContentsMargins(8, 6, 8, 6);
+    page->setSpacing(4);
+
+    NAMED(QFrame, pn_cmbx_FolderMultipleConnectionsRDPFiles, TabSheet_Authorization);
+    auto *selector = new QHBoxLayout(pn_cmbx_FolderMultipleConnectionsRDPFiles);
+    selector->setContentsMargins(0, 0, 0, 4);
+    NAMED(QComboBox, cmbx_FolderMultipleConnectionsRDPFiles, pn_cmbx_FolderMultipleConnectionsRDPFiles);
+    cmbx_FolderMultipleConnectionsRDPFiles->setMaxVisibleItems(16);
+    cmbx_FolderMultipleConnectionsRDPFiles->setInsertPolicy(QComboBox::InsertAlphabetically);
+    selector->addWidget(cmbx_FolderMultipleConnectionsRDPFiles);
+    pn_cmbx_FolderMultipleConnectionsRDPFiles->setFixedHeight(
+        pn_cmbx_FolderMultipleConnectionsRDPFiles->sizeHint().height());
+    pn_cmbx_FolderMultipleConnectionsRDPFiles->hide();
+    page->addWidget(pn_cmbx_FolderMultipleConnectionsRDPFiles);
+
+    NAMED(QFrame, Panel_UserPswDomain, TabSheet_Authorization);
+    auto *fields = new QGridLayout(Panel_UserPswDomain);
+    fields->setContentsMargins(0, 0, 0, 0);
+    fields->setVerticalSpacing(4);
+    fields->setColumnStretch(1, 1);
+    auto addRow = [&](int row, QLabel *label, QWidget *field) {
+        label->setBuddy(field);
+        fields->addWidget(label, row, 0, Qt::AlignRight | Qt::AlignVCenter);
+        fields->addWidget(field, row, 1);
+    };
+    NAMED(QLabel, Label_userName, "Username:", Panel_UserPswDomain);
+    NAMED(QLineEdit, edit_UserName, Panel_UserPswDomain);
+    addRow(0, Label_userName, edit_UserName);
+    NAMED(QLabel, Label_password, "Password:", Panel_UserPswDomain);
+    NAMED(QLineEdit, edit_Password, Panel_UserPswDomain);
+    edit_Password->setEchoMode(QLineEdit::Password);
+    edit_Password->setStyleSheet("lineedit-password-character: 42");
+    edit_Password->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    addRow(1, Label_password, edit_Password);
+    NAMED(QCheckBox, cb_SaveMyPassword, "Save my password", Panel_UserPswDomain);
+    fields->addWidget(cb_SaveMyPassword, 2, 1);
+    NAMED(QLabel, Label_Domain, "Domain:", Panel_UserPswDomain);
+    NAMED(QLineEdit, edit_Domain, Panel_UserPswDomain);
+    addRow(3, Label_Domain, edit_Domain);
+    NAMED(QLabel, Label_Host, "Host:", Panel_UserPswDomain);
+    NAMED(QLineEdit, Edit_Host, Panel_UserPswDomain);
+    addRow(4, Label_Host, Edit_Host);
+    page->addWidget(Panel_UserPswDomain);
+
+    NAMED(QFrame, Panel_PreferredServer_Domain, TabSheet_Authorization);
+    auto *preferred = new QHBoxLayout(Panel_PreferredServer_Domain);
+    preferred->setContentsMargins(0, 0, 0, 0);
+    NAMED(QLabel, Label_PreferredServer, "Preferred Server: ", Panel_PreferredServer_Domain);
+    NAMED(QLabel, Label_DomainPreferredServer, "Domain:", Panel_PreferredServer_Domain);
+    preferred->addWidget(Label_PreferredServer, 1);
+    preferred->addWidget(Label_DomainPreferredServer, 1);
+    Panel_PreferredServer_Domain->hide();
+    page->addWidget(Panel_PreferredServer_Domain);
+
+    NAMED(QFrame, panel_AskFirstTime, TabSheet_Authorization);
+    auto *ask = new QGridLayout(panel_AskFirstTime);
+    ask->setContentsMargins(0, 0, 0, 0);
+    NAMED(QLabel, Label_EnterAnServerForTheFarm, "Please enter a name and portnumner of a server in the Farm:",
+          panel_AskFirstTime);
+    Label_EnterAnServerForTheFarm->setWordWrap(true);
+    ask->addWidget(Label_EnterAnServerForTheFarm, 0, 0, 1, 3);
+    NAMED(QLineEdit, edit_FirstTimeServerAddress, panel_AskFirstTime);
+    NAMED(QLineEdit, edit_FirstTimeServerPort, panel_AskFirstTime);
+    NAMED(QPushButton, bn_OkFirstTimeServer, "OK", panel_AskFirstTime);
+    ask->addWidget(edit_FirstTimeServerAddress, 1, 0);
+    ask->addWidget(edit_FirstTimeServerPort, 1, 1);
+    ask->addWidget(bn_OkFirstTimeServer, 1, 2);
+    ask->setColumnStretch(0, 3);
+    ask->setColumnStretch(1, 1);
+    panel_AskFirstTime->hide();
+    page->addWidget(panel_AskFirstTime);
+    page->addStretch(1);
+
+    auto *bottom = new QHBoxLayout;
+    bottom->setSpacing(2);
+    for (auto [member, name] : {std::pair{&image_busy1, "image_busy1"}, {&image_busy2, "image_busy2"},
+                                {&image_busy3, "image_busy3"}, {&image_busy4, "image_busy4"},
+                                {&image_busy5, "image_busy5"}, {&images_error, "images_error"}}) {
+        *member = Named(new QLabel(TabSheet_Authorization), name);
+        (*member)->setFixedSize(12, 12);
+        (*member)->hide();
+        bottom->addWidget(*member);
+    }
+    bottom->addStretch(1);
+    NAMED(QPushButton, bn_OtherFarm, "Other Farm", TabSheet_Authorization);
+    bn_OtherFarm->hide();
+    NAMED(QPushButton, bn_Connect, "Connect", TabSheet_Authorization);
+    bn_Connect->setDefault(true);
+    bn_Connect->setAutoDefault(true);
+    NAMED(QPushButton, bn_Close, "Close", TabSheet_Authorization);
+    bottom->addWidget(bn_OtherFarm);
+    bottom->addWidget(bn_Connect);
+    bottom->addWidget(bn_Close);
+    page->addLayout(bottom);
+}
+
+void Tform_Win32RDPClient::BuildSettingsPage() {
+    NAMED(QWidget, TabSheet_Settings, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_Settings, "Settings");
+    auto *page = new QVBoxLayout(TabSheet_Settings);
+    page->setContentsMargins(8, 4, 8, 4);
+    page->setSpacing(2);
+
+    auto *options = Panel(TabSheet_Settings);
+    auto *optionGrid = new QGridLayout(options);
+    optionGrid->setContentsMargins(0, 0, 0, 0);
+    optionGrid->setVerticalSpacing(1);
+    NAMED(QLabel, Label_WEZ_options, "Options", options);
+    QFont bold = Label_WEZ_options->font();
+    bold.setBold(true);
+    Label_WEZ_options->setFont(bold);
+    optionGrid->addWidget(Label_WEZ_options, 0, 0, 1, 2);
+    NAMED(QCheckBox, cb_DoLoadBalancing, "Do Load Balancing", options);
+    NAMED(QCheckBox, cb_DoAskLoadBalancingHostname, "Ask user for Load Balancing hostname", options);
+    NAMED(QCheckBox, cb_DoSeamless, "Show remote desktop Seamless", options);
+    NAMED(QCheckBox, cb_DoRDPPlus, "RDP+", options);
+    NAMED(QCheckBox, cb_DoSSLGateway, "SSL", options);
+    NAMED(QComboBox, cbx_SelectCert, options);
+    cb_DoAskLoadBalancingHostname->setChecked(true);
+    cb_DoAskLoadBalancingHostname->setEnabled(false);
+    optionGrid->addWidget(cb_DoLoadBalancing, 1, 0);
+    optionGrid->addWidget(cb_DoAskLoadBalancingHostname, 1, 1);
+    optionGrid->addWidget(cb_DoSeamless, 2, 0);
+    optionGrid->addWidget(cb_DoRDPPlus, 2, 1);
+    auto *ssl = new QHBoxLayout;
+    ssl->addWidget(cb_DoSSLGateway);
+    ssl->addWidget(cbx_SelectCert, 1);
+    optionGrid->addLayout(ssl, 3, 0, 1, 2);
+    page->addWidget(options);
+
+    auto separator = [&] {
+        auto *line = new QFrame(TabSheet_Settings);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        page->addWidget(line);
+    };
+    // The three setting panels share one label column so their fields line up.
+    auto panelGrid = [](QFrame *panel) {
+        auto *grid = new QGridLayout(panel);
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setVerticalSpacing(2);
+        grid->setColumnMinimumWidth(0, 96);
+        grid->setColumnStretch(1, 1);
+        return grid;
+    };
+    constexpr auto labelAlign = Qt::AlignLeft | Qt::AlignVCenter;
+
+    separator();
+    NAMED(QFrame, Panel_Settings1, TabSheet_Settings);
+    auto *display = panelGrid(Panel_Settings1);
+    NAMED(QLabel, Label_Desktopsize, "Desktop size:", Panel_Settings1);
+    NAMED(QComboBox, cb_Desktopsize, Panel_Settings1);
+    NAMED(QLineEdit, edit_Desktopsize_width, Panel_Settings1);
+    NAMED(QLabel, Label_desktopsize_X, "x", Panel_Settings1);
+    NAMED(QLineEdit, edit_Desktopsize_height, Panel_Settings1);
+    for (QLineEdit *edit : {edit_Desktopsize_width, edit_Desktopsize_height}) {
+        edit->setMaxLength(6);
+        edit->setFixedWidth(edit->fontMetrics().horizontalAdvance("000000") + 12);
+    }
+    auto *sizeRow = new QHBoxLayout;
+    sizeRow->addWidget(cb_Desktopsize, 1);
+    sizeRow->addWidget(edit_Desktopsize_width);
+    sizeRow->addWidget(Label_desktopsize_X);
+    sizeRow->addWidget(edit_Desktopsize_height);
+    display->addWidget(Label_Desktopsize, 0, 0, labelAlign);
+    display->addLayout(sizeRow, 0, 1);
+    NAMED(QLabel, Label_DisplayConnectionBar, "Connection Bar:", Panel_Settings1);
+    NAMED(QCheckBox, cb_DisplayConnectionBar, "Display connection bar when showing full screen", Panel_Settings1);
+    display->addWidget(Label_DisplayConnectionBar, 1, 0, labelAlign);
+    display->addWidget(cb_DisplayConnectionBar, 1, 1);
+    NAMED(QLabel, Label_Colors, "Colors:", Panel_Settings1);
+    NAMED(QComboBox, cb_Colors, Panel_Settings1);
+    display->addWidget(Label_Colors, 2, 0, labelAlign);
+    display->addWidget(cb_Colors, 2, 1);
+    page->addWidget(Panel_Settings1);
+
+    separator();
+    NAMED(QFrame, Panel_Settings2, TabSheet_Settings);
+    auto *resources = panelGrid(Panel_Settings2);
+    NAMED(QLabel, Label_Sound, "Sound:", Panel_Settings2);
+    NAMED(QComboBox, cb_Sound, Panel_Settings2);
+    resources->addWidget(Label_Sound, 0, 0, labelAlign);
+    resources->addWidget(cb_Sound, 0, 1);
+    NAMED(QLabel, Label_WindowsKeys, "Windows keys:", Panel_Settings2);
+    NAMED(QComboBox, cb_WindowsKeys, Panel_Settings2);
+    resources->addWidget(Label_WindowsKeys, 1, 0, labelAlign);
+    resources->addWidget(cb_WindowsKeys, 1, 1);
+    NAMED(QLabel, Label_LocalDevices, "Local devices:", Panel_Settings2);
+    NAMED(QCheckBox, cb_ConnectDiskDrives, "Connect disk drives", Panel_Settings2);
+    NAMED(QCheckBox, cb_ConnectPrinters, "Connect printers", Panel_Settings2);
+    NAMED(QCheckBox, cb_CommPorts, "Serial ports (com ports)", Panel_Settings2);
+    NAMED(QCheckBox, cb_SmartCards, "Smart cards", Panel_Settings2);
+    auto *devices = new QGridLayout;
+    devices->setVerticalSpacing(1);
+    devices->addWidget(cb_ConnectDiskDrives, 0, 0);
+    devices->addWidget(cb_ConnectPrinters, 0, 1);
+    devices->addWidget(cb_CommPorts, 1, 0);
+    devices->addWidget(cb_SmartCards, 1, 1);
+    resources->addWidget(Label_LocalDevices, 2, 0, Qt::AlignLeft | Qt::AlignTop);
+    resources->addLayout(devices, 2, 1);
+    page->addWidget(Panel_Settings2);
+
+    separator();
+    NAMED(QFrame, Panel_Settings3, TabSheet_Settings);
+    auto *performance = panelGrid(Panel_Settings3);
+    performance->setVerticalSpacing(1);
+    NAMED(QLabel, Label_Performance, "Performance:", Panel_Settings3);
+    performance->addWidget(Label_Performance, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    NAMED(QCheckBox, cb_Bitmapcaching, "Bitmap caching", Panel_Settings3);
+    NAMED(QCheckBox, cb_Themes, "Themes", Panel_Settings3);
+    NAMED(QCheckBox, cb_Animation, "Menu and Window animation", Panel_Settings3);
+    NAMED(QCheckBox, cb_WindowDragging, "Show window content while dragging the window", Panel_Settings3);
+    NAMED(QCheckBox, cb_Background, "Show Desktop background", Panel_Settings3);
+    int row = 0;
+    for (QCheckBox *box : {cb_Bitmapcaching, cb_Themes, cb_Animation, cb_WindowDragging, cb_Background})
+        performance->addWidget(box, row++, 1);
+    page->addWidget(Panel_Settings3);
+    page->addStretch(1);
+}
+
+void Tform_Win32RDPClient::BuildRdpPlusPage() {
+    NAMED(QWidget, TabSheet_RDPPlus, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_RDPPlus, "RDP+");
+    auto *page = new QVBoxLayout(TabSheet_RDPPlus);
+    page->setContentsMargins(8, 8, 8, 8);
+    NAMED(QLabel, Label_PSPDFPrinterFiles, "What to do with Printjobs:", TabSheet_RDPPlus);
+    NAMED(QComboBox, cbx_PSPDFPrinterFilesSelect, TabSheet_RDPPlus);
+    NAMED(QLabel, Label_LocalPrinters, "Local Printers:", TabSheet_RDPPlus);
+    NAMED(QComboBox, cbx_LocalPrinters, TabSheet_RDPPlus);
+    page->addWidget(Label_PSPDFPrinterFiles);
+    page->addWidget(cbx_PSPDFPrinterFilesSelect);
+    page->addSpacing(8);
+    page->addWidget(Label_LocalPrinters);
+    page->addWidget(cbx_LocalPrinters);
+    page->addStretch(1);
+}
+
+void Tform_Win32RDPClient::BuildSupportPage() {
+    NAMED(QWidget, TabSheet_Support, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_Support, "Support");
+    auto *page = new QHBoxLayout(TabSheet_Support);
+    page->setContentsMargins(8, 8, 8, 8);
+    NAMED(QPushButton, bn_Zip, "ZIP", TabSheet_Support);
+    NAMED(QTextEdit, reZip, TabSheet_Support);
+    reZip->setReadOnly(true);
+    page->addWidget(bn_Zip, 0, Qt::AlignTop);
+    page->addWidget(reZip, 1);
+}
+
+void Tform_Win32RDPClient::BuildConnectionsPage() {
+    NAMED(QWidget, TabSheet_MultipleConnections, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_MultipleConnections, "Connections");
+    auto *page = new QVBoxLayout(TabSheet_MultipleConnections);
+    page->setContentsMargins(8, 8, 8, 8);
+    NAMED(QRadioButton, rb_SingleConnectionUsage, "Single connection usage", TabSheet_MultipleConnections);
+    NAMED(QRadioButton, rb_MultipleConnectionUsage, "Multiple connection usage", TabSheet_MultipleConnections);
+    rb_SingleConnectionUsage->setChecked(true);
+    page->addWidget(rb_SingleConnectionUsage);
+    page->addWidget(rb_MultipleConnectionUsage);
+    page->addSpacing(6);
+    NAMED(QLabel, lb_FolderMultipleConnectionsRDPFiles, "Folder for RDP-Connection files",
+          TabSheet_MultipleConnections);
+    page->addWidget(lb_FolderMultipleConnectionsRDPFiles);
+    auto *folder = new QHBoxLayout;
+    NAMED(QLineEdit, ed_FolderMultipleConnectionsRDPFiles, TabSheet_MultipleConnections);
+    NAMED(QPushButton, bn_FolderMultipleConnectionsRDPFiles, "Folder", TabSheet_MultipleConnections);
+    folder->addWidget(ed_FolderMultipleConnectionsRDPFiles, 1);
+    folder->addWidget(bn_FolderMultipleConnectionsRDPFiles);
+    page->addLayout(folder);
+    auto *list = new QHBoxLayout;
+    NAMED(QListWidget, listbox_FolderMultipleConnectionsRDPFiles, TabSheet_MultipleConnections);
+    list->addWidget(listbox_FolderMultipleConnectionsRDPFiles, 1);
+    auto *buttons = new QVBoxLayout;
+    NAMED(QPushButton, bn_MultipleConnectionsRDPFiles_Duplicate, "Duplicate", TabSheet_MultipleConnections);
+    NAMED(QPushButton, bn_MultipleConnectionsRDPFiles_Rename, "Rename", TabSheet_MultipleConnections);
+    NAMED(QPushButton, bn_MultipleConnectionsRDPFiles_Delete, "Delete", TabSheet_MultipleConnections);
+    buttons->addWidget(bn_MultipleConnectionsRDPFiles_Duplicate);
+    buttons->addWidget(bn_MultipleConnectionsRDPFiles_Rename);
+    buttons->addWidget(bn_MultipleConnectionsRDPFiles_Delete);
+    buttons->addStretch(1);
+    list->addLayout(buttons);
+    page->addLayout(list, 1);
+    for (QWidget *control : std::initializer_list<QWidget *>{
+             ed_FolderMultipleConnectionsRDPFiles, listbox_FolderMultipleConnectionsRDPFiles,
+             bn_FolderMultipleConnectionsRDPFiles, bn_MultipleConnectionsRDPFiles_Delete,
+             bn_MultipleConnectionsRDPFiles_Duplicate, bn_MultipleConnectionsRDPFiles_Rename})
+        control->setEnabled(false);
+}
+
+void Tform_Win32RDPClient::BuildMicrosoftPage() {
+    NAMED(QWidget, TabSheet_MSRDP, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_MSRDP, "Microsoft");
+    auto *page = new QVBoxLayout(TabSheet_MSRDP);
+    page->setContentsMargins(8, 8, 8, 8);
+    NAMED(QLabel, Label_Explain_MSRDPClient,
+          "The Load balancing / Seamless client requires the latest version of the RDP software from Microsoft. "
+          "Please download and install it. After downloading and the installation, click on Register in order to "
+          "make the RDP software Active on this PC.",
+          TabSheet_MSRDP);
+    Label_Explain_MSRDPClient->setWordWrap(true);
+    page->addWidget(Label_Explain_MSRDPClient);
+    page->addSpacing(8);
+    NAMED(QLabel, Label_CurrentStatus, "Current Status:", TabSheet_MSRDP);
+    NAMED(QLabel, label_Status, TabSheet_MSRDP);
+    label_Status->setWordWrap(true);
+    page->addWidget(Label_CurrentStatus);
+    page->addWidget(label_Status);
+
+    // Download and registration are not offered on this platform: the panels stay hidden.
+    NAMED(QFrame, Panel_MSRDP_Download, TabSheet_MSRDP);
+    auto *download = new QVBoxLayout(Panel_MSRDP_Download);
+    NAMED(QLabel, Label_MSRDP_Step1, "Step 1: download the RDP Client software from the Micrsoft website:",
+          Panel_MSRDP_Download);
+    NAMED(QPushButton, bn_DownLoadMSRDP, "Download from Microsoft", Panel_MSRDP_Download);
+    NAMED(QLabel, Label_MSRDP_Step1a, "After downloading, install the RDP Client software.", Panel_MSRDP_Download);
+    download->addWidget(Label_MSRDP_Step1);
+    download->addWidget(bn_DownLoadMSRDP);
+    download->addWidget(Label_MSRDP_Step1a);
+    Panel_MSRDP_Download->hide();
+    page->addWidget(Panel_MSRDP_Download);
+    NAMED(QFrame, Panel_MSRDP_Register, TabSheet_MSRDP);
+    auto *registration = new QVBoxLayout(Panel_MSRDP_Register);
+    NAMED(QLabel, Label_MSRDP_Step2,
+          "Step 2: When the installation of the RDP CLient software is finished, click on Register:",
+          Panel_MSRDP_Register);
+    NAMED(QPushButton, bn_RegisterMSTSCAX, "Register MS RDP Client", Panel_MSRDP_Register);
+    registration->addWidget(Label_MSRDP_Step2);
+    registration->addWidget(bn_RegisterMSTSCAX);
+    Panel_MSRDP_Register->hide();
+    page->addWidget(Panel_MSRDP_Register);
+    page->addStretch(1);
+}
+
+void Tform_Win32RDPClient::BuildFarmInfoPage() {
+    NAMED(QWidget, TabSheet_FarmInfo, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_FarmInfo, "Farm Info");
+    auto *page = new QVBoxLayout(TabSheet_FarmInfo);
+    page->setContentsMargins(8, 8, 8, 8);
+    auto *preferred = new QGridLayout;
+    NAMED(QLabel, Label_Servers, "Servers:", TabSheet_FarmInfo);
+    NAMED(QLabel, Label_PreferedServers, "Preferred:", TabSheet_FarmInfo);
+    NAMED(QLabel, Label_PreferedDomainServer, "Domain:", TabSheet_FarmInfo);
+    preferred->addWidget(Label_Servers, 0, 0);
+    preferred->addWidget(Label_PreferedServers, 1, 0);
+    preferred->addWidget(Label_PreferedDomainServer, 2, 0);
+    page->addLayout(preferred);
+    NAMED(QLabel, Label_AvailableServers, "The following servers are available in the Farm:", TabSheet_FarmInfo);
+    page->addWidget(Label_AvailableServers);
+    NAMED(QTableWidget, StringGrid_Servers, 2, ServerGridColumns, TabSheet_FarmInfo);
+    StringGrid_Servers->verticalHeader()->hide();
+    StringGrid_Servers->horizontalHeader()->hide();
+    StringGrid_Servers->horizontalHeader()->setMinimumSectionSize(1);
+    for (int column = 0; column < ServerGridColumns; ++column)
+        StringGrid_Servers->setColumnWidth(column, ServerGridDesignColumnWidth);
+    page->addWidget(StringGrid_Servers, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    NAMED(QPushButton, bn_GetList, "List", TabSheet_FarmInfo);
+    buttons->addWidget(bn_GetList);
+    page->addLayout(buttons);
+}
+
+void Tform_Win32RDPClient::BuildLoggingPage() {
+    NAMED(QWidget, TabSheet_Logging, PageControl_kiv);
+    PageControl_kiv->addTab(TabSheet_Logging, "Logging");
+    auto *page = new QVBoxLayout(TabSheet_Logging);
+    page->setContentsMargins(4, 4, 4, 4);
+    NAMED(QListWidget, lb_Logging, TabSheet_Logging);
+    lb_Logging->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    lb_Logging->setUniformItemSizes(true);
+    page->addWidget(lb_Logging);
+}
+
+void Tform_Win32RDPClient::BuildTimers() {
+    NAMED(QTimer, Timer_RefreshServerList, this);
+    Timer_RefreshServerList->setInterval(500);
+    NAMED(QTimer, Timer_AutoClose, this);
+    Timer_AutoClose->setInterval(1000);
+    NAMED(QTimer, Timer_GetMeAnUpdateLogging, this);
+    Timer_GetMeAnUpdateLogging->setInterval(1000);
+    Timer_GetMeAnUpdateLogging->start();
+}
+
+void Tform_Win32RDPClient::ConnectHandlers() {
+    connect(PageControl_kiv, &QTabWidget::currentChanged, this, [this] { PageControl_kivChange(); });
+    connect(bn_Close, &QPushButton::clicked, this, [this] { bn_CloseClick(); });
+    connect(bn_Connect, &QPushButton::clicked, this, [this] { bn_ConnectClick(); });
+    connect(cb_Desktopsize, &QComboBox::currentIndexChanged, this, [this] { cb_DesktopsizeChange(); });
+    connect(edit_Desktopsize_width, &QLineEdit::textChanged, this, [this] { edit_Desktopsize_widthChange(); });
+    connect(edit_Desktopsize_height, &QLineEdit::textChanged, this, [this] { edit_Desktopsize_heightChange(); });
+    connect(cb_DoSeamless, &QCheckBox::toggled, this, [this] { cb_DoSeamlessClick(); });
+    connect(edit_UserName, &QLineEdit::textChanged, this, [this] { edit_UserNameChange(); });
+    connect(Timer_RefreshServerList, &QTimer::timeout, this, [this] { Timer_RefreshServerListTimer(); });
+    connect(Timer_GetMeAnUpdateLogging, &QTimer::timeout, this, [this] { Timer_GetMeAnUpdateLoggingTimer(); });
+}
+
+int Tform_Win32RDPClient::PixelsPerInch() const {
+    return services_.pixelsPerInch ? services_.pixelsPerInch() : logicalDpiY();
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void Tform_Win32RDPClient::FormCreate() {
+    SetActivePage(TabSheet_Authorization);
+    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging})
+        PageControl_kiv->setTabVisible(PageControl_kiv->indexOf(page), false);
+    refreshWorkList_.clear();
+    ApplyCaptions();
+    QFont titleFont = label_AppName->font();
+    titleFont.setPointSize(font().pointSize() + 3);
+    label_AppName->setFont(titleFont);
+    ResetTitles();
+    AutoConnect = false;
+    HideSettings = false;
+    UpdateLogList.clear();
+    Timer_AutoClose->stop();
+    Timer_AutoCloseTag = 0;
+    connect(Timer_AutoClose, &QTimer::timeout, this, [this] { Timer_AutoCloseTimer(); }, Qt::UniqueConnection);
+    // Saved passwords and seamless display are offered by every system this client
+    // runs on, so cb_SaveMyPassword and cb_DoSeamless stay available.
+    OpenLog();
+    LogStartLines();
+    LogMonitorReport();
+    RunSelfUpdateDecision();
+    if (!ProcessState::PendingStartPath().empty()) {
+        StartHandover();
+        return;
+    }
+    NormalStart();
+}
+
+void Tform_Win32RDPClient::OpenLog() {
+    if (!services_.openLog) return;
+    const auto display = [this](const std::string &line) { AddDisplayLine(line); };
+    const auto open = [&](const std::string &path) {
+        try {
+            auto log = services_.openLog(path, LogKilobytes, display);
+            if (log && log->IsActive()) return log;
+            if (log) log->Stop();
+        } catch (...) {
+        }
+        return std::unique_ptr<WindowLog>{};
+    };
+    log_ = open(ApplicationDataFolder() + "/" + Identity::LogFileName());
+    if (!log_) log_ = open(TempFolder() + "/" + FileTimeStampText() + "_" + Identity::LogFileName());
+}
+
+void Tform_Win32RDPClient::LogStartLines() {
+    const std::string executable = ExecutablePath();
+    LogInfo(ClientStartedLine(executable, FileVersionText(executable)));
+    LogInfo("OS Version: " + VersionPairText(OSVersion()));
+    LogInfo("Real OS Version: " + VersionPairText(RealOSVersion()));
+    LogInfo(IsWin64() ? "Running on Win64" : "Running on Win32");
+}
+
+void Tform_Win32RDPClient::LogMonitorReport() {
+    try {
+        std::vector<MonitorRect> monitors;
+        for (const QScreen *screen : QGuiApplication::screens()) {
+            const QRect area = screen->geometry();
+            monitors.push_back({area.left(), area.top(), area.width(), area.height()});
+        }
+        for (const std::string &line : MonitorReport(monitors)) LogInfo(line);
+    } catch (...) {
+        LogError("End Monitor information");
+    }
+}
+
+void Tform_Win32RDPClient::RunSelfUpdateDecision() {
+    // Comes with the self-update work: copying into the installed client, or finding
+    // a verified newer copy and setting the pending start path.
+}
+
+void Tform_Win32RDPClient::StartHandover() {
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    StartAutoClose();
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void Tform_Win32RDPClient::NormalStart() {
+    InitSettings();
+    ReadConnectionUsagePreference();
+    MigrateServerList();
+    LoadCurrentConnection();
+    CheckRdpControl();
+    ReadAllIniValues();
+    StartServerListRefreshTimer();
+    PageControl_kivChange();
+    AutoConnectIfAsked();
+}
+
+void Tform_Win32RDPClient::ReadConnectionUsagePreference() {
+    const ConnectionUsage usage = ReadConnectionUsage();
+    (usage.multiple ? rb_MultipleConnectionUsage : rb_SingleConnectionUsage)->setChecked(true);
+    if (usage.multiple) ed_FolderMultipleConnectionsRDPFiles->setText(Q(usage.folder));
+    SetConnectionUsage(usage.multiple);
+}
+
+void Tform_Win32RDPClient::MigrateServerList() {
+    // Comes with the server list files: converts an older "_farm_v001c001.txt" list
+    // when no "_farm_v001c003.txt" list exists yet.
+}
+
+void Tform_Win32RDPClient::LoadCurrentConnection() {
+    if (!rb_MultipleConnectionUsage->isChecked()) {
+        cmbx_FolderMultipleConnectionsRDPFiles->clear();
+        ReadProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName());
+        Read_V001C003_file("");
+        return;
+    }
+    FillConnectionLists("");
+    if (cmbx_FolderMultipleConnectionsRDPFiles->count() == 0) return;
+    int index = cmbx_FolderMultipleConnectionsRDPFiles->findText(Q(ReadLastConnection()), Qt::MatchExactly);
+    if (index < 0) index = 0;
+    cmbx_FolderMultipleConnectionsRDPFiles->setCurrentIndex(index);
+    const std::string profile = CurrentConnectionProfilePath();
+    ReadProfile(profile);
+    const auto dot = profile.find_last_of('.');
+    Read_V001C003_file(profile.substr(0, dot) + "." + Identity::AppPrefix() + "_farm_v001c003.txt");
+    PreviousConnectionIndex = index;
+}
+
+std::string Tform_Win32RDPClient::CurrentConnectionProfilePath() const {
+    const std::string folder = ed_FolderMultipleConnectionsRDPFiles->text().toStdString();
+    return WithTrailingSeparator(folder) +
+           ConnectionFileName(cmbx_FolderMultipleConnectionsRDPFiles->currentText().toStdString());
+}
+
+void Tform_Win32RDPClient::Read_V001C003_file(const std::string &) {
+    // Comes with the server list files: reads the recorded server list.
+}
+
+void Tform_Win32RDPClient::CheckRdpControl() {
+    // Comes with the RDP control detection: detects and tests the engine, registers
+    // it when allowed, and shows the Microsoft page when it is not usable.
+}
+
+void Tform_Win32RDPClient::StartServerListRefreshTimer() {
+    Timer_RefreshServerListTag = 0;
+    const bool balancing = cb_DoLoadBalancing->isChecked();
+    if (balancing)
+        Timer_RefreshServerList->start();
+    else
+        Timer_RefreshServerList->stop();
+    bn_GetList->setEnabled(balancing);
+}
+
+void Tform_Win32RDPClient::AutoConnectIfAsked() {
+    if (!AutoConnect) return;
+    if (!bn_Connect->isEnabled()) {
+        LogWarning("Can not auto connect; check RDP-settings");
+        return;
+    }
+    LogInfo("Auto connect...");
+    // A posted press and release: the connect procedure starts once the message loop runs.
+    const QPointF point(1, 0);
+    QCoreApplication::postEvent(bn_Connect, new QMouseEvent(QEvent::MouseButtonPress, point, bn_Connect->mapToGlobal(point),
+                                                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(bn_Connect, new QMouseEvent(QEvent::MouseButtonRelease, point,
+                                                            bn_Connect->mapToGlobal(point), Qt::LeftButton,
+                                                            Qt::NoButton, Qt::NoModifier));
+}
+
+// ---------------------------------------------------------------------------
+// Page changes
+
+void Tform_Win32RDPClient::SetActivePage(QWidget *page) {
+    const QSignalBlocker quiet(PageControl_kiv);
+    PageControl_kiv->setCurrentWidget(page);
+}
+
+void Tform_Win32RDPClient::PageControl_kivChange() {
+    RevealHiddenPagesOnShift();
+    ApplyPageHeight();
+    if (PageControl_kiv->currentWidget() == TabSheet_MSRDP) ShowRdpClientStatus();
+    KeepOnFirstMonitor();
+}
+
+void Tform_Win32RDPClient::RevealHiddenPagesOnShift() {
+    if (!services_.shiftHeld() || HideSettings) return;
+    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging})
+        PageControl_kiv->setTabVisible(PageControl_kiv->indexOf(page), true);
+}
+
+void Tform_Win32RDPClient::ApplyPageHeight() {
+    const QWidget *page = PageControl_kiv->currentWidget();
+    const bool shortPage = page == TabSheet_Authorization || page == TabSheet_Support;
+    const WindowHeights heights =
+        PageHeights(shortPage, rb_MultipleConnectionUsage->isChecked(),
+                    pn_cmbx_FolderMultipleConnectionsRDPFiles->height(), WindowHeight(), PixelsPerInch());
+    SetWindowHeights(heights.minimum, heights.height);
+}
+
+// Heights here are those of the whole window, title bar included, as far as the
+// window system tells them.
+int Tform_Win32RDPClient::WindowHeight() const { return frameGeometry().height(); }
+
+void Tform_Win32RDPClient::SetWindowHeights(int minimum, int height) {
+    const int decoration = frameGeometry().height() - geometry().height();
+    setMinimumHeight(std::max(1, minimum - decoration));
+    resize(width(), std::max(1, height - decoration));
+}
+
+void Tform_Win32RDPClient::ShowRdpClientStatus() {
+    // Comes with the RDP control detection: the status text of the Microsoft page.
+}
+
+void Tform_Win32RDPClient::KeepOnFirstMonitor() {
+    try {
+        LogInfo("Begin Monitor[0] information");
+        const auto screens = QGuiApplication::screens();
+        LogInfo(" number of monitors: " + std::to_string(screens.size()));
+        if (!screens.isEmpty()) {
+            const QRect area = screens.front()->geometry();
+            LogInfo(MonitorLine(0, {area.left(), area.top(), area.width(), area.height()}));
+            const int top = TopOnFirstMonitor(area.top(), area.height(), frameGeometry().top(), WindowHeight());
+            if (top != frameGeometry().top()) move(frameGeometry().left(), top);
+        }
+        LogInfo("End Monitor[0] information");
+    } catch (...) {
+        LogError("End Monitor[0] information");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Captions
+
+void Tform_Win32RDPClient::ApplyCaptions() {
+    // Comes with the language table: captions, item texts, font and images from it.
+}
+
+void Tform_Win32RDPClient::ResetTitles() {
+    const std::string title = Identity::AppTitle() + " Client";
+    QCoreApplication::setApplicationName(Q(title));
+    setWindowTitle(Q(title));
+    Label_WEZ_options->setText(Q(Identity::AppTitle() + " options"));
+}
+
+void Tform_Win32RDPClient::SetTitles(const std::string &text) {
+    QCoreApplication::setApplicationName(Q(text));
+    setWindowTitle(Q(text));
+    Label_WEZ_options->setText(Q(text));
+}
+
+// ---------------------------------------------------------------------------
+// Settings page
+
+void Tform_Win32RDPClient::InitSettings() {
+    LogInfo("Begin InitSettings");
+    Fill(cb_Desktopsize, DesktopSizeItems);
+    {
+        // cb_DesktopsizeChange runs once, below, as part of the order.
+        const QSignalBlocker quiet(cb_Desktopsize);
+        cb_Desktopsize->setCurrentIndex(DefaultDesktopSizeIndex);
+    }
+    cb_DesktopsizeChange();
+    DesktopWidth = 0;
+    DesktopHeight = 0;
+    Fill(cb_Colors, ColorItems);
+    cb_Colors->setCurrentIndex(DefaultColorIndex);
+    cb_DisplayConnectionBar->setChecked(true);
+    Fill(cb_Sound, SoundItems);
+    cb_Sound->setCurrentIndex(DefaultSoundIndex);
+    Fill(cb_WindowsKeys, WindowsKeyItems);
+    cb_WindowsKeys->setCurrentIndex(DefaultWindowsKeyIndex);
+    for (QCheckBox *box : {cb_ConnectDiskDrives, cb_ConnectPrinters, cb_CommPorts, cb_SmartCards})
+        box->setChecked(false);
+    cb_DisplayConnectionBar->setChecked(true);
+    for (QCheckBox *box : {cb_Background, cb_WindowDragging, cb_Animation, cb_Themes}) box->setChecked(false);
+    cb_Bitmapcaching->setChecked(true);
+    edit_UserName->setText(Q(LogonUserName()));
+    FillLocalPrinters();
+    LogInfo("End InitSettings");
+}
+
+void Tform_Win32RDPClient::FillLocalPrinters() {
+    cbx_LocalPrinters->clear();
+    PrinterList printers;
+    try {
+        printers = services_.printers();
+    } catch (const std::exception &failure) {
+        printers.failure = failure.what();
+    } catch (...) {
+        printers.failure = "unknown failure";
+    }
+    if (!printers.failure.empty()) {
+        cbx_LocalPrinters->clear();
+        LogError("Can not handle Local Printers: " + printers.failure);
+        return;
+    }
+    for (const std::string &name : printers.names) cbx_LocalPrinters->addItem(Q(name));
+    cbx_LocalPrinters->setCurrentIndex(cbx_LocalPrinters->findText(Q(printers.defaultName), Qt::MatchExactly));
+}
+
+void Tform_Win32RDPClient::cb_DesktopsizeChange() {
+    const int index = cb_Desktopsize->currentIndex();
+    if (IsFullScreenIndex(index)) {
+        edit_Desktopsize_width->clear();
+        edit_Desktopsize_height->clear();
+    } else {
+        if (const auto size = FixedDesktopSize(index)) {
+            DesktopWidth = size->first;
+            DesktopHeight = size->second;
+        }
+        edit_Desktopsize_width->setText(QString::number(DesktopWidth));
+        edit_Desktopsize_height->setText(QString::number(DesktopHeight));
+    }
+    edit_Desktopsize_width->setEnabled(SizeFieldsEnabled(index));
+    edit_Desktopsize_height->setEnabled(SizeFieldsEnabled(index));
+}
+
+void Tform_Win32RDPClient::edit_Desktopsize_widthChange() { ApplySizeField(SizeField::Width); }
+void Tform_Win32RDPClient::edit_Desktopsize_heightChange() { ApplySizeField(SizeField::Height); }
+
+void Tform_Win32RDPClient::ApplySizeField(SizeField field) {
+    QLineEdit *edit = field == SizeField::Width ? edit_Desktopsize_width : edit_Desktopsize_height;
+    std::uint16_t &stored = field == SizeField::Width ? DesktopWidth : DesktopHeight;
+    const SizeFieldOutcome outcome =
+        CheckSizeField(edit->text().toStdString(), cb_Desktopsize->currentIndex(), field);
+    switch (outcome.action) {
+    case SizeFieldOutcome::Action::Nothing: break;
+    case SizeFieldOutcome::Action::Store: stored = outcome.value; break;
+    case SizeFieldOutcome::Action::EmptyField: edit->clear(); break;
+    case SizeFieldOutcome::Action::UseFallback:
+        stored = outcome.value;
+        edit->setText(Q(outcome.text));
+        break;
+    }
+}
+
+void Tform_Win32RDPClient::cb_DoSeamlessClick() {
+    const bool enabled = !cb_DoSeamless->isChecked();
+    for (QWidget *control : std::initializer_list<QWidget *>{cb_Desktopsize, Label_Desktopsize,
+                                                              cb_DisplayConnectionBar, Label_DisplayConnectionBar,
+                                                              cb_Background})
+        control->setEnabled(enabled);
+}
+
+void Tform_Win32RDPClient::edit_UserNameChange() {
+    if (edit_UserName->text().isEmpty()) edit_Password->clear();
+    Timer_RefreshServerListTag = 3;
+}
+
+void Tform_Win32RDPClient::SaveCurrentProfile(const std::string &tag) {
+    if (!rb_MultipleConnectionUsage->isChecked()) {
+        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), tag);
+        return;
+    }
+    if (cmbx_FolderMultipleConnectionsRDPFiles->currentIndex() >= 0)
+        WriteProfile(CurrentConnectionProfilePath(), tag);
+}
+
+// ---------------------------------------------------------------------------
+// Connection profile and usage
+
+void Tform_Win32RDPClient::ReadProfile(const std::string &) {
+    // Comes with the profile reader: reads the profile into the controls.
+}
+
+void Tform_Win32RDPClient::WriteProfile(const std::string &, const std::string &) {
+    // Comes with the profile writer: writes the controls into the profile.
+}
+
+void Tform_Win32RDPClient::SetConnectionUsage(bool) {
+    // Comes with the connection folder manager: option buttons, enabled controls and
+    // the connection selector's panel for the usage.
+}
+
+void Tform_Win32RDPClient::FillConnectionLists(const std::string &) {
+    // Comes with the connection folder manager: both lists from the connection folder.
+}
+
+// ---------------------------------------------------------------------------
+// Stored column widths
+
+void Tform_Win32RDPClient::ReadAllIniValues() {
+    const auto widths = ReadColumnWidths(IniFilePath(), StringGrid_Servers->columnCount(), *this);
+    for (std::size_t column = 0; column < widths.size(); ++column)
+        if (widths[column]) StringGrid_Servers->setColumnWidth(static_cast<int>(column), *widths[column]);
+}
+
+void Tform_Win32RDPClient::WriteAllIniValues() {
+    std::vector<int> widths;
+    for (int column = 0; column < StringGrid_Servers->columnCount(); ++column)
+        widths.push_back(StringGrid_Servers->columnWidth(column));
+    WriteColumnWidths(IniFilePath(), widths, *this);
+}
+
+// ---------------------------------------------------------------------------
+// Running
+
+void Tform_Win32RDPClient::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    edit_UserName->setFocus();
+}
+
+void Tform_Win32RDPClient::bn_ConnectClick() {
+    // Comes with the connect procedure.
+}
+
+void Tform_Win32RDPClient::bn_CloseClick() {
+    CloseFarmConnection();
+    close();
+}
+
+void Tform_Win32RDPClient::Timer_RefreshServerListTimer() {
+    // Comes with the server list refresh.
+}
+
+void Tform_Win32RDPClient::Timer_GetMeAnUpdateLoggingTimer() {
+    // Comes with the update check: drains the update thread's lines once it has finished.
+}
+
+void Tform_Win32RDPClient::ApplicationEvents1Exception(const std::string &message) {
+    LogError(message);
+    show();
+}
+
+// ---------------------------------------------------------------------------
+// Shutdown
+
+void Tform_Win32RDPClient::closeEvent(QCloseEvent *event) {
+    ProcessState::SetClosing();
+    event->accept();
+}
+
+void Tform_Win32RDPClient::FormDestroy() {
+    if (!formDestroyed_) {
+        ProcessState::SetShuttingDown();
+        formDestroyed_ = true;
+        AbortUpdateTransfer();
+        if (ProcessState::PendingStartPath().empty()) {
+            WriteAllIniValues();
+            WriteBackCurrentProfile();
+        }
+        DisconnectSessionWindows();
+        FreeSessionWindows();
+        StartAutoClose();
+    }
+    CloseFarmConnection();
+    refreshWorkList_.clear();
+    DrainUpdateLogList();
+    if (log_) {
+        log_->Stop();
+        log_.reset();
+    }
+}
+
+void Tform_Win32RDPClient::AbortUpdateTransfer() {
+    // Comes with the update check: aborts a running transfer of the update thread.
+}
+
+void Tform_Win32RDPClient::WriteBackCurrentProfile() {
+    if (!rb_MultipleConnectionUsage->isChecked())
+        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), "1");
+    else if (cmbx_FolderMultipleConnectionsRDPFiles->currentIndex() >= 0)
+        WriteProfile(CurrentConnectionProfilePath(), "2");
+}
+
+void Tform_Win32RDPClient::DisconnectSessionWindows() {
+    // Comes with the session windows: disconnects a connected session of each generation.
+}
+
+void Tform_Win32RDPClient::FreeSessionWindows() {
+    // Comes with the session windows: frees the three session windows.
+}
+
+void Tform_Win32RDPClient::CloseFarmConnection() {
+    // Comes with the Farm protocol: closes the Farm socket and the server list file.
+}
+
+void Tform_Win32RDPClient::DrainUpdateLogList() {
+    for (const std::string &line : UpdateLogList) LogInfo(line);
+    UpdateLogList.clear();
+}
+
+void Tform_Win32RDPClient::StartAutoClose() { Timer_AutoClose->start(); }
+
+void Tform_Win32RDPClient::Timer_AutoCloseTimer() {
+    close();
+    if (++Timer_AutoCloseTag < 6) return;
+    LogWarning("Terminate");
+    try {
+        FormDestroy();
+    } catch (...) {
+    }
+    services_.terminateProcess();
+}
+
+// ---------------------------------------------------------------------------
+// Logging
+
+bool Tform_Win32RDPClient::HasActiveLog() const { return log_ && log_->IsActive(); }
+
+void Tform_Win32RDPClient::Log(void (LogSink::*write)(std::string_view), std::string_view message) {
+    if (!HasActiveLog()) return;
+    try {
+        (log_.get()->*write)(message);
+    } catch (...) {
+        // Logging never fails its caller.
+    }
+}
+
+void Tform_Win32RDPClient::LogInfo(std::string_view message) { Log(&LogSink::LogInfo, message); }
+void Tform_Win32RDPClient::LogWarning(std::string_view message) { Log(&LogSink::LogWarning, message); }
+void Tform_Win32RDPClient::LogError(std::string_view message) { Log(&LogSink::LogError, message); }
+
+void Tform_Win32RDPClient::AddDisplayLine(const std::string &line) {
+    try {
+        lb_Logging->addItem(Q(line));
+    } catch (...) {
+    }
+}
+
+} // namespace tsc::shell

@@ -1,0 +1,34 @@
+#pragma once
+
+// Message boxes and the folder dialog, behind one interface so that tests can
+// answer them without a person.
+
+#include <string>
+
+class QWidget;
+
+namespace tsc::shell {
+
+class UserDialogs {
+public:
+    enum class Buttons { Ok, OkCancel, YesNo };
+    enum class Answer { Ok, Cancel, Yes, No };
+
+    virtual ~UserDialogs() = default;
+    virtual Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons) = 0;
+    // The chosen folder, or empty when the user cancelled.
+    virtual std::string SelectFolder(const std::string &caption, const std::string &startFolder) = 0;
+};
+
+// The real dialogs, modal to `parent`.
+class QtUserDialogs final : public UserDialogs {
+public:
+    explicit QtUserDialogs(QWidget *parent) : parent_(parent) {}
+    Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons) override;
+    std::string SelectFolder(const std::string &caption, const std::string &startFolder) override;
+
+private:
+    QWidget *parent_;
+};
+
+} // namespace tsc::shell
