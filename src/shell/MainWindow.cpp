@@ -319,7 +319,6 @@ void Tform_Win32RDPClient::BuildSettingsPage() {
         auto *grid = new QGridLayout(panel);
         grid->setContentsMargins(0, 0, 0, 0);
         grid->setVerticalSpacing(2);
-        grid->setColumnMinimumWidth(0, 96);
         grid->setColumnStretch(1, 1);
         return grid;
     };
@@ -396,6 +395,13 @@ void Tform_Win32RDPClient::BuildSettingsPage() {
         performance->addWidget(box, row++, 1);
     page->addWidget(Panel_Settings3);
     page->addStretch(1);
+
+    // One label column for the three panels, as wide as the widest label at this font.
+    int labelWidth = 0;
+    for (QLabel *label : {Label_Desktopsize, Label_DisplayConnectionBar, Label_Colors, Label_Sound,
+                          Label_WindowsKeys, Label_LocalDevices, Label_Performance})
+        labelWidth = std::max(labelWidth, label->sizeHint().width());
+    for (QGridLayout *grid : {display, resources, performance}) grid->setColumnMinimumWidth(0, labelWidth + 6);
 }
 
 void Tform_Win32RDPClient::BuildRdpPlusPage() {
@@ -596,7 +602,7 @@ void Tform_Win32RDPClient::FormCreate() {
     UpdateLogList.clear();
     Timer_AutoClose->stop();
     Timer_AutoCloseTag = 0;
-    connect(Timer_AutoClose, &QTimer::timeout, this, [this] { Timer_AutoCloseTimer(); }, Qt::UniqueConnection);
+    connect(Timer_AutoClose, &QTimer::timeout, this, [this] { Timer_AutoCloseTimer(); });
     // Saved passwords and seamless display are offered by every system this client
     // runs on, so cb_SaveMyPassword and cb_DoSeamless stay available.
     OpenLog();
