@@ -63,7 +63,8 @@ void FoldedRepetition(benchmark::State &state) {
     const auto path = BenchFile("tsc-bench-folded.log");
     {
         tsc::TLogFile log(path, 200);
-        for (auto _ : state) benchmark::DoNotOptimize(log.Info(MessageA));
+        for (auto _ : state)
+            benchmark::DoNotOptimize(log.Info(MessageA));
     }
     std::filesystem::remove(path);
 }

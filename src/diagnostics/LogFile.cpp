@@ -53,7 +53,8 @@ void AppendNumber(std::string &out, std::int64_t value) {
         digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value > 0);
-    while (count > 0) out += digits[--count];
+    while (count > 0)
+        out += digits[--count];
 }
 
 std::string ParentFolder(const std::string &path) {
@@ -72,7 +73,8 @@ std::int64_t TLogFile::MaximumSizeFor(std::int64_t kilobytes) {
 std::int64_t TLogFile::ParseHeader(std::string_view firstBytes) {
     std::string_view field = firstBytes.substr(0, 10);
     std::size_t at = 0;
-    while (at < field.size() && field[at] == ' ') ++at;
+    while (at < field.size() && field[at] == ' ')
+        ++at;
     if (at == field.size()) return HeaderSize;
     std::int64_t value = 0;
     for (; at < field.size(); ++at) {
@@ -86,7 +88,8 @@ TLogFile::TLogFile(std::string fileName, std::int64_t maximumSizeKilobytes)
     : fileName_(std::move(fileName)), maximumSize_(MaximumSizeFor(maximumSizeKilobytes)) {
     line_.reserve(512);
     stamp_.reserve(32);
-    for (auto &record : repeats_) record.lastStamp = Stamp();
+    for (auto &record : repeats_)
+        record.lastStamp = Stamp();
     Open();
     if (!Active()) return;
     line_.assign(Stamp());
@@ -98,7 +101,9 @@ TLogFile::TLogFile(std::string fileName, std::int64_t maximumSizeKilobytes)
     WriteLine(line_);
 }
 
-TLogFile::~TLogFile() { Stop(); }
+TLogFile::~TLogFile() {
+    Stop();
+}
 
 void TLogFile::Open() {
     // O_CLOEXEC: a started program must not inherit the descriptor, or it would
@@ -256,9 +261,15 @@ std::string TLogFile::Write(Level level, std::string_view message) {
     return display;
 }
 
-std::string TLogFile::Info(std::string_view message) { return Write(InfoLevel, message); }
-std::string TLogFile::Warning(std::string_view message) { return Write(WarningLevel, message); }
-std::string TLogFile::Error(std::string_view message) { return Write(ErrorLevel, message); }
+std::string TLogFile::Info(std::string_view message) {
+    return Write(InfoLevel, message);
+}
+std::string TLogFile::Warning(std::string_view message) {
+    return Write(WarningLevel, message);
+}
+std::string TLogFile::Error(std::string_view message) {
+    return Write(ErrorLevel, message);
+}
 
 void TLogFile::Stop() {
     if (!Active()) return;

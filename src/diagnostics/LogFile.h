@@ -21,7 +21,7 @@
 namespace tsc {
 
 class TLogFile {
-public:
+  public:
     static constexpr std::int64_t HeaderSize = 12;
     static constexpr std::int64_t DefaultMaximumSize = 10'485'760;
     static constexpr std::size_t ChunkLength = 220;
@@ -56,7 +56,7 @@ public:
     // decimal number (leading spaces allowed) of at least 12.
     [[nodiscard]] static std::int64_t ParseHeader(std::string_view firstBytes);
 
-private:
+  private:
     enum Level { InfoLevel, WarningLevel, ErrorLevel, LevelCount };
 
     struct RepeatRecord {
@@ -89,7 +89,8 @@ private:
 // Opens the client log as the main window does at start-up: fileName in
 // dataFolder with 200 KB; when that does not open, timeStamp + "_" + fileName in
 // tempFolder; when that fails too, none (the client runs without a log).
-[[nodiscard]] std::unique_ptr<TLogFile> OpenClientLog(std::string_view dataFolder, std::string_view tempFolder,
-                                                      std::string_view fileName, std::string_view timeStamp);
+[[nodiscard]] std::unique_ptr<TLogFile> OpenClientLog(std::string_view dataFolder,
+                                                      std::string_view tempFolder, std::string_view fileName,
+                                                      std::string_view timeStamp);
 
 } // namespace tsc

@@ -48,8 +48,14 @@ void Logger::Log(Operation operation, std::string_view message) noexcept {
     }
 }
 
-void Logger::LogInfo(std::string_view message) { Log(&TLogFile::Info, message); }
-void Logger::LogWarning(std::string_view message) { Log(&TLogFile::Warning, message); }
-void Logger::LogError(std::string_view message) { Log(&TLogFile::Error, message); }
+void Logger::LogInfo(std::string_view message) {
+    Log(&TLogFile::Info, message);
+}
+void Logger::LogWarning(std::string_view message) {
+    Log(&TLogFile::Warning, message);
+}
+void Logger::LogError(std::string_view message) {
+    Log(&TLogFile::Error, message);
+}
 
 } // namespace tsc

@@ -15,7 +15,7 @@
 namespace tsc {
 
 class Logger final : public LogSink {
-public:
+  public:
     using DisplayLine = std::function<void(const std::string &)>;
 
     Logger() = default;
@@ -38,7 +38,7 @@ public:
     // Splits text at CR LF, CR or LF.
     static void SplitLines(std::string_view text, std::vector<std::string> &lines);
 
-private:
+  private:
     using Operation = std::string (TLogFile::*)(std::string_view);
     void Log(Operation operation, std::string_view message) noexcept;
 

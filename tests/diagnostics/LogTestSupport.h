@@ -13,7 +13,7 @@
 #include <vector>
 
 class LogFolderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (std::filesystem::temp_directory_path() / "tsc-log-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);

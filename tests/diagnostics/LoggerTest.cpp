@@ -25,10 +25,11 @@ TEST_F(LoggerTest, WritesEachShownLineWithItsLevelAndSkipsPasswords) {
     logger.LogError("\r\n");
     logger.LogError("broken");
 
-    const std::vector<std::string> expected = {"|Info|one", "|Info|two", "|Info|three", "|Warning|username:s:me",
-                                               "|Error|broken"};
+    const std::vector<std::string> expected = {"|Info|one", "|Info|two", "|Info|three",
+                                               "|Warning|username:s:me", "|Error|broken"};
     ASSERT_EQ(shown.size(), expected.size());
-    for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i].substr(23), expected[i]);
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(shown[i].substr(23), expected[i]);
 
     // Lines handed to the log file itself reach the file but not the page.
     ASSERT_NE(logger.File(), nullptr);
@@ -38,7 +39,8 @@ TEST_F(LoggerTest, WritesEachShownLineWithItsLevelAndSkipsPasswords) {
     logger.Stop();
     const auto lines = LinesOf(path);
     ASSERT_EQ(lines.size(), 8u);
-    for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(lines[i + 1], shown[i]);
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(lines[i + 1], shown[i]);
     EXPECT_EQ(lines[6].substr(23), "|Info|file only");
     EXPECT_EQ(ReadAll(path).find("password 51"), std::string::npos);
 
