@@ -10,18 +10,30 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 class LogFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tsc-log-XXXXXX").string();
+        std::string pattern = (BaseFolder() / "tsc-log-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
-        for (const char *name : {"HOME", "TMPDIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"})
+        for (const char *name : EnvironmentNames) {
+            const char *value = std::getenv(name);
+            saved_.emplace_back(value != nullptr, value ? value : "");
             ::setenv(name, folder_.c_str(), 1);
+        }
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    void TearDown() override {
+        for (std::size_t i = 0; i < saved_.size(); ++i) {
+            if (saved_[i].first)
+                ::setenv(EnvironmentNames[i], saved_[i].second.c_str(), 1);
+            else
+                ::unsetenv(EnvironmentNames[i]);
+        }
+        std::filesystem::remove_all(folder_);
+    }
 
     [[nodiscard]] std::string PathOf(const std::string &name) const { return (folder_ / name).string(); }
 
@@ -49,4 +61,14 @@ class LogFolderTest : public ::testing::Test {
     }
 
     std::filesystem::path folder_;
+
+  private:
+    static constexpr const char *EnvironmentNames[] = {"HOME", "TMPDIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
+                                                       "XDG_STATE_HOME"};
+    // Taken once, before any test has pointed TMPDIR into its own folder.
+    static const std::filesystem::path &BaseFolder() {
+        static const std::filesystem::path base = std::filesystem::temp_directory_path();
+        return base;
+    }
+    std::vector<std::pair<bool, std::string>> saved_;
 };
