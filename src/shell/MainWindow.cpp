@@ -1,6 +1,8 @@
 #include "MainWindow.h"
 
 #include "Language.h"
+#include "LogFile.h"
+#include "Logger.h"
 #include "Preferences.h"
 #include "ProcessState.h"
 #include "StartupLines.h"
@@ -87,6 +89,31 @@ std::string ConnectionFileName(const std::string &name) {
     return base + ".rdp";
 }
 
+// The log file behind the wrappers that split messages and feed the Logging page.
+class FileWindowLog final : public WindowLog {
+public:
+    FileWindowLog(std::unique_ptr<TLogFile> file, DisplayLineSink display) : active_(file->Active()) {
+        logger_.Open(std::move(file));
+        logger_.SetDisplay(std::move(display));
+    }
+    bool IsActive() const override { return active_; }
+    void Stop() override {
+        logger_.Stop();
+        active_ = false;
+    }
+    void LogInfo(std::string_view message) override { logger_.LogInfo(message); }
+    void LogWarning(std::string_view message) override { logger_.LogWarning(message); }
+    void LogError(std::string_view message) override { logger_.LogError(message); }
+
+private:
+    Logger logger_;
+    bool active_;
+};
+
+std::unique_ptr<WindowLog> OpenLogFile(const std::string &path, std::int64_t kilobytes, DisplayLineSink display) {
+    return std::make_unique<FileWindowLog>(std::make_unique<TLogFile>(path, kilobytes), std::move(display));
+}
+
 } // namespace
 
 PrinterList InstalledPrinters() {
@@ -98,6 +125,7 @@ PrinterList InstalledPrinters() {
 }
 
 Tform_Win32RDPClient::Tform_Win32RDPClient(MainWindowServices services) : services_(std::move(services)) {
+    if (!services_.openLog) services_.openLog = OpenLogFile;
     if (!services_.printers) services_.printers = InstalledPrinters;
     if (!services_.shiftHeld)
         services_.shiftHeld = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier); };
@@ -617,7 +645,6 @@ void Tform_Win32RDPClient::FormCreate() {
 }
 
 void Tform_Win32RDPClient::OpenLog() {
-    if (!services_.openLog) return;
     const auto display = [this](const std::string &line) { AddDisplayLine(line); };
     const auto open = [&](const std::string &path) {
         try {
@@ -1009,6 +1036,8 @@ void Tform_Win32RDPClient::ApplicationEvents1Exception(const std::string &messag
 void Tform_Win32RDPClient::closeEvent(QCloseEvent *event) {
     ProcessState::SetClosing();
     event->accept();
+    // Closing the main window ends the application, whatever other windows are open.
+    QCoreApplication::quit();
 }
 
 void Tform_Win32RDPClient::FormDestroy() {
