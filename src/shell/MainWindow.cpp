@@ -596,7 +596,21 @@ void Tform_Win32RDPClient::BuildTimers() {
 }
 
 void Tform_Win32RDPClient::ConnectHandlers() {
-    connect(PageControl_kiv, &QTabWidget::currentChanged, this, [this] { PageControl_kivChange(); });
+    connect(PageControl_kiv, &QTabWidget::currentChanged, this, [this](int index) {
+        // Keyboard page switching (Ctrl+Tab) also lands on hidden pages: pass over them
+        // in the direction of travel.
+        if (!PageControl_kiv->isTabVisible(index)) {
+            const int count = PageControl_kiv->count();
+            const int step = (index - shownPageIndex_ + count) % count <= count / 2 ? 1 : -1;
+            int next = index;
+            do next = (next + step + count) % count;
+            while (!PageControl_kiv->isTabVisible(next) && next != index);
+            PageControl_kiv->setCurrentIndex(next); // runs this handler again
+            return;
+        }
+        shownPageIndex_ = index;
+        PageControl_kivChange();
+    });
     connect(bn_Close, &QPushButton::clicked, this, [this] { bn_CloseClick(); });
     connect(bn_Connect, &QPushButton::clicked, this, [this] { bn_ConnectClick(); });
     connect(cb_Desktopsize, &QComboBox::currentIndexChanged, this, [this] { cb_DesktopsizeChange(); });
@@ -617,8 +631,7 @@ int Tform_Win32RDPClient::PixelsPerInch() const {
 
 void Tform_Win32RDPClient::FormCreate() {
     SetActivePage(TabSheet_Authorization);
-    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging})
-        PageControl_kiv->setTabVisible(PageControl_kiv->indexOf(page), false);
+    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging}) SetPageTabVisible(page, false);
     refreshWorkList_.clear();
     ApplyCaptions();
     QFont titleFont = label_AppName->font();
@@ -781,6 +794,7 @@ void Tform_Win32RDPClient::AutoConnectIfAsked() {
 void Tform_Win32RDPClient::SetActivePage(QWidget *page) {
     const QSignalBlocker quiet(PageControl_kiv);
     PageControl_kiv->setCurrentWidget(page);
+    shownPageIndex_ = PageControl_kiv->currentIndex();
 }
 
 void Tform_Win32RDPClient::PageControl_kivChange() {
@@ -792,8 +806,13 @@ void Tform_Win32RDPClient::PageControl_kivChange() {
 
 void Tform_Win32RDPClient::RevealHiddenPagesOnShift() {
     if (!services_.shiftHeld() || HideSettings) return;
-    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging})
-        PageControl_kiv->setTabVisible(PageControl_kiv->indexOf(page), true);
+    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging}) SetPageTabVisible(page, true);
+}
+
+void Tform_Win32RDPClient::SetPageTabVisible(QWidget *page, bool visible) {
+    const int index = PageControl_kiv->indexOf(page);
+    if (PageControl_kiv->isTabVisible(index) == visible) return;
+    PageControl_kiv->setTabVisible(index, visible);
 }
 
 void Tform_Win32RDPClient::ApplyPageHeight() {

@@ -102,6 +102,7 @@ public:
 
     // Pages shown programmatically do not run PageControl_kivChange.
     void SetActivePage(QWidget *page);
+    void SetPageTabVisible(QWidget *page, bool visible);
     [[nodiscard]] int PixelsPerInch() const;
     [[nodiscard]] UserDialogs &Dialogs() { return *services_.dialogs; }
     [[nodiscard]] bool HasActiveLog() const;
@@ -314,6 +315,7 @@ private:
     std::unique_ptr<WindowLog> log_;
     std::vector<std::string> refreshWorkList_;
     bool formDestroyed_ = false;
+    int shownPageIndex_ = 0;
 };
 
 } // namespace tsc::shell

@@ -143,6 +143,12 @@ TEST_F(MainWindowTest, ShiftRevealsTheHiddenPagesUnlessSettingsAreHidden) {
     EXPECT_FALSE(visible(window->TabSheet_MSRDP));
     window->PageControl_kiv->setCurrentWidget(window->TabSheet_Settings);
     EXPECT_FALSE(visible(window->TabSheet_Logging));
+    // Keyboard switching passes over hidden pages in its direction.
+    window->PageControl_kiv->setCurrentWidget(window->TabSheet_MultipleConnections);
+    window->PageControl_kiv->setCurrentWidget(window->TabSheet_MSRDP);
+    EXPECT_EQ(window->PageControl_kiv->currentWidget(), window->TabSheet_Authorization);
+    window->PageControl_kiv->setCurrentWidget(window->TabSheet_Logging);
+    EXPECT_EQ(window->PageControl_kiv->currentWidget(), window->TabSheet_MultipleConnections);
 
     shiftHeld = true;
     window->HideSettings = true;
