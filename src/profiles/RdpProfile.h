@@ -34,7 +34,11 @@ class ProtectionService;
 inline constexpr std::size_t ProfileSizeLimit = 10000; // files of this size or more are not parsed
 
 // Where the profile functions find the program's folders, command line and
-// services; the main window fills it once from the platform and identity modules.
+// services; the main window fills it once from the platform and identity modules:
+// Identity::AppPrefix(), ApplicationDataFolder(), LocalSettingsFolder(),
+// TempFolder(), the arguments after the program name, tsc::ExpandText, one
+// ProtectionService(ProtectionService::DefaultKeyFile()) it owns for the process,
+// and the log file object (not the Logging page) for the password lines.
 struct ProfileEnvironment {
     std::string appPrefix = "tsv";          // AppPrefix: begins the client's own keys
     std::string applicationDataFolder;      // ApplicationDataFolder
