@@ -219,6 +219,15 @@ TEST_F(RdpProfileTest, ProfileOfTheCommonClientReadsLikeItsEightBitTwin) {
     EXPECT_TRUE(wide.connectDiskDrives && wide.smartCards && wide.background && wide.animation);
 }
 
+TEST_F(RdpProfileTest, UnmarkedUtf16IsReadAsWidechar) {
+    std::string bytes;
+    for (const char c : std::string("username:s:wide\r\nfull address:s:h2")) bytes += std::string{c, '\0'};
+    ProfileSettings settings = ReadLines(bytes);
+    EXPECT_TRUE(log.Has("I tsv_RDP_file is widechar"));
+    EXPECT_EQ(settings.userName, "wide");
+    EXPECT_EQ(settings.host, "h2");
+}
+
 TEST_F(RdpProfileTest, EightBitFileThatIsNotUtf8IsWindows1252) {
     ProfileSettings settings;
     ReadProfile(test::FixturePath("windows1252-username.rdp"), settings, environment, log);
