@@ -1,0 +1,95 @@
+#pragma once
+
+// Everything a connection profile moves between its file and the main window: the
+// values of the settings controls (first page, Settings page, RDP+ page) and the few
+// fields of the main window that the profile touches. The member initialisers are
+// the defaults InitSettings gives the controls, so a default-constructed value is
+// the state of the window before any profile is read.
+//
+// The main window applies a ProfileSettings to its controls after ReadProfile and
+// collects one from its controls before WriteProfile; the profile functions never
+// see a widget.
+
+#include <cstdint>
+#include <string>
+
+namespace tsc::profiles {
+
+// Item indexes of cb_Desktopsize.
+enum DesktopSizeIndex : int {
+    DesktopSize640x480 = 0,
+    DesktopSize800x600 = 1,
+    DesktopSize1024x768 = 2,
+    DesktopSize1152x864 = 3,
+    DesktopSize1280x1024 = 4,
+    DesktopSizeFullScreenTaskbar = 5,
+    DesktopSizeFullScreen = 6,
+    DesktopSizeWidthHeight = 7,
+};
+
+// Item indexes of cb_Colors.
+enum ColorsIndex : int {
+    ColorsLow256 = 0,
+    ColorsHigh15 = 1,
+    ColorsHigh16 = 2,
+    ColorsHighest24 = 3,
+};
+
+inline constexpr int DesktopSizeLimit = 20480; // largest width or height a size field accepts
+inline constexpr const char *DefaultRdpPlusPort = "3391";
+
+struct ProfileSettings {
+    // First page.
+    std::string userName;          // edit_UserName (InitSettings puts the logon name here)
+    std::string password;          // edit_Password, plain text; the file holds it protected
+    bool saveMyPassword = false;   // cb_SaveMyPassword
+    std::string domain;            // edit_Domain
+    std::string host;              // Edit_Host
+
+    // Settings page, options.
+    bool doLoadBalancing = false;              // cb_DoLoadBalancing
+    bool doAskLoadBalancingHostname = true;    // cb_DoAskLoadBalancingHostname (disabled control)
+    bool doSeamless = false;                   // cb_DoSeamless
+    bool doRdpPlus = false;                    // cb_DoRDPPlus
+    bool doSslGateway = false;                 // cb_DoSSLGateway
+    // Reading a profile switches RDP+ and SSL off: cb_DoRDPPlus, cb_DoSSLGateway and
+    // cbx_SelectCert disabled, the TabSheet_RDPPlus tab hidden.
+    bool rdpPlusControlsEnabled = true;
+    bool rdpPlusPageVisible = true;
+
+    // Settings page, display (Panel_Settings1).
+    int desktopSizeIndex = DesktopSizeFullScreen; // cb_Desktopsize
+    std::uint16_t desktopWidth = 0;               // DesktopWidth; 0 means "not set"
+    std::uint16_t desktopHeight = 0;              // DesktopHeight
+    bool displayConnectionBar = true;             // cb_DisplayConnectionBar
+    int colorsIndex = ColorsHigh15;               // cb_Colors
+
+    // Settings page, local resources (Panel_Settings2).
+    int soundIndex = 0;              // cb_Sound: bring to this computer, leave at server, do not play
+    int windowsKeysIndex = 1;        // cb_WindowsKeys: local, server, server only in full screen
+    bool connectDiskDrives = false;  // cb_ConnectDiskDrives
+    bool connectPrinters = false;    // cb_ConnectPrinters
+    bool commPorts = false;          // cb_CommPorts
+    bool smartCards = false;         // cb_SmartCards
+
+    // Settings page, performance (Panel_Settings3).
+    bool bitmapCaching = true;       // cb_Bitmapcaching
+    bool themes = false;             // cb_Themes
+    bool animation = false;          // cb_Animation
+    bool windowDragging = false;     // cb_WindowDragging
+    bool background = false;         // cb_Background ("Show Desktop background")
+
+    // Main-window state the profile touches.
+    bool autoConnect = false;        // AutoConnect: the profile came from command-line parameter 1
+    bool hideSettings = false;       // HideSettings: AppPrefix + "_hidesettings"
+    bool profileReadOnly = false;    // ProfileReadOnly: the profile last read is read-only
+    std::string rdpPlusPort = DefaultRdpPlusPort; // RdpPlusPort: AppPrefix + "_rdpplusport"
+
+    // Written only: the farm server chosen by the server list (used while load
+    // balancing is on) and its domain (label_Domain1, "..." when unknown).
+    std::string selectedServerHost;  // SelectedServerHost
+    std::string selectedServerPort;  // SelectedServerPort
+    std::string farmServerDomain;    // label_Domain1
+};
+
+} // namespace tsc::profiles

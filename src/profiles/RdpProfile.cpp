@@ -1,0 +1,323 @@
+#include "RdpProfile.h"
+
+#include "LogSink.h"
+#include "PasswordProtection.h"
+#include "ProfileText.h"
+
+#include <array>
+#include <cerrno>
+#include <optional>
+#include <utility>
+
+namespace tsc::profiles {
+
+namespace {
+
+struct SizeChoice {
+    int index;
+    std::uint16_t width;
+    std::uint16_t height;
+};
+
+constexpr std::array<SizeChoice, 5> FixedSizes = {{
+    {DesktopSize640x480, 640, 480},
+    {DesktopSize800x600, 800, 600},
+    {DesktopSize1024x768, 1024, 768},
+    {DesktopSize1152x864, 1152, 864},
+    {DesktopSize1280x1024, 1280, 1024},
+}};
+
+constexpr std::array<const char *, 4> SessionBpp = {"8", "15", "16", "24"};
+
+const char *YesNo(bool flag) { return flag ? "yes" : "no"; }
+const char *OneZero(bool flag) { return flag ? "1" : "0"; }
+
+bool HasFolder(std::string_view name) { return name.find_first_of("\\/") != std::string_view::npos; }
+
+std::string InFolder(const std::string &folder, std::string_view name) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    return path + std::string(name);
+}
+
+std::string FileNamePart(std::string_view name) {
+    const auto cut = name.find_last_of("\\/");
+    return std::string(cut == std::string_view::npos ? name : name.substr(cut + 1));
+}
+
+std::string Expanded(const ProfileEnvironment &environment, std::string_view text) {
+    return environment.expandText ? environment.expandText(text) : std::string(text);
+}
+
+// The profile's lines and the key lookup of the format: a key matches any line that
+// begins with it, whatever the letter case and whatever follows; the value starts at
+// the fourth character after the key (the type letter is never checked); the last
+// matching line wins.
+class ProfileLookup {
+public:
+    explicit ProfileLookup(std::string_view text) : lines_(SplitProfileLines(text)) {}
+
+    [[nodiscard]] std::optional<std::string> Value(std::string_view key) const {
+        std::optional<std::string> value;
+        for (const std::string &line : lines_) {
+            if (!StartsWithIgnoringCase(line, key)) continue;
+            const std::size_t start = key.size() + 3;
+            value = start < line.size() ? line.substr(start) : std::string();
+        }
+        return value;
+    }
+
+private:
+    std::vector<std::string> lines_;
+};
+
+std::uint16_t DesktopDimension(const std::optional<std::string> &value, std::uint16_t fallback) {
+    if (!value) return fallback;
+    const auto truncated = static_cast<std::uint16_t>(RuntimeIntegerValue(*value));
+    return truncated == 0 || truncated > DesktopSizeLimit ? fallback : truncated;
+}
+
+// "1" checks, "0" unchecks, anything else leaves the box as it was.
+void ReadFlag(const ProfileLookup &lookup, std::string_view key, bool &box, bool inverted = false) {
+    const auto value = lookup.Value(key);
+    if (value == "1") box = !inverted;
+    if (value == "0") box = inverted;
+}
+
+// "0", "1", "2" select that item; anything else leaves the list as it was.
+void ReadIndex(const ProfileLookup &lookup, std::string_view key, int &index) {
+    const auto value = lookup.Value(key);
+    if (value == "0" || value == "1" || value == "2") index = (*value)[0] - '0';
+}
+
+void ReadYesAnyCase(const ProfileLookup &lookup, std::string_view key, bool &box) {
+    if (const auto value = lookup.Value(key)) box = LowerAscii(*value) == "yes";
+}
+
+std::string WrittenDomain(const ProfileSettings &settings) {
+    if (settings.doLoadBalancing && !settings.farmServerDomain.empty() && settings.farmServerDomain != "...") {
+        return settings.farmServerDomain;
+    }
+    return settings.domain;
+}
+
+void LogBegin(LogSink &log, const std::string &prefix, const std::string &name) {
+    log.LogInfo("Begin Read_" + prefix + "_RDP_file: " + name);
+}
+
+std::string ResolveProfileName(const std::string &name, const ProfileEnvironment &environment) {
+    if (HasFolder(name)) return name;
+    const std::string inApplicationData = InFolder(environment.applicationDataFolder, name);
+    if (ProfileFileExists(inApplicationData)) return inApplicationData;
+    const std::string inLocalSettings = InFolder(environment.localSettingsFolder, name);
+    if (ProfileFileExists(inLocalSettings)) return inLocalSettings;
+    return inApplicationData;
+}
+
+// Command-line parameter 1 (connect at once) or 3 (no connect) names the profile
+// when it names an existing file.
+void ApplyCommandLine(std::string &path, ProfileSettings &settings, const ProfileEnvironment &environment,
+                      LogSink &log) {
+    const auto &parameters = environment.parameters;
+    log.LogInfo("ParamCount: " + std::to_string(parameters.size()));
+    if (parameters.empty()) return;
+    log.LogInfo("PRM 1: " + parameters[0]);
+    if (std::string first = Expanded(environment, parameters[0]); ProfileFileExists(first)) {
+        path = std::move(first);
+        settings.autoConnect = true;
+    } else if (parameters.size() >= 3) {
+        log.LogInfo("PRM 3: " + parameters[2]);
+        if (std::string third = Expanded(environment, parameters[2]); ProfileFileExists(third)) {
+            path = std::move(third);
+            settings.autoConnect = false;
+        }
+    }
+}
+
+} // namespace
+
+std::string LoggableProfileText(std::string_view text) {
+    std::string loggable;
+    for (const std::string &line : SplitProfileLines(text)) {
+        // Any letter case: a "Password 51" line matches the key just the same. A
+        // plain "password:s:" line of other clients is left out as well.
+        const std::string lower = LowerAscii(line);
+        if (lower.find("password 51") != std::string::npos || lower.rfind("password", 0) == 0) continue;
+        if (!loggable.empty()) loggable += '\n';
+        loggable += line;
+    }
+    return loggable;
+}
+
+void ApplyProfileText(std::string_view text, ProfileSettings &settings, const ProfileEnvironment &environment) {
+    const ProfileLookup lookup(text);
+    const std::string &prefix = environment.appPrefix;
+
+    settings.desktopWidth = DesktopDimension(lookup.Value("desktopwidth"), 800);
+    settings.desktopHeight = DesktopDimension(lookup.Value("desktopheight"), 600);
+    settings.desktopSizeIndex = DesktopSizeWidthHeight;
+    for (const SizeChoice &size : FixedSizes) {
+        if (size.width == settings.desktopWidth && size.height == settings.desktopHeight) {
+            settings.desktopSizeIndex = size.index;
+        }
+    }
+    if (const auto mode = lookup.Value("screen mode id")) {
+        if (*mode == "2") settings.desktopSizeIndex = DesktopSizeFullScreen;
+        if (*mode == "3") settings.desktopSizeIndex = DesktopSizeFullScreenTaskbar;
+    }
+    if (const auto bpp = lookup.Value("session bpp")) {
+        for (int index = 0; index < static_cast<int>(SessionBpp.size()); ++index) {
+            if (*bpp == SessionBpp[static_cast<std::size_t>(index)]) settings.colorsIndex = index;
+        }
+    }
+    ReadIndex(lookup, "keyboardhook", settings.windowsKeysIndex);
+    ReadIndex(lookup, "audiomode", settings.soundIndex);
+    ReadFlag(lookup, "redirectdrives", settings.connectDiskDrives);
+    ReadFlag(lookup, "redirectprinters", settings.connectPrinters);
+    ReadFlag(lookup, "redirectcomports", settings.commPorts);
+    ReadFlag(lookup, "redirectsmartcards", settings.smartCards);
+    ReadFlag(lookup, "displayconnectionbar", settings.displayConnectionBar);
+    // "Show Desktop background" is kept the other way round than the other three
+    // performance boxes; files of this client read back as they were written.
+    ReadFlag(lookup, "disable wallpaper", settings.background);
+    ReadFlag(lookup, "disable full window drag", settings.windowDragging, true);
+    ReadFlag(lookup, "disable menu anims", settings.animation, true);
+    ReadFlag(lookup, "disable themes", settings.themes, true);
+    ReadFlag(lookup, "bitmapcachepersistenable", settings.bitmapCaching);
+    if (auto user = lookup.Value("username")) {
+        if (!user->empty() && user->front() == '<') *user = user->size() >= 2 ? user->substr(1, user->size() - 2) : "";
+        settings.userName = std::move(*user);
+    }
+    if (const auto save = lookup.Value("savemypassword")) settings.saveMyPassword = *save == "yes";
+    if (const auto hex = lookup.Value("password 51"); hex && settings.saveMyPassword && environment.protection) {
+        settings.password = UnprotectPassword(*environment.protection, *hex, true, environment.passwordLog, 8);
+    }
+
+    // RDP+ and the SSL gateway are switched off by every profile, whatever it holds.
+    settings.doRdpPlus = false;
+    settings.doSslGateway = false;
+    settings.rdpPlusControlsEnabled = false;
+    settings.rdpPlusPageVisible = false;
+
+    ReadYesAnyCase(lookup, prefix + "_doloadbalancing", settings.doLoadBalancing);
+    ReadYesAnyCase(lookup, prefix + "_doaskloadbalancinghostname", settings.doAskLoadBalancingHostname);
+    ReadYesAnyCase(lookup, prefix + "_doseamless", settings.doSeamless);
+    if (auto host = lookup.Value("full address")) settings.host = std::move(*host);
+    settings.rdpPlusPort = lookup.Value(prefix + "_rdpplusport").value_or(DefaultRdpPlusPort);
+    ReadYesAnyCase(lookup, prefix + "_hidesettings", settings.hideSettings);
+    if (auto domain = lookup.Value("domain")) settings.domain = *domain == "..." ? std::string() : std::move(*domain);
+}
+
+void ReadProfile(const std::string &name, ProfileSettings &settings, const ProfileEnvironment &environment,
+                 LogSink &log) {
+    const std::string &prefix = environment.appPrefix;
+    LogBegin(log, prefix, name);
+    settings.saveMyPassword = false;
+
+    std::string path = ResolveProfileName(name, environment);
+    ApplyCommandLine(path, settings, environment, log);
+
+    if (!ProfileFileExists(path)) {
+        log.LogWarning("Can not find file: " + path);
+    } else {
+        log.LogInfo(prefix + "_RDP_file: " + path + ": autoconnect: " + YesNo(settings.autoConnect));
+        std::string bytes;
+        std::size_t size = 0;
+        if (ReadSmallFile(path, ProfileSizeLimit - 1, bytes, size) != 0) {
+            log.LogError("Excp 1");
+        } else {
+            if (size >= 1 && size < ProfileSizeLimit) {
+                const DecodedProfile decoded = DecodeProfileBytes(bytes);
+                log.LogInfo(prefix + EncodingLogTag(decoded.encoding));
+                log.LogInfo(LoggableProfileText(decoded.text));
+                ApplyProfileText(decoded.text, settings, environment);
+            }
+            settings.profileReadOnly = IsReadOnlyFile(path);
+            if (settings.hideSettings) log.LogInfo("Show no settings");
+        }
+    }
+    log.LogInfo("End Read_" + prefix + "_RDP_file");
+}
+
+std::vector<std::string> ProfileLines(const ProfileSettings &settings, const ProfileEnvironment &environment,
+                                      LogSink *passwordLog) {
+    const std::string &prefix = environment.appPrefix;
+    std::vector<std::string> lines;
+    const auto add = [&lines](std::string line) { lines.push_back(std::move(line)); };
+
+    const int size = settings.desktopSizeIndex;
+    add(std::string("screen mode id:i:") +
+        (size == DesktopSizeFullScreenTaskbar ? "3" : size == DesktopSizeFullScreen ? "2" : "1"));
+    std::uint16_t width = settings.desktopWidth;
+    std::uint16_t height = settings.desktopHeight;
+    for (const SizeChoice &choice : FixedSizes) {
+        if (choice.index == size) width = choice.width, height = choice.height;
+    }
+    add("desktopwidth:i:" + std::to_string(width));
+    add("desktopheight:i:" + std::to_string(height));
+    if (settings.colorsIndex >= 0 && settings.colorsIndex < static_cast<int>(SessionBpp.size())) {
+        add(std::string("session bpp:i:") + SessionBpp[static_cast<std::size_t>(settings.colorsIndex)]);
+    }
+    add("keyboardhook:i:" + std::to_string(settings.windowsKeysIndex));
+    add("audiomode:i:" + std::to_string(settings.soundIndex));
+    add(std::string("displayconnectionbar:i:") + OneZero(settings.displayConnectionBar));
+    add(std::string("redirectdrives:i:") + OneZero(settings.connectDiskDrives));
+    add(std::string("redirectprinters:i:") + OneZero(settings.connectPrinters));
+    add(std::string("redirectcomports:i:") + OneZero(settings.commPorts));
+    add(std::string("redirectsmartcards:i:") + OneZero(settings.smartCards));
+    add(std::string("bitmapcachepersistenable:i:") + OneZero(settings.bitmapCaching));
+    add(std::string("disable themes:i:") + OneZero(!settings.themes));
+    add(std::string("disable menu anims:i:") + OneZero(!settings.animation));
+    add(std::string("disable full window drag:i:") + OneZero(!settings.windowDragging));
+    add(std::string("disable wallpaper:i:") + OneZero(settings.background));
+    add("full address:s:" + (settings.doLoadBalancing
+                                 ? settings.selectedServerHost + ":" + settings.selectedServerPort
+                                 : settings.host));
+    add(prefix + "_rdpplusport:i:" + settings.rdpPlusPort);
+    add("autoreconnection enabled:i:0");
+    add("auto connect:i:1");
+    add("username:s:" + settings.userName);
+    add("domain:s:" + WrittenDomain(settings));
+    add(std::string("savemypassword:s:") + YesNo(settings.saveMyPassword));
+    // Without "Save my password" the file keeps no password at all, not even a
+    // protected one.
+    std::string protectedPassword;
+    if (settings.saveMyPassword && environment.protection) {
+        protectedPassword = ProtectPassword(*environment.protection, settings.password, ProtectUiForbidden, passwordLog);
+    }
+    add("password 51:b:" + protectedPassword);
+    add(prefix + "_hidesettings:s:" + YesNo(settings.hideSettings));
+    add(prefix + "_doloadbalancing:s:" + YesNo(settings.doLoadBalancing));
+    add(prefix + "_doaskloadbalancinghostname:s:" + YesNo(settings.doAskLoadBalancingHostname));
+    add(prefix + "_doseamless:s:" + YesNo(settings.doSeamless));
+    return lines;
+}
+
+WriteProfileResult WriteProfile(const std::string &name, std::string_view tag, const ProfileSettings &settings,
+                                const ProfileEnvironment &environment, LogSink &log) {
+    const std::string &prefix = environment.appPrefix;
+    WriteProfileResult result;
+    log.LogInfo("Begin Write_" + prefix + "_RDP_file[" + std::string(tag) + "]: " + name);
+    if (!environment.parameters.empty()) {
+        result.path = Expanded(environment, environment.parameters[0]);
+        log.LogInfo("Write FileName (commandline parameter 1): " + result.path);
+    } else if (settings.profileReadOnly) {
+        result.path = InFolder(environment.tempFolder, FileNamePart(name));
+        log.LogInfo("Write temporary FileName: " + result.path);
+        log.LogInfo("File: " + name + " is read only");
+    } else {
+        result.path = HasFolder(name) ? name : InFolder(environment.applicationDataFolder, name);
+        log.LogInfo("Write FileName: " + result.path);
+    }
+
+    const std::string content = EncodeProfileLines(ProfileLines(settings, environment, environment.passwordLog));
+    if (ReplaceFileAtomically(result.path, content, environment.beforeReplace) == 0) {
+        result.written = true;
+    } else {
+        log.LogError("Excp 2");
+    }
+    log.LogInfo("End Write_" + prefix + "_RDP_file");
+    return result;
+}
+
+} // namespace tsc::profiles

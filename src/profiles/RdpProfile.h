@@ -1,0 +1,80 @@
+#pragma once
+
+// ReadProfile and WriteProfile: a connection profile file (".rdp", the key:type:value
+// line format of the common Remote Desktop clients, plus this client's own keys)
+// read into and written from a ProfileSettings.
+//
+// The main window collects a ProfileSettings from its controls, calls one of these
+// functions, and applies the result back:
+//   ReadProfile:  settings.rdpPlusControlsEnabled / rdpPlusPageVisible for the RDP+
+//                 controls and tab; profileReadOnly disables Panel_Settings1..3;
+//                 hideSettings hides the six tabs (the reader logs "Show no settings");
+//                 bn_OtherFarm shown exactly when doLoadBalancing; panel_AskFirstTime
+//                 hidden; the size handling of cb_Desktopsize runs once.
+//   WriteProfile: bn_OtherFarm shown exactly when doLoadBalancing, panel_AskFirstTime
+//                 hidden when it is off.
+// Both then close the server list file when it is open.
+
+#include "ProfileFiles.h"
+#include "ProfileSettings.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsc {
+class LogSink;
+}
+
+namespace tsc::profiles {
+
+class ProtectionService;
+
+inline constexpr std::size_t ProfileSizeLimit = 10000; // files of this size or more are not parsed
+
+// Where the profile functions find the program's folders, command line and
+// services; the main window fills it once from the platform and identity modules:
+// Identity::AppPrefix(), ApplicationDataFolder(), LocalSettingsFolder(),
+// TempFolder(), the arguments after the program name, tsc::ExpandText, one
+// ProtectionService(ProtectionService::DefaultKeyFile()) it owns for the process,
+// and the log file object (not the Logging page) for the password lines.
+struct ProfileEnvironment {
+    std::string appPrefix = "tsv";          // AppPrefix: begins the client's own keys
+    std::string applicationDataFolder;      // ApplicationDataFolder
+    std::string localSettingsFolder;        // LocalSettingsFolder
+    std::string tempFolder;                 // TempFolder
+    std::vector<std::string> parameters;    // command-line parameters, program name excluded
+    std::function<std::string(std::string_view)> expandText; // ExpandText; as-is when empty
+    ProtectionService *protection = nullptr; // no saved passwords without it
+    LogSink *passwordLog = nullptr;          // the log file itself, for the CPWR/UCPWR lines
+    BeforeReplaceHook beforeReplace;         // tests only: interrupts a write before its rename
+};
+
+// Fills settings from the file (resolved like the program's profile names; command-
+// line parameter 1, else 3, takes its place when it names an existing file). Keys the
+// file does not hold keep what settings held.
+void ReadProfile(const std::string &name, ProfileSettings &settings, const ProfileEnvironment &environment,
+                 LogSink &log);
+
+struct WriteProfileResult {
+    std::string path;     // the path actually chosen (temporary folder, parameter 1, ...)
+    bool written = false; // false: "Excp 2" was logged and the old file is untouched
+};
+
+// Writes settings as a UTF-16 profile. tag only goes into the log.
+WriteProfileResult WriteProfile(const std::string &name, std::string_view tag, const ProfileSettings &settings,
+                                const ProfileEnvironment &environment, LogSink &log);
+
+// The lines WriteProfile writes, in file order (without encoding). The password line
+// carries the protected password only while saveMyPassword is set.
+[[nodiscard]] std::vector<std::string> ProfileLines(const ProfileSettings &settings,
+                                                    const ProfileEnvironment &environment, LogSink *passwordLog);
+
+// Applies decoded profile text to settings in the key table's lookup order.
+void ApplyProfileText(std::string_view text, ProfileSettings &settings, const ProfileEnvironment &environment);
+
+// The decoded text as it may be logged: lines that could carry a password left out.
+[[nodiscard]] std::string LoggableProfileText(std::string_view text);
+
+} // namespace tsc::profiles
