@@ -94,15 +94,19 @@ char AsciiLower(char character) {
     return (character >= 'A' && character <= 'Z') ? static_cast<char>(character - 'A' + 'a') : character;
 }
 
-std::size_t FindIgnoringCase(std::string_view text, std::string_view pattern, std::size_t from) {
-    if (pattern.empty() || pattern.size() > text.size()) return std::string_view::npos;
-    const char first = AsciiLower(pattern.front());
-    for (std::size_t position = from; position + pattern.size() <= text.size(); ++position) {
-        if (AsciiLower(text[position]) != first) continue;
-        std::size_t matched = 1;
-        while (matched < pattern.size() && AsciiLower(text[position + matched]) == AsciiLower(pattern[matched]))
-            ++matched;
-        if (matched == pattern.size()) return position;
+// Position of "%" + name + "%" at or after from, matched without regard to ASCII case.
+std::size_t FindReference(std::string_view text, std::string_view name, std::size_t from) {
+    const std::size_t length = name.size() + 2;
+    while (from + length <= text.size()) {
+        const std::size_t percent = text.find('%', from);
+        if (percent == std::string_view::npos || percent + length > text.size()) return std::string_view::npos;
+        if (text[percent + length - 1] == '%') {
+            std::size_t matched = 0;
+            while (matched < name.size() && AsciiLower(text[percent + 1 + matched]) == AsciiLower(name[matched]))
+                ++matched;
+            if (matched == name.size()) return percent;
+        }
+        from = percent + 1;
     }
     return std::string_view::npos;
 }
@@ -133,11 +137,10 @@ void ExpandEnvironmentReferences(std::string &text, int &steps) {
         const std::string_view name = Trimmed(line.substr(0, equals));
         const std::string_view value = Trimmed(line.substr(equals + 1));
         if (name.empty() || value.empty() || text.find('%') == std::string::npos) continue;
-        const std::string reference = "%" + std::string(name) + "%";
         std::size_t position = 0;
-        while ((position = FindIgnoringCase(text, reference, position)) != std::string::npos) {
+        while ((position = FindReference(text, name, position)) != std::string::npos) {
             if (++steps > MaximumExpansionSteps) return;
-            text.replace(position, reference.size(), value);
+            text.replace(position, name.size() + 2, value);
             position += value.size(); // the inserted value is not searched again for this name
         }
     }
