@@ -2,7 +2,10 @@
 
 // An initialisation file in the Windows INI format ("[Section]", "key=value").
 // Sections and keys are matched without regard to case; writes replace the file
-// atomically.
+// atomically. A file that cannot be read as text (binary, too big, no rights) is
+// treated as empty, and Save keeps it beside under a ".damaged-" name before writing.
+
+#include "IniFormat.h"
 
 #include <string>
 #include <string_view>
@@ -23,10 +26,9 @@ public:
     [[nodiscard]] const std::string &Path() const { return path_; }
 
 private:
-    struct Entry { std::string key, value; };
-    struct Section { std::string name; std::vector<Entry> entries; };
     std::string path_;
-    std::vector<Section> sections_;
+    std::vector<detail::IniSection> sections_;
+    mutable bool damaged_ = false; // the file on disk could not be read; Save keeps it aside
 };
 
 } // namespace tsc

@@ -1,9 +1,168 @@
+#include "Environment.h"
+#include "Identity.h"
 #include "SystemInfo.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace tsc {
+
+namespace detail {
+
+std::optional<std::string> CountingEnvironmentValue(const char *name, std::size_t minimumLength) {
+    const char *value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    const std::string text(value);
+    if (text.size() <= minimumLength || text.size() > MaximumFolderValueLength) return std::nullopt;
+    return text;
+}
+
+std::string HomeFolder() {
+    if (auto home = CountingEnvironmentValue("HOME", 0)) return WithoutTrailingSeparator(*home);
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr)
+        return WithoutTrailingSeparator(found->pw_dir);
+    return {};
+}
+
+std::string XdgFolder(const char *variable, const char *fallbackBelowHome) {
+    // The XDG base directory rules ignore relative values.
+    if (auto value = CountingEnvironmentValue(variable, 0); value && value->front() == '/')
+        return WithoutTrailingSeparator(*value);
+    const std::string home = HomeFolder();
+    if (home.empty()) return {};
+    return home + fallbackBelowHome;
+}
+
+std::string FirstXdgConfigDir() {
+    if (auto dirs = CountingEnvironmentValue("XDG_CONFIG_DIRS", 0)) {
+        const std::string first = dirs->substr(0, dirs->find(':'));
+        if (!first.empty() && first.front() == '/') return WithoutTrailingSeparator(first);
+    }
+    return "/etc/xdg";
+}
+
+} // namespace detail
+
+namespace {
+
+// The application data base ($XDG_DATA_HOME or its default) when it counts: a value
+// of three characters or fewer does not, like a too short APPDATA.
+std::optional<std::string> DataHome() {
+    if (std::getenv("XDG_DATA_HOME") != nullptr && *std::getenv("XDG_DATA_HOME") != '\0') {
+        auto value = detail::CountingEnvironmentValue("XDG_DATA_HOME", 3);
+        if (!value) return std::nullopt;
+        return WithoutTrailingSeparator(*value);
+    }
+    const std::string home = detail::HomeFolder();
+    if (home.empty()) return std::nullopt;
+    return home + "/.local/share";
+}
+
+// Reads XDG_DESKTOP_DIR from user-dirs.dirs: a line XDG_DESKTOP_DIR="$HOME/Desktop"
+// where only a leading $HOME is expanded, as the xdg-user-dirs format defines.
+std::optional<std::string> DesktopFromUserDirs() {
+    const std::string configHome = detail::XdgFolder("XDG_CONFIG_HOME", "/.config");
+    if (configHome.empty()) return std::nullopt;
+    std::ifstream file(configHome + "/user-dirs.dirs");
+    std::string line;
+    const std::string key = "XDG_DESKTOP_DIR=";
+    while (file && std::getline(file, line)) {
+        if (line.rfind(key, 0) != 0) continue;
+        std::string value = line.substr(key.size());
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        if (value.rfind("$HOME", 0) == 0) value = detail::HomeFolder() + value.substr(5);
+        if (value.empty() || value.front() != '/') return std::nullopt;
+        return WithoutTrailingSeparator(value);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string TempFolder() {
+    if (auto value = detail::CountingEnvironmentValue("TMPDIR", 0)) {
+        const std::string folder = WithoutTrailingSeparator(*value);
+        if (!folder.empty()) return folder;
+    }
+    return "/tmp";
+}
+
+// The programs of the operating system itself.
+std::string SystemFolder() { return "/usr/bin"; }
+
+std::string ApplicationDataFolder() {
+    try {
+        const auto base = DataHome();
+        if (!base) return TempFolder();
+        const std::string folder = *base + "/" + Identity::AppName();
+        if (!FolderExists(folder)) (void)EnsureFolder(folder);
+        return FolderExists(folder) ? folder : TempFolder();
+    } catch (...) {
+        return TempFolder();
+    }
+}
+
+std::string UserAppDataFolder() {
+    try {
+        const auto base = DataHome();
+        if (!base) return TempFolder();
+        if (!FolderExists(*base)) (void)EnsureFolder(*base);
+        return FolderExists(*base) ? *base : TempFolder();
+    } catch (...) {
+        return TempFolder();
+    }
+}
+
+std::string DesktopFolder() {
+    try {
+        if (auto desktop = DesktopFromUserDirs(); desktop && FolderExists(*desktop)) return *desktop;
+        const std::string home = detail::HomeFolder();
+        if (home.size() > 3 && FolderExists(home + "/Desktop")) return home + "/Desktop";
+    } catch (...) {
+    }
+    return TempFolder();
+}
+
+// Without an existence test, like the Local Settings folder it stands for.
+std::string LocalSettingsFolder() {
+    try {
+        return detail::XdgFolder("XDG_STATE_HOME", "/.local/state");
+    } catch (...) {
+        return {};
+    }
+}
+
+std::string ProgramFilesFolder() { return "/opt"; }
+std::string AllUsersProfileFolder() { return "/usr/share"; }
+
+std::string ProfilesRootFolder() {
+    const std::string home = detail::HomeFolder();
+    const auto cut = home.find_last_of('/');
+    if (home.empty() || cut == std::string::npos) return "/home/";
+    return home.substr(0, cut + 1);
+}
+
+std::string LongPathName(std::string_view path) {
+    if (path.empty()) return {};
+    try {
+        std::filesystem::path result = std::filesystem::absolute(std::filesystem::path(path)).lexically_normal();
+        std::string text = result.string();
+        if (text.size() > 1 && text.back() == '/') text.pop_back();
+        return text;
+    } catch (...) {
+        return std::string(path);
+    }
+}
 
 std::string WithTrailingSeparator(std::string_view path) {
     std::string result(path);
@@ -25,11 +184,8 @@ bool FolderExists(std::string_view path) {
 bool EnsureFolder(std::string_view path) {
     if (path.empty()) return false; // "Unable to create directory"
     std::string folder = WithoutTrailingSeparator(path);
-    if (folder.size() < 3 && !folder.empty() && folder != "/" ) {
-        // very short relative names ("a", "..") count as present, like a drive root
-        return true;
-    }
-    if (folder.empty() || FolderExists(folder)) return true;
+    // Fewer than three characters left ("/", "a", "..") count as present, like a drive root.
+    if (folder.size() < 3 || FolderExists(folder)) return true;
     const auto cut = folder.find_last_of("/\\");
     if (cut != std::string::npos && cut > 0) {
         const std::string parent = folder.substr(0, cut);
@@ -37,5 +193,7 @@ bool EnsureFolder(std::string_view path) {
     }
     return ::mkdir(folder.c_str(), 0700) == 0 || (errno == EEXIST && FolderExists(folder));
 }
+
+std::string ApplicationKeyPath() { return "SOFTWARE\\" + Identity::AppName(); }
 
 } // namespace tsc

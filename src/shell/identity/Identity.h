@@ -33,5 +33,6 @@ void ResetToDefaults();
 [[nodiscard]] std::string IniFileName();                 // AppPrefix + ".ini"
 [[nodiscard]] std::string InstalledClientName();         // AppPrefix + stem + "client"
 [[nodiscard]] std::string VersionedCopyPattern();        // AppPrefix + ".*." + stem + "client"
+[[nodiscard]] std::string PublishedVersionFileName();    // AppPrefix + stem + "client.version"
 
 } // namespace tsc::Identity

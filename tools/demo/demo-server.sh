@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Starts the demo Farm's terminal server on this machine: a virtual X display whose
+# desktop is painted in the seamless key colour (255,0,255) with a few application
+# windows on it, shared over RDP by freerdp-shadow-cli on a loopback port.
+#
+#   tools/demo/demo-server.sh <state-folder>
+#
+# Prints "DISPLAY=:N PORT=P" on its last line when the server listens. The pids are
+# kept in <state-folder>/pids; tools/demo/demo-stop.sh <state-folder> ends them.
+set -euo pipefail
+state=${1:?state folder}
+mkdir -p "$state"
+: > "$state/pids"
+
+free_display() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { echo "$n"; return; }
+  done
+  return 1
+}
+free_port() {
+  local p
+  for p in $(seq 43389 43489); do
+    ss -Hltn "sport = :$p" 2>/dev/null | grep -q . || { echo "$p"; return; }
+  done
+  return 1
+}
+
+display=$(free_display)
+port=${DEMO_PORT:-$(free_port)}
+geometry=${DEMO_GEOMETRY:-1280x800}
+background=${DEMO_BACKGROUND:-#ff00ff}
+
+Xvfb ":$display" -screen 0 "${geometry}x24" -nolisten tcp -noreset >"$state/xvfb.log" 2>&1 &
+echo $! >> "$state/pids"
+for _ in $(seq 100); do
+  DISPLAY=":$display" xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.05
+done
+export DISPLAY=":$display"
+xsetroot -solid "$background"
+
+# A few applications on the key-coloured desktop; they are what a seamless session
+# shows on the local screen.
+start_app() { "$@" >/dev/null 2>&1 & echo $! >> "$state/pids"; }
+command -v xclock >/dev/null && start_app xclock -geometry 180x180+60+60 -update 1
+command -v xlogo >/dev/null && start_app xlogo -geometry 160x160+300+80
+command -v xterm >/dev/null && start_app xterm -geometry 70x16+120+330 -T "Remote application" \
+  -e sh -c 'echo "This window runs on the demo terminal server."; echo "Type here: input travels over RDP."; exec sh'
+command -v xeyes >/dev/null && start_app xeyes -geometry 150x100+700+100
+
+freerdp-shadow-cli /bind-address:127.0.0.1 "/port:$port" -auth >"$state/shadow.log" 2>&1 &
+echo $! >> "$state/pids"
+for _ in $(seq 200); do
+  ss -Hltn "sport = :$port" 2>/dev/null | grep -q . && break
+  sleep 0.05
+done
+ss -Hltn "sport = :$port" | grep -q . || { echo "demo-server: the RDP server did not start (see $state/shadow.log)" >&2; exit 1; }
+echo "DISPLAY=:$display PORT=$port"
