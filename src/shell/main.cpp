@@ -1,9 +1,76 @@
+#include "Application.h"
 #include "BuildConfig.h"
+#include "CommandLine.h"
+#include "Language.h"
+#include "MainWindow.h"
+#include "ProcessState.h"
+#include "SystemInfo.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 
-// Until the main window exists the program reports its version.
-int main() {
-    std::printf("Terminal Server Client %s\n", tsc::build::DottedVersion);
+namespace {
+
+using namespace tsc::shell;
+
+// A language file beside the executable is taken when no table is loaded yet; only
+// the first one the folder listing returns.
+void LoadLanguageBesideExecutable() {
+    if (LoadLanguage("")) return;
+    const QString folder =
+        QString::fromStdString(tsc::WithoutTrailingSeparator(QFileInfo(QString::fromStdString(tsc::ExecutablePath()))
+                                                                 .absolutePath()
+                                                                 .toStdString()));
+    const QStringList found = QDir(folder).entryList({"*.lang"}, QDir::Files | QDir::Hidden | QDir::System,
+                                                     QDir::Unsorted);
+    if (found.isEmpty()) return;
+    const std::string path = (folder + "/" + found.front()).toStdString();
+    if (LoadLanguage(path)) RegisterLanguage(path);
+}
+
+void StartPendingCopy() {
+    // Comes with the self-update work: starts the verified newer copy with this
+    // process's parameters, or deletes it when it cannot be started.
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string> parameters(argv + 1, argv + argc);
+    switch (CommandLine::RequestOf(parameters)) {
+    case CommandLine::Request::Help:
+        std::fputs(CommandLine::HelpText(argv[0]).c_str(), stdout);
+        return 0;
+    case CommandLine::Request::Version:
+        std::printf("Terminal Server Client %s\n", tsc::build::DottedVersion);
+        return 0;
+    case CommandLine::Request::Run: break;
+    }
+    CommandLine::SetParameters(std::move(parameters));
+
+    // Sizes are window pixels, as the page height rule counts them: a higher
+    // resolution enlarges the fonts and, through them, the layouts, but Qt does not
+    // scale the window a second time.
+    if (!qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+
+    // Qt sees only the program name: every argument is a positional parameter of the
+    // client, never a toolkit option.
+    int applicationArgc = 1;
+    Application application(applicationArgc, argv);
+    LoadLanguageBesideExecutable();
+    {
+        auto window = std::make_unique<Tform_Win32RDPClient>();
+        application.SetExceptionHandler(
+            [&window](const std::string &message) { window->ApplicationEvents1Exception(message); });
+        if (ProcessState::PendingStartPath().empty()) window->show();
+        application.exec();
+        application.SetExceptionHandler({});
+        window.reset(); // runs FormDestroy
+    }
+    ReleaseLanguage();
+    StartPendingCopy();
     return 0;
 }

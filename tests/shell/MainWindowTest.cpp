@@ -395,6 +395,7 @@ TEST_F(MainWindowTest, HungShutdownIsEndedByTheAutoCloseTimer) {
 
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0); // also while ctest lists the tests
     int applicationArgc = 1;
     tsc::shell::Application application(applicationArgc, argv);
     return RUN_ALL_TESTS();
