@@ -8,7 +8,7 @@
 #include <QThread>
 #include <QTimer>
 
-int main(int argc, char **argv) {
+int main(int, char **argv) {
     int applicationArgc = 1;
     tsc::shell::Application application(applicationArgc, argv);
     tsc::shell::Tform_Win32RDPClient window;
