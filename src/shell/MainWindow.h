@@ -29,6 +29,11 @@ class QTableWidget;
 class QTextEdit;
 class QTimer;
 
+namespace tsc::profiles {
+struct ProfileEnvironment;
+class ProtectionService;
+} // namespace tsc::profiles
+
 namespace tsc::shell {
 
 // Installed printers in the system's order and the default printer's name; or the
@@ -93,10 +98,12 @@ public:
     void ReadAllIniValues();
     void WriteAllIniValues();
 
-    // Connection profile and usage; bodies come with the profile and connection
-    // folder work.
+    // Connection profile: the settings controls from and into a profile file.
+    // WriteProfile returns the path actually written (the temporary folder for a
+    // read-only profile, command-line parameter 1 when given).
     void ReadProfile(const std::string &path);
-    void WriteProfile(const std::string &path, const std::string &tag);
+    std::string WriteProfile(const std::string &path, const std::string &tag);
+    // Connection usage; bodies come with the connection folder work.
     void SetConnectionUsage(bool multiple);
     void FillConnectionLists(const std::string &nameToSelect);
 
@@ -113,6 +120,10 @@ public:
     bool AutoConnect = false;
     bool HideSettings = false;
     bool ProfileReadOnly = false;
+    std::string RdpPlusPort = "3391";
+    // The server the farm list chose; with load balancing the profile's address.
+    std::string SelectedServerHost;
+    std::string SelectedServerPort;
     std::string RdpClientVersion;
     bool RdpControlUsable = false;
     int PreviousConnectionIndex = -1;
@@ -309,10 +320,18 @@ private:
     [[nodiscard]] int WindowHeight() const;
     void SetWindowHeights(int minimum, int height);
     void AddDisplayLine(const std::string &line);
+    // Writes what the platform layer has to report (damaged registry or INI files).
+    void LogPlatformDiagnostics();
+    // Built on first use; the folders, command line and identity are fixed by then.
+    [[nodiscard]] const profiles::ProfileEnvironment &ProfileFileEnvironment();
     void Log(void (LogSink::*write)(std::string_view), std::string_view message);
 
     MainWindowServices services_;
     std::unique_ptr<WindowLog> log_;
+    // The password lines of the profile go to the log file only, not the Logging page.
+    std::unique_ptr<LogSink> passwordLog_;
+    std::unique_ptr<profiles::ProtectionService> protection_;
+    std::unique_ptr<profiles::ProfileEnvironment> profileEnvironment_;
     std::vector<std::string> refreshWorkList_;
     bool formDestroyed_ = false;
     int shownPageIndex_ = 0;

@@ -73,13 +73,14 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     EXPECT_EQ(openedLogs[0].second, 200);
 
     const auto texts = Texts();
-    ASSERT_EQ(texts.size(), 16u);
+    ASSERT_EQ(texts.size(), 20u);
     EXPECT_EQ(texts[0].rfind("Client Started: " + ExecutablePath() + " [", 0), 0u) << texts[0];
     EXPECT_TRUE(texts[0].ends_with("] Build: 01-Jun-2011 20:00:33.739"));
     EXPECT_EQ(texts[1].rfind("OS Version: ", 0), 0u);
     EXPECT_EQ(texts[1].size(), std::string("OS Version: 0006.0001").size());
     EXPECT_EQ(texts[2].rfind("Real OS Version: ", 0), 0u);
     const std::vector<std::string> rest(texts.begin() + 3, texts.end());
+    const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
     const std::vector<std::string> expected{
         "Running on Win32",
         "Begin Monitor information",
@@ -88,6 +89,10 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
         "End Monitor information",
         "Begin InitSettings",
         "End InitSettings",
+        "Begin Read_tsv_RDP_file: " + profile,
+        "ParamCount: 0",
+        "Can not find file: " + profile,
+        "End Read_tsv_RDP_file",
         "Begin ReadAllIniValues: " + IniFilePath(),
         "End ReadAllIniValues",
         "Begin Monitor[0] information",
@@ -97,7 +102,9 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     };
     EXPECT_EQ(rest, expected);
     EXPECT_EQ(rest[3].rfind(" monitor: 0: left.top: 0.0 width.height: ", 0), 0u);
-    EXPECT_TRUE(std::all_of(lines.begin(), lines.end(), [](const LoggedLine &l) { return l.level == 'I'; }));
+    // A first start has no profile yet: the one warning.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const LoggedLine &l) { return l.level != 'I'; }), 1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'W', "Can not find file: " + profile}), lines.end());
 
     // The Logging page shows what was logged.
     EXPECT_EQ(window->lb_Logging->count(), static_cast<int>(lines.size()));
@@ -268,7 +275,12 @@ TEST_F(MainWindowTest, ShutdownWritesWidthsAndStopsTheLogLast) {
     window->bn_Close->click();
     EXPECT_FALSE(window->isVisible());
     window.reset();
-    const std::vector<std::string> expected{"Begin WriteAllIniValues: " + IniFilePath(), "End WriteAllIniValues",
+    const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
+    const std::vector<std::string> expected{"Begin WriteAllIniValues: " + IniFilePath(),
+                                            "End WriteAllIniValues",
+                                            "Begin Write_tsv_RDP_file[1]: " + profile,
+                                            "Write FileName: " + profile,
+                                            "End Write_tsv_RDP_file",
                                             "Log stopped"};
     EXPECT_EQ(Texts(), expected);
     const IniFile ini(IniFilePath());
