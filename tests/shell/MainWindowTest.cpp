@@ -6,6 +6,7 @@
 #include "WindowTestSupport.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -311,6 +312,17 @@ TEST_F(MainWindowTest, ColumnWidthThatIsNoNumberIsLoggedAndStopsTheReading) {
     EXPECT_EQ(window->StringGrid_Servers->columnWidth(0), 100);
     EXPECT_EQ(window->StringGrid_Servers->columnWidth(2), 60);
     EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'E', "Exception 1 ReadAllIniValues"}), lines.end());
+}
+
+TEST_F(MainWindowTest, UnreadableInitialisationFileIsReportedAsAWarning) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(IniFilePath()))); // a folder where the file belongs
+    auto window = MakeWindow();
+    const LoggedLine warning{'W', "Initialisation file " + IniFilePath() +
+                                      " is damaged or unreadable; its values are not used"};
+    const auto found = std::find(lines.begin(), lines.end(), warning);
+    ASSERT_NE(found, lines.end());
+    EXPECT_EQ(std::prev(found)->text, "End ReadAllIniValues");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), warning), 1);
 }
 
 TEST_F(MainWindowTest, AutoCloseEndsTheProcessAtTheSixthTick) {
