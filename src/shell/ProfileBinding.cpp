@@ -17,8 +17,12 @@ namespace tsc::shell {
 
 namespace {
 
-std::string Text(const QLineEdit *edit) { return edit->text().toStdString(); }
-QString Q(const std::string &text) { return QString::fromStdString(text); }
+std::string Text(const QLineEdit *edit) {
+    return edit->text().toStdString();
+}
+QString Q(const std::string &text) {
+    return QString::fromStdString(text);
+}
 
 bool TabVisible(const Tform_Win32RDPClient &window, QWidget *page) {
     return window.PageControl_kiv->isTabVisible(window.PageControl_kiv->indexOf(page));
@@ -68,8 +72,8 @@ void ApplyDesktopSize(Tform_Win32RDPClient &window, const profiles::ProfileSetti
 }
 
 void ApplyRdpPlus(Tform_Win32RDPClient &window, const profiles::ProfileSettings &settings) {
-    for (QWidget *control : std::initializer_list<QWidget *>{window.cb_DoRDPPlus, window.cb_DoSSLGateway,
-                                                              window.cbx_SelectCert})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{window.cb_DoRDPPlus, window.cb_DoSSLGateway, window.cbx_SelectCert})
         control->setEnabled(settings.rdpPlusControlsEnabled);
     window.SetPageTabVisible(window.TabSheet_RDPPlus, settings.rdpPlusPageVisible);
 }
@@ -82,8 +86,10 @@ profiles::ProfileSettings CollectProfileSettings(const Tform_Win32RDPClient &win
     settings.password = Text(window.edit_Password);
     settings.domain = Text(window.edit_Domain);
     settings.host = Text(window.Edit_Host);
-    for (const auto &[box, value] : CheckBoxes(window, settings)) *value = box->isChecked();
-    for (const auto &[list, value] : Lists(window, settings)) *value = list->currentIndex();
+    for (const auto &[box, value] : CheckBoxes(window, settings))
+        *value = box->isChecked();
+    for (const auto &[list, value] : Lists(window, settings))
+        *value = list->currentIndex();
     settings.rdpPlusControlsEnabled = window.cb_DoRDPPlus->isEnabled();
     settings.rdpPlusPageVisible = TabVisible(window, window.TabSheet_RDPPlus);
 
@@ -104,14 +110,16 @@ profiles::ProfileSettings CollectProfileSettings(const Tform_Win32RDPClient &win
 
 void ApplyReadProfileSettings(Tform_Win32RDPClient &window, const profiles::ProfileSettings &settings) {
     ApplyDesktopSize(window, settings);
-    for (const auto &[list, value] : Lists(window, settings)) list->setCurrentIndex(*value);
+    for (const auto &[list, value] : Lists(window, settings))
+        list->setCurrentIndex(*value);
     // The user name before the password: emptying the name empties the password.
     window.edit_UserName->setText(Q(settings.userName));
     window.edit_Password->setText(Q(settings.password));
     window.edit_Domain->setText(Q(settings.domain));
     window.Edit_Host->setText(Q(settings.host));
     // Through setChecked, so the boxes' own handlers (seamless display) run as on a click.
-    for (const auto &[box, value] : CheckBoxes(window, settings)) box->setChecked(*value);
+    for (const auto &[box, value] : CheckBoxes(window, settings))
+        box->setChecked(*value);
     ApplyRdpPlus(window, settings);
 
     window.AutoConnect = settings.autoConnect;
@@ -123,8 +131,9 @@ void ApplyReadProfileSettings(Tform_Win32RDPClient &window, const profiles::Prof
     for (QFrame *panel : {window.Panel_Settings1, window.Panel_Settings2, window.Panel_Settings3})
         panel->setEnabled(!settings.profileReadOnly);
     if (settings.hideSettings) {
-        for (QWidget *page : {window.TabSheet_FarmInfo, window.TabSheet_Logging, window.TabSheet_MSRDP,
-                              window.TabSheet_MultipleConnections, window.TabSheet_RDPPlus, window.TabSheet_Settings})
+        for (QWidget *page :
+             {window.TabSheet_FarmInfo, window.TabSheet_Logging, window.TabSheet_MSRDP,
+              window.TabSheet_MultipleConnections, window.TabSheet_RDPPlus, window.TabSheet_Settings})
             window.SetPageTabVisible(page, false);
     }
     window.bn_OtherFarm->setVisible(settings.doLoadBalancing);

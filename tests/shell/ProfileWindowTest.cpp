@@ -30,9 +30,12 @@ using testing::RecordingLog;
 // The check boxes a profile keeps. The round trip sets them in two alternating
 // patterns, so a box written or read as another box shows in one of them.
 const char *const ProfileBoxes[] = {
-    "cb_DoLoadBalancing",      "cb_DoAskLoadBalancingHostname", "cb_DoSeamless",   "cb_ConnectDiskDrives",
-    "cb_ConnectPrinters",      "cb_CommPorts",                  "cb_SmartCards",   "cb_DisplayConnectionBar",
-    "cb_Bitmapcaching",        "cb_Themes",                     "cb_Animation",    "cb_WindowDragging",
+    "cb_DoLoadBalancing", "cb_DoAskLoadBalancingHostname",
+    "cb_DoSeamless",      "cb_ConnectDiskDrives",
+    "cb_ConnectPrinters", "cb_CommPorts",
+    "cb_SmartCards",      "cb_DisplayConnectionBar",
+    "cb_Bitmapcaching",   "cb_Themes",
+    "cb_Animation",       "cb_WindowDragging",
     "cb_Background",
 };
 struct ListChoice {
@@ -40,8 +43,10 @@ struct ListChoice {
     int index[2]; // per pattern
 };
 const ListChoice ChosenItems[] = {{"cb_Colors", {3, 0}}, {"cb_Sound", {2, 1}}, {"cb_WindowsKeys", {2, 0}}};
-const std::pair<const char *, const char *> TypedTexts[] = {
-    {"edit_UserName", "alice"}, {"edit_Password", " pa55 w0rd"}, {"edit_Domain", "CORP"}, {"Edit_Host", "ts1:3390"}};
+const std::pair<const char *, const char *> TypedTexts[] = {{"edit_UserName", "alice"},
+                                                            {"edit_Password", " pa55 w0rd"},
+                                                            {"edit_Domain", "CORP"},
+                                                            {"Edit_Host", "ts1:3390"}};
 
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -58,7 +63,7 @@ std::string ProfileText(const std::string &path) {
 }
 
 class ProfileWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         testing::UsePrivateFolders(folder_.path());
@@ -83,7 +88,9 @@ protected:
     static bool TabVisible(const Tform_Win32RDPClient &window, QWidget *page) {
         return window.PageControl_kiv->isTabVisible(window.PageControl_kiv->indexOf(page));
     }
-    bool Logged(const LoggedLine &line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+    bool Logged(const LoggedLine &line) const {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
 
     std::string Path(const char *name) const { return (folder_.path() + "/" + name).toStdString(); }
     std::string DefaultProfile() const { return ApplicationDataFolder() + "/tsv_farm.rdp"; }
@@ -105,7 +112,8 @@ TEST_F(ProfileWindowTest, EverySettingComesBackAfterARestart) {
                 window->findChild<QCheckBox *>(ProfileBoxes[box])->setChecked(wanted(box));
             for (const auto &choice : ChosenItems)
                 window->findChild<QComboBox *>(choice.name)->setCurrentIndex(choice.index[pattern]);
-            for (const auto &[name, text] : TypedTexts) window->findChild<QLineEdit *>(name)->setText(text);
+            for (const auto &[name, text] : TypedTexts)
+                window->findChild<QLineEdit *>(name)->setText(text);
             window->cb_SaveMyPassword->setChecked(true);
             window->show();
             window->close();
@@ -121,9 +129,11 @@ TEST_F(ProfileWindowTest, EverySettingComesBackAfterARestart) {
         EXPECT_EQ(window->DesktopWidth, pattern ? 1000 : 1600);
         EXPECT_EQ(window->DesktopHeight, 900);
         for (int box = 0; box < std::ssize(ProfileBoxes); ++box)
-            EXPECT_EQ(window->findChild<QCheckBox *>(ProfileBoxes[box])->isChecked(), wanted(box)) << ProfileBoxes[box];
+            EXPECT_EQ(window->findChild<QCheckBox *>(ProfileBoxes[box])->isChecked(), wanted(box))
+                << ProfileBoxes[box];
         for (const auto &choice : ChosenItems)
-            EXPECT_EQ(window->findChild<QComboBox *>(choice.name)->currentIndex(), choice.index[pattern]) << choice.name;
+            EXPECT_EQ(window->findChild<QComboBox *>(choice.name)->currentIndex(), choice.index[pattern])
+                << choice.name;
         // The password comes back without its blanks at the ends; with load balancing
         // on and no farm server chosen yet, the typed host is kept.
         for (const auto &[name, text] : TypedTexts)
@@ -197,8 +207,9 @@ TEST_F(ProfileWindowTest, ReadOnlyProfileLocksTheSettingsAndIsNotReplaced) {
             EXPECT_FALSE(panel->isEnabled()) << panel->objectName().toStdString();
         EXPECT_TRUE(window->HideSettings);
         EXPECT_TRUE(Logged({'I', "Show no settings"}));
-        for (QWidget *page : {window->TabSheet_FarmInfo, window->TabSheet_Logging, window->TabSheet_MSRDP,
-                              window->TabSheet_MultipleConnections, window->TabSheet_RDPPlus, window->TabSheet_Settings})
+        for (QWidget *page :
+             {window->TabSheet_FarmInfo, window->TabSheet_Logging, window->TabSheet_MSRDP,
+              window->TabSheet_MultipleConnections, window->TabSheet_RDPPlus, window->TabSheet_Settings})
             EXPECT_FALSE(TabVisible(*window, page)) << page->objectName().toStdString();
         EXPECT_TRUE(TabVisible(*window, window->TabSheet_Authorization));
         EXPECT_EQ(window->WriteProfile(DefaultProfile(), "51"), TempFolder() + "/tsv_farm.rdp");
