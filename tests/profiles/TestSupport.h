@@ -52,7 +52,7 @@ protected:
     void SetUp() override {
         for (const char *name : EnvironmentNames) {
             const char *value = std::getenv(name);
-            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            savedEnvironment.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
         }
         std::string pattern = (std::filesystem::temp_directory_path() / "tsc-profiles-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -69,7 +69,7 @@ protected:
         std::filesystem::permissions(home, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(home, ignored);
         // The next test of this process needs a temporary folder that still exists.
-        for (const auto &[name, value] : saved) {
+        for (const auto &[name, value] : savedEnvironment) {
             if (value) ::setenv(name, value->c_str(), 1);
             else ::unsetenv(name);
         }
@@ -88,7 +88,7 @@ protected:
 private:
     static constexpr const char *EnvironmentNames[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
                                                        "TMPDIR"};
-    std::vector<std::pair<const char *, std::optional<std::string>>> saved;
+    std::vector<std::pair<const char *, std::optional<std::string>>> savedEnvironment;
 };
 
 inline std::string FixturePath(const std::string &name) { return std::string(TSC_PROFILE_FIXTURES) + "/" + name; }
