@@ -23,19 +23,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "no free X display"; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself (-displayfd), so tests running side by side
+# never race for the same number.
+exec 3> "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
+exec 3>&-
+display=
+for _ in $(seq 100); do
+    display=$(head -n 1 "$work/display" 2>/dev/null)
+    [ -n "$display" ] && break
+    sleep 0.05
+done
+[ -n "$display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 port=$(free_port)
 closed_port=$(free_port)
 
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 DISPLAY=":$display" freerdp-shadow-cli "/port:$port" /bind-address:127.0.0.1 -auth >"$work/shadow.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do

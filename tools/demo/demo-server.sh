@@ -12,13 +12,6 @@ state=${1:?state folder}
 mkdir -p "$state"
 : > "$state/pids"
 
-free_display() {
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { echo "$n"; return; }
-  done
-  return 1
-}
 free_port() {
   local p
   for p in $(seq 43389 43489); do
@@ -27,17 +20,22 @@ free_port() {
   return 1
 }
 
-display=$(free_display)
 port=${DEMO_PORT:-$(free_port)}
 geometry=${DEMO_GEOMETRY:-1280x800}
 background=${DEMO_BACKGROUND:-#ff00ff}
 
-Xvfb ":$display" -screen 0 "${geometry}x24" -nolisten tcp -noreset >"$state/xvfb.log" 2>&1 &
+# Xvfb chooses a free display number itself and reports it.
+exec 3> "$state/display"
+Xvfb -displayfd 3 -screen 0 "${geometry}x24" -nolisten tcp -noreset >"$state/xvfb.log" 2>&1 &
 echo $! >> "$state/pids"
+exec 3>&-
+display=
 for _ in $(seq 100); do
-  DISPLAY=":$display" xdpyinfo >/dev/null 2>&1 && break
+  display=$(head -n 1 "$state/display" 2>/dev/null)
+  [ -n "$display" ] && break
   sleep 0.05
 done
+[ -n "$display" ] || { echo "demo-server: Xvfb did not start (see $state/xvfb.log)" >&2; exit 1; }
 export DISPLAY=":$display"
 xsetroot -solid "$background"
 
