@@ -25,8 +25,6 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-constexpr char LinkerCacheTool[] = "/sbin/ldconfig";
-
 void PumpEventsFor(int milliseconds) {
     QDeadlineTimer deadline(milliseconds);
     while (!deadline.hasExpired()) {
@@ -76,15 +74,16 @@ bool TestRdpControl(std::string_view rdpClientVersion, LogSink &log) {
     return true;
 }
 
-void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &systemErrorText) {
+void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &systemErrorText, std::string_view tool) {
+    const QString program = QString::fromUtf8(tool.data(), static_cast<qsizetype>(tool.size()));
     const QString folder = QFileInfo(RdpEngineLibrary::LibraryPath()).absolutePath();
-    const std::string commandLine = std::string(LinkerCacheTool) + " " + folder.toStdString();
+    const std::string commandLine = std::string(tool) + " " + folder.toStdString();
     log.LogInfo("RegisterMSTSCAX: " + commandLine);
     errno = 0;
-    if (!QProcess::startDetached(QString::fromLatin1(LinkerCacheTool), {folder})) {
+    if (!QProcess::startDetached(program, {folder})) {
         int code = errno;
         if (code == 0)
-            code = QFileInfo(QString::fromLatin1(LinkerCacheTool)).exists() ? EACCES : ENOENT;
+            code = QFileInfo(program).exists() ? EACCES : ENOENT;
         log.LogError("Cannot start " + commandLine + " " + systemErrorText(code));
     }
 }

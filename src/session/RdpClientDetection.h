@@ -27,7 +27,9 @@ enum class RdpControlVariant { Unsupported, WXP51, WXP60, Win7_61 };
 
 // Registration here means refreshing the dynamic linker's cache for the engine's
 // folder; started without waiting. `systemErrorText` explains a failure code.
-void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &systemErrorText);
+inline constexpr char LinkerCacheTool[] = "/sbin/ldconfig";
+void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &systemErrorText,
+                     std::string_view tool = LinkerCacheTool);
 
 // The status text for label_Status. `lookupText(identifier, defaultText)` reads the
 // language table (prefix "004") and falls back to the default.

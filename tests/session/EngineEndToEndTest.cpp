@@ -268,8 +268,8 @@ TEST_P(BadPeers, FailCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Engine, BadPeers,
                          ::testing::Values(Peer::Nobody, Peer::HttpServer, Peer::ClosesMidHandshake, Peer::Silent),
-                         [](const ::testing::TestParamInfo<Peer> &info) {
-                             switch (info.param) {
+                         [](const ::testing::TestParamInfo<Peer> &param) {
+                             switch (param.param) {
                              case Peer::Nobody: return "NothingListening";
                              case Peer::HttpServer: return "HttpServer";
                              case Peer::ClosesMidHandshake: return "ClosesMidHandshake";

@@ -1,5 +1,6 @@
 #include "FreeRdpControl.h"
 
+#include "DisconnectReason.h"
 #include "LogSink.h"
 
 #include <QByteArray>
@@ -216,29 +217,6 @@ rdpContext *NewLibraryContext() {
     entryPoints.ClientNew = OnClientNew;
     entryPoints.ClientFree = OnClientFree;
     return freerdp_client_context_new(&entryPoints);
-}
-
-bool IsLogonError(UINT32 code) {
-    switch (code) {
-    case FREERDP_ERROR_AUTHENTICATION_FAILED:
-    case FREERDP_ERROR_INSUFFICIENT_PRIVILEGES:
-    case FREERDP_ERROR_CONNECT_LOGON_FAILURE:
-    case FREERDP_ERROR_CONNECT_WRONG_PASSWORD:
-    case FREERDP_ERROR_CONNECT_ACCESS_DENIED:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_RESTRICTION:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_LOCKED_OUT:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_EXPIRED:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_DISABLED:
-    case FREERDP_ERROR_CONNECT_LOGON_TYPE_NOT_GRANTED:
-    case FREERDP_ERROR_CONNECT_NO_OR_MISSING_CREDENTIALS:
-    case FREERDP_ERROR_CONNECT_PASSWORD_EXPIRED:
-    case FREERDP_ERROR_CONNECT_PASSWORD_CERTAINLY_EXPIRED:
-    case FREERDP_ERROR_CONNECT_PASSWORD_MUST_CHANGE:
-    case FREERDP_ERROR_CONNECT_CLIENT_REVOKED:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -638,48 +616,17 @@ void FreeRdpControl::RunEventLoop(rdpContext *context) {
 }
 
 int FreeRdpControl::DisconnectReason(rdpContext *context, bool connected) const {
+    SessionEnd end;
     {
-        std::lock_guard lock(const_cast<std::mutex &>(sessionMutex_));
-        if (timedOut_)
-            return RdpDisconnectReason::ConnectionTimedOut;
-        if (abortRequested_)
-            return RdpDisconnectReason::LocalNotError;
+        std::lock_guard lock(sessionMutex_);
+        end.timedOut = timedOut_;
+        end.aborted = abortRequested_;
     }
-    if (certificateRefused_)
-        return RdpDisconnectReason::CertificateRefused;
-    const UINT32 lastError = freerdp_get_last_error(context);
-    if (IsLogonError(lastError))
-        return RdpDisconnectReason::LogonFailed;
-    switch (lastError) {
-    case FREERDP_ERROR_DNS_ERROR:
-    case FREERDP_ERROR_DNS_NAME_NOT_FOUND:
-        return RdpDisconnectReason::DnsLookupFailed;
-    case FREERDP_ERROR_CONNECT_FAILED:
-        return RdpDisconnectReason::SocketConnectFailed;
-    case FREERDP_ERROR_CONNECT_CANCELLED:
-        return RdpDisconnectReason::LocalNotError;
-    case FREERDP_ERROR_TLS_CONNECT_FAILED:
-    case FREERDP_ERROR_SECURITY_NEGO_CONNECT_FAILED:
-    case FREERDP_ERROR_MCS_CONNECT_INITIAL_ERROR:
-        return RdpDisconnectReason::ProtocolNegotiationFailed;
-    case FREERDP_ERROR_CONNECT_TRANSPORT_FAILED:
-        return connected ? RdpDisconnectReason::SocketClosed : RdpDisconnectReason::SocketConnectFailed;
-    default:
-        break;
-    }
-    switch (freerdp_error_info(context->instance)) {
-    case ERRINFO_SUCCESS:
-        break;
-    case ERRINFO_LOGOFF_BY_USER:
-    case ERRINFO_RPC_INITIATED_DISCONNECT_BY_USER:
-        return RdpDisconnectReason::RemoteByUser;
-    default:
-        return RdpDisconnectReason::RemoteByServer;
-    }
-    if (!connected)
-        return lastError == FREERDP_ERROR_SUCCESS ? RdpDisconnectReason::SocketConnectFailed
-                                                  : RdpDisconnectReason::InternalError;
-    return RdpDisconnectReason::SocketClosed;
+    end.certificateRefused = certificateRefused_;
+    end.connected = connected;
+    end.lastError = freerdp_get_last_error(context);
+    end.errorInfo = freerdp_error_info(context->instance);
+    return DisconnectReasonFor(end);
 }
 
 void FreeRdpControl::ReportEnd(rdpContext *context, bool connected) {

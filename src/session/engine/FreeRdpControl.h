@@ -127,7 +127,7 @@ private:
     // Shared with the engine thread.
     std::atomic<RdpConnectionState> state_{RdpConnectionState::NotConnected};
     std::thread thread_;
-    std::mutex sessionMutex_;          // guards context_ and abortRequested_
+    mutable std::mutex sessionMutex_;  // guards context_, abortRequested_ and timedOut_
     rdpContext *context_ = nullptr;
     bool abortRequested_ = false;
     bool timedOut_ = false;
