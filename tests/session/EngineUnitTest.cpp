@@ -109,6 +109,8 @@ TEST(SessionSettingsMapping, AudioModes) {
         const Settings settings = Applied(session);
         EXPECT_EQ(Flag(settings, FreeRDP_AudioPlayback), c.playHere) << c.mode;
         EXPECT_EQ(Flag(settings, FreeRDP_RemoteConsoleAudio), c.leaveAtServer) << c.mode;
+        EXPECT_FALSE(Flag(settings, FreeRDP_DeviceRedirection)) << c.mode;
+        EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_StaticChannelCount), 0u) << c.mode;
     }
 }
 

@@ -80,6 +80,9 @@ public:
 
 private:
     LibraryLogRouter() {
+        // Someone diagnosing the library asked for its own log output: leave it alone.
+        if (qEnvironmentVariableIsSet("WLOG_APPENDER"))
+            return;
         wLog *root = WLog_GetRoot();
         if (!root || !WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK))
             return;
@@ -226,7 +229,8 @@ rdpContext *NewLibraryContext() {
 FreeRdpControl::FreeRdpControl(std::chrono::milliseconds handshakeTimeout)
     : dispatcher_(std::make_unique<QObject>()), handshakeTimeout_(handshakeTimeout) {
     LibraryLogRouter::Instance();
-    wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // Manual reset: the library's events cannot reset themselves.
+    wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 FreeRdpControl::~FreeRdpControl() {
@@ -601,6 +605,7 @@ void FreeRdpControl::RunEventLoop(rdpContext *context) {
         }
         if (freerdp_shall_disconnect(instance))
             break;
+        ResetEvent(wakeEvent_); // before taking the queue, so no wake-up is lost
         SendPendingInput(context);
         const bool ok = freerdp_check_event_handles(context) == TRUE;
         ReleasePaintLock();

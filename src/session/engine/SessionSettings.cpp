@@ -67,7 +67,10 @@ bool ApplyRedirection(rdpSettings *settings, const SessionSettings &session) {
     }
     const bool anyDevice = session.redirectDrives || session.redirectPrinters || session.redirectSmartCards ||
                            session.redirectPorts;
-    return SetBool(settings, FreeRDP_RedirectDrives, session.redirectDrives) &&
+    // The session widget has no clipboard bridge, so the channel would only cost
+    // a channel join at every connect.
+    return SetBool(settings, FreeRDP_RedirectClipboard, false) &&
+           SetBool(settings, FreeRDP_RedirectDrives, session.redirectDrives) &&
            SetBool(settings, FreeRDP_RedirectPrinters, session.redirectPrinters) &&
            SetBool(settings, FreeRDP_RedirectSmartCards, session.redirectSmartCards) &&
            SetBool(settings, FreeRDP_DeviceRedirection, anyDevice);
