@@ -72,6 +72,10 @@ SessionWindow::~SessionWindow() {
         Control().Disconnect();
     } catch (...) {
     }
+    // A window freed before its session reported the end (a second connect of the
+    // variant) takes its overlay with it; otherwise the next seamless window of the
+    // variant would skip the search and stay off screen.
+    OverlayFoundFlag(variant_) = false;
     Control().SetEventHandler(nullptr);
     Control().SetLogSink(nullptr);
 }

@@ -442,7 +442,18 @@ TEST_F(ConnectTest, SeamlessWindowComesOnScreenWhenTheKeyColourIsSeen) {
     EXPECT_TRUE(SessionWindow::OverlayFound(RdpControlVariant::Win7_61));
     EXPECT_TRUE(session->Layered());
 
-    // The end of the session clears the flag of its variant only.
+    // A second connect while this window exists starts a new search off screen.
+    window->show();
+    window->bn_ConnectClick();
+    session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    EXPECT_FALSE(SessionWindow::OverlayFound(RdpControlVariant::Win7_61));
+    EXPECT_TRUE(session->Timer_Connected()->isActive());
+    EXPECT_LT(session->x(), WorkArea().left());
+
+    // The end of a session clears the flag of its variant.
+    fake->Paint(session->size(), 0xFF00FF);
+    session->Timer_ConnectedTimer();
+    EXPECT_TRUE(SessionWindow::OverlayFound(RdpControlVariant::Win7_61));
     fake->RaiseDisconnected(1);
     EXPECT_FALSE(SessionWindow::OverlayFound(RdpControlVariant::Win7_61));
 }
