@@ -2,12 +2,12 @@
 
 #include "LogSink.h"
 #include "ProfileText.h"
+#include "SystemInfo.h"
 
 #include <openssl/crypto.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <algorithm>
 #include <exception>
 
@@ -53,21 +53,12 @@ int CallWithRetry(ProtectionService &service, LogSink *log, const std::string &f
     code = call();
     if (code != 0) {
         Error(log, failureText + TwoDigits(code));
-        Error(log, ErrorCodeText(code));
+        Error(log, SystemErrorText(code));
     }
     return code;
 }
 
 } // namespace
-
-std::string ErrorCodeText(int code) {
-    std::string message = std::strerror(code);
-    while (!message.empty() &&
-           (message.back() == ' ' || message.back() == '.' || message.back() == '\r' || message.back() == '\n')) {
-        message.pop_back();
-    }
-    return message + " [" + std::to_string(code) + "]";
-}
 
 std::string HexText(const Bytes &bytes) {
     std::string text;
@@ -118,14 +109,14 @@ std::string ProtectPassword(ProtectionService &service, std::string_view passwor
                     result = HexText(blob);
                 } else {
                     Error(log, "Err CPWR:3" + TwoDigits(code));
-                    Error(log, ErrorCodeText(code));
+                    Error(log, SystemErrorText(code));
                 }
             }
         }
     } catch (const std::exception &) {
         code = errno ? errno : ENOMEM;
         Error(log, "Err CPWR:4:" + TwoDigits(code));
-        Error(log, ErrorCodeText(code));
+        Error(log, SystemErrorText(code));
     }
     Info(log, "End CPWR");
     return result;
@@ -162,14 +153,14 @@ std::string UnprotectPassword(ProtectionService &service, std::string_view hexTe
                     }
                 } else {
                     Error(log, "Err UCPWR:3" + TwoDigits(code));
-                    Error(log, ErrorCodeText(code));
+                    Error(log, SystemErrorText(code));
                 }
             }
         }
     } catch (const std::exception &) {
         code = errno ? errno : ENOMEM;
         Error(log, "Err UCPWR:4:" + TwoDigits(code));
-        Error(log, ErrorCodeText(code));
+        Error(log, SystemErrorText(code));
     }
     Info(log, "End UCPWR");
     return result;

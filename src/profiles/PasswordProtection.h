@@ -33,8 +33,4 @@ inline constexpr unsigned ProtectUiForbidden = 1; // the only flag value the pro
 // value, so a lower-case or damaged text yields a blob that does not unprotect.
 [[nodiscard]] Bytes BytesFromHexText(std::string_view text);
 
-// The system's message for an errno value: text without trailing blanks, line
-// breaks and full stops, then " [" + code + "]".
-[[nodiscard]] std::string ErrorCodeText(int code);
-
 } // namespace tsc::profiles

@@ -101,6 +101,15 @@ std::string WrittenDomain(const ProfileSettings &settings) {
     return settings.domain;
 }
 
+// With load balancing the farm's chosen server is the address. Before the farm has
+// named one, a bare ":" would replace the host the user typed, so the host stays.
+std::string WrittenAddress(const ProfileSettings &settings) {
+    if (settings.doLoadBalancing && !settings.selectedServerHost.empty()) {
+        return settings.selectedServerHost + ":" + settings.selectedServerPort;
+    }
+    return settings.host;
+}
+
 void LogBegin(LogSink &log, const std::string &prefix, const std::string &name) {
     log.LogInfo("Begin Read_" + prefix + "_RDP_file: " + name);
 }
@@ -270,9 +279,7 @@ std::vector<std::string> ProfileLines(const ProfileSettings &settings, const Pro
     add(std::string("disable menu anims:i:") + OneZero(!settings.animation));
     add(std::string("disable full window drag:i:") + OneZero(!settings.windowDragging));
     add(std::string("disable wallpaper:i:") + OneZero(settings.background));
-    add("full address:s:" + (settings.doLoadBalancing
-                                 ? settings.selectedServerHost + ":" + settings.selectedServerPort
-                                 : settings.host));
+    add("full address:s:" + WrittenAddress(settings));
     add(prefix + "_rdpplusport:i:" + settings.rdpPlusPort);
     add("autoreconnection enabled:i:0");
     add("auto connect:i:1");

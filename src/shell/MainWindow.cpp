@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "CommandLine.h"
 #include "Language.h"
 #include "LogFile.h"
 #include "NavigationBar.h"
@@ -7,8 +8,12 @@
 #include "RdpSessionWidget.h"
 #include "SessionWindow.h"
 #include "Logger.h"
+#include "PlatformDiagnostics.h"
 #include "Preferences.h"
 #include "ProcessState.h"
+#include "ProfileBinding.h"
+#include "ProtectionService.h"
+#include "RdpProfile.h"
 #include "StartupLines.h"
 #include "SystemInfo.h"
 #include "TimeText.h"
@@ -104,6 +109,25 @@ std::string ConnectionFileName(const std::string &name) {
     return base + ".rdp";
 }
 
+// Writes straight into the log file: the lines reach the file but not the Logging page.
+class LogFileOnly final : public LogSink {
+public:
+    explicit LogFileOnly(const Logger &logger) : logger_(logger) {}
+    void LogInfo(std::string_view message) override { Write(&TLogFile::Info, message); }
+    void LogWarning(std::string_view message) override { Write(&TLogFile::Warning, message); }
+    void LogError(std::string_view message) override { Write(&TLogFile::Error, message); }
+
+private:
+    void Write(std::string (TLogFile::*write)(std::string_view), std::string_view message) {
+        try {
+            if (TLogFile *file = logger_.File()) (void)(file->*write)(message);
+        } catch (...) {
+            // Logging never fails its caller.
+        }
+    }
+    const Logger &logger_;
+};
+
 // The log file behind the wrappers that split messages and feed the Logging page.
 class FileWindowLog final : public WindowLog {
 public:
@@ -116,13 +140,33 @@ public:
         logger_.Stop();
         active_ = false;
     }
+    LogSink *FileOnly() override { return &fileOnly_; }
     void LogInfo(std::string_view message) override { logger_.LogInfo(message); }
     void LogWarning(std::string_view message) override { logger_.LogWarning(message); }
     void LogError(std::string_view message) override { logger_.LogError(message); }
 
 private:
     Logger logger_;
+    LogFileOnly fileOnly_{logger_};
     bool active_;
+};
+
+// Forwards to whatever sink `target` names at the time of the call, if any.
+class ForwardingLog final : public LogSink {
+public:
+    explicit ForwardingLog(std::function<LogSink *()> target) : target_(std::move(target)) {}
+    void LogInfo(std::string_view message) override {
+        if (LogSink *sink = target_()) sink->LogInfo(message);
+    }
+    void LogWarning(std::string_view message) override {
+        if (LogSink *sink = target_()) sink->LogWarning(message);
+    }
+    void LogError(std::string_view message) override {
+        if (LogSink *sink = target_()) sink->LogError(message);
+    }
+
+private:
+    std::function<LogSink *()> target_;
 };
 
 std::unique_ptr<WindowLog> OpenLogFile(const std::string &path, std::int64_t kilobytes, DisplayLineSink display) {
@@ -152,6 +196,9 @@ Tform_Win32RDPClient::Tform_Win32RDPClient(MainWindowServices services) : servic
         };
     if (!services_.createRdpControl)
         services_.createRdpControl = [](QString *error) { return RdpEngineLibrary::Instance().CreateControl(error); };
+    passwordLog_ = std::make_unique<ForwardingLog>([this]() -> LogSink * {
+        return HasActiveLog() ? log_->FileOnly() : nullptr;
+    });
     BuildWindow();
     FormCreate();
 }
@@ -669,6 +716,7 @@ void Tform_Win32RDPClient::FormCreate() {
     // runs on, so cb_SaveMyPassword and cb_DoSeamless stay available.
     OpenLog();
     LogStartLines();
+    LogPlatformDiagnostics();
     LogMonitorReport();
     RunSelfUpdateDecision();
     if (!ProcessState::PendingStartPath().empty()) {
@@ -741,6 +789,7 @@ void Tform_Win32RDPClient::ReadConnectionUsagePreference() {
     const ConnectionUsage usage = ReadConnectionUsage();
     (usage.multiple ? rb_MultipleConnectionUsage : rb_SingleConnectionUsage)->setChecked(true);
     if (usage.multiple) ed_FolderMultipleConnectionsRDPFiles->setText(Q(usage.folder));
+    LogPlatformDiagnostics();
     SetConnectionUsage(usage.multiple);
 }
 
@@ -759,6 +808,7 @@ void Tform_Win32RDPClient::LoadCurrentConnection() {
     FillConnectionLists("");
     if (cmbx_FolderMultipleConnectionsRDPFiles->count() == 0) return;
     int index = cmbx_FolderMultipleConnectionsRDPFiles->findText(Q(ReadLastConnection()), Qt::MatchExactly);
+    LogPlatformDiagnostics();
     if (index < 0) index = 0;
     cmbx_FolderMultipleConnectionsRDPFiles->setCurrentIndex(index);
     const std::string profile = CurrentConnectionProfilePath();
@@ -1019,12 +1069,34 @@ void Tform_Win32RDPClient::SaveCurrentProfile(const std::string &tag) {
 // ---------------------------------------------------------------------------
 // Connection profile and usage
 
-void Tform_Win32RDPClient::ReadProfile(const std::string &) {
-    // Comes with the profile reader: reads the profile into the controls.
+void Tform_Win32RDPClient::ReadProfile(const std::string &path) {
+    profiles::ProfileSettings settings = CollectProfileSettings(*this);
+    profiles::ReadProfile(path, settings, ProfileFileEnvironment(), *this);
+    ApplyReadProfileSettings(*this, settings);
 }
 
-void Tform_Win32RDPClient::WriteProfile(const std::string &, const std::string &) {
-    // Comes with the profile writer: writes the controls into the profile.
+std::string Tform_Win32RDPClient::WriteProfile(const std::string &path, const std::string &tag) {
+    const profiles::WriteProfileResult result =
+        profiles::WriteProfile(path, tag, CollectProfileSettings(*this), ProfileFileEnvironment(), *this);
+    ShowLoadBalancingControls(*this);
+    return result.path;
+}
+
+const profiles::ProfileEnvironment &Tform_Win32RDPClient::ProfileFileEnvironment() {
+    if (!profileEnvironment_) {
+        protection_ = std::make_unique<profiles::ProtectionService>(profiles::ProtectionService::DefaultKeyFile());
+        auto environment = std::make_unique<profiles::ProfileEnvironment>();
+        environment->appPrefix = Identity::AppPrefix();
+        environment->applicationDataFolder = ApplicationDataFolder();
+        environment->localSettingsFolder = LocalSettingsFolder();
+        environment->tempFolder = TempFolder();
+        environment->parameters = CommandLine::Parameters();
+        environment->expandText = [](std::string_view text) { return ExpandText(text); };
+        environment->protection = protection_.get();
+        environment->passwordLog = passwordLog_.get();
+        profileEnvironment_ = std::move(environment);
+    }
+    return *profileEnvironment_;
 }
 
 void Tform_Win32RDPClient::SetConnectionUsage(bool) {
@@ -1043,6 +1115,7 @@ void Tform_Win32RDPClient::ReadAllIniValues() {
     const auto widths = ReadColumnWidths(IniFilePath(), StringGrid_Servers->columnCount(), *this);
     for (std::size_t column = 0; column < widths.size(); ++column)
         if (widths[column]) StringGrid_Servers->setColumnWidth(static_cast<int>(column), *widths[column]);
+    LogPlatformDiagnostics();
 }
 
 void Tform_Win32RDPClient::WriteAllIniValues() {
@@ -1050,6 +1123,7 @@ void Tform_Win32RDPClient::WriteAllIniValues() {
     for (int column = 0; column < StringGrid_Servers->columnCount(); ++column)
         widths.push_back(StringGrid_Servers->columnWidth(column));
     WriteColumnWidths(IniFilePath(), widths, *this);
+    LogPlatformDiagnostics();
 }
 
 // ---------------------------------------------------------------------------
@@ -1467,6 +1541,12 @@ void Tform_Win32RDPClient::Log(void (LogSink::*write)(std::string_view), std::st
 void Tform_Win32RDPClient::LogInfo(std::string_view message) { Log(&LogSink::LogInfo, message); }
 void Tform_Win32RDPClient::LogWarning(std::string_view message) { Log(&LogSink::LogWarning, message); }
 void Tform_Win32RDPClient::LogError(std::string_view message) { Log(&LogSink::LogError, message); }
+
+void Tform_Win32RDPClient::LogPlatformDiagnostics() {
+    // Every report is a file the client set aside or could not use: worth a warning,
+    // and the client goes on with defaults.
+    for (const std::string &line : TakePlatformDiagnostics()) LogWarning(line);
+}
 
 void Tform_Win32RDPClient::AddDisplayLine(const std::string &line) {
     try {

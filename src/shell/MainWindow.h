@@ -35,6 +35,11 @@ class QTableWidget;
 class QTextEdit;
 class QTimer;
 
+namespace tsc::profiles {
+struct ProfileEnvironment;
+class ProtectionService;
+} // namespace tsc::profiles
+
 namespace tsc {
 class SessionWindow;
 }
@@ -123,10 +128,12 @@ public:
     void ReadAllIniValues();
     void WriteAllIniValues();
 
-    // Connection profile and usage; bodies come with the profile and connection
-    // folder work.
+    // Connection profile: the settings controls from and into a profile file.
+    // WriteProfile returns the path actually written (the temporary folder for a
+    // read-only profile, command-line parameter 1 when given).
     void ReadProfile(const std::string &path);
-    void WriteProfile(const std::string &path, const std::string &tag);
+    std::string WriteProfile(const std::string &path, const std::string &tag);
+    // Connection usage; bodies come with the connection folder work.
     void SetConnectionUsage(bool multiple);
     void FillConnectionLists(const std::string &nameToSelect);
 
@@ -143,6 +150,10 @@ public:
     bool AutoConnect = false;
     bool HideSettings = false;
     bool ProfileReadOnly = false;
+    std::string RdpPlusPort = "3391";
+    // The server the farm list chose; with load balancing the profile's address.
+    std::string SelectedServerHost;
+    std::string SelectedServerPort;
     std::string RdpClientVersion;
     bool RdpControlUsable = false;
     int PreviousConnectionIndex = -1;
@@ -152,8 +163,6 @@ public:
     // Server list state of the load balancing.
     bool RefreshBusy = false;
     bool ServerListComplete = false;
-    std::string SelectedServerHost;
-    std::string SelectedServerPort;
     int BusyIndicatorStep = 0;
     // Lines of the update thread waiting for the log (drained at shutdown).
     std::vector<std::string> UpdateLogList;
@@ -365,10 +374,18 @@ private:
     [[nodiscard]] int WindowHeight() const;
     void SetWindowHeights(int minimum, int height);
     void AddDisplayLine(const std::string &line);
+    // Writes what the platform layer has to report (damaged registry or INI files).
+    void LogPlatformDiagnostics();
+    // Built on first use; the folders, command line and identity are fixed by then.
+    [[nodiscard]] const profiles::ProfileEnvironment &ProfileFileEnvironment();
     void Log(void (LogSink::*write)(std::string_view), std::string_view message);
 
     MainWindowServices services_;
     std::unique_ptr<WindowLog> log_;
+    // The password lines of the profile go to the log file only, not the Logging page.
+    std::unique_ptr<LogSink> passwordLog_;
+    std::unique_ptr<profiles::ProtectionService> protection_;
+    std::unique_ptr<profiles::ProfileEnvironment> profileEnvironment_;
     std::vector<std::string> refreshWorkList_;
     bool formDestroyed_ = false;
     std::array<QPointer<SessionWindow>, 3> sessionWindows_; // RDP 5.1, 6.0, 6.1/7

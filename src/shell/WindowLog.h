@@ -19,6 +19,8 @@ public:
     [[nodiscard]] virtual bool IsActive() const = 0;
     // Writes the stop line and closes the file; later writes do nothing.
     virtual void Stop() = 0;
+    // The log file itself, without the Logging page; nullptr when there is none.
+    [[nodiscard]] virtual LogSink *FileOnly() { return nullptr; }
 };
 
 using DisplayLineSink = std::function<void(const std::string &line)>;

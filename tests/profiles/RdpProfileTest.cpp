@@ -145,6 +145,8 @@ TEST_F(RdpProfileTest, WritesEachSettingAsItsLine) {
           "bitmapcachepersistenable:i:0"}},
         {[](auto &s) { s.doLoadBalancing = true; s.selectedServerHost = "ts7"; s.selectedServerPort = "3389"; s.host = "farm"; },
          {"full address:s:ts7:3389", "tsv_doloadbalancing:s:yes"}},
+        // No server chosen by the farm yet: the typed host is kept, not replaced by ":".
+        {[](auto &s) { s.doLoadBalancing = true; s.host = "farm"; }, {"full address:s:farm"}},
         {[](auto &s) { s.doLoadBalancing = true; s.domain = "OWN"; s.farmServerDomain = "FARM"; }, {"domain:s:FARM"}},
         {[](auto &s) { s.doLoadBalancing = true; s.domain = "OWN"; s.farmServerDomain = "..."; }, {"domain:s:OWN"}},
         {[](auto &s) { s.domain = "OWN"; s.farmServerDomain = "FARM"; }, {"domain:s:OWN"}},

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ private:
 class TestHome : public ::testing::Test {
 protected:
     void SetUp() override {
+        for (const char *name : EnvironmentNames) {
+            const char *value = std::getenv(name);
+            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
         std::string pattern = (std::filesystem::temp_directory_path() / "tsc-profiles-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         home = pattern;
@@ -63,6 +68,11 @@ protected:
         std::error_code ignored;
         std::filesystem::permissions(home, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(home, ignored);
+        // The next test of this process needs a temporary folder that still exists.
+        for (const auto &[name, value] : saved) {
+            if (value) ::setenv(name, value->c_str(), 1);
+            else ::unsetenv(name);
+        }
     }
 
     static std::string ReadBytes(const std::filesystem::path &path) {
@@ -74,6 +84,11 @@ protected:
     }
 
     std::filesystem::path home;
+
+private:
+    static constexpr const char *EnvironmentNames[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+                                                       "TMPDIR"};
+    std::vector<std::pair<const char *, std::optional<std::string>>> saved;
 };
 
 inline std::string FixturePath(const std::string &name) { return std::string(TSC_PROFILE_FIXTURES) + "/" + name; }

@@ -9,10 +9,12 @@
 #include "RdpSessionWidget.h"
 #include "SessionWindow.h"
 #include "ShadowServer.h"
+#include "SystemInfo.h"
 #include "WindowTestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -161,6 +163,50 @@ TEST_F(ConnectEndToEnd, AnAutomaticSessionClosesTheProgramWhenTheServerEndsIt) {
     EXPECT_TRUE(window->Timer_AutoClose->isActive());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(WaitFor([] { return ProcessState::Closing(); }, 2000)); // the posted close requests
+}
+
+// The installed program started with a seamless profile as parameter 1.
+TEST_F(ConnectEndToEnd, ProgramStartedWithAProfileConnectsAtOnceAndEndsWithTheSession) {
+    ASSERT_TRUE(StartServer("#FF00FF"));
+    const QString profile = folder_.path() + "/demo.rdp";
+    QFile file(profile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("full address:s:127.0.0.1:%1\r\nusername:s:tester\r\naudiomode:i:2\r\n"
+                              "tsv_doseamless:s:yes\r\n")
+                   .arg(server_->Port())
+                   .toUtf8());
+    file.close();
+
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // leaks are the unit tests' business
+    client.setProcessEnvironment(environment);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client.start(TSC_TEST_CLIENT_PATH, {profile});
+    ASSERT_TRUE(client.waitForStarted(5000));
+    const QString logPath = QString::fromStdString(ApplicationDataFolder()) + "/TerminalServer_FarmClient.log";
+    const auto logHas = [&](const char *text) {
+        QFile log(logPath);
+        return log.open(QIODevice::ReadOnly) && log.readAll().contains(text);
+    };
+    EXPECT_TRUE(WaitFor([&] { return logHas("Found Overlay"); }, SessionTimeoutMs));
+    EXPECT_TRUE(logHas("Auto connect..."));
+    EXPECT_TRUE(WaitFor([] { return Near(ScreenPixel(500, 400), ClientRoot); }, 3000));
+
+    server_->StopServer();
+    EXPECT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }, 15000));
+    if (client.state() != QProcess::NotRunning) {
+        client.kill();
+        client.waitForFinished(3000);
+    }
+    EXPECT_TRUE(logHas("AutoClose client..."));
+    // Written back with the session window's tag, to the file of parameter 1.
+    EXPECT_TRUE(logHas(("Write FileName (commandline parameter 1): " + profile).toUtf8().constData()));
+    EXPECT_TRUE(logHas(("Begin Write_tsv_RDP_file[61]: " + QString::fromStdString(ApplicationDataFolder())).toUtf8().constData()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll().mid(2); // UTF-16 after its byte-order mark
+    const QString written = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
+    EXPECT_TRUE(written.contains(QStringLiteral("full address:s:127.0.0.1:%1").arg(server_->Port()))) << written.toStdString();
 }
 
 TEST_F(ConnectEndToEnd, FullScreenShowsTheNavigationBarAtTheTop) {

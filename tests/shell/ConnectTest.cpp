@@ -8,6 +8,7 @@
 #include "NavigationBar.h"
 #include "RdpSessionWidget.h"
 #include "SessionWindow.h"
+#include "SystemInfo.h"
 #include "WindowTestSupport.h"
 
 #include <QCheckBox>
@@ -203,8 +204,11 @@ TEST_F(ConnectTest, WindowedSessionGetsItsSizePlaceAndEveryProperty) {
     EXPECT_EQ(record.calls, (QStringList{"SetDesktopWidth 1152", "SetDomain ", "SetDomain OFFICE", "Connect"}));
     EXPECT_EQ(window->DesktopWidth, 1152); // the user's setting, not changed by the connect
 
+    const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
     EXPECT_EQ(ConnectLines(),
-              (std::vector<std::string>{"Begin Connect", "Do not DoLoadBalancing", "Do not RDP+", "Do not seamless",
+              (std::vector<std::string>{"Begin Connect", "Do not DoLoadBalancing", "Do not RDP+",
+                                        "Begin Write_tsv_RDP_file[3]: " + profile, "Write FileName: " + profile,
+                                        "End Write_tsv_RDP_file", "Do not seamless",
                                         "RDP object: set properties", "left:   0", "top:    0", "width:  1152",
                                         "height: 864", "Colors: 15", "RDP object: connect", "End Connect"}));
     EXPECT_TRUE(window->bn_Connect->isEnabled());
@@ -286,6 +290,7 @@ TEST_F(ConnectTest, SessionEventsAreLoggedAndTheEndBringsBackTheMainWindow) {
 
     fake->RaiseDisconnected(3);
     EXPECT_TRUE(Logged('I', "MsRdpClientDisconnected: 3"));
+    EXPECT_TRUE(Logged('I', "Begin Write_tsv_RDP_file[61]: " + ApplicationDataFolder() + "/tsv_farm.rdp"));
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), "Terminal Server Client");
     DeleteReleasedWindows();

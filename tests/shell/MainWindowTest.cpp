@@ -6,6 +6,7 @@
 #include "WindowTestSupport.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -73,13 +74,14 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     EXPECT_EQ(openedLogs[0].second, 200);
 
     const auto texts = Texts();
-    ASSERT_EQ(texts.size(), 18u);
+    ASSERT_EQ(texts.size(), 22u);
     EXPECT_EQ(texts[0].rfind("Client Started: " + ExecutablePath() + " [", 0), 0u) << texts[0];
     EXPECT_TRUE(texts[0].ends_with("] Build: 01-Jun-2011 20:00:33.739"));
     EXPECT_EQ(texts[1].rfind("OS Version: ", 0), 0u);
     EXPECT_EQ(texts[1].size(), std::string("OS Version: 0006.0001").size());
     EXPECT_EQ(texts[2].rfind("Real OS Version: ", 0), 0u);
     const std::vector<std::string> rest(texts.begin() + 3, texts.end());
+    const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
     const std::vector<std::string> expected{
         "Running on Win32",
         "Begin Monitor information",
@@ -88,6 +90,10 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
         "End Monitor information",
         "Begin InitSettings",
         "End InitSettings",
+        "Begin Read_tsv_RDP_file: " + profile,
+        "ParamCount: 0",
+        "Can not find file: " + profile,
+        "End Read_tsv_RDP_file",
         "libtsc-rdpengine.so: [2.11.7.0]",
         "Testing libtsc-rdpengine.so class: OK",
         "Begin ReadAllIniValues: " + IniFilePath(),
@@ -99,7 +105,9 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     };
     EXPECT_EQ(rest, expected);
     EXPECT_EQ(rest[3].rfind(" monitor: 0: left.top: 0.0 width.height: ", 0), 0u);
-    EXPECT_TRUE(std::all_of(lines.begin(), lines.end(), [](const LoggedLine &l) { return l.level == 'I'; }));
+    // A first start has no profile yet: the one warning.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const LoggedLine &l) { return l.level != 'I'; }), 1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'W', "Can not find file: " + profile}), lines.end());
 
     // The Logging page shows what was logged.
     EXPECT_EQ(window->lb_Logging->count(), static_cast<int>(lines.size()));
@@ -270,7 +278,12 @@ TEST_F(MainWindowTest, ShutdownWritesWidthsAndStopsTheLogLast) {
     window->bn_Close->click();
     EXPECT_FALSE(window->isVisible());
     window.reset();
-    const std::vector<std::string> expected{"Begin WriteAllIniValues: " + IniFilePath(), "End WriteAllIniValues",
+    const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
+    const std::vector<std::string> expected{"Begin WriteAllIniValues: " + IniFilePath(),
+                                            "End WriteAllIniValues",
+                                            "Begin Write_tsv_RDP_file[1]: " + profile,
+                                            "Write FileName: " + profile,
+                                            "End Write_tsv_RDP_file",
                                             "Log stopped"};
     EXPECT_EQ(Texts(), expected);
     const IniFile ini(IniFilePath());
@@ -301,6 +314,17 @@ TEST_F(MainWindowTest, ColumnWidthThatIsNoNumberIsLoggedAndStopsTheReading) {
     EXPECT_EQ(window->StringGrid_Servers->columnWidth(0), 100);
     EXPECT_EQ(window->StringGrid_Servers->columnWidth(2), 60);
     EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'E', "Exception 1 ReadAllIniValues"}), lines.end());
+}
+
+TEST_F(MainWindowTest, UnreadableInitialisationFileIsReportedAsAWarning) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(IniFilePath()))); // a folder where the file belongs
+    auto window = MakeWindow();
+    const LoggedLine warning{'W', "Initialisation file " + IniFilePath() +
+                                      " is damaged or unreadable; its values are not used"};
+    const auto found = std::find(lines.begin(), lines.end(), warning);
+    ASSERT_NE(found, lines.end());
+    EXPECT_EQ(std::prev(found)->text, "End ReadAllIniValues");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), warning), 1);
 }
 
 TEST_F(MainWindowTest, AutoCloseEndsTheProcessAtTheSixthTick) {

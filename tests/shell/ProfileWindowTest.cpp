@@ -1,0 +1,232 @@
+#include "Application.h"
+#include "CommandLine.h"
+#include "MainWindow.h"
+#include "SystemInfo.h"
+#include "WindowTestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFrame>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+
+namespace tsc::shell {
+namespace {
+
+using testing::LoggedLine;
+using testing::RecordingLog;
+
+// The check boxes a profile keeps. The round trip sets them in two alternating
+// patterns, so a box written or read as another box shows in one of them.
+const char *const ProfileBoxes[] = {
+    "cb_DoLoadBalancing", "cb_DoAskLoadBalancingHostname",
+    "cb_DoSeamless",      "cb_ConnectDiskDrives",
+    "cb_ConnectPrinters", "cb_CommPorts",
+    "cb_SmartCards",      "cb_DisplayConnectionBar",
+    "cb_Bitmapcaching",   "cb_Themes",
+    "cb_Animation",       "cb_WindowDragging",
+    "cb_Background",
+};
+struct ListChoice {
+    const char *name;
+    int index[2]; // per pattern
+};
+const ListChoice ChosenItems[] = {{"cb_Colors", {3, 0}}, {"cb_Sound", {2, 1}}, {"cb_WindowsKeys", {2, 0}}};
+const std::pair<const char *, const char *> TypedTexts[] = {{"edit_UserName", "alice"},
+                                                            {"edit_Password", " pa55 w0rd"},
+                                                            {"edit_Domain", "CORP"},
+                                                            {"Edit_Host", "ts1:3390"}};
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The text of a profile this client wrote (UTF-16 LE after its byte-order mark).
+std::string ProfileText(const std::string &path) {
+    const std::string bytes = ReadFile(path);
+    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.data() + 2),
+                              static_cast<qsizetype>((bytes.size() - 2) / 2))
+        .toStdString();
+}
+
+class ProfileWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.isValid());
+        testing::UsePrivateFolders(folder_.path());
+        CommandLine::SetParameters({});
+    }
+    void TearDown() override { CommandLine::SetParameters({}); }
+
+    // recordLines: the log records into `lines`; otherwise the real log file is used.
+    std::unique_ptr<Tform_Win32RDPClient> MakeWindow(bool recordLines = false) {
+        MainWindowServices services;
+        if (recordLines) {
+            services.openLog = [this](const std::string &, std::int64_t, DisplayLineSink display) {
+                return std::make_unique<RecordingLog>(lines, std::move(display));
+            };
+        }
+        services.printers = [] { return PrinterList{{"Office"}, "Office", ""}; };
+        services.pixelsPerInch = [] { return 96; };
+        services.terminateProcess = [] {};
+        return std::make_unique<Tform_Win32RDPClient>(std::move(services));
+    }
+
+    static bool TabVisible(const Tform_Win32RDPClient &window, QWidget *page) {
+        return window.PageControl_kiv->isTabVisible(window.PageControl_kiv->indexOf(page));
+    }
+    bool Logged(const LoggedLine &line) const {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    std::string Path(const char *name) const { return (folder_.path() + "/" + name).toStdString(); }
+    std::string DefaultProfile() const { return ApplicationDataFolder() + "/tsv_farm.rdp"; }
+
+    QTemporaryDir folder_;
+    std::vector<LoggedLine> lines;
+};
+
+TEST_F(ProfileWindowTest, EverySettingComesBackAfterARestart) {
+    for (const int pattern : {0, 1}) {
+        SCOPED_TRACE(pattern);
+        const auto wanted = [pattern](int box) { return (box + pattern) % 2 == 0; };
+        {
+            auto window = MakeWindow();
+            window->cb_Desktopsize->setCurrentIndex(7);
+            window->edit_Desktopsize_width->setText(pattern ? "1000" : "1600");
+            window->edit_Desktopsize_height->setText("900");
+            for (int box = 0; box < std::ssize(ProfileBoxes); ++box)
+                window->findChild<QCheckBox *>(ProfileBoxes[box])->setChecked(wanted(box));
+            for (const auto &choice : ChosenItems)
+                window->findChild<QComboBox *>(choice.name)->setCurrentIndex(choice.index[pattern]);
+            for (const auto &[name, text] : TypedTexts)
+                window->findChild<QLineEdit *>(name)->setText(text);
+            window->cb_SaveMyPassword->setChecked(true);
+            window->show();
+            window->close();
+        }
+        const std::string written = ProfileText(DefaultProfile());
+        EXPECT_NE(written.find("password 51:b:0"), std::string::npos) << written; // protected: hex of a blob
+        EXPECT_EQ(written.find("pa55"), std::string::npos);
+
+        auto window = MakeWindow();
+        EXPECT_EQ(window->cb_Desktopsize->currentIndex(), 7);
+        EXPECT_EQ(window->edit_Desktopsize_width->text(), pattern ? "1000" : "1600");
+        EXPECT_EQ(window->edit_Desktopsize_height->text(), "900");
+        EXPECT_EQ(window->DesktopWidth, pattern ? 1000 : 1600);
+        EXPECT_EQ(window->DesktopHeight, 900);
+        for (int box = 0; box < std::ssize(ProfileBoxes); ++box)
+            EXPECT_EQ(window->findChild<QCheckBox *>(ProfileBoxes[box])->isChecked(), wanted(box))
+                << ProfileBoxes[box];
+        for (const auto &choice : ChosenItems)
+            EXPECT_EQ(window->findChild<QComboBox *>(choice.name)->currentIndex(), choice.index[pattern])
+                << choice.name;
+        // The password comes back without its blanks at the ends; with load balancing
+        // on and no farm server chosen yet, the typed host is kept.
+        for (const auto &[name, text] : TypedTexts)
+            EXPECT_EQ(window->findChild<QLineEdit *>(name)->text(), QString(text).trimmed()) << name;
+        EXPECT_TRUE(window->cb_SaveMyPassword->isChecked());
+
+        // What reading a profile does to the window.
+        EXPECT_FALSE(window->AutoConnect);
+        EXPECT_EQ(window->bn_OtherFarm->isHidden(), !window->cb_DoLoadBalancing->isChecked());
+        EXPECT_TRUE(window->panel_AskFirstTime->isHidden());
+        EXPECT_FALSE(window->cb_DoRDPPlus->isEnabled() || window->cb_DoSSLGateway->isEnabled() ||
+                     window->cbx_SelectCert->isEnabled());
+        EXPECT_FALSE(TabVisible(*window, window->TabSheet_RDPPlus));
+        EXPECT_TRUE(TabVisible(*window, window->TabSheet_Settings));
+        EXPECT_TRUE(window->Panel_Settings2->isEnabled());
+        // Seamless display takes the size choice.
+        EXPECT_EQ(window->cb_Desktopsize->isEnabled(), !window->cb_DoSeamless->isChecked());
+
+        // The password's protection lines go to the log file, not to the Logging page.
+        EXPECT_NE(ReadFile(ApplicationDataFolder() + "/TerminalServer_FarmClient.log").find("OK UCPWR:2"),
+                  std::string::npos);
+        EXPECT_TRUE(window->lb_Logging->findItems("UCPWR", Qt::MatchContains).isEmpty());
+        EXPECT_FALSE(window->lb_Logging->findItems("Read_tsv_RDP_file", Qt::MatchContains).isEmpty());
+    }
+}
+
+TEST_F(ProfileWindowTest, PasswordIsNotKeptWithoutSaveMyPassword) {
+    {
+        auto window = MakeWindow();
+        window->edit_Password->setText("s3cret");
+        window->cb_SaveMyPassword->setChecked(false);
+    }
+    EXPECT_NE(ProfileText(DefaultProfile()).find("password 51:b:\r\n"), std::string::npos);
+    auto window = MakeWindow();
+    EXPECT_TRUE(window->edit_Password->text().isEmpty());
+    EXPECT_FALSE(window->cb_SaveMyPassword->isChecked());
+}
+
+TEST_F(ProfileWindowTest, ProfileNamedOnTheCommandLineIsReadConnectedAndWrittenBack) {
+    std::ofstream(Path("given.rdp"), std::ios::binary)
+        << "username:s:carol\r\nfull address:s:ts.example\r\nsession bpp:i:24\r\n";
+    ::setenv("TSC_TEST_ROOT", folder_.path().toLocal8Bit().constData(), 1);
+    CommandLine::SetParameters({"%TSC_TEST_ROOT%/given.rdp"});
+    {
+        auto window = MakeWindow(true);
+        EXPECT_TRUE(window->AutoConnect);
+        EXPECT_EQ(window->edit_UserName->text(), "carol");
+        EXPECT_EQ(window->Edit_Host->text(), "ts.example");
+        EXPECT_EQ(window->cb_Colors->currentIndex(), 3);
+        EXPECT_TRUE(Logged({'I', "PRM 1: %TSC_TEST_ROOT%/given.rdp"}));
+        EXPECT_TRUE(Logged({'I', "Auto connect..."}));
+        window->edit_UserName->setText("dave");
+    }
+    EXPECT_TRUE(Logged({'I', "Write FileName (commandline parameter 1): " + Path("given.rdp")}));
+    const std::string text = ProfileText(Path("given.rdp"));
+    EXPECT_NE(text.find("username:s:dave\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("full address:s:ts.example\r\n"), std::string::npos);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(DefaultProfile())));
+    ::unsetenv("TSC_TEST_ROOT");
+}
+
+TEST_F(ProfileWindowTest, ReadOnlyProfileLocksTheSettingsAndIsNotReplaced) {
+    const std::string original = "username:s:erin\r\ntsv_hidesettings:s:yes\r\n";
+    ASSERT_TRUE(EnsureFolder(ApplicationDataFolder()));
+    std::ofstream(DefaultProfile(), std::ios::binary) << original;
+    ASSERT_EQ(::chmod(DefaultProfile().c_str(), 0444), 0);
+    {
+        auto window = MakeWindow(true);
+        EXPECT_TRUE(window->ProfileReadOnly);
+        for (QFrame *panel : {window->Panel_Settings1, window->Panel_Settings2, window->Panel_Settings3})
+            EXPECT_FALSE(panel->isEnabled()) << panel->objectName().toStdString();
+        EXPECT_TRUE(window->HideSettings);
+        EXPECT_TRUE(Logged({'I', "Show no settings"}));
+        for (QWidget *page :
+             {window->TabSheet_FarmInfo, window->TabSheet_Logging, window->TabSheet_MSRDP,
+              window->TabSheet_MultipleConnections, window->TabSheet_RDPPlus, window->TabSheet_Settings})
+            EXPECT_FALSE(TabVisible(*window, page)) << page->objectName().toStdString();
+        EXPECT_TRUE(TabVisible(*window, window->TabSheet_Authorization));
+        EXPECT_EQ(window->WriteProfile(DefaultProfile(), "51"), TempFolder() + "/tsv_farm.rdp");
+        window->edit_UserName->setText("frank");
+    }
+    EXPECT_EQ(ReadFile(DefaultProfile()), original);
+    EXPECT_NE(ProfileText(TempFolder() + "/tsv_farm.rdp").find("username:s:frank\r\n"), std::string::npos);
+    EXPECT_TRUE(Logged({'I', "File: " + DefaultProfile() + " is read only"}));
+}
+
+} // namespace
+} // namespace tsc::shell
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0); // also while ctest lists the tests
+    int applicationArgc = 1;
+    tsc::shell::Application application(applicationArgc, argv);
+    return RUN_ALL_TESTS();
+}
