@@ -3,6 +3,10 @@
 #include "CommandLine.h"
 #include "Language.h"
 #include "LogFile.h"
+#include "NavigationBar.h"
+#include "RdpEngineLibrary.h"
+#include "RdpSessionWidget.h"
+#include "SessionWindow.h"
 #include "Logger.h"
 #include "PlatformDiagnostics.h"
 #include "Preferences.h"
@@ -19,6 +23,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
@@ -37,10 +42,13 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <unistd.h>
+
+#include <stdexcept>
 
 #include <algorithm>
 #include <cctype>
@@ -81,6 +89,13 @@ void Fill(QComboBox *box, const auto &items) {
         else
             box->addItem(Q(LookupText(SettingsTextPrefix, item.identifier, item.text)));
     }
+}
+
+// The key colour of seamless sessions as 0xRRGGBB; the platform keeps it in the
+// Windows order 0x00BBGGRR.
+std::uint32_t SessionTransparencyColour() {
+    const std::uint32_t colorRef = TransparencyColor();
+    return ((colorRef & 0xFFu) << 16) | (colorRef & 0xFF00u) | ((colorRef >> 16) & 0xFFu);
 }
 
 // Connection files carry exactly one ".rdp" extension, whatever the name holds.
@@ -175,6 +190,12 @@ Tform_Win32RDPClient::Tform_Win32RDPClient(MainWindowServices services) : servic
         services_.shiftHeld = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier); };
     if (!services_.terminateProcess) services_.terminateProcess = [] { ::_exit(0); };
     if (!services_.dialogs) services_.dialogs = std::make_unique<QtUserDialogs>(this);
+    if (!services_.detectRdpClient)
+        services_.detectRdpClient = [](LogSink &log) {
+            return RunRdpClientDetection(DefaultRdpClientDetectionEnvironment(IsAdministrator, SystemErrorText), log);
+        };
+    if (!services_.createRdpControl)
+        services_.createRdpControl = [](QString *error) { return RdpEngineLibrary::Instance().CreateControl(error); };
     passwordLog_ = std::make_unique<ForwardingLog>([this]() -> LogSink * {
         return HasActiveLog() ? log_->FileOnly() : nullptr;
     });
@@ -808,8 +829,13 @@ void Tform_Win32RDPClient::Read_V001C003_file(const std::string &) {
 }
 
 void Tform_Win32RDPClient::CheckRdpControl() {
-    // Comes with the RDP control detection: detects and tests the engine, registers
-    // it when allowed, and shows the Microsoft page when it is not usable.
+    const RdpClientDetectionResult detection = services_.detectRdpClient(*this);
+    RdpClientVersion = detection.rdpClientVersion;
+    RdpControlUsable = detection.rdpControlUsable;
+    if (!detection.showStatusPage) return;
+    SetPageTabVisible(TabSheet_MSRDP, true);
+    SetActivePage(TabSheet_MSRDP);
+    ShowRdpClientStatus();
 }
 
 void Tform_Win32RDPClient::StartServerListRefreshTimer() {
@@ -885,7 +911,12 @@ void Tform_Win32RDPClient::SetWindowHeights(int minimum, int height) {
 }
 
 void Tform_Win32RDPClient::ShowRdpClientStatus() {
-    // Comes with the RDP control detection: the status text of the Microsoft page.
+    const auto lookup = [](std::string_view identifier, std::string_view defaultText) {
+        return LookupText(SettingsTextPrefix, identifier, defaultText);
+    };
+    // The texts break lines with carriage returns.
+    label_Status->setText(
+        Q(RdpClientStatusText(RdpControlUsable, RdpClientVersion, lookup)).replace(QLatin1Char('\r'), QLatin1Char('\n')));
 }
 
 void Tform_Win32RDPClient::KeepOnFirstMonitor() {
@@ -917,12 +948,14 @@ void Tform_Win32RDPClient::ResetTitles() {
     QCoreApplication::setApplicationName(Q(title));
     setWindowTitle(Q(title));
     Label_WEZ_options->setText(Q(Identity::AppTitle() + " options"));
+    if (Tform_showNavBar *bar = Tform_showNavBar::Current()) bar->ExpandWithCaption(Q(title));
 }
 
 void Tform_Win32RDPClient::SetTitles(const std::string &text) {
     QCoreApplication::setApplicationName(Q(text));
     setWindowTitle(Q(text));
     Label_WEZ_options->setText(Q(text));
+    if (Tform_showNavBar *bar = Tform_showNavBar::Current()) bar->ExpandWithCaption(Q(text));
 }
 
 // ---------------------------------------------------------------------------
@@ -1102,8 +1135,280 @@ void Tform_Win32RDPClient::showEvent(QShowEvent *event) {
 }
 
 void Tform_Win32RDPClient::bn_ConnectClick() {
-    // Comes with the connect procedure.
+    LogInfo("Begin Connect");
+    bn_Connect->setEnabled(false);
+    Connecting = true;
+    const MonitorAreas monitor = NearestMonitor();
+    const bool loadBalancing = cb_DoLoadBalancing->isChecked();
+    if (!loadBalancing) {
+        LogInfo("Do not DoLoadBalancing");
+    } else {
+        LogInfo("DoLoadBalancing");
+        LoadBalanceBeforeConnect();
+    }
+    LogInfo("Do not RDP+");
+    const ConnectTarget target = ConnectionTarget();
+    if (target.host.empty()) {
+        LogWarning("Cannot connect: no hostname to connect to...");
+        Dialogs().ShowMessage(windowTitle().toStdString(), "A problem occured: I do not have a hostname to connect to...",
+                              UserDialogs::Buttons::Ok, UserDialogs::Icon::Question);
+    } else if (!Timer_AutoClose->isActive() && (!loadBalancing || ServerListComplete)) {
+        SaveProfileBeforeConnect();
+        hide();
+        OpenSession(target, monitor);
+    }
+    Connecting = false;
+    bn_Connect->setEnabled(true);
+    LogInfo("End Connect");
 }
+
+Tform_Win32RDPClient::MonitorAreas Tform_Win32RDPClient::NearestMonitor() const {
+    const QScreen *monitor = screen();
+    if (!monitor) monitor = QGuiApplication::primaryScreen();
+    if (!monitor) return {};
+    return {monitor->geometry(), monitor->availableGeometry()};
+}
+
+void Tform_Win32RDPClient::LoadBalanceBeforeConnect() {
+    const auto closeWhenClosing = [this] {
+        if (Timer_AutoClose->isActive()) QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    };
+    if (RefreshBusy) {
+        LogInfo("Want to connect. However, refresh serverlist is busy, so wait 30 seconds...");
+        bn_Close->setEnabled(false);
+        WaitForLoadBalancing([this] { return !RefreshBusy; });
+        bn_Close->setEnabled(true);
+        closeWhenClosing();
+    }
+    if ((!ServerListComplete && !cb_DoAskLoadBalancingHostname->isChecked()) || !ServerListRefreshAvailable()) {
+        LogWarning("I have no serverlist and I can also not ask the user for a hostname....");
+        return;
+    }
+    if (RefreshBusy || Timer_AutoClose->isActive()) return;
+    LogInfo("Want to connect. Get server list, and wait for result...");
+    RefreshServerList();
+    bn_Close->setEnabled(false);
+    WaitForLoadBalancing([this] { return ServerListComplete; });
+    bn_Close->setEnabled(true);
+    closeWhenClosing();
+    if (Timer_AutoClose->isActive()) return;
+    if (ServerListComplete) {
+        LogInfo("Server list is here. Connect...");
+    } else if (cb_DoLoadBalancing->isChecked() && cb_DoAskLoadBalancingHostname->isChecked()) {
+        AskFirstTimeServer();
+    } else {
+        images_error->show();
+        BusyIndicatorStep = -(5000 / Timer_RefreshServerList->interval());
+    }
+}
+
+// The server list refresh comes with the load-balancing work; until then there is
+// no list to wait for.
+bool Tform_Win32RDPClient::ServerListRefreshAvailable() const { return false; }
+
+void Tform_Win32RDPClient::RefreshServerList() {
+    // Comes with the server list refresh: asks the Farm endpoints for the list.
+}
+
+void Tform_Win32RDPClient::AskFirstTimeServer() {
+    // Comes with the server list refresh: asks the user for a server of the Farm.
+}
+
+void Tform_Win32RDPClient::WaitForLoadBalancing(const std::function<bool()> &condition) {
+    constexpr qint64 MinimumMs = 500;
+    constexpr qint64 MaximumMs = 30000;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+        const qint64 passed = elapsed.elapsed();
+        if (((passed >= MaximumMs || condition()) && passed >= MinimumMs) || Timer_AutoClose->isActive() ||
+            !cb_DoLoadBalancing->isChecked())
+            return;
+    }
+}
+
+ConnectTarget Tform_Win32RDPClient::ConnectionTarget() const {
+    if (cb_DoLoadBalancing->isChecked()) return TargetFromSelectedServer(SelectedServerHost, SelectedServerPort);
+    return TargetFromHostField(Edit_Host->text().toStdString());
+}
+
+void Tform_Win32RDPClient::SaveProfileBeforeConnect() {
+    if (!rb_MultipleConnectionUsage->isChecked())
+        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), "3");
+    else if (cmbx_FolderMultipleConnectionsRDPFiles->currentIndex() >= 0)
+        WriteProfile(CurrentConnectionProfilePath(), "4");
+}
+
+// Steps 7 to 11: the session window, its display mode and place, the control's
+// properties, and the start of the connection. Any failure shows the main window
+// again and frees the session window.
+void Tform_Win32RDPClient::OpenSession(const ConnectTarget &target, const MonitorAreas &monitor) {
+    const RdpControlVariant variant = VariantForVersion(RdpClientVersion);
+    try {
+        if (variant == RdpControlVariant::Unsupported)
+            throw std::runtime_error("no RDP control for version " + RdpClientVersion);
+        FreeSessionWindow(variant);
+        QString error;
+        std::unique_ptr<RdpControl> control = services_.createRdpControl(&error);
+        if (!control) throw std::runtime_error(error.toStdString());
+        auto *window = new SessionWindow(variant, std::move(control), *this);
+        sessionWindows_[SessionVariantIndex(variant)] = window;
+        const int sizeIndex = cb_Desktopsize->currentIndex();
+        if (cb_DisplayConnectionBar->isChecked() && IsFullScreenIndex(sizeIndex))
+            Tform_showNavBar::Create(window);
+        else
+            Tform_showNavBar::Destroy();
+
+        const DisplayPlan display = PlanDisplay(DoSeamless(), sizeIndex, SessionTransparencyColour());
+        LogInfo(display.logLine);
+        window->SetWindowColour(display.windowColour);
+        window->setWindowFlag(Qt::FramelessWindowHint, display.frameless);
+        RdpControl &rdp = window->Control();
+        rdp.SecuredSettings().WorkDir = Q(display.workDir);
+        window->show();
+        window->raise();
+        window->activateWindow();
+
+        PlaceSessionWindow(*window, display.mode, monitor);
+
+        Tform_showNavBar *bar = Tform_showNavBar::Current();
+        if (cb_DisplayConnectionBar->isChecked() && bar) bar->ExpandWithCaption(QCoreApplication::applicationName());
+        rdp.AdvancedSettings2().DisplayConnectionBar = cb_DisplayConnectionBar->isChecked() ? -1 : 0;
+
+        LogInfo("RDP object: set properties");
+        const ControlPropertyPlan plan = PlanControlProperties(ReadConnectSettings(), target.host);
+        SetTitles(plan.caption);
+        window->setWindowTitle(Q(plan.caption));
+        SizeControl(*window);
+        SetControlProperties(rdp, plan);
+        LogInfo("RDP object: connect");
+        rdp.SetServer(Q(target.host));
+        rdp.AdvancedSettings2().RDPPort = target.port;
+        rdp.Connect();
+    } catch (const std::exception &failure) {
+        ConnectFailed(failure.what(), variant);
+    }
+}
+
+void Tform_Win32RDPClient::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor) {
+    const Placement placement = tsc::PlaceSessionWindow(mode, cb_Desktopsize->currentIndex(), DesktopWidth,
+                                                        DesktopHeight, monitor.full, monitor.work);
+    if (placement.usesClientOrigin) {
+        window.setGeometry(placement.client);
+    } else {
+        window.move(placement.client.topLeft());
+        window.resize(placement.client.size());
+    }
+    if (placement.seamlessShift != 0) {
+        window.move(window.x() - placement.seamlessShift, window.y());
+        window.SetSeamlessShift(placement.seamlessShift);
+    }
+    QCoreApplication::processEvents();
+    window.repaint();
+}
+
+// The control fills the client area; a size it refuses is lowered to the variant's
+// next fall-back, and a refusal of the last one fails the connect.
+void Tform_Win32RDPClient::SizeControl(SessionWindow &window) {
+    RdpControl &rdp = window.Control();
+    const auto &fallbacks = window.Traits().sizeFallbacks;
+    QSize size = window.size();
+    for (std::size_t step = 0;; ++step) {
+        window.MsRdpClient()->setGeometry(QRect(QPoint(0, 0), size));
+        const bool accepted = rdp.SetDesktopWidth(size.width()) && rdp.SetDesktopHeight(size.height());
+        if (accepted) break;
+        const std::string sizeText = std::to_string(size.width()) + " x " + std::to_string(size.height());
+        if (step == fallbacks.size()) throw std::runtime_error("The RDP control refuses the desktop size " + sizeText);
+        LogWarning("Can not do desired width x height: " + sizeText);
+        size = FallbackSize(size, window.Traits(), step);
+        window.resize(size);
+    }
+    const QRect placed = window.MsRdpClient()->geometry();
+    LogInfo("left:   " + std::to_string(placed.left()));
+    LogInfo("top:    " + std::to_string(placed.top()));
+    LogInfo("width:  " + std::to_string(placed.width()));
+    LogInfo("height: " + std::to_string(placed.height()));
+}
+
+void Tform_Win32RDPClient::SetControlProperties(RdpControl &rdp, const ControlPropertyPlan &plan) {
+    if (!rdp.SetColorDepth(plan.colorDepth)) (void)rdp.SetColorDepth(15);
+    LogInfo("Colors: " + std::to_string(rdp.ColorDepth()));
+    rdp.SecuredSettings2().AudioRedirectionMode = plan.audioRedirectionMode;
+    rdp.SecuredSettings2().KeyboardHookMode = plan.keyboardHookMode;
+    RdpAdvancedSettings2 &advanced = rdp.AdvancedSettings2();
+    advanced.RedirectDrives = plan.redirectDrives;
+    advanced.RedirectPrinters = plan.redirectPrinters;
+    advanced.RedirectPorts = plan.redirectPorts;
+    advanced.RedirectSmartCards = plan.redirectSmartCards;
+    rdp.AdvancedSettings().BitmapPeristence = plan.bitmapPersistence;
+    rdp.SetUserName(Q(plan.userName));
+    advanced.PerformanceFlags = plan.performanceFlags;
+    if (!plan.clearTextPassword.empty()) advanced.ClearTextPassword = Q(plan.clearTextPassword);
+    rdp.SetDomain(QString());
+    if (!plan.domain.empty()) rdp.SetDomain(Q(plan.domain));
+}
+
+ConnectSettings Tform_Win32RDPClient::ReadConnectSettings() const {
+    ConnectSettings settings;
+    settings.userName = edit_UserName->text().toStdString();
+    settings.password = edit_Password->text().toStdString();
+    settings.domain = edit_Domain->text().toStdString();
+    settings.colorsIndex = cb_Colors->currentIndex();
+    settings.soundIndex = cb_Sound->currentIndex();
+    settings.windowsKeysIndex = cb_WindowsKeys->currentIndex();
+    settings.connectDiskDrives = cb_ConnectDiskDrives->isChecked();
+    settings.connectPrinters = cb_ConnectPrinters->isChecked();
+    settings.commPorts = cb_CommPorts->isChecked();
+    settings.smartCards = cb_SmartCards->isChecked();
+    settings.bitmapCaching = cb_Bitmapcaching->isChecked();
+    settings.seamless = cb_DoSeamless->isChecked();
+    settings.background = cb_Background->isChecked();
+    settings.themes = cb_Themes->isChecked();
+    settings.windowDragging = cb_WindowDragging->isChecked();
+    settings.animation = cb_Animation->isChecked();
+    return settings;
+}
+
+void Tform_Win32RDPClient::ConnectFailed(const std::string &message, RdpControlVariant variant) {
+    LogError("Exception RDP object: " + message);
+    Dialogs().ShowMessage(windowTitle().toStdString(),
+                          "An error occured: " + message + "\r\r" +
+                              "You can try to solve this by (re)installing\rthe Remote Desktop Client from "
+                              "Microsoft,\rusing the button in the Settings-page",
+                          UserDialogs::Buttons::Ok, UserDialogs::Icon::Error);
+    show();
+    if (variant != RdpControlVariant::Unsupported) FreeSessionWindow(variant);
+}
+
+void Tform_Win32RDPClient::FreeSessionWindow(RdpControlVariant variant) {
+    delete sessionWindows_[SessionVariantIndex(variant)].data();
+}
+
+SessionWindow *Tform_Win32RDPClient::SessionWindowOf(RdpControlVariant variant) const {
+    return sessionWindows_[SessionVariantIndex(variant)].data();
+}
+
+bool Tform_Win32RDPClient::DoSeamless() const { return cb_DoSeamless->isChecked(); }
+
+void Tform_Win32RDPClient::StartUpdateCheck(const std::string &) {
+    // Comes with the update check: starts the update thread against the session host.
+}
+
+void Tform_Win32RDPClient::CloseAfterAutoConnect() {
+    for (int request = 0; request < 2; ++request)
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    StartAutoClose();
+}
+
+void Tform_Win32RDPClient::ShowMainWindow() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void Tform_Win32RDPClient::CloseMainWindow() { close(); }
 
 void Tform_Win32RDPClient::bn_CloseClick() {
     CloseFarmConnection();
@@ -1167,11 +1472,34 @@ void Tform_Win32RDPClient::WriteBackCurrentProfile() {
 }
 
 void Tform_Win32RDPClient::DisconnectSessionWindows() {
-    // Comes with the session windows: disconnects a connected session of each generation.
+    for (const RdpControlVariant variant : SessionVariants) {
+        try {
+            SessionWindow *window = SessionWindowOf(variant);
+            if (!window || window->Control().Connected() != RdpConnectionState::Connected) continue;
+            const std::string name = window->Traits().closeName;
+            LogInfo("Close: disconnect " + name + " object");
+            window->Control().Disconnect();
+            for (int wait = 0; wait < 500; ++wait) {
+                if (!SessionWindowOf(variant) || window->Control().Connected() != RdpConnectionState::Connected) break;
+                QThread::msleep(10);
+                QCoreApplication::processEvents();
+            }
+            if (SessionWindowOf(variant) && window->Control().Connected() == RdpConnectionState::Connected)
+                LogWarning("Close: " + name + " object not disconnected");
+            else
+                LogInfo("Close: " + name + " object disconnected");
+        } catch (...) {
+        }
+    }
 }
 
 void Tform_Win32RDPClient::FreeSessionWindows() {
-    // Comes with the session windows: frees the three session windows.
+    for (const RdpControlVariant variant : SessionVariants) {
+        try {
+            FreeSessionWindow(variant);
+        } catch (...) {
+        }
+    }
 }
 
 void Tform_Win32RDPClient::CloseFarmConnection() {

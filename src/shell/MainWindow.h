@@ -3,13 +3,19 @@
 // The main window of the client: banner, eight pages, the settings controls, three
 // timers, and the order in which the client starts and stops.
 
+#include "ConnectPlan.h"
 #include "LogSink.h"
+#include "RdpClientDetection.h"
+#include "RdpControl.h"
+#include "SessionHost.h"
 #include "SettingsRules.h"
 #include "UserDialogs.h"
 #include "WindowLog.h"
 
+#include <QPointer>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +40,10 @@ struct ProfileEnvironment;
 class ProtectionService;
 } // namespace tsc::profiles
 
+namespace tsc {
+class SessionWindow;
+}
+
 namespace tsc::shell {
 
 // Installed printers in the system's order and the default printer's name; or the
@@ -54,9 +64,13 @@ struct MainWindowServices {
     std::function<bool()> shiftHeld;        // is a Shift key down now
     std::function<void()> terminateProcess; // ends the process at once, exit code 0
     std::unique_ptr<UserDialogs> dialogs;
+    // The start-up detection of the RDP engine (version, usable, status page).
+    std::function<RdpClientDetectionResult(LogSink &)> detectRdpClient;
+    // A new RDP control for a session window, or null with `error` set.
+    std::function<std::unique_ptr<RdpControl>(QString *error)> createRdpControl;
 };
 
-class Tform_Win32RDPClient : public QWidget, public LogSink {
+class Tform_Win32RDPClient : public QWidget, public SessionHost {
     Q_OBJECT
 public:
     // Builds the controls and runs FormCreate.
@@ -82,8 +96,8 @@ public:
 
     // Captions.
     void ApplyCaptions();
-    void ResetTitles();
-    void SetTitles(const std::string &text);
+    void ResetTitles() override;
+    void SetTitles(const std::string &text) override;
 
     // Settings page.
     void InitSettings();
@@ -92,7 +106,23 @@ public:
     void edit_Desktopsize_heightChange();
     void cb_DoSeamlessClick();
     void edit_UserNameChange();
-    void SaveCurrentProfile(const std::string &tag);
+    void SaveCurrentProfile(const std::string &tag) override;
+
+    // What a session window asks of the main window.
+    [[nodiscard]] bool DoSeamless() const override;
+    [[nodiscard]] bool AutoConnected() const override { return AutoConnect; }
+    [[nodiscard]] bool ShuttingDown() const override { return formDestroyed_; }
+    void StartUpdateCheck(const std::string &host) override;
+    void CloseAfterAutoConnect() override;
+    void ShowMainWindow() override;
+    void CloseMainWindow() override;
+
+    // The session window of a variant while it exists, else null.
+    [[nodiscard]] SessionWindow *SessionWindowOf(RdpControlVariant variant) const;
+
+    // Server list refresh; bodies come with the load-balancing work.
+    void RefreshServerList();
+    void AskFirstTimeServer();
 
     // Stored column widths of StringGrid_Servers.
     void ReadAllIniValues();
@@ -129,6 +159,11 @@ public:
     int PreviousConnectionIndex = -1;
     int Timer_RefreshServerListTag = 0;
     int Timer_AutoCloseTag = 0;
+    bool Connecting = false;
+    // Server list state of the load balancing.
+    bool RefreshBusy = false;
+    bool ServerListComplete = false;
+    int BusyIndicatorStep = 0;
     // Lines of the update thread waiting for the log (drained at shutdown).
     std::vector<std::string> UpdateLogList;
 
@@ -304,6 +339,25 @@ private:
     void ShowRdpClientStatus();
     void KeepOnFirstMonitor();
 
+    // Steps of bn_ConnectClick.
+    struct MonitorAreas {
+        QRect full;
+        QRect work;
+    };
+    [[nodiscard]] MonitorAreas NearestMonitor() const;
+    void LoadBalanceBeforeConnect();
+    [[nodiscard]] bool ServerListRefreshAvailable() const;
+    void WaitForLoadBalancing(const std::function<bool()> &condition);
+    [[nodiscard]] ConnectTarget ConnectionTarget() const;
+    void SaveProfileBeforeConnect();
+    void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
+    void PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor);
+    void SizeControl(SessionWindow &window);
+    void SetControlProperties(RdpControl &control, const ControlPropertyPlan &plan);
+    [[nodiscard]] ConnectSettings ReadConnectSettings() const;
+    void ConnectFailed(const std::string &message, RdpControlVariant variant);
+    void FreeSessionWindow(RdpControlVariant variant);
+
     // Steps of FormDestroy.
     void AbortUpdateTransfer();
     void WriteBackCurrentProfile();
@@ -334,6 +388,7 @@ private:
     std::unique_ptr<profiles::ProfileEnvironment> profileEnvironment_;
     std::vector<std::string> refreshWorkList_;
     bool formDestroyed_ = false;
+    std::array<QPointer<SessionWindow>, 3> sessionWindows_; // RDP 5.1, 6.0, 6.1/7
     int shownPageIndex_ = 0;
 };
 

@@ -7,11 +7,21 @@ namespace tsc::shell {
 
 UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const std::string &text,
                                                Buttons buttons) {
+    return ShowMessage(caption, text, buttons, Icon::Information);
+}
+
+UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const std::string &text, Buttons buttons,
+                                               Icon icon) {
     const auto standard = buttons == Buttons::Ok         ? QMessageBox::Ok
                           : buttons == Buttons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                          : QMessageBox::Yes | QMessageBox::No;
-    switch (QMessageBox::information(parent_, QString::fromStdString(caption), QString::fromStdString(text),
-                                     standard)) {
+    using Show = QMessageBox::StandardButton (*)(QWidget *, const QString &, const QString &,
+                                                 QMessageBox::StandardButtons, QMessageBox::StandardButton);
+    const Show show = icon == Icon::Question ? Show(&QMessageBox::question)
+                      : icon == Icon::Error  ? Show(&QMessageBox::critical)
+                                             : Show(&QMessageBox::information);
+    switch (show(parent_, QString::fromStdString(caption), QString::fromStdString(text), standard,
+                 QMessageBox::NoButton)) {
     case QMessageBox::Yes: return Answer::Yes;
     case QMessageBox::No: return Answer::No;
     case QMessageBox::Cancel: return Answer::Cancel;

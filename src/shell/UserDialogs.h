@@ -13,9 +13,14 @@ class UserDialogs {
 public:
     enum class Buttons { Ok, OkCancel, YesNo };
     enum class Answer { Ok, Cancel, Yes, No };
+    enum class Icon { Information, Question, Error };
 
     virtual ~UserDialogs() = default;
     virtual Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons) = 0;
+    // The same with the icon the message calls for; answering dialogs may ignore it.
+    virtual Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons, Icon) {
+        return ShowMessage(caption, text, buttons);
+    }
     // The chosen folder, or empty when the user cancelled.
     virtual std::string SelectFolder(const std::string &caption, const std::string &startFolder) = 0;
 };
@@ -25,6 +30,7 @@ class QtUserDialogs final : public UserDialogs {
 public:
     explicit QtUserDialogs(QWidget *parent) : parent_(parent) {}
     Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons) override;
+    Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons, Icon icon) override;
     std::string SelectFolder(const std::string &caption, const std::string &startFolder) override;
 
 private:

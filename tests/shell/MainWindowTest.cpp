@@ -74,7 +74,7 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     EXPECT_EQ(openedLogs[0].second, 200);
 
     const auto texts = Texts();
-    ASSERT_EQ(texts.size(), 20u);
+    ASSERT_EQ(texts.size(), 22u);
     EXPECT_EQ(texts[0].rfind("Client Started: " + ExecutablePath() + " [", 0), 0u) << texts[0];
     EXPECT_TRUE(texts[0].ends_with("] Build: 01-Jun-2011 20:00:33.739"));
     EXPECT_EQ(texts[1].rfind("OS Version: ", 0), 0u);
@@ -94,6 +94,8 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
         "ParamCount: 0",
         "Can not find file: " + profile,
         "End Read_tsv_RDP_file",
+        "libtsc-rdpengine.so: [2.11.7.0]",
+        "Testing libtsc-rdpengine.so class: OK",
         "Begin ReadAllIniValues: " + IniFilePath(),
         "End ReadAllIniValues",
         "Begin Monitor[0] information",
@@ -420,6 +422,7 @@ TEST_F(MainWindowTest, HungShutdownIsEndedByTheAutoCloseTimer) {
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0); // also while ctest lists the tests
+    ::setenv("TSC_RDP_ENGINE", TSC_TEST_ENGINE_PATH, 1);
     int applicationArgc = 1;
     tsc::shell::Application application(applicationArgc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,127 @@
+#include "ConnectPlan.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace tsc {
+
+namespace {
+
+constexpr int LowestPort = 10;
+constexpr int HighestPort = 65534;
+constexpr std::size_t PortCharacters = 5;
+constexpr int LargestTypedSize = 20479;
+constexpr QSize DefaultWindowedSize(800, 600);
+
+// A whole decimal integer with an optional sign; nothing else.
+bool ParseInteger(std::string_view text, int &value) {
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    if (text.empty())
+        return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+std::string HostPart(std::string_view text) {
+    return std::string(text.substr(0, text.find(':')));
+}
+
+} // namespace
+
+ConnectTarget TargetFromHostField(std::string_view hostField) {
+    ConnectTarget target{HostPart(hostField), DefaultRdpPort};
+    const auto colon = hostField.find(':');
+    if (colon == std::string_view::npos)
+        return target;
+    int port = 0;
+    if (ParseInteger(hostField.substr(colon + 1, PortCharacters), port) && port >= LowestPort && port <= HighestPort)
+        target.port = port;
+    return target;
+}
+
+ConnectTarget TargetFromSelectedServer(std::string_view selectedServerHost, std::string_view selectedServerPort) {
+    ConnectTarget target{HostPart(selectedServerHost), DefaultRdpPort};
+    int port = 0;
+    if (ParseInteger(selectedServerPort, port))
+        target.port = port;
+    return target;
+}
+
+const SessionVariantTraits &TraitsOf(RdpControlVariant variant) {
+    static const SessionVariantTraits wxp51{RdpControlVariant::WXP51, "Tform_WXP51_RDPObject", "51", "RDP 5.1",
+                                            {{1600, 1200}, {1280, 1024}}};
+    static const SessionVariantTraits wxp60{RdpControlVariant::WXP60, "Tform_wxp60_RDPObject", "60", "RDP 6.0",
+                                            {{1600, 1200}, {1280, 1024}}};
+    static const SessionVariantTraits win7{RdpControlVariant::Win7_61, "Tform_win7_61_RDPObject", "61", "RDP 6.1",
+                                           {{4096, 2048}, {1600, 1200}, {1280, 1024}}};
+    switch (variant) {
+    case RdpControlVariant::WXP51: return wxp51;
+    case RdpControlVariant::WXP60: return wxp60;
+    default: return win7;
+    }
+}
+
+QSize FallbackSize(const QSize &refused, const SessionVariantTraits &traits, std::size_t step) {
+    const QSize limit = traits.sizeFallbacks.at(step);
+    return {std::min(refused.width(), limit.width()), std::min(refused.height(), limit.height())};
+}
+
+DisplayPlan PlanDisplay(bool seamless, int desktopSizeIndex, std::uint32_t transparencyColour) {
+    if (seamless)
+        return {DisplayMode::Seamless, "Do seamless", true, transparencyColour, SeamlessWorkDir};
+    if (desktopSizeIndex == 5 || desktopSizeIndex == 6)
+        return {DisplayMode::FullScreen, "Do fullscreen", true, WindowWhite, {}};
+    return {DisplayMode::Windowed, "Do not seamless", false, WindowWhite, {}};
+}
+
+QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight) {
+    static constexpr QSize fixed[] = {{640, 480}, {800, 600}, {1024, 768}, {1152, 864}, {1280, 1024}};
+    if (desktopSizeIndex >= 0 && desktopSizeIndex < 5)
+        return fixed[desktopSizeIndex];
+    const auto typed = [](int value) { return value >= 1 && value <= LargestTypedSize; };
+    if (typed(desktopWidth) && typed(desktopHeight))
+        return {desktopWidth, desktopHeight};
+    return DefaultWindowedSize;
+}
+
+Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktopWidth, int desktopHeight,
+                             const QRect &monitor, const QRect &workArea) {
+    if (mode == DisplayMode::Windowed)
+        return {QRect(workArea.topLeft(), WindowedClientSize(desktopSizeIndex, desktopWidth, desktopHeight)), 0, false};
+    const QRect area = mode == DisplayMode::Seamless || desktopSizeIndex == 5 ? workArea : monitor;
+    return {area, mode == DisplayMode::Seamless ? 3 * monitor.width() : 0, true};
+}
+
+int ColorDepthForIndex(int colorsIndex) {
+    static constexpr int depths[] = {8, 15, 16, 24};
+    return colorsIndex >= 0 && colorsIndex < 4 ? depths[colorsIndex] : 15;
+}
+
+bool IsDomainGiven(std::string_view domain) {
+    return !domain.empty() && domain != "...";
+}
+
+ControlPropertyPlan PlanControlProperties(const ConnectSettings &settings, const std::string &host) {
+    ControlPropertyPlan plan;
+    plan.caption = settings.userName.empty() ? host : settings.userName + " :: " + host;
+    plan.colorDepth = ColorDepthForIndex(settings.colorsIndex);
+    plan.audioRedirectionMode = settings.soundIndex == 1 || settings.soundIndex == 2 ? settings.soundIndex : 0;
+    plan.keyboardHookMode =
+        settings.windowsKeysIndex == 1 || settings.windowsKeysIndex == 2 ? settings.windowsKeysIndex : 0;
+    const auto flag = [](bool value) { return value ? -1 : 0; };
+    plan.redirectDrives = flag(settings.connectDiskDrives);
+    plan.redirectPrinters = flag(settings.connectPrinters);
+    plan.redirectPorts = flag(settings.commPorts);
+    plan.redirectSmartCards = flag(settings.smartCards);
+    plan.bitmapPersistence = settings.bitmapCaching ? 1 : 0;
+    const bool domainGiven = IsDomainGiven(settings.domain);
+    plan.userName = domainGiven ? settings.domain + "\\" + settings.userName : settings.userName;
+    plan.performanceFlags = (settings.seamless || !settings.background ? 1u : 0u) + (!settings.themes ? 8u : 0u) +
+                            (!settings.windowDragging ? 2u : 0u) + (!settings.animation ? 4u : 0u);
+    plan.clearTextPassword = settings.password;
+    plan.domain = domainGiven ? settings.domain : std::string();
+    return plan;
+}
+
+} // namespace tsc

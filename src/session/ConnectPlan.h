@@ -1,0 +1,124 @@
+#pragma once
+
+// The decisions of the connect procedure, apart from any window: where to connect,
+// which session window variant, which display mode, where the session window goes
+// and which value each control property gets. The main window's bn_Connect handler
+// reads its controls into ConnectSettings and applies what these functions return.
+
+#include "RdpClientDetection.h"
+
+#include <QRect>
+#include <QSize>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsc {
+
+inline constexpr int DefaultRdpPort = 3389;
+
+struct ConnectTarget {
+    std::string host;
+    int port = DefaultRdpPort;
+};
+
+// The host typed into Edit_Host: the part before the first ":" is the host; at most
+// five characters after it are the port, which falls back to 3389 when missing, not
+// a number, or outside 10..65534.
+[[nodiscard]] ConnectTarget TargetFromHostField(std::string_view hostField);
+// The server the Farm named: host up to the first ":", port as a decimal number
+// (3389 when it is none).
+[[nodiscard]] ConnectTarget TargetFromSelectedServer(std::string_view selectedServerHost,
+                                                     std::string_view selectedServerPort);
+
+// What distinguishes the three session window variants.
+struct SessionVariantTraits {
+    RdpControlVariant variant;
+    const char *windowClassName; // Tform_win7_61_RDPObject, ...
+    const char *profileTag;      // written with the profile when the session ends
+    const char *closeName;       // "RDP 6.1" in the shutdown lines
+    std::vector<QSize> sizeFallbacks;
+};
+[[nodiscard]] const SessionVariantTraits &TraitsOf(RdpControlVariant variant);
+// The order in which shutdown visits the variants.
+inline constexpr RdpControlVariant SessionVariants[] = {RdpControlVariant::WXP51, RdpControlVariant::WXP60,
+                                                        RdpControlVariant::Win7_61};
+[[nodiscard]] constexpr int SessionVariantIndex(RdpControlVariant variant) {
+    return variant == RdpControlVariant::WXP51 ? 0 : variant == RdpControlVariant::WXP60 ? 1 : 2;
+}
+
+// The size that follows a refused one: each dimension lowered to the next fall-back
+// of the variant, never raised. `step` counts the refusals so far (0 = first).
+[[nodiscard]] QSize FallbackSize(const QSize &refused, const SessionVariantTraits &traits, std::size_t step);
+
+enum class DisplayMode { Windowed, FullScreen, Seamless };
+
+inline constexpr std::uint32_t WindowWhite = 0xFFFFFF;
+inline constexpr char SeamlessWorkDir[] = "V001C002";
+
+struct DisplayPlan {
+    DisplayMode mode = DisplayMode::Windowed;
+    const char *logLine = "Do not seamless";
+    bool frameless = false;
+    std::uint32_t windowColour = WindowWhite; // 0xRRGGBB
+    std::string workDir;
+};
+// `transparencyColour` is the key colour as 0xRRGGBB.
+[[nodiscard]] DisplayPlan PlanDisplay(bool seamless, int desktopSizeIndex, std::uint32_t transparencyColour);
+
+// The client rectangle of the session window. For a seamless window this is where
+// it shows once the overlay is found; it starts `seamlessShift` pixels further left.
+struct Placement {
+    QRect client;
+    int seamlessShift = 0;
+    bool usesClientOrigin = false; // false: `client.topLeft()` is the window frame's top-left
+};
+[[nodiscard]] Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktopWidth, int desktopHeight,
+                                           const QRect &monitor, const QRect &workArea);
+// Client sizes of the windowed display for the fixed size items, and the typed size.
+[[nodiscard]] QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight);
+
+// The settings controls as the connect procedure reads them.
+struct ConnectSettings {
+    std::string userName;
+    std::string password;
+    std::string domain;
+    int colorsIndex = 1;
+    int soundIndex = 0;
+    int windowsKeysIndex = 1;
+    bool connectDiskDrives = false;
+    bool connectPrinters = false;
+    bool commPorts = false;
+    bool smartCards = false;
+    bool bitmapCaching = true;
+    bool seamless = false;
+    bool background = false;
+    bool themes = false;
+    bool windowDragging = false;
+    bool animation = false;
+};
+
+// Control properties of step 11 after the size, in the order they are set.
+struct ControlPropertyPlan {
+    std::string caption; // for SetTitles and the session window
+    int colorDepth = 15;
+    int audioRedirectionMode = 0;
+    int keyboardHookMode = 0;
+    int redirectDrives = 0; // -1 true, 0 false, as the control takes flags
+    int redirectPrinters = 0;
+    int redirectPorts = 0;
+    int redirectSmartCards = 0;
+    int bitmapPersistence = 0;
+    std::string userName;
+    std::uint32_t performanceFlags = 0;
+    std::string clearTextPassword; // set only when not empty
+    std::string domain;
+};
+[[nodiscard]] ControlPropertyPlan PlanControlProperties(const ConnectSettings &settings, const std::string &host);
+[[nodiscard]] int ColorDepthForIndex(int colorsIndex);
+// A domain of "..." stands for no domain.
+[[nodiscard]] bool IsDomainGiven(std::string_view domain);
+
+} // namespace tsc

@@ -1,0 +1,204 @@
+#pragma once
+
+// The RDP control: what a session window sees of a remote session. The control is
+// implemented by the engine library (session/engine), loaded at run time through
+// RdpEngineLibrary; nothing here depends on the engine's protocol library.
+//
+// Threads: create, use and destroy a control on the user-interface thread. The
+// connection itself runs on the control's own engine thread; every event and every
+// log line it produces is delivered on the thread that created the control, queued,
+// in the order it happened. Destroying the control aborts and joins its thread;
+// events still queued at that moment are dropped.
+
+#include <QRect>
+#include <QRegion>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <mutex>
+
+namespace tsc {
+
+class LogSink;
+
+// The control's `Connected` property.
+enum class RdpConnectionState { NotConnected = 0, Connected = 1, Connecting = 2 };
+
+// Reasons given with OnDisconnected. The values are the ones session logs and
+// administrators know from the Windows control, so a logged code means the same
+// thing whichever client wrote it.
+namespace RdpDisconnectReason {
+inline constexpr int LocalNotError = 1;         // Disconnect was called
+inline constexpr int RemoteByUser = 2;          // the user logged off on the server
+inline constexpr int RemoteByServer = 3;        // the server ended the session
+inline constexpr int DnsLookupFailed = 260;
+inline constexpr int ConnectionTimedOut = 264;
+inline constexpr int SocketConnectFailed = 516; // nothing listening, host unreachable
+inline constexpr int SocketReceiveFailed = 1028;
+inline constexpr int ProtocolNegotiationFailed = 1032; // the peer is no RDP server we can talk to
+inline constexpr int LogonFailed = 2055;        // credentials refused
+inline constexpr int SocketClosed = 2308;       // the connection dropped
+inline constexpr int InternalError = 1284;
+inline constexpr int CertificateRefused = 4360; // the server's certificate changed
+} // namespace RdpDisconnectReason
+
+// Codes given with OnFatalError and OnWarning. They are errno values, so the
+// session window's system error line ("Key was rejected by service") explains them.
+namespace RdpErrorCode {
+inline constexpr int CertificateChanged = 129;      // EKEYREJECTED
+inline constexpr int OutOfMemory = 12;              // ENOMEM
+inline constexpr int EngineThreadFailed = 11;       // EAGAIN
+inline constexpr int AlreadyConnected = 106;        // EISCONN: Connect while a session runs
+inline constexpr int BitmapCacheUnavailable = 5;    // EIO: persistent bitmap cache not writable
+} // namespace RdpErrorCode
+
+// Sub-objects of the control, plain values read once when Connect is called.
+struct RdpSecuredSettings {
+    QString WorkDir; // "V001C002" asks the server for the seamless desktop
+};
+
+struct RdpSecuredSettings2 {
+    int KeyboardHookMode = 0;     // Windows key combinations: 0 here, 1 remote, 2 remote in full screen
+    int AudioRedirectionMode = 0; // 0 play here, 1 leave at the server, 2 do not play
+};
+
+struct RdpAdvancedSettings {
+    int BitmapPeristence = 0; // 1: keep the bitmap cache on disk between sessions
+};
+
+// Flags hold true as -1 and false as 0, as the callers pass them; any non-zero
+// value counts as true.
+struct RdpAdvancedSettings2 {
+    int DisplayConnectionBar = 0;
+    int RedirectDrives = 0;
+    int RedirectPrinters = 0;
+    int RedirectPorts = 0;
+    int RedirectSmartCards = 0;
+    std::uint32_t PerformanceFlags = 0; // 1 no wallpaper, 2 no full-window drag, 4 no menu animations, 8 no themes
+    QString ClearTextPassword;
+    int RDPPort = 3389;
+};
+
+// What a session window reacts to. Every handler runs on the user-interface thread.
+class RdpControlEvents {
+public:
+    virtual ~RdpControlEvents() = default;
+    virtual void OnConnecting() {}
+    virtual void OnConnected() {}
+    virtual void OnLoginComplete() {}
+    virtual void OnDisconnected(int /*reason*/) {}
+    virtual void OnFatalError(int /*errorCode*/) {}
+    virtual void OnWarning(int /*warningCode*/) {}
+    virtual void OnAutoReconnecting(int /*reason*/, int /*attemptCount*/) {}
+    virtual void OnRemoteDesktopSizeChange(int /*width*/, int /*height*/) {}
+    virtual void OnReceivedTSPublicKey(const QString & /*key*/) {}
+    virtual void OnEnterFullScreenMode() {}
+    virtual void OnLeaveFullScreenMode() {}
+    virtual void OnRequestGoFullScreen() {}
+    virtual void OnRequestLeaveFullScreen() {}
+    virtual void OnRequestContainerMinimize() {}
+    virtual void OnIdleTimeoutNotification() {}
+    virtual void OnConfirmClose() {}
+    virtual void OnEnter() {}
+    virtual void OnExit() {}
+};
+
+// The remote screen as the engine draws it: 32-bit pixels in the layout of
+// QImage::Format_RGB32. Valid only while FrameLock() is held.
+struct RdpFrame {
+    const std::uint8_t *data = nullptr;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+};
+
+// What the widget showing the session reacts to; runs on the user-interface thread.
+class RdpFrameEvents {
+public:
+    virtual ~RdpFrameEvents() = default;
+    // The region changed since the last call (damage is merged while a call is pending).
+    virtual void OnFrameUpdated(const QRegion &damage) = 0;
+    // The frame buffer has a new size (the connection is up, or the server resized it).
+    virtual void OnFrameResized(const QSize &size) = 0;
+};
+
+enum class RdpMouseButton { Left, Right, Middle, Back, Forward };
+
+class RdpControl {
+public:
+    virtual ~RdpControl() = default;
+
+    // The protocol's range of desktop sizes this control accepts.
+    static constexpr int MinimumDesktopWidth = 200;
+    static constexpr int MaximumDesktopWidth = 4096;
+    static constexpr int MinimumDesktopHeight = 200;
+    static constexpr int MaximumDesktopHeight = 2048;
+    [[nodiscard]] static constexpr bool IsSupportedDesktopWidth(int width) {
+        return width >= MinimumDesktopWidth && width <= MaximumDesktopWidth;
+    }
+    [[nodiscard]] static constexpr bool IsSupportedDesktopHeight(int height) {
+        return height >= MinimumDesktopHeight && height <= MaximumDesktopHeight;
+    }
+    [[nodiscard]] static constexpr bool IsSupportedColorDepth(int depth) {
+        return depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+    }
+
+    // Properties. The setters that can refuse return false and keep the old value.
+    [[nodiscard]] virtual QString Server() const = 0;
+    virtual void SetServer(const QString &server) = 0;
+    [[nodiscard]] virtual QString Domain() const = 0;
+    virtual void SetDomain(const QString &domain) = 0;
+    [[nodiscard]] virtual QString UserName() const = 0;
+    virtual void SetUserName(const QString &userName) = 0;
+    [[nodiscard]] virtual int DesktopWidth() const = 0;
+    [[nodiscard]] virtual bool SetDesktopWidth(int width) = 0;
+    [[nodiscard]] virtual int DesktopHeight() const = 0;
+    [[nodiscard]] virtual bool SetDesktopHeight(int height) = 0;
+    [[nodiscard]] virtual int ColorDepth() const = 0;
+    [[nodiscard]] virtual bool SetColorDepth(int depth) = 0;
+    [[nodiscard]] virtual bool FullScreen() const = 0;
+    // Raises OnEnterFullScreenMode / OnLeaveFullScreenMode when the value changes.
+    virtual void SetFullScreen(bool fullScreen) = 0;
+    [[nodiscard]] virtual RdpConnectionState Connected() const = 0;
+
+    virtual RdpSecuredSettings &SecuredSettings() = 0;
+    virtual RdpSecuredSettings2 &SecuredSettings2() = 0;
+    virtual RdpAdvancedSettings &AdvancedSettings() = 0;
+    virtual RdpAdvancedSettings2 &AdvancedSettings2() = 0;
+
+    // Starts the connection and returns at once; the outcome arrives as events.
+    // Returns false (and raises OnWarning with AlreadyConnected) while a session runs.
+    virtual bool Connect() = 0;
+    // Ends the session; OnDisconnected follows. Does nothing when not connected.
+    virtual void Disconnect() = 0;
+
+    // Who hears the events and the log lines; null to stop listening.
+    virtual void SetEventHandler(RdpControlEvents *handler) = 0;
+    virtual void SetFrameHandler(RdpFrameEvents *handler) = 0;
+    virtual void SetLogSink(LogSink *log) = 0;
+
+    // The frame buffer. Hold the lock while reading Frame() and its pixels.
+    virtual std::mutex &FrameLock() = 0;
+    [[nodiscard]] virtual RdpFrame Frame() const = 0;
+
+    // Input, in remote desktop coordinates; ignored unless connected.
+    // keyCode is the X11 key code (QKeyEvent::nativeScanCode on X11).
+    virtual void SendKey(std::uint32_t keyCode, bool down) = 0;
+    virtual void SendMouseMove(int x, int y) = 0;
+    virtual void SendMouseButton(RdpMouseButton button, bool down, int x, int y) = 0;
+    // delta in eighths of a degree, 120 per notch (QWheelEvent::angleDelta).
+    virtual void SendWheel(int delta, bool horizontal, int x, int y) = 0;
+    // The widget gained or lost keyboard focus: raises OnEnter / OnExit.
+    virtual void SetFocus(bool focused) = 0;
+};
+
+} // namespace tsc
+
+// The engine library's entry points (resolved by RdpEngineLibrary).
+extern "C" {
+using TscRdpEngineCreateControl = tsc::RdpControl *(*)();
+using TscRdpEngineVersion = const char *(*)(); // "2.11.7.0": the protocol library's version
+}
+inline constexpr char TscRdpEngineCreateControlSymbol[] = "tsc_rdpengine_create_control";
+inline constexpr char TscRdpEngineVersionSymbol[] = "tsc_rdpengine_version";

@@ -1,0 +1,80 @@
+#include "RdpEngineLibrary.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QStringList>
+
+namespace tsc {
+
+namespace {
+
+QStringList CandidatePaths() {
+    const QString overridePath = qEnvironmentVariable(RdpEngineLibrary::OverrideVariable);
+    if (!overridePath.isEmpty())
+        return {overridePath};
+    QStringList candidates;
+    if (QCoreApplication::instance()) {
+        const QDir executableDir(QCoreApplication::applicationDirPath());
+        candidates << executableDir.filePath(QStringLiteral(TSC_ENGINE_FILE_NAME));
+        candidates << QDir::cleanPath(executableDir.filePath(QStringLiteral("../" TSC_ENGINE_INSTALL_SUBDIR "/" TSC_ENGINE_FILE_NAME)));
+    }
+    candidates << QStringLiteral(TSC_ENGINE_BUILD_PATH);
+    return candidates;
+}
+
+} // namespace
+
+QString RdpEngineLibrary::LibraryPath() {
+    const QStringList candidates = CandidatePaths();
+    for (const QString &candidate : candidates) {
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return candidates.first();
+}
+
+RdpEngineLibrary &RdpEngineLibrary::Instance() {
+    static RdpEngineLibrary library;
+    return library;
+}
+
+bool RdpEngineLibrary::Load(QString *error) {
+    if (!attempted_) {
+        attempted_ = true;
+        library_ = std::make_unique<QLibrary>(LibraryPath());
+        QLibrary *library = library_.get();
+        if (!library->load()) {
+            loadError_ = library->errorString();
+        } else {
+            createControl_ = reinterpret_cast<TscRdpEngineCreateControl>(library->resolve(TscRdpEngineCreateControlSymbol));
+            version_ = reinterpret_cast<TscRdpEngineVersion>(library->resolve(TscRdpEngineVersionSymbol));
+            if (!createControl_ || !version_) {
+                loadError_ = QStringLiteral("%1 is no RDP engine: %2").arg(library->fileName(), library->errorString());
+                createControl_ = nullptr;
+                version_ = nullptr;
+            }
+        }
+    }
+    if (error)
+        *error = loadError_;
+    return createControl_ != nullptr;
+}
+
+QString RdpEngineLibrary::Version() {
+    if (!Load())
+        return {};
+    return QString::fromUtf8(version_());
+}
+
+std::unique_ptr<RdpControl> RdpEngineLibrary::CreateControl(QString *error) {
+    if (!Load(error))
+        return nullptr;
+    std::unique_ptr<RdpControl> control(createControl_());
+    if (!control && error)
+        *error = QStringLiteral("out of memory");
+    return control;
+}
+
+} // namespace tsc

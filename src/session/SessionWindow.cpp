@@ -1,0 +1,416 @@
+#include "SessionWindow.h"
+
+#include "NavigationBar.h"
+#include "RdpSessionWidget.h"
+#include "SessionHost.h"
+#include "SystemInfo.h"
+#include "Identity.h"
+
+#include <QCloseEvent>
+#include <QResizeEvent>
+#include <QShowEvent>
+#include <QTimer>
+
+#include <array>
+#include <cstdio>
+
+namespace tsc {
+
+namespace {
+
+std::array<bool, 3> overlayFound{};
+
+bool &OverlayFoundFlag(RdpControlVariant variant) {
+    return overlayFound[static_cast<std::size_t>(SessionVariantIndex(variant))];
+}
+
+// The platform keeps colours in the Windows order 0x00BBGGRR.
+std::uint32_t RgbFromColorRef(std::uint32_t colorRef) {
+    return ((colorRef & 0xFFu) << 16) | (colorRef & 0xFF00u) | ((colorRef >> 16) & 0xFFu);
+}
+
+// The sampled colour as the log has always shown it: the Windows colour value's high
+// and low 16 bits; 0xFFFFFFFF when there is no valid colour.
+std::string OverlayLine(std::optional<std::uint32_t> rgb) {
+    const std::uint32_t value = rgb ? RgbFromColorRef(*rgb) : 0xFFFFFFFFu; // the swap is its own inverse
+    char text[32];
+    std::snprintf(text, sizeof text, "Set Overlay: %04X.%04X", value >> 16, value & 0xFFFFu);
+    return text;
+}
+
+std::string Trimmed(const QString &text) {
+    return text.trimmed().toStdString();
+}
+
+bool ContainsIgnoringCase(const std::string &text, const std::string &part) {
+    return QString::fromStdString(text).contains(QString::fromStdString(part), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpControl> control, SessionHost &host)
+    : QWidget(nullptr), variant_(variant), traits_(TraitsOf(variant)), host_(host) {
+    setObjectName(QString::fromLatin1(traits_.windowClassName).mid(1)); // the instance: form_..._RDPObject
+    setWindowTitle(QStringLiteral("Remote Desktop"));
+    resize(392, 373);
+    msRdpClient_ = new RdpSessionWidget(std::move(control), this);
+    msRdpClient_->setObjectName(QStringLiteral("MsRdpClient"));
+    msRdpClient_->setGeometry(0, 0, 40, 40);
+    timerConnected_ = new QTimer(this);
+    timerConnected_->setObjectName(QStringLiteral("Timer_Connected"));
+    timerConnected_->setInterval(500);
+    connect(timerConnected_, &QTimer::timeout, this, [this] { Timer_ConnectedTimer(); });
+    connect(msRdpClient_, &RdpSessionWidget::frameUpdated, this, [this](const QRegion &damage) { OnFrameUpdated(damage); });
+    connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
+    Control().SetEventHandler(this);
+    Control().SetLogSink(&host_);
+    FormCreate();
+}
+
+SessionWindow::~SessionWindow() {
+    try {
+        Control().Disconnect();
+    } catch (...) {
+    }
+    // A window freed before its session reported the end (a second connect of the
+    // variant) takes its overlay with it; otherwise the next seamless window of the
+    // variant would skip the search and stay off screen.
+    OverlayFoundFlag(variant_) = false;
+    Control().SetEventHandler(nullptr);
+    Control().SetLogSink(nullptr);
+}
+
+RdpControl &SessionWindow::Control() {
+    return msRdpClient_->Control();
+}
+
+bool SessionWindow::OverlayFound(RdpControlVariant variant) {
+    return OverlayFoundFlag(variant);
+}
+
+bool SessionWindow::Acting() const {
+    return !host_.ShuttingDown();
+}
+
+void SessionWindow::FormCreate() {
+    colourKey_ = RgbFromColorRef(TransparencyColor());
+    SetWindowColour(colourKey_);
+    if (host_.DoSeamless() && Acting()) {
+        seamlessSetup_ = true;
+        ApplyColourKey();
+    }
+    setWindowTitle(QString::fromStdString(Identity::AppName()));
+    inOverlayCheck_ = false;
+    movedOnScreen_ = false;
+}
+
+void SessionWindow::SetWindowColour(std::uint32_t rgb) {
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
+    setPalette(colours);
+    setAutoFillBackground(true);
+}
+
+// --- the colour key ---------------------------------------------------------------
+
+void SessionWindow::ApplyColourKey() {
+    if (!seamlessSetup_)
+        return;
+    layered_ = true;
+    {
+        std::lock_guard lock(Control().FrameLock());
+        const RdpFrame frame = Control().Frame();
+        mask_.SetKey(colourKey_, frame);
+        mask_.Reset(frame);
+    }
+    ApplyMask();
+}
+
+void SessionWindow::RemoveLayering() {
+    layered_ = false;
+    clearMask();
+}
+
+void SessionWindow::ApplyMask() {
+    // An empty region would mean "no mask": a one-pixel region outside the window
+    // hides everything instead.
+    const QRegion &visible = mask_.Visible();
+    setMask(visible.isEmpty() ? QRegion(-1, -1, 1, 1) : visible);
+}
+
+void SessionWindow::OnFrameUpdated(const QRegion &damage) {
+    if (!layered_)
+        return;
+    {
+        std::lock_guard lock(Control().FrameLock());
+        mask_.Update(Control().Frame(), damage);
+    }
+    ApplyMask();
+}
+
+void SessionWindow::OnFrameResized() {
+    if (!layered_)
+        return;
+    {
+        std::lock_guard lock(Control().FrameLock());
+        mask_.Reset(Control().Frame());
+    }
+    ApplyMask();
+}
+
+// --- the overlay search -----------------------------------------------------------
+
+void SessionWindow::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void SessionWindow::FormShow() {
+    if (!Acting())
+        return;
+    if (OverlayFoundFlag(variant_)) {
+        ApplyColourKey();
+        return;
+    }
+    tickCount_ = 0;
+    overlayTickLimit_ = OverlayTicks;
+    connectStartTick_.start();
+    if (host_.DoSeamless())
+        timerConnected_->start();
+    else
+        timerConnected_->stop();
+}
+
+void SessionWindow::Timer_ConnectedTimer() {
+    if (!inOverlayCheck_) {
+        inOverlayCheck_ = true;
+        try {
+            RunOverlayCheck();
+        } catch (...) {
+        }
+        inOverlayCheck_ = false;
+    }
+    ++tickCount_;
+}
+
+// What the window shows at a client position: the remote screen where it reaches,
+// the window's own colour (the key colour) beyond it; nothing valid before the
+// session has drawn anything.
+std::optional<std::uint32_t> SessionWindow::SampleShownPixel() {
+    const int x = width() - SampleInsetFromRight;
+    const int y = SampleTop;
+    const QPoint inControl = msRdpClient_->mapFrom(this, QPoint(x, y));
+    std::lock_guard lock(Control().FrameLock());
+    const RdpFrame frame = Control().Frame();
+    if (!frame.data || x < 0 || y >= height())
+        return std::nullopt;
+    if (!QRect(0, 0, frame.width, frame.height).contains(inControl) || !msRdpClient_->geometry().contains(x, y))
+        return palette().color(QPalette::Window).rgb() & 0xFFFFFFu;
+    const auto *row = reinterpret_cast<const std::uint32_t *>(frame.data + static_cast<std::ptrdiff_t>(inControl.y()) * frame.stride);
+    return row[inControl.x()] & 0xFFFFFFu;
+}
+
+void SessionWindow::RunOverlayCheck() {
+    const std::optional<std::uint32_t> sample = SampleShownPixel();
+    host_.LogInfo(OverlayLine(sample));
+    if (!movedOnScreen_ && seamlessSetup_ && sample && layered_ && *sample != mask_.Key()) {
+        {
+            std::lock_guard lock(Control().FrameLock());
+            mask_.SetKey(*sample, Control().Frame());
+        }
+        ApplyMask();
+    }
+    if (sample && *sample == colourKey_) {
+        OverlayFoundFlag(variant_) = true;
+        host_.LogInfo("Found Overlay");
+        BringOnScreen();
+        ApplyColourKey();
+        emit overlaySearchEnded(true);
+    } else if (tickCount_ >= overlayTickLimit_) {
+        host_.LogWarning("timeout while waiting for Overlay");
+        RemoveLayering();
+        BringOnScreen();
+        emit overlaySearchEnded(false);
+    }
+}
+
+void SessionWindow::BringOnScreen() {
+    timerConnected_->stop();
+    if (movedOnScreen_)
+        return;
+    move(x() + seamlessShift_, y());
+    host_.LogInfo("b-left: " + std::to_string(x()));
+    movedOnScreen_ = true;
+}
+
+// --- window behaviour -------------------------------------------------------------
+
+bool SessionWindow::event(QEvent *event) {
+    if (event->type() == CaptionUpdateEvent) {
+        CaptionUpdate();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void SessionWindow::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    try {
+        Control().SetFullScreen(isMaximized());
+    } catch (...) {
+    }
+    if (Tform_showNavBar *bar = Tform_showNavBar::Current(); bar && bar->parentWidget() == this)
+        bar->Replace();
+}
+
+// The session window never closes itself: closing it ends the program.
+void SessionWindow::closeEvent(QCloseEvent *event) {
+    event->ignore();
+    host_.CloseMainWindow();
+}
+
+void SessionWindow::CaptionUpdate() {
+    if (!Acting())
+        return;
+    std::string values[3];
+    const char *labels[] = {" Server:   ", " Domain:   ", " UserName: "};
+    for (int index = 0; index < 3; ++index) {
+        try {
+            const QString value = index == 0 ? Control().Server() : index == 1 ? Control().Domain() : Control().UserName();
+            values[index] = Trimmed(value);
+            host_.LogInfo(labels[index] + values[index]);
+        } catch (const std::exception &failure) {
+            host_.LogError(std::string(labels[index]) + failure.what());
+            values[index].clear();
+        }
+    }
+    const auto &[server, domain, user] = values;
+    std::string caption;
+    if (domain.empty())
+        caption = user + " :: " + server;
+    else if (!ContainsIgnoringCase(user, domain + "\\"))
+        caption = domain + "\\" + user + " :: " + server;
+    else
+        caption = user + " :: " + server;
+    host_.SetTitles(caption);
+    setWindowTitle(QString::fromStdString(caption));
+}
+
+// --- control events ---------------------------------------------------------------
+
+void SessionWindow::OnConnecting() {
+    if (!Acting())
+        return;
+    host_.LogInfo("MsRdpClientConnecting");
+    connectStartTick_.start();
+}
+
+void SessionWindow::OnConnected() {
+    if (!Acting())
+        return;
+    host_.LogInfo("MsRdpClientConnected");
+    if (connectStartTick_.isValid() && connectStartTick_.elapsed() > SlowConnectMilliseconds) {
+        overlayTickLimit_ = SlowConnectOverlayTicks;
+        host_.LogInfo("The connection seems to be a bit slow");
+    }
+    host_.StartUpdateCheck(Control().Server().toStdString());
+}
+
+void SessionWindow::OnLoginComplete() {
+    if (!Acting())
+        return;
+    host_.LogInfo("MsRdpClientLoginComplete");
+    CaptionUpdate();
+    FormShow();
+}
+
+void SessionWindow::OnDisconnected(int reason) {
+    if (!Acting())
+        return;
+    OverlayFoundFlag(variant_) = false;
+    host_.LogInfo("MsRdpClientDisconnected: " + std::to_string(reason));
+    timerConnected_->stop();
+    hide();
+    deleteLater();
+    host_.ResetTitles();
+    host_.SaveCurrentProfile(traits_.profileTag);
+    if (host_.AutoConnected()) {
+        host_.LogInfo("AutoClose client...");
+        host_.CloseAfterAutoConnect();
+    } else {
+        host_.ShowMainWindow();
+    }
+}
+
+void SessionWindow::OnFatalError(int errorCode) {
+    if (!Acting())
+        return;
+    host_.LogError("MsRdpClientFatalError: " + std::to_string(errorCode));
+    host_.LogError(SystemErrorText(errorCode));
+}
+
+void SessionWindow::OnWarning(int warningCode) {
+    if (!Acting())
+        return;
+    host_.LogWarning("MsRdpClientWarning: " + std::to_string(warningCode));
+    host_.LogWarning(SystemErrorText(warningCode));
+}
+
+void SessionWindow::OnAutoReconnecting(int reason, int attemptCount) {
+    if (Acting())
+        host_.LogInfo("MsRdpClientAutoReconnecting: " + std::to_string(reason) + " : " + std::to_string(attemptCount));
+}
+
+void SessionWindow::OnRemoteDesktopSizeChange(int width, int height) {
+    if (Acting())
+        host_.LogInfo("MsRdpClientRemoteDesktopSizeChange: " + std::to_string(width) + " x " + std::to_string(height));
+}
+
+void SessionWindow::OnReceivedTSPublicKey(const QString &key) {
+    if (Acting())
+        host_.LogInfo("MsRdpClientReceivedTSPublicKey: " + key.toStdString());
+}
+
+void SessionWindow::OnLeaveFullScreenMode() {
+    if (!Acting())
+        return;
+    host_.LogInfo("MsRdpClientLeaveFullScreenMode");
+    showNormal();
+    resize(Control().DesktopWidth(), Control().DesktopHeight());
+}
+
+void SessionWindow::OnEnterFullScreenMode() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientEnterFullScreenMode");
+}
+void SessionWindow::OnConfirmClose() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientConfirmClose");
+}
+void SessionWindow::OnIdleTimeoutNotification() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientIdleTimeoutNotification");
+}
+void SessionWindow::OnRequestContainerMinimize() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientRequestContainerMinimize");
+}
+void SessionWindow::OnRequestGoFullScreen() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientRequestGoFullScreen");
+}
+void SessionWindow::OnEnter() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientEnter");
+}
+void SessionWindow::OnExit() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientExit");
+}
+void SessionWindow::OnRequestLeaveFullScreen() {
+    if (Acting())
+        host_.LogInfo("MsRdpClientRequestLeaveFullScreen(");
+}
+
+} // namespace tsc

@@ -1,0 +1,130 @@
+#pragma once
+
+// The session window: hosts one RDP control for one connection, reacts to its
+// events, reports the end of the session to the main window and carries out the
+// seamless display. One class serves the three control variants; the variant gives
+// the window its class name, its profile tag and its size fall-backs.
+//
+// Seamless display: the window is frameless and its pixels in the key colour are cut
+// out with a shape mask, so of the remote desktop only what is not painted in the key
+// colour shows on the local screen. The window starts off screen and comes on screen
+// once the key colour is seen at (right - 5, 40), or unlayered after a timeout.
+
+#include "ConnectPlan.h"
+#include "RdpControl.h"
+#include "SeamlessMask.h"
+
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace tsc {
+
+class RdpSessionWidget;
+class SessionHost;
+
+class SessionWindow : public QWidget, public RdpControlEvents {
+    Q_OBJECT
+public:
+    // Posted to the window to have its caption read again from the control.
+    static constexpr QEvent::Type CaptionUpdateEvent = static_cast<QEvent::Type>(QEvent::User + 201);
+    static constexpr int OverlayTicks = 30;
+    static constexpr int SlowConnectOverlayTicks = 60;
+    static constexpr int SlowConnectMilliseconds = 1000;
+    static constexpr int SampleInsetFromRight = 5;
+    static constexpr int SampleTop = 40;
+
+    // Runs FormCreate. The window stays hidden until the connect procedure shows it.
+    SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpControl> control, SessionHost &host);
+    ~SessionWindow() override; // FormDestroy
+
+    [[nodiscard]] const SessionVariantTraits &Traits() const { return traits_; }
+    [[nodiscard]] RdpControl &Control();
+    [[nodiscard]] RdpSessionWidget *MsRdpClient() const { return msRdpClient_; }
+
+    // Per variant, process-wide: the seamless overlay has been seen in this session.
+    [[nodiscard]] static bool OverlayFound(RdpControlVariant variant);
+
+    void SetWindowColour(std::uint32_t rgb);
+    // How far left of its place the connect procedure put a seamless window.
+    void SetSeamlessShift(int pixels) { seamlessShift_ = pixels; }
+
+    // Handlers.
+    void FormShow();
+    void Timer_ConnectedTimer();
+    void CaptionUpdate();
+
+    // State the overlay search keeps.
+    [[nodiscard]] bool MovedOnScreen() const { return movedOnScreen_; }
+    [[nodiscard]] bool Layered() const { return layered_; }
+    [[nodiscard]] int OverlayTickLimit() const { return overlayTickLimit_; }
+    [[nodiscard]] int OverlayTickCount() const { return tickCount_; }
+    [[nodiscard]] QTimer *Timer_Connected() const { return timerConnected_; }
+    [[nodiscard]] const QRegion &VisibleRegion() const { return mask_.Visible(); }
+
+    // Control events.
+    void OnConnecting() override;
+    void OnConnected() override;
+    void OnLoginComplete() override;
+    void OnDisconnected(int reason) override;
+    void OnFatalError(int errorCode) override;
+    void OnWarning(int warningCode) override;
+    void OnAutoReconnecting(int reason, int attemptCount) override;
+    void OnRemoteDesktopSizeChange(int width, int height) override;
+    void OnReceivedTSPublicKey(const QString &key) override;
+    void OnEnterFullScreenMode() override;
+    void OnLeaveFullScreenMode() override;
+    void OnRequestGoFullScreen() override;
+    void OnRequestLeaveFullScreen() override;
+    void OnRequestContainerMinimize() override;
+    void OnIdleTimeoutNotification() override;
+    void OnConfirmClose() override;
+    void OnEnter() override;
+    void OnExit() override;
+
+signals:
+    // After the overlay search ended: found, or timed out and shown unlayered.
+    void overlaySearchEnded(bool found);
+
+protected:
+    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    [[nodiscard]] bool Acting() const;
+    void ApplyColourKey();
+    void RemoveLayering();
+    void RunOverlayCheck();
+    void BringOnScreen();
+    [[nodiscard]] std::optional<std::uint32_t> SampleShownPixel();
+    void OnFrameUpdated(const QRegion &damage);
+    void OnFrameResized();
+    void ApplyMask();
+
+    RdpControlVariant variant_;
+    const SessionVariantTraits &traits_;
+    SessionHost &host_;
+    RdpSessionWidget *msRdpClient_ = nullptr;
+    QTimer *timerConnected_ = nullptr;
+    std::uint32_t colourKey_ = 0xFF00FF;
+    bool seamlessSetup_ = false; // the colour key can be applied (seamless at creation)
+    bool layered_ = false;       // the key colour is cut out now
+    SeamlessMask mask_;
+    bool movedOnScreen_ = false;
+    bool inOverlayCheck_ = false;
+    int overlayTickLimit_ = OverlayTicks;
+    int tickCount_ = 0;
+    int seamlessShift_ = 0;
+    QElapsedTimer connectStartTick_;
+};
+
+} // namespace tsc

@@ -1,0 +1,797 @@
+#include "FreeRdpControl.h"
+
+#include "DisconnectReason.h"
+#include "LogSink.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <freerdp/client.h>
+#include <freerdp/client/channels.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/client/rdpgfx.h>
+#include <freerdp/addin.h>
+#include <freerdp/channels/rdpgfx.h>
+#include <freerdp/error.h>
+#include <freerdp/event.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/gdi/gfx.h>
+#include <freerdp/input.h>
+#include <freerdp/locale/keyboard.h>
+#include <freerdp/scancode.h>
+#include <freerdp/session.h>
+#include <winpr/synch.h>
+#include <winpr/wlog.h>
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <cstring>
+#include <system_error>
+
+namespace tsc::engine {
+
+namespace {
+
+// The library's context: rdpContext first, then the way back to our object.
+struct EngineContext {
+    rdpContext context;
+    FreeRdpControl *control;
+};
+
+FreeRdpControl *ControlOf(rdpContext *context) {
+    return reinterpret_cast<EngineContext *>(context)->control;
+}
+
+FreeRdpControl *ControlOf(freerdp *instance) {
+    return ControlOf(instance->context);
+}
+
+std::int64_t NowMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A session that sent no logon notification by then counts as logged on this long
+// after its first picture: servers without a logon screen never send one.
+constexpr std::int64_t LoginCompleteFallbackMs = 2000;
+
+// Routes the library's own warnings and errors into the log of the control whose
+// session is running. The library's log is process-wide, so is this.
+class LibraryLogRouter {
+public:
+    static LibraryLogRouter &Instance() {
+        static LibraryLogRouter router;
+        return router;
+    }
+    void Attach(FreeRdpControl *control) {
+        std::lock_guard lock(mutex_);
+        control_ = control;
+    }
+    void Detach(FreeRdpControl *control) {
+        std::lock_guard lock(mutex_);
+        if (control_ == control)
+            control_ = nullptr;
+    }
+
+private:
+    LibraryLogRouter() {
+        // Someone diagnosing the library asked for its own log output: leave it alone.
+        if (qEnvironmentVariableIsSet("WLOG_APPENDER"))
+            return;
+        wLog *root = WLog_GetRoot();
+        if (!root || !WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK))
+            return;
+        wLogCallbacks callbacks{};
+        callbacks.message = &LibraryLogRouter::OnMessage;
+        WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
+    }
+    static BOOL OnMessage(const wLogMessage *message) {
+        if (!message || !message->TextString || message->Level < WLOG_WARN)
+            return TRUE;
+        LibraryLogRouter &router = Instance();
+        std::lock_guard lock(router.mutex_);
+        if (router.control_) {
+            const auto level = message->Level >= WLOG_ERROR ? FreeRdpControl::LogLevel::Error
+                                                             : FreeRdpControl::LogLevel::Warning;
+            router.control_->PostLog(level, QStringLiteral("FreeRDP: %1 - %2")
+                                                .arg(QString::fromUtf8(message->FunctionName ? message->FunctionName : ""),
+                                                     QString::fromUtf8(message->TextString)));
+        }
+        return TRUE;
+    }
+
+    std::mutex mutex_;
+    FreeRdpControl *control_ = nullptr;
+};
+
+// The paint lock taken in BeginPaint and given back in EndPaint, remembered per
+// thread so that a missing EndPaint (an update abandoned half-way) never locks the
+// thread out of the next one.
+thread_local FreeRdpControl *paintLockHeldFor = nullptr;
+
+// --- callbacks of the protocol library -------------------------------------------
+
+BOOL OnClientNew(freerdp *instance, rdpContext * /*context*/);
+void OnClientFree(freerdp * /*instance*/, rdpContext * /*context*/) {}
+
+void OnChannelConnected(void *context, ChannelConnectedEventArgs *event) {
+    auto *rdp = static_cast<rdpContext *>(context);
+    if (std::strcmp(event->name, RDPGFX_DVC_CHANNEL_NAME) == 0 && rdp->gdi)
+        gdi_graphics_pipeline_init(rdp->gdi, static_cast<RdpgfxClientContext *>(event->pInterface));
+}
+
+void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *event) {
+    auto *rdp = static_cast<rdpContext *>(context);
+    if (std::strcmp(event->name, RDPGFX_DVC_CHANNEL_NAME) == 0 && rdp->gdi)
+        gdi_graphics_pipeline_uninit(rdp->gdi, static_cast<RdpgfxClientContext *>(event->pInterface));
+}
+
+BOOL OnPreConnect(freerdp *instance) {
+    rdpContext *context = instance->context;
+    PubSub_SubscribeChannelConnected(context->pubSub, OnChannelConnected);
+    PubSub_SubscribeChannelDisconnected(context->pubSub, OnChannelDisconnected);
+    // The server learns the local keyboard layout, and the key code table is built.
+    rdpSettings *settings = context->settings;
+    settings->KeyboardLayout = freerdp_keyboard_init(settings->KeyboardLayout);
+    if (!freerdp_client_load_addins(context->channels, settings))
+        return FALSE;
+    ControlOf(instance)->OnPreConnect();
+    return TRUE;
+}
+
+BOOL OnPostConnect(freerdp *instance) {
+    return ControlOf(instance)->OnPostConnect(instance) ? TRUE : FALSE;
+}
+
+void OnPostDisconnect(freerdp *instance) {
+    if (!instance || !instance->context)
+        return;
+    PubSub_UnsubscribeChannelConnected(instance->context->pubSub, OnChannelConnected);
+    PubSub_UnsubscribeChannelDisconnected(instance->context->pubSub, OnChannelDisconnected);
+    ControlOf(instance)->OnPostDisconnect(instance);
+}
+
+// No prompt: the credentials are the ones the control was given.
+BOOL OnAuthenticate(freerdp * /*instance*/, char ** /*username*/, char ** /*password*/, char ** /*domain*/) {
+    return TRUE;
+}
+
+DWORD OnVerifyCertificate(freerdp *instance, const char *host, UINT16 port, const char * /*commonName*/,
+                          const char * /*subject*/, const char * /*issuer*/, const char *fingerprint, DWORD /*flags*/) {
+    return ControlOf(instance)->OnFirstCertificate(host, port, fingerprint);
+}
+
+DWORD OnVerifyChangedCertificate(freerdp *instance, const char *host, UINT16 port, const char * /*commonName*/,
+                                 const char * /*subject*/, const char * /*issuer*/, const char *fingerprint,
+                                 const char * /*oldSubject*/, const char * /*oldIssuer*/, const char *oldFingerprint,
+                                 DWORD /*flags*/) {
+    return ControlOf(instance)->OnChangedCertificate(host, port, fingerprint, oldFingerprint);
+}
+
+int OnLogonErrorInfo(freerdp *instance, UINT32 data, UINT32 type) {
+    ControlOf(instance)->OnLogonError(data, type);
+    return 1;
+}
+
+BOOL OnBeginPaint(rdpContext *context) {
+    ControlOf(context)->OnBeginPaint(context);
+    return TRUE;
+}
+
+BOOL OnEndPaint(rdpContext *context) {
+    ControlOf(context)->OnEndPaint(context);
+    return TRUE;
+}
+
+BOOL OnDesktopResize(rdpContext *context) {
+    return ControlOf(context)->OnDesktopResize(context) ? TRUE : FALSE;
+}
+
+BOOL OnSaveSessionInfo(rdpContext *context, UINT32 type, void * /*data*/) {
+    if (type == INFO_TYPE_LOGON || type == INFO_TYPE_LOGON_LONG || type == INFO_TYPE_LOGON_PLAIN_NOTIFY)
+        ControlOf(context)->OnLogonInformation();
+    return TRUE;
+}
+
+BOOL OnClientNew(freerdp *instance, rdpContext * /*context*/) {
+    instance->PreConnect = OnPreConnect;
+    instance->PostConnect = OnPostConnect;
+    instance->PostDisconnect = OnPostDisconnect;
+    instance->Authenticate = OnAuthenticate;
+    instance->GatewayAuthenticate = OnAuthenticate;
+    instance->VerifyCertificateEx = OnVerifyCertificate;
+    instance->VerifyChangedCertificateEx = OnVerifyChangedCertificate;
+    instance->LogonErrorInfo = OnLogonErrorInfo;
+    return TRUE;
+}
+
+rdpContext *NewLibraryContext() {
+    static std::once_flag addinProvider;
+    std::call_once(addinProvider, [] { freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0); });
+    RDP_CLIENT_ENTRY_POINTS entryPoints{};
+    entryPoints.Size = sizeof(entryPoints);
+    entryPoints.Version = RDP_CLIENT_INTERFACE_VERSION;
+    entryPoints.ContextSize = sizeof(EngineContext);
+    entryPoints.ClientNew = OnClientNew;
+    entryPoints.ClientFree = OnClientFree;
+    return freerdp_client_context_new(&entryPoints);
+}
+
+} // namespace
+
+// --- user-interface side -------------------------------------------------------
+
+FreeRdpControl::FreeRdpControl(std::chrono::milliseconds handshakeTimeout)
+    : dispatcher_(std::make_unique<QObject>()), handshakeTimeout_(handshakeTimeout) {
+    LibraryLogRouter::Instance();
+    // Manual reset: the library's events cannot reset themselves.
+    wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+FreeRdpControl::~FreeRdpControl() {
+    Disconnect();
+    if (thread_.joinable())
+        thread_.join();
+    LibraryLogRouter::Instance().Detach(this);
+    dispatcher_.reset(); // drops what is still queued for this control
+    if (wakeEvent_)
+        CloseHandle(wakeEvent_);
+}
+
+bool FreeRdpControl::SetDesktopWidth(int width) {
+    if (!IsSupportedDesktopWidth(width))
+        return false;
+    desktopWidth_ = width;
+    return true;
+}
+
+bool FreeRdpControl::SetDesktopHeight(int height) {
+    if (!IsSupportedDesktopHeight(height))
+        return false;
+    desktopHeight_ = height;
+    return true;
+}
+
+bool FreeRdpControl::SetColorDepth(int depth) {
+    if (!IsSupportedColorDepth(depth))
+        return false;
+    colorDepth_ = depth;
+    return true;
+}
+
+void FreeRdpControl::SetFullScreen(bool fullScreen) {
+    if (fullScreen_.exchange(fullScreen) == fullScreen)
+        return;
+    if (fullScreen)
+        PostEvent([](RdpControlEvents &events) { events.OnEnterFullScreenMode(); });
+    else
+        PostEvent([](RdpControlEvents &events) { events.OnLeaveFullScreenMode(); });
+}
+
+SessionSettings FreeRdpControl::Snapshot() const {
+    SessionSettings session;
+    session.server = server_.trimmed().toStdString();
+    session.port = advancedSettings2_.RDPPort;
+    session.domain = domain_.toStdString();
+    session.userName = userName_.toStdString();
+    session.password = advancedSettings2_.ClearTextPassword.toStdString();
+    session.workDir = securedSettings_.WorkDir.toStdString();
+    session.desktopWidth = desktopWidth_;
+    session.desktopHeight = desktopHeight_;
+    session.colorDepth = colorDepth_;
+    session.keyboardHookMode = securedSettings2_.KeyboardHookMode;
+    session.audioRedirectionMode = securedSettings2_.AudioRedirectionMode;
+    session.bitmapPersistence = advancedSettings_.BitmapPeristence != 0;
+    session.redirectDrives = advancedSettings2_.RedirectDrives != 0;
+    session.redirectPrinters = advancedSettings2_.RedirectPrinters != 0;
+    session.redirectPorts = advancedSettings2_.RedirectPorts != 0;
+    session.redirectSmartCards = advancedSettings2_.RedirectSmartCards != 0;
+    session.performanceFlags = advancedSettings2_.PerformanceFlags;
+    return session;
+}
+
+bool FreeRdpControl::Connect() {
+    if (state_ != RdpConnectionState::NotConnected) {
+        PostLog(LogLevel::Error, QStringLiteral("Connect ignored: a session is already running"));
+        PostEvent([](RdpControlEvents &events) { events.OnWarning(RdpErrorCode::AlreadyConnected); });
+        return false;
+    }
+    if (thread_.joinable())
+        thread_.join(); // the last session's thread is past its final event
+    {
+        std::lock_guard lock(sessionMutex_);
+        abortRequested_ = false;
+        timedOut_ = false;
+    }
+    ResetEvent(wakeEvent_);
+    const int connectNumber = ++connectNumber_;
+    QTimer::singleShot(handshakeTimeout_, dispatcher_.get(), [this, connectNumber] { OnHandshakeTimeout(connectNumber); });
+    {
+        std::lock_guard lock(inputMutex_);
+        pendingInput_.clear();
+    }
+    state_ = RdpConnectionState::Connecting;
+    try {
+        thread_ = std::thread(&FreeRdpControl::RunSession, this, Snapshot());
+    } catch (const std::system_error &error) {
+        state_ = RdpConnectionState::NotConnected;
+        PostLog(LogLevel::Error, QStringLiteral("Cannot start the engine thread: %1").arg(QString::fromUtf8(error.what())));
+        PostEvent([](RdpControlEvents &events) { events.OnFatalError(RdpErrorCode::EngineThreadFailed); });
+        return false;
+    }
+    return true;
+}
+
+void FreeRdpControl::Disconnect() {
+    std::lock_guard lock(sessionMutex_);
+    if (state_ == RdpConnectionState::NotConnected)
+        return;
+    AbortLocked();
+}
+
+void FreeRdpControl::OnHandshakeTimeout(int connectNumber) {
+    std::lock_guard lock(sessionMutex_);
+    if (connectNumber != connectNumber_ || state_ != RdpConnectionState::Connecting || abortRequested_)
+        return;
+    timedOut_ = true;
+    PostLog(LogLevel::Error, QStringLiteral("The server did not complete the connection within %1 ms")
+                                 .arg(handshakeTimeout_.count()));
+    AbortLocked();
+}
+
+// Runs with sessionMutex_ held, on the user-interface thread.
+void FreeRdpControl::AbortLocked() {
+    abortRequested_ = true;
+    if (context_) {
+        freerdp_abort_connect(context_->instance);
+        // The library reads the handshake in blocking mode without looking at the
+        // abort event, so a peer that accepts and then stays silent would hold the
+        // engine thread for ever. Shutting the socket down ends that read.
+        if (state_ == RdpConnectionState::Connecting) {
+            HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+            const DWORD count = freerdp_get_event_handles(context_, handles, MAXIMUM_WAIT_OBJECTS);
+            for (DWORD index = 0; index < count; ++index) {
+                const int descriptor = GetEventFileDescriptor(handles[index]);
+                int type = 0;
+                socklen_t length = sizeof(type);
+                if (descriptor >= 0 && getsockopt(descriptor, SOL_SOCKET, SO_TYPE, &type, &length) == 0 &&
+                    type == SOCK_STREAM)
+                    shutdown(descriptor, SHUT_RDWR);
+            }
+        }
+    }
+    SetEvent(wakeEvent_);
+}
+
+RdpFrame FreeRdpControl::Frame() const {
+    // The caller holds frameMutex_; context_ cannot go away meanwhile because the
+    // engine thread frees the drawing surface under the same lock.
+    RdpFrame frame;
+    rdpContext *context = context_;
+    if (context && context->gdi && context->gdi->primary_buffer) {
+        frame.data = context->gdi->primary_buffer;
+        frame.width = static_cast<int>(context->gdi->width);
+        frame.height = static_cast<int>(context->gdi->height);
+        frame.stride = static_cast<int>(context->gdi->stride);
+    }
+    return frame;
+}
+
+void FreeRdpControl::PostLog(LogLevel level, const QString &text) {
+    QMetaObject::invokeMethod(
+        dispatcher_.get(),
+        [this, level, line = text.toStdString()] {
+            if (!log_)
+                return;
+            switch (level) {
+            case LogLevel::Info: log_->LogInfo(line); break;
+            case LogLevel::Warning: log_->LogWarning(line); break;
+            case LogLevel::Error: log_->LogError(line); break;
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void FreeRdpControl::PostEvent(std::function<void(RdpControlEvents &)> event) {
+    QMetaObject::invokeMethod(
+        dispatcher_.get(),
+        [this, event = std::move(event)] {
+            if (eventHandler_)
+                event(*eventHandler_);
+        },
+        Qt::QueuedConnection);
+}
+
+// --- input ----------------------------------------------------------------------
+
+void FreeRdpControl::QueueInput(const InputEvent &event) {
+    if (state_ != RdpConnectionState::Connected)
+        return;
+    {
+        std::lock_guard lock(inputMutex_);
+        // Motion is only worth its latest position.
+        if (event.kind == InputEvent::Kind::Move && !pendingInput_.empty() &&
+            pendingInput_.back().kind == InputEvent::Kind::Move)
+            pendingInput_.back() = event;
+        else
+            pendingInput_.push_back(event);
+    }
+    SetEvent(wakeEvent_);
+}
+
+void FreeRdpControl::SendKey(std::uint32_t keyCode, bool down) {
+    QueueInput({InputEvent::Kind::Key, keyCode, down, 0, 0});
+}
+
+void FreeRdpControl::SendMouseMove(int x, int y) {
+    QueueInput({InputEvent::Kind::Move, 0, false, x, y});
+}
+
+void FreeRdpControl::SendMouseButton(RdpMouseButton button, bool down, int x, int y) {
+    QueueInput({InputEvent::Kind::Button, static_cast<std::uint32_t>(button), down, x, y});
+}
+
+void FreeRdpControl::SendWheel(int delta, bool horizontal, int x, int y) {
+    if (delta == 0)
+        return;
+    QueueInput({InputEvent::Kind::Wheel, horizontal ? 1u : 0u, false, x, y, delta});
+}
+
+void FreeRdpControl::SetFocus(bool focused) {
+    if (focused)
+        PostEvent([](RdpControlEvents &events) { events.OnEnter(); });
+    else
+        PostEvent([](RdpControlEvents &events) { events.OnExit(); });
+}
+
+// Runs on the engine thread.
+void FreeRdpControl::SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down) {
+    const DWORD scancode = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keyCode);
+    if (scancode == RDP_SCANCODE_UNKNOWN)
+        return;
+    if (scancode == RDP_SCANCODE_LCONTROL || scancode == RDP_SCANCODE_RCONTROL)
+        controlDown_ = down;
+    if (scancode == RDP_SCANCODE_LMENU || scancode == RDP_SCANCODE_RMENU)
+        altDown_ = down;
+    if (scancode == RDP_SCANCODE_LWIN || scancode == RDP_SCANCODE_RWIN) {
+        // The hook mode decides whether the Windows keys belong to the remote desktop.
+        const int mode = session_.keyboardHookMode;
+        if (!(mode == 1 || (mode == 2 && fullScreen_)))
+            return;
+    }
+    if (scancode == RDP_SCANCODE_PAUSE) {
+        // Ctrl+Alt+Break switches between full screen and window, as on Windows.
+        if (controlDown_ && altDown_) {
+            if (down) {
+                if (fullScreen_)
+                    PostEvent([](RdpControlEvents &events) { events.OnRequestLeaveFullScreen(); });
+                else
+                    PostEvent([](RdpControlEvents &events) { events.OnRequestGoFullScreen(); });
+            }
+            return;
+        }
+        if (down)
+            freerdp_input_send_keyboard_pause_event(input);
+        return;
+    }
+    freerdp_input_send_keyboard_event_ex(input, down ? TRUE : FALSE, scancode);
+}
+
+void FreeRdpControl::SendPendingInput(rdpContext *context) {
+    std::vector<InputEvent> events;
+    {
+        std::lock_guard lock(inputMutex_);
+        events.swap(pendingInput_);
+    }
+    rdpInput *input = context->input;
+    for (const InputEvent &event : events) {
+        const auto x = static_cast<UINT16>(std::max(0, event.x));
+        const auto y = static_cast<UINT16>(std::max(0, event.y));
+        switch (event.kind) {
+        case InputEvent::Kind::Key:
+            SendKeyNow(input, event.code, event.down);
+            break;
+        case InputEvent::Kind::Move:
+            freerdp_input_send_mouse_event(input, PTR_FLAGS_MOVE, x, y);
+            break;
+        case InputEvent::Kind::Button: {
+            const auto button = static_cast<RdpMouseButton>(event.code);
+            if (button == RdpMouseButton::Back || button == RdpMouseButton::Forward) {
+                const UINT16 flag = button == RdpMouseButton::Back ? PTR_XFLAGS_BUTTON1 : PTR_XFLAGS_BUTTON2;
+                freerdp_input_send_extended_mouse_event(input, flag | (event.down ? PTR_XFLAGS_DOWN : 0), x, y);
+                break;
+            }
+            const UINT16 flag = button == RdpMouseButton::Left    ? PTR_FLAGS_BUTTON1
+                                : button == RdpMouseButton::Right ? PTR_FLAGS_BUTTON2
+                                                                  : PTR_FLAGS_BUTTON3;
+            freerdp_input_send_mouse_event(input, flag | (event.down ? PTR_FLAGS_DOWN : 0), x, y);
+            break;
+        }
+        case InputEvent::Kind::Wheel: {
+            const bool horizontal = event.code != 0;
+            // Wheel rotation travels as a 9-bit two's complement value, at most
+            // one notch (120) per message; a horizontal turn to the right is positive.
+            int delta = event.delta;
+            if (horizontal)
+                delta = -delta;
+            while (delta != 0) {
+                const int step = std::clamp(delta, -120, 120);
+                delta -= step;
+                const UINT16 flags = (horizontal ? PTR_FLAGS_HWHEEL : PTR_FLAGS_WHEEL) |
+                                     static_cast<UINT16>(step & 0x1FF);
+                freerdp_input_send_mouse_event(input, flags, x, y);
+            }
+            break;
+        }
+        }
+    }
+}
+
+// --- engine thread --------------------------------------------------------------
+
+void FreeRdpControl::RunSession(SessionSettings session) {
+    session_ = std::move(session);
+    certificateRefused_ = false;
+    loginCompleteSent_ = false;
+    firstFrameAt_ = 0;
+    controlDown_ = altDown_ = false;
+    LibraryLogRouter::Instance().Attach(this);
+
+    rdpContext *context = NewLibraryContext();
+    if (!context) {
+        PostLog(LogLevel::Error, QStringLiteral("Cannot create the RDP session: out of memory"));
+        PostEvent([](RdpControlEvents &events) { events.OnFatalError(RdpErrorCode::OutOfMemory); });
+        state_ = RdpConnectionState::NotConnected;
+        PostEvent([](RdpControlEvents &events) { events.OnDisconnected(RdpDisconnectReason::InternalError); });
+        LibraryLogRouter::Instance().Detach(this);
+        return;
+    }
+    reinterpret_cast<EngineContext *>(context)->control = this;
+
+    bool aborted = false;
+    {
+        std::scoped_lock lock(sessionMutex_, frameMutex_);
+        context_ = context;
+        aborted = abortRequested_;
+    }
+    bool connected = false;
+    if (!ApplySessionSettings(context->settings, session_)) {
+        PostLog(LogLevel::Error, QStringLiteral("The RDP settings were refused"));
+    } else if (!aborted) {
+        PostLog(LogLevel::Info, QStringLiteral("Connecting to %1:%2")
+                                    .arg(QString::fromStdString(session_.server))
+                                    .arg(session_.port));
+        connected = freerdp_connect(context->instance) == TRUE;
+    }
+    if (connected)
+        RunEventLoop(context);
+    ReportEnd(context, connected);
+    freerdp_disconnect(context->instance);
+    {
+        std::scoped_lock lock(sessionMutex_, frameMutex_);
+        context_ = nullptr;
+    }
+    freerdp_client_context_free(context);
+    LibraryLogRouter::Instance().Detach(this);
+    state_ = RdpConnectionState::NotConnected;
+    const int reason = lastReason_;
+    PostEvent([reason](RdpControlEvents &events) { events.OnDisconnected(reason); });
+}
+
+void FreeRdpControl::RunEventLoop(rdpContext *context) {
+    freerdp *instance = context->instance;
+    while (true) {
+        HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+        DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 1);
+        if (count == 0) {
+            PostLog(LogLevel::Error, QStringLiteral("freerdp_get_event_handles failed"));
+            break;
+        }
+        handles[count++] = wakeEvent_;
+        const DWORD status = WaitForMultipleObjects(count, handles, FALSE, 250);
+        if (status == WAIT_FAILED) {
+            PostLog(LogLevel::Error, QStringLiteral("WaitForMultipleObjects failed"));
+            break;
+        }
+        {
+            std::lock_guard lock(sessionMutex_);
+            if (abortRequested_)
+                break;
+        }
+        if (freerdp_shall_disconnect(instance))
+            break;
+        ResetEvent(wakeEvent_); // before taking the queue, so no wake-up is lost
+        SendPendingInput(context);
+        const bool ok = freerdp_check_event_handles(context) == TRUE;
+        ReleasePaintLock();
+        if (!ok) {
+            if (freerdp_get_last_error(context) == FREERDP_ERROR_SUCCESS)
+                PostLog(LogLevel::Warning, QStringLiteral("The connection to the server ended"));
+            break;
+        }
+        const std::int64_t firstFrame = firstFrameAt_;
+        if (!loginCompleteSent_ && firstFrame != 0 && NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs)
+            PostLoginComplete();
+    }
+}
+
+int FreeRdpControl::DisconnectReason(rdpContext *context, bool connected) const {
+    SessionEnd end;
+    {
+        std::lock_guard lock(sessionMutex_);
+        end.timedOut = timedOut_;
+        end.aborted = abortRequested_;
+    }
+    end.certificateRefused = certificateRefused_;
+    end.connected = connected;
+    end.lastError = freerdp_get_last_error(context);
+    end.errorInfo = freerdp_error_info(context->instance);
+    return DisconnectReasonFor(end);
+}
+
+void FreeRdpControl::ReportEnd(rdpContext *context, bool connected) {
+    lastReason_ = DisconnectReason(context, connected);
+    const UINT32 lastError = freerdp_get_last_error(context);
+    const UINT32 errorInfo = freerdp_error_info(context->instance);
+    QString detail;
+    if (lastError != FREERDP_ERROR_SUCCESS)
+        detail = QStringLiteral(" (%1: %2)").arg(QString::fromUtf8(freerdp_get_last_error_name(lastError)),
+                                                 QString::fromUtf8(freerdp_get_last_error_string(lastError)));
+    else if (errorInfo != ERRINFO_SUCCESS)
+        detail = QStringLiteral(" (server error info 0x%1)").arg(errorInfo, 8, 16, QLatin1Char('0'));
+    const bool normal = lastReason_ == RdpDisconnectReason::LocalNotError ||
+                        lastReason_ == RdpDisconnectReason::RemoteByUser;
+    PostLog(normal ? LogLevel::Info : LogLevel::Error,
+            QStringLiteral("Session ended, reason %1%2").arg(lastReason_).arg(detail));
+    if (errorInfo == ERRINFO_IDLE_TIMEOUT)
+        PostEvent([](RdpControlEvents &events) { events.OnIdleTimeoutNotification(); });
+    if (certificateRefused_)
+        PostEvent([](RdpControlEvents &events) { events.OnFatalError(RdpErrorCode::CertificateChanged); });
+}
+
+// --- library callbacks ------------------------------------------------------------
+
+void FreeRdpControl::OnPreConnect() {
+    PostEvent([](RdpControlEvents &events) { events.OnConnecting(); });
+}
+
+bool FreeRdpControl::OnPostConnect(freerdp *instance) {
+    {
+        std::lock_guard lock(frameMutex_);
+        if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
+            return false;
+    }
+    rdpUpdate *update = instance->update;
+    update->BeginPaint = tsc::engine::OnBeginPaint;
+    update->EndPaint = tsc::engine::OnEndPaint;
+    update->DesktopResize = tsc::engine::OnDesktopResize;
+    update->SaveSessionInfo = tsc::engine::OnSaveSessionInfo;
+    const QSize size(static_cast<int>(instance->context->gdi->width), static_cast<int>(instance->context->gdi->height));
+    state_ = RdpConnectionState::Connected;
+    PostLog(LogLevel::Info, QStringLiteral("Connected, remote desktop %1 x %2").arg(size.width()).arg(size.height()));
+    QMetaObject::invokeMethod(
+        dispatcher_.get(), [this, size] { if (frameHandler_) frameHandler_->OnFrameResized(size); },
+        Qt::QueuedConnection);
+    PostEvent([](RdpControlEvents &events) { events.OnConnected(); });
+    return true;
+}
+
+void FreeRdpControl::OnPostDisconnect(freerdp *instance) {
+    ReleasePaintLock();
+    std::lock_guard lock(frameMutex_);
+    gdi_free(instance);
+}
+
+void FreeRdpControl::OnBeginPaint(rdpContext *context) {
+    if (paintLockHeldFor != this) {
+        frameMutex_.lock();
+        paintLockHeldFor = this;
+    }
+    HGDI_WND window = context->gdi->primary->hdc->hwnd;
+    window->invalid->null = TRUE;
+    window->ninvalid = 0;
+}
+
+void FreeRdpControl::OnEndPaint(rdpContext *context) {
+    HGDI_WND window = context->gdi->primary->hdc->hwnd;
+    if (!window->invalid->null && window->ninvalid > 0) {
+        for (INT32 index = 0; index < window->ninvalid; ++index) {
+            const GDI_RGN &rect = window->cinvalid[index];
+            pendingDamage_ += QRect(rect.x, rect.y, rect.w, rect.h);
+        }
+        if (!damagePosted_) {
+            damagePosted_ = true;
+            PostFrameUpdate();
+        }
+        if (firstFrameAt_ == 0)
+            firstFrameAt_ = NowMilliseconds();
+    }
+    window->invalid->null = TRUE;
+    window->ninvalid = 0;
+    ReleasePaintLock();
+}
+
+void FreeRdpControl::ReleasePaintLock() {
+    if (paintLockHeldFor == this) {
+        paintLockHeldFor = nullptr;
+        frameMutex_.unlock();
+    }
+}
+
+void FreeRdpControl::PostFrameUpdate() {
+    QMetaObject::invokeMethod(
+        dispatcher_.get(),
+        [this] {
+            QRegion damage;
+            {
+                std::lock_guard lock(frameMutex_);
+                damage.swap(pendingDamage_);
+                damagePosted_ = false;
+            }
+            if (frameHandler_ && !damage.isEmpty())
+                frameHandler_->OnFrameUpdated(damage);
+        },
+        Qt::QueuedConnection);
+}
+
+bool FreeRdpControl::OnDesktopResize(rdpContext *context) {
+    const UINT32 width = context->settings->DesktopWidth;
+    const UINT32 height = context->settings->DesktopHeight;
+    const bool alreadyHeld = paintLockHeldFor == this;
+    if (!alreadyHeld)
+        frameMutex_.lock();
+    const bool resized = gdi_resize(context->gdi, width, height) == TRUE;
+    pendingDamage_ = QRegion();
+    if (!alreadyHeld)
+        frameMutex_.unlock();
+    if (!resized)
+        return false;
+    const QSize size(static_cast<int>(width), static_cast<int>(height));
+    QMetaObject::invokeMethod(
+        dispatcher_.get(), [this, size] { if (frameHandler_) frameHandler_->OnFrameResized(size); },
+        Qt::QueuedConnection);
+    PostEvent([size](RdpControlEvents &events) { events.OnRemoteDesktopSizeChange(size.width(), size.height()); });
+    return true;
+}
+
+void FreeRdpControl::OnLogonInformation() {
+    PostLoginComplete();
+}
+
+void FreeRdpControl::PostLoginComplete() {
+    if (loginCompleteSent_.exchange(true))
+        return;
+    PostEvent([](RdpControlEvents &events) { events.OnLoginComplete(); });
+}
+
+DWORD FreeRdpControl::OnFirstCertificate(const char *host, UINT16 port, const char *fingerprint) {
+    const QString key = QString::fromUtf8(fingerprint ? fingerprint : "");
+    PostLog(LogLevel::Info, QStringLiteral("First certificate of %1:%2 accepted and remembered: %3")
+                                .arg(QString::fromUtf8(host ? host : "")).arg(port).arg(key));
+    PostEvent([key](RdpControlEvents &events) { events.OnReceivedTSPublicKey(key); });
+    return 1; // accept and store
+}
+
+DWORD FreeRdpControl::OnChangedCertificate(const char *host, UINT16 port, const char *fingerprint,
+                                           const char *oldFingerprint) {
+    certificateRefused_ = true;
+    PostLog(LogLevel::Error, QStringLiteral("The certificate of %1:%2 has changed (now %3, remembered %4): refused")
+                                 .arg(QString::fromUtf8(host ? host : ""))
+                                 .arg(port)
+                                 .arg(QString::fromUtf8(fingerprint ? fingerprint : ""),
+                                      QString::fromUtf8(oldFingerprint ? oldFingerprint : "")));
+    return 0; // refuse
+}
+
+void FreeRdpControl::OnLogonError(UINT32 data, UINT32 type) {
+    PostLog(LogLevel::Warning, QStringLiteral("Logon error info: %1 %2")
+                                   .arg(QString::fromUtf8(freerdp_get_logon_error_info_type(type)),
+                                        QString::fromUtf8(freerdp_get_logon_error_info_data(data))));
+}
+
+} // namespace tsc::engine

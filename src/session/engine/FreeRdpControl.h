@@ -1,0 +1,156 @@
+#pragma once
+
+// The RDP control on the protocol library: properties and events on the
+// user-interface thread, the connection on one engine thread of its own.
+
+#include "RdpControl.h"
+#include "SessionSettings.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <freerdp/freerdp.h>
+
+namespace tsc::engine {
+
+class FreeRdpControl final : public RdpControl {
+public:
+    // A connection still not up after `handshakeTimeout` is given up.
+    explicit FreeRdpControl(std::chrono::milliseconds handshakeTimeout = std::chrono::seconds(30));
+    ~FreeRdpControl() override;
+    FreeRdpControl(const FreeRdpControl &) = delete;
+    FreeRdpControl &operator=(const FreeRdpControl &) = delete;
+
+    QString Server() const override { return server_; }
+    void SetServer(const QString &server) override { server_ = server; }
+    QString Domain() const override { return domain_; }
+    void SetDomain(const QString &domain) override { domain_ = domain; }
+    QString UserName() const override { return userName_; }
+    void SetUserName(const QString &userName) override { userName_ = userName; }
+    int DesktopWidth() const override { return desktopWidth_; }
+    bool SetDesktopWidth(int width) override;
+    int DesktopHeight() const override { return desktopHeight_; }
+    bool SetDesktopHeight(int height) override;
+    int ColorDepth() const override { return colorDepth_; }
+    bool SetColorDepth(int depth) override;
+    bool FullScreen() const override { return fullScreen_; }
+    void SetFullScreen(bool fullScreen) override;
+    RdpConnectionState Connected() const override { return state_; }
+
+    RdpSecuredSettings &SecuredSettings() override { return securedSettings_; }
+    RdpSecuredSettings2 &SecuredSettings2() override { return securedSettings2_; }
+    RdpAdvancedSettings &AdvancedSettings() override { return advancedSettings_; }
+    RdpAdvancedSettings2 &AdvancedSettings2() override { return advancedSettings2_; }
+
+    bool Connect() override;
+    void Disconnect() override;
+
+    void SetEventHandler(RdpControlEvents *handler) override { eventHandler_ = handler; }
+    void SetFrameHandler(RdpFrameEvents *handler) override { frameHandler_ = handler; }
+    void SetLogSink(LogSink *log) override { log_ = log; }
+
+    std::mutex &FrameLock() override { return frameMutex_; }
+    RdpFrame Frame() const override;
+
+    void SendKey(std::uint32_t keyCode, bool down) override;
+    void SendMouseMove(int x, int y) override;
+    void SendMouseButton(RdpMouseButton button, bool down, int x, int y) override;
+    void SendWheel(int delta, bool horizontal, int x, int y) override;
+    void SetFocus(bool focused) override;
+
+    // Called by the protocol library's callbacks; each runs on the engine thread
+    // unless noted.
+    enum class LogLevel { Info, Warning, Error };
+    void PostLog(LogLevel level, const QString &text);               // any thread
+    void PostEvent(std::function<void(RdpControlEvents &)> event);   // any thread
+    void OnPreConnect();
+    bool OnPostConnect(freerdp *instance);
+    void OnPostDisconnect(freerdp *instance);
+    void OnBeginPaint(rdpContext *context);                          // engine or channel thread
+    void OnEndPaint(rdpContext *context);                            // engine or channel thread
+    bool OnDesktopResize(rdpContext *context);                       // engine or channel thread
+    void OnLogonInformation();
+    DWORD OnFirstCertificate(const char *host, UINT16 port, const char *fingerprint);
+    DWORD OnChangedCertificate(const char *host, UINT16 port, const char *fingerprint, const char *oldFingerprint);
+    void OnLogonError(UINT32 data, UINT32 type);
+
+private:
+    struct InputEvent {
+        enum class Kind { Key, Move, Button, Wheel } kind;
+        std::uint32_t code = 0; // key code, button, or wheel flags
+        bool down = false;
+        int x = 0;
+        int y = 0;
+        int delta = 0;          // wheel rotation, 120 per notch
+    };
+
+    SessionSettings Snapshot() const;
+    void AbortLocked();
+    void OnHandshakeTimeout(int connectNumber);
+    void RunSession(SessionSettings session);                        // the engine thread
+    void RunEventLoop(rdpContext *context);
+    void SendPendingInput(rdpContext *context);
+    void SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down);
+    void QueueInput(const InputEvent &event);
+    void PostFrameUpdate();
+    void PostLoginComplete();
+    void ReleasePaintLock();
+    [[nodiscard]] int DisconnectReason(rdpContext *context, bool connected) const;
+    void ReportEnd(rdpContext *context, bool connected);
+
+    // User-interface side. Queued calls go to the dispatcher, which lives on the
+    // thread that created the control and dies with it.
+    std::unique_ptr<QObject> dispatcher_;
+    RdpControlEvents *eventHandler_ = nullptr;
+    RdpFrameEvents *frameHandler_ = nullptr;
+    LogSink *log_ = nullptr;
+
+    QString server_;
+    QString domain_;
+    QString userName_;
+    int desktopWidth_ = 1024;
+    int desktopHeight_ = 768;
+    int colorDepth_ = 16;
+    std::atomic<bool> fullScreen_{false};
+    RdpSecuredSettings securedSettings_;
+    RdpSecuredSettings2 securedSettings2_;
+    RdpAdvancedSettings advancedSettings_;
+    RdpAdvancedSettings2 advancedSettings2_;
+
+    // Shared with the engine thread.
+    std::atomic<RdpConnectionState> state_{RdpConnectionState::NotConnected};
+    std::thread thread_;
+    mutable std::mutex sessionMutex_;  // guards context_, abortRequested_ and timedOut_
+    rdpContext *context_ = nullptr;
+    bool abortRequested_ = false;
+    bool timedOut_ = false;
+    int connectNumber_ = 0;            // user-interface thread only
+    std::chrono::milliseconds handshakeTimeout_;
+    HANDLE wakeEvent_ = nullptr;       // input queued or abort requested
+
+    std::mutex inputMutex_;
+    std::vector<InputEvent> pendingInput_;
+
+    mutable std::mutex frameMutex_;    // held from BeginPaint to EndPaint and while painting
+    QRegion pendingDamage_;            // guarded by frameMutex_
+    bool damagePosted_ = false;        // guarded by frameMutex_
+
+    // Engine thread only.
+    SessionSettings session_;
+    bool certificateRefused_ = false;
+    int lastReason_ = 0;
+    std::atomic<bool> loginCompleteSent_{false};
+    std::atomic<std::int64_t> firstFrameAt_{0};
+    bool controlDown_ = false;
+    bool altDown_ = false;
+    int wheelRemainder_ = 0;
+};
+
+} // namespace tsc::engine

@@ -1,0 +1,134 @@
+#include "SessionSettings.h"
+
+#include <freerdp/client/cmdline.h>
+#include <freerdp/constants.h>
+#include <freerdp/settings.h>
+
+#include <array>
+#include <filesystem>
+#include <string>
+
+namespace tsc::engine {
+
+namespace {
+
+bool SetBool(rdpSettings *settings, size_t id, bool value) {
+    return freerdp_settings_set_bool(settings, id, value ? TRUE : FALSE);
+}
+
+bool SetString(rdpSettings *settings, size_t id, const std::string &value) {
+    return freerdp_settings_set_string(settings, id, value.empty() ? nullptr : value.c_str());
+}
+
+bool AddDevice(rdpSettings *settings, std::initializer_list<const char *> parameters) {
+    std::array<char *, 5> argv{};
+    size_t count = 0;
+    for (const char *parameter : parameters)
+        argv[count++] = const_cast<char *>(parameter);
+    return freerdp_client_add_device_channel(settings, count, argv.data());
+}
+
+bool ApplyIdentity(rdpSettings *settings, const SessionSettings &session) {
+    const Credentials credentials = SplitCredentials(session.domain, session.userName);
+    return SetString(settings, FreeRDP_ServerHostname, session.server) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, static_cast<UINT32>(session.port)) &&
+           SetString(settings, FreeRDP_Domain, credentials.domain) &&
+           SetString(settings, FreeRDP_Username, credentials.userName) &&
+           SetString(settings, FreeRDP_Password, session.password) &&
+           SetString(settings, FreeRDP_ShellWorkingDirectory, session.workDir);
+}
+
+bool ApplyAudio(rdpSettings *settings, int audioRedirectionMode) {
+    return SetBool(settings, FreeRDP_AudioPlayback, audioRedirectionMode == 0) &&
+           SetBool(settings, FreeRDP_RemoteConsoleAudio, audioRedirectionMode == 1);
+}
+
+// The Windows control shares every local drive; here that is the home folder and
+// all mounted media (which the library follows as they come and go).
+bool ApplyRedirection(rdpSettings *settings, const SessionSettings &session) {
+    if (session.redirectDrives) {
+        if (!AddDevice(settings, {"drive", "home", "%"}) || !AddDevice(settings, {"drive", "media", "*"}))
+            return false;
+    }
+    if (session.redirectPrinters && !AddDevice(settings, {"printer"}))
+        return false;
+    if (session.redirectSmartCards && !AddDevice(settings, {"smartcard"}))
+        return false;
+    if (session.redirectPorts) {
+        if (!SetBool(settings, FreeRDP_RedirectSerialPorts, true))
+            return false;
+        for (int index = 0; index < 4; ++index) {
+            const std::string device = "/dev/ttyS" + std::to_string(index);
+            const std::string name = "COM" + std::to_string(index + 1);
+            std::error_code error;
+            if (std::filesystem::exists(device, error) && !AddDevice(settings, {"serial", name.c_str(), device.c_str()}))
+                return false;
+        }
+    }
+    const bool anyDevice = session.redirectDrives || session.redirectPrinters || session.redirectSmartCards ||
+                           session.redirectPorts;
+    // The session widget has no clipboard bridge, so the channel would only cost
+    // a channel join at every connect.
+    return SetBool(settings, FreeRDP_RedirectClipboard, false) &&
+           SetBool(settings, FreeRDP_RedirectDrives, session.redirectDrives) &&
+           SetBool(settings, FreeRDP_RedirectPrinters, session.redirectPrinters) &&
+           SetBool(settings, FreeRDP_RedirectSmartCards, session.redirectSmartCards) &&
+           SetBool(settings, FreeRDP_DeviceRedirection, anyDevice);
+}
+
+bool ApplyPerformance(rdpSettings *settings, const SessionSettings &session) {
+    if (!freerdp_settings_set_uint32(settings, FreeRDP_PerformanceFlags, session.performanceFlags))
+        return false;
+    freerdp_performance_flags_split(settings);
+    return SetBool(settings, FreeRDP_BitmapCachePersistEnabled, session.bitmapPersistence);
+}
+
+bool ApplyGraphicsPipeline(rdpSettings *settings, bool on) {
+    return SetBool(settings, FreeRDP_SupportGraphicsPipeline, on) && SetBool(settings, FreeRDP_GfxH264, on) &&
+           SetBool(settings, FreeRDP_GfxAVC444, false) && SetBool(settings, FreeRDP_GfxAVC444v2, false) &&
+           SetBool(settings, FreeRDP_GfxProgressive, false);
+}
+
+// Applied after everything else: a later setting (an "autodetect" connection type
+// above all) would switch lossy codecs back on. The connection type stays unset for
+// that reason, and because setting one rewrites the performance flags.
+bool ApplyGraphics(rdpSettings *settings, const SessionSettings &session) {
+    const GraphicsMode mode = ChooseGraphicsMode(session);
+    const bool lossless = mode == GraphicsMode::Lossless;
+    const UINT32 depth = mode == GraphicsMode::Bitmaps ? static_cast<UINT32>(session.colorDepth) : 32;
+    return ApplyGraphicsPipeline(settings, mode == GraphicsMode::H264Graphics) &&
+           SetBool(settings, FreeRDP_RemoteFxCodec, false) && SetBool(settings, FreeRDP_NSCodec, false) &&
+           SetBool(settings, FreeRDP_JpegCodec, false) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, depth) &&
+           SetBool(settings, FreeRDP_DrawAllowDynamicColorFidelity, !lossless) &&
+           SetBool(settings, FreeRDP_DrawAllowColorSubsampling, false);
+}
+
+} // namespace
+
+GraphicsMode ChooseGraphicsMode(const SessionSettings &session) {
+    if (session.Seamless())
+        return GraphicsMode::Lossless;
+    // Fewer colours are the user's request for a lighter session: plain bitmaps at
+    // that depth. True colour goes through H.264, by far the cheapest for the client.
+    return session.colorDepth >= 24 ? GraphicsMode::H264Graphics : GraphicsMode::Bitmaps;
+}
+
+Credentials SplitCredentials(const std::string &domain, const std::string &userName) {
+    const auto separator = userName.find('\\');
+    if (separator == std::string::npos)
+        return {domain, userName};
+    return {domain.empty() ? userName.substr(0, separator) : domain, userName.substr(separator + 1)};
+}
+
+bool ApplySessionSettings(rdpSettings *settings, const SessionSettings &session) {
+    return ApplyIdentity(settings, session) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, static_cast<UINT32>(session.desktopWidth)) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, static_cast<UINT32>(session.desktopHeight)) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER) &&
+           ApplyAudio(settings, session.audioRedirectionMode) && ApplyRedirection(settings, session) &&
+           ApplyPerformance(settings, session) && ApplyGraphics(settings, session);
+}
+
+} // namespace tsc::engine

@@ -1,0 +1,212 @@
+// The connect procedure's decisions and the seamless cut-out, without windows.
+
+#include "ConnectPlan.h"
+#include "SeamlessMask.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tsc {
+namespace {
+
+TEST(ConnectTarget, HostFieldGivesHostAndPortWithFallbacks) {
+    struct Case {
+        const char *field;
+        const char *host;
+        int port;
+    };
+    const Case cases[] = {
+        {"server:3390", "server", 3390},  {"server", "server", 3389},       {"server:5", "server", 3389},
+        {"server:70000", "server", 3389}, {"server:123456", "server", 12345}, {"server:abc", "server", 3389},
+        {"server:", "server", 3389},      {"server:10", "server", 10},       {"server:65534", "server", 65534},
+        {"server:65535", "server", 3389}, {"server:-3390", "server", 3389},  {"a:b:3390", "a", 3389},
+        {":", "", 3389},                  {":3390", "", 3390},               {"", "", 3389},
+    };
+    for (const Case &c : cases) {
+        const ConnectTarget target = TargetFromHostField(c.field);
+        EXPECT_EQ(target.host, c.host) << c.field;
+        EXPECT_EQ(target.port, c.port) << c.field;
+    }
+}
+
+TEST(ConnectTarget, SelectedServerTakesThePortAsItIs) {
+    EXPECT_EQ(TargetFromSelectedServer("ts1.farm:4000", "3391").host, "ts1.farm");
+    EXPECT_EQ(TargetFromSelectedServer("ts1.farm:4000", "3391").port, 3391);
+    EXPECT_EQ(TargetFromSelectedServer("ts1", "").port, 3389);
+    EXPECT_EQ(TargetFromSelectedServer("ts1", "33x").port, 3389);
+}
+
+TEST(SessionVariant, FallbacksOnlyLowerEachDimension) {
+    const SessionVariantTraits &win7 = TraitsOf(RdpControlVariant::Win7_61);
+    EXPECT_STREQ(win7.profileTag, "61");
+    QSize size(5000, 3000);
+    std::vector<QSize> steps;
+    for (std::size_t step = 0; step < win7.sizeFallbacks.size(); ++step)
+        steps.push_back(size = FallbackSize(size, win7, step));
+    EXPECT_EQ(steps, (std::vector<QSize>{{4096, 2048}, {1600, 1200}, {1280, 1024}}));
+    EXPECT_EQ(FallbackSize({150, 5000}, win7, 0), QSize(150, 2048));
+
+    const SessionVariantTraits &xp = TraitsOf(RdpControlVariant::WXP51);
+    EXPECT_STREQ(xp.profileTag, "51");
+    EXPECT_EQ(FallbackSize({5000, 3000}, xp, 0), QSize(1600, 1200));
+    EXPECT_STREQ(TraitsOf(RdpControlVariant::WXP60).profileTag, "60");
+}
+
+TEST(DisplayPlan, ModeColourBorderAndWorkDir) {
+    const DisplayPlan seamless = PlanDisplay(true, 3, 0x123456);
+    EXPECT_EQ(seamless.mode, DisplayMode::Seamless);
+    EXPECT_STREQ(seamless.logLine, "Do seamless");
+    EXPECT_TRUE(seamless.frameless);
+    EXPECT_EQ(seamless.windowColour, 0x123456u);
+    EXPECT_EQ(seamless.workDir, "V001C002");
+    for (int index : {5, 6}) {
+        const DisplayPlan full = PlanDisplay(false, index, 0xFF00FF);
+        EXPECT_EQ(full.mode, DisplayMode::FullScreen);
+        EXPECT_STREQ(full.logLine, "Do fullscreen");
+        EXPECT_TRUE(full.frameless);
+        EXPECT_EQ(full.windowColour, 0xFFFFFFu);
+        EXPECT_TRUE(full.workDir.empty());
+    }
+    const DisplayPlan windowed = PlanDisplay(false, 7, 0xFF00FF);
+    EXPECT_EQ(windowed.mode, DisplayMode::Windowed);
+    EXPECT_STREQ(windowed.logLine, "Do not seamless");
+    EXPECT_FALSE(windowed.frameless);
+}
+
+TEST(Placement, WorkAreaMonitorAndWindowedSizes) {
+    const QRect monitor(0, 0, 1920, 1080);
+    const QRect work(0, 30, 1920, 1050);
+    struct Case {
+        DisplayMode mode;
+        int index;
+        int width;
+        int height;
+        QRect client;
+        int shift;
+    };
+    const Case cases[] = {
+        {DisplayMode::Windowed, 3, 0, 0, QRect(0, 30, 1152, 864), 0},
+        {DisplayMode::Windowed, 0, 0, 0, QRect(0, 30, 640, 480), 0},
+        {DisplayMode::Windowed, 7, 1000, 700, QRect(0, 30, 1000, 700), 0},
+        {DisplayMode::Windowed, 7, 0, 700, QRect(0, 30, 800, 600), 0},
+        {DisplayMode::Windowed, 7, 20480, 700, QRect(0, 30, 800, 600), 0},
+        {DisplayMode::Windowed, 7, 20479, 1, QRect(0, 30, 20479, 1), 0},
+        {DisplayMode::FullScreen, 5, 0, 0, work, 0},
+        {DisplayMode::FullScreen, 6, 0, 0, monitor, 0},
+        {DisplayMode::Seamless, 6, 0, 0, work, 3 * 1920},
+    };
+    for (const Case &c : cases) {
+        const Placement placement = PlaceSessionWindow(c.mode, c.index, c.width, c.height, monitor, work);
+        EXPECT_EQ(placement.client, c.client) << c.index << " " << c.width;
+        EXPECT_EQ(placement.seamlessShift, c.shift);
+        EXPECT_EQ(placement.usesClientOrigin, c.mode != DisplayMode::Windowed);
+    }
+}
+
+TEST(ControlProperties, MappedFromTheSettings) {
+    ConnectSettings settings;
+    settings.userName = "anna";
+    settings.password = "secret";
+    settings.domain = "OFFICE";
+    settings.colorsIndex = 3;
+    settings.soundIndex = 2;
+    settings.windowsKeysIndex = 0;
+    settings.connectPrinters = true;
+    settings.bitmapCaching = false;
+    settings.background = true;
+    settings.themes = true;
+    const ControlPropertyPlan plan = PlanControlProperties(settings, "ts1");
+    EXPECT_EQ(plan.caption, "anna :: ts1");
+    EXPECT_EQ(plan.colorDepth, 24);
+    EXPECT_EQ(plan.audioRedirectionMode, 2);
+    EXPECT_EQ(plan.keyboardHookMode, 0);
+    EXPECT_EQ(plan.redirectDrives, 0);
+    EXPECT_EQ(plan.redirectPrinters, -1);
+    EXPECT_EQ(plan.bitmapPersistence, 0);
+    EXPECT_EQ(plan.userName, "OFFICE\\anna");
+    EXPECT_EQ(plan.domain, "OFFICE");
+    EXPECT_EQ(plan.performanceFlags, 2u + 4u); // wallpaper and themes shown
+    EXPECT_EQ(plan.clearTextPassword, "secret");
+
+    // Seamless always drops the wallpaper; "..." is no domain; no user: the host alone.
+    settings.seamless = true;
+    settings.domain = "...";
+    settings.userName.clear();
+    const ControlPropertyPlan seamless = PlanControlProperties(settings, "ts1");
+    EXPECT_EQ(seamless.performanceFlags & 1u, 1u);
+    EXPECT_EQ(seamless.userName, "");
+    EXPECT_EQ(seamless.domain, "");
+    EXPECT_EQ(seamless.caption, "ts1");
+
+    const int depths[][2] = {{0, 8}, {1, 15}, {2, 16}, {3, 24}, {-1, 15}, {4, 15}};
+    for (const auto &[index, depth] : depths)
+        EXPECT_EQ(ColorDepthForIndex(index), depth) << index;
+    for (int index : {-1, 0, 3}) {
+        settings.soundIndex = index;
+        settings.windowsKeysIndex = index;
+        EXPECT_EQ(PlanControlProperties(settings, "h").audioRedirectionMode, 0);
+        EXPECT_EQ(PlanControlProperties(settings, "h").keyboardHookMode, 0);
+    }
+}
+
+// A small frame: K is the key colour, every other letter a colour of its own.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+    explicit Picture(const std::vector<const char *> &rows) {
+        height = static_cast<int>(rows.size());
+        width = static_cast<int>(std::string_view(rows[0]).size());
+        for (const char *row : rows)
+            for (const char *c = row; *c; ++c)
+                pixels.push_back(*c == 'K' ? 0xFFFF00FFu : 0xFF000000u | static_cast<std::uint32_t>(*c));
+    }
+    void Set(int x, int y, char c) { pixels[y * width + x] = c == 'K' ? 0xFFFF00FFu : 0xFF000000u | c; }
+    RdpFrame Frame() const {
+        return {reinterpret_cast<const std::uint8_t *>(pixels.data()), width, height, width * 4};
+    }
+};
+
+TEST(SeamlessMask, KeyColourIsCutOutAndEqualRowsShareARectangle) {
+    const Picture picture({
+        "KKaaKK",
+        "KKaaKK",
+        "bKKKKc",
+        "KKKKKK",
+    });
+    const QRegion region = NonKeyRegion(picture.Frame(), QRect(0, 0, 6, 4), 0xFF00FF);
+    QRegion expected;
+    expected += QRect(2, 0, 2, 2);
+    expected += QRect(0, 2, 1, 1);
+    expected += QRect(5, 2, 1, 1);
+    EXPECT_EQ(region, expected);
+    EXPECT_EQ(region.rectCount(), 3);
+    EXPECT_TRUE(NonKeyRegion(picture.Frame(), QRect(0, 3, 6, 1), 0xFF00FF).isEmpty());
+    EXPECT_TRUE(NonKeyRegion(RdpFrame{}, QRect(0, 0, 6, 4), 0xFF00FF).isEmpty());
+}
+
+TEST(SeamlessMask, UpdatesOnlyTheDamagedArea) {
+    Picture picture({
+        "KKKK",
+        "KaKK",
+        "KKKK",
+    });
+    SeamlessMask mask(0xFF00FF);
+    mask.Reset(picture.Frame());
+    EXPECT_EQ(mask.Visible(), QRegion(1, 1, 1, 1));
+
+    picture.Set(1, 1, 'K');
+    picture.Set(3, 0, 'z');
+    mask.Update(picture.Frame(), QRegion(3, 0, 1, 1)); // (1,1) changed too but was not reported
+    EXPECT_EQ(mask.Visible(), QRegion(1, 1, 1, 1) + QRegion(3, 0, 1, 1));
+    mask.Update(picture.Frame(), QRegion(0, 0, 2, 3) + QRegion(10, 10, 5, 5)); // outside the frame: ignored
+    EXPECT_EQ(mask.Visible(), QRegion(3, 0, 1, 1));
+
+    // Another key colour counts the whole frame again.
+    mask.SetKey(0x00007A, picture.Frame()); // 'z'
+    EXPECT_EQ(mask.Visible(), QRegion(0, 0, 4, 3) - QRegion(3, 0, 1, 1));
+}
+
+} // namespace
+} // namespace tsc

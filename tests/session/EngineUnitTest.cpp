@@ -1,0 +1,205 @@
+// The engine's pure parts: the control's property rules, the settings mapping, the
+// disconnect reasons, and the handshake time limit.
+
+#include "DisconnectReason.h"
+#include "FreeRdpControl.h"
+#include "Recorders.h"
+#include "SessionSettings.h"
+#include "ShadowServer.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <freerdp/error.h>
+#include <freerdp/settings.h>
+
+#include <gtest/gtest.h>
+
+namespace tsc::engine {
+namespace {
+
+TEST(ControlProperties, SizesAndDepthsOutsideTheProtocolAreRefused) {
+    FreeRdpControl control;
+    struct Case { int width, height; bool widthOk, heightOk; };
+    for (const Case &c : {Case{1024, 768, true, true}, Case{200, 200, true, true}, Case{4096, 2048, true, true},
+                          Case{199, 199, false, false}, Case{4097, 2049, false, false}, Case{1600, 4096, true, false},
+                          Case{0, 0, false, false}, Case{-1, -1, false, false}}) {
+        ASSERT_TRUE(control.SetDesktopWidth(800));
+        ASSERT_TRUE(control.SetDesktopHeight(600));
+        EXPECT_EQ(control.SetDesktopWidth(c.width), c.widthOk) << c.width;
+        EXPECT_EQ(control.SetDesktopHeight(c.height), c.heightOk) << c.height;
+        EXPECT_EQ(control.DesktopWidth(), c.widthOk ? c.width : 800);   // a refusal keeps the old value
+        EXPECT_EQ(control.DesktopHeight(), c.heightOk ? c.height : 600);
+    }
+    for (int depth : {8, 15, 16, 24, 32})
+        EXPECT_TRUE(control.SetColorDepth(depth)) << depth;
+    for (int depth : {0, 4, 12, 30, 48})
+        EXPECT_FALSE(control.SetColorDepth(depth)) << depth;
+    EXPECT_EQ(control.ColorDepth(), 32);
+}
+
+TEST(ControlProperties, FullScreenChangesRaiseTheirEventsOnce) {
+    FreeRdpControl control;
+    test::EventRecorder events;
+    control.SetEventHandler(&events);
+    control.SetFullScreen(true);
+    control.SetFullScreen(true);
+    control.SetFullScreen(false);
+    control.SetFullScreen(false);
+    control.SetFocus(true);
+    control.SetFocus(false);
+    test::WaitFor([&] { return events.events.size() >= 4; }, 2000);
+    EXPECT_EQ(events.events, (QStringList{"EnterFullScreen", "LeaveFullScreen", "Enter", "Exit"}));
+    control.SetEventHandler(nullptr);
+}
+
+struct SettingsDeleter {
+    void operator()(rdpSettings *settings) const { freerdp_settings_free(settings); }
+};
+using Settings = std::unique_ptr<rdpSettings, SettingsDeleter>;
+
+Settings Applied(const SessionSettings &session) {
+    Settings settings(freerdp_settings_new(0));
+    EXPECT_TRUE(ApplySessionSettings(settings.get(), session));
+    return settings;
+}
+
+bool Flag(const Settings &settings, size_t id) {
+    return freerdp_settings_get_bool(settings.get(), id) == TRUE;
+}
+
+TEST(SessionSettingsMapping, SeamlessSessionsUseNoLossyCodecWhateverTheDepth) {
+    for (int depth : {8, 15, 16, 24, 32}) {
+        SessionSettings session;
+        session.colorDepth = depth;
+        session.workDir = SeamlessWorkDir;
+        const Settings settings = Applied(session);
+        EXPECT_EQ(ChooseGraphicsMode(session), GraphicsMode::Lossless);
+        for (size_t lossy : {FreeRDP_SupportGraphicsPipeline, FreeRDP_GfxH264, FreeRDP_GfxAVC444, FreeRDP_GfxAVC444v2,
+                             FreeRDP_GfxProgressive, FreeRDP_RemoteFxCodec, FreeRDP_NSCodec, FreeRDP_JpegCodec,
+                             FreeRDP_DrawAllowDynamicColorFidelity, FreeRDP_DrawAllowColorSubsampling})
+            EXPECT_FALSE(Flag(settings, lossy)) << "setting " << lossy << " at depth " << depth;
+        EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_ColorDepth), 32u);
+        EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_ShellWorkingDirectory), "V001C002");
+    }
+}
+
+TEST(SessionSettingsMapping, OrdinarySessionsFollowTheColourDepth) {
+    struct Case { int depth; GraphicsMode mode; UINT32 libraryDepth; bool pipeline; };
+    for (const Case &c : {Case{8, GraphicsMode::Bitmaps, 8, false}, Case{15, GraphicsMode::Bitmaps, 15, false},
+                          Case{16, GraphicsMode::Bitmaps, 16, false}, Case{24, GraphicsMode::H264Graphics, 32, true},
+                          Case{32, GraphicsMode::H264Graphics, 32, true}}) {
+        SessionSettings session;
+        session.colorDepth = c.depth;
+        const Settings settings = Applied(session);
+        EXPECT_EQ(ChooseGraphicsMode(session), c.mode) << c.depth;
+        EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_ColorDepth), c.libraryDepth) << c.depth;
+        EXPECT_EQ(Flag(settings, FreeRDP_SupportGraphicsPipeline), c.pipeline) << c.depth;
+        EXPECT_EQ(Flag(settings, FreeRDP_GfxH264), c.pipeline) << c.depth;
+        EXPECT_FALSE(Flag(settings, FreeRDP_GfxAVC444)) << c.depth; // 4:2:0 only: a fraction of the CPU of 4:4:4
+    }
+}
+
+TEST(SessionSettingsMapping, AudioModes) {
+    struct Case { int mode; bool playHere; bool leaveAtServer; };
+    for (const Case &c : {Case{0, true, false}, Case{1, false, true}, Case{2, false, false}}) {
+        SessionSettings session;
+        session.audioRedirectionMode = c.mode;
+        const Settings settings = Applied(session);
+        EXPECT_EQ(Flag(settings, FreeRDP_AudioPlayback), c.playHere) << c.mode;
+        EXPECT_EQ(Flag(settings, FreeRDP_RemoteConsoleAudio), c.leaveAtServer) << c.mode;
+        EXPECT_FALSE(Flag(settings, FreeRDP_DeviceRedirection)) << c.mode;
+        EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_StaticChannelCount), 0u) << c.mode;
+    }
+}
+
+TEST(SessionSettingsMapping, IdentityPerformanceAndRedirection) {
+    SessionSettings session;
+    session.server = "farm.example";
+    session.port = 3390;
+    session.userName = "CORP\\alice";
+    session.password = "secret";
+    session.performanceFlags = 1 | 8;
+    session.bitmapPersistence = true;
+    session.redirectDrives = true;
+    session.redirectPrinters = true;
+    session.redirectSmartCards = true;
+    const Settings settings = Applied(session);
+    EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_ServerHostname), "farm.example");
+    EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_ServerPort), 3390u);
+    EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_Domain), "CORP");
+    EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_Username), "alice");
+    EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_Password), "secret");
+    EXPECT_TRUE(Flag(settings, FreeRDP_DisableWallpaper));
+    EXPECT_TRUE(Flag(settings, FreeRDP_DisableThemes));
+    EXPECT_FALSE(Flag(settings, FreeRDP_DisableFullWindowDrag));
+    EXPECT_FALSE(Flag(settings, FreeRDP_DisableMenuAnims));
+    EXPECT_TRUE(Flag(settings, FreeRDP_BitmapCachePersistEnabled));
+    EXPECT_TRUE(Flag(settings, FreeRDP_DeviceRedirection));
+    EXPECT_TRUE(Flag(settings, FreeRDP_RedirectDrives));
+    EXPECT_TRUE(Flag(settings, FreeRDP_RedirectPrinters));
+    EXPECT_TRUE(Flag(settings, FreeRDP_RedirectSmartCards));
+    // two drives and the smart card; the printers are added when the channels load
+    EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_DeviceCount), 3u);
+
+    const Settings plain = Applied(SessionSettings{});
+    EXPECT_FALSE(Flag(plain, FreeRDP_DeviceRedirection));
+    EXPECT_EQ(freerdp_settings_get_uint32(plain.get(), FreeRDP_DeviceCount), 0u);
+}
+
+TEST(SessionSettingsMapping, CredentialsSplit) {
+    struct Case { const char *domain, *user, *expectedDomain, *expectedUser; };
+    for (const Case &c : {Case{"", "alice", "", "alice"}, Case{"", "CORP\\alice", "CORP", "alice"},
+                          Case{"CORP", "alice", "CORP", "alice"}, Case{"OTHER", "CORP\\alice", "OTHER", "alice"}}) {
+        const Credentials credentials = SplitCredentials(c.domain, c.user);
+        EXPECT_EQ(credentials.domain, c.expectedDomain) << c.user;
+        EXPECT_EQ(credentials.userName, c.expectedUser) << c.user;
+    }
+}
+
+TEST(DisconnectReasons, EachWayASessionEndsHasItsCode) {
+    struct Case { SessionEnd end; int reason; };
+    const Case cases[] = {
+        {{.aborted = true, .lastError = FREERDP_ERROR_CONNECT_CANCELLED}, RdpDisconnectReason::LocalNotError},
+        {{.timedOut = true, .aborted = true}, RdpDisconnectReason::ConnectionTimedOut},
+        {{.certificateRefused = true, .lastError = FREERDP_ERROR_TLS_CONNECT_FAILED}, RdpDisconnectReason::CertificateRefused},
+        {{.lastError = FREERDP_ERROR_CONNECT_FAILED}, RdpDisconnectReason::SocketConnectFailed},
+        {{.lastError = FREERDP_ERROR_DNS_NAME_NOT_FOUND}, RdpDisconnectReason::DnsLookupFailed},
+        {{.lastError = FREERDP_ERROR_AUTHENTICATION_FAILED}, RdpDisconnectReason::LogonFailed},
+        {{.lastError = FREERDP_ERROR_CONNECT_WRONG_PASSWORD}, RdpDisconnectReason::LogonFailed},
+        {{.lastError = FREERDP_ERROR_SECURITY_NEGO_CONNECT_FAILED}, RdpDisconnectReason::ProtocolNegotiationFailed},
+        {{.connected = true, .lastError = FREERDP_ERROR_CONNECT_TRANSPORT_FAILED}, RdpDisconnectReason::SocketClosed},
+        {{.connected = true}, RdpDisconnectReason::SocketClosed},
+        {{.connected = true, .errorInfo = ERRINFO_LOGOFF_BY_USER}, RdpDisconnectReason::RemoteByUser},
+        {{.connected = true, .errorInfo = ERRINFO_RPC_INITIATED_DISCONNECT}, RdpDisconnectReason::RemoteByServer},
+        {{.connected = true, .errorInfo = ERRINFO_IDLE_TIMEOUT}, RdpDisconnectReason::RemoteByServer},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(DisconnectReasonFor(c.end), c.reason) << "last error " << std::hex << c.end.lastError;
+}
+
+// A peer that accepts and never answers is given up after the handshake time limit.
+TEST(HandshakeTimeLimit, ASilentServerEndsInATimeout) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    FreeRdpControl control(std::chrono::milliseconds(700));
+    test::EventRecorder events;
+    test::LogRecorder log;
+    control.SetEventHandler(&events);
+    control.SetLogSink(&log);
+    control.SetServer(QStringLiteral("127.0.0.1"));
+    control.AdvancedSettings2().RDPPort = silent.serverPort();
+    control.SecuredSettings2().AudioRedirectionMode = 2;
+    ASSERT_TRUE(control.Connect());
+    ASSERT_TRUE(test::WaitFor([&] { return events.HasPrefix(QStringLiteral("Disconnected:")); }, 10000))
+        << log.All();
+    EXPECT_EQ(events.DisconnectReason(), RdpDisconnectReason::ConnectionTimedOut);
+    EXPECT_TRUE(log.Contains("did not complete the connection within 700 ms")) << log.All();
+    EXPECT_EQ(control.Connected(), RdpConnectionState::NotConnected);
+    control.SetEventHandler(nullptr);
+    control.SetLogSink(nullptr);
+}
+
+} // namespace
+} // namespace tsc::engine

@@ -1,0 +1,141 @@
+#include "ShadowServer.h"
+
+#include <QHostAddress>
+#include <QProcessEnvironment>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <X11/Xlib.h>
+
+namespace tsc::test {
+
+namespace {
+
+void Stop(std::unique_ptr<QProcess> &process) {
+    if (!process)
+        return;
+    if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(3000)) {
+            process->kill();
+            process->waitForFinished(3000);
+        }
+    }
+    process.reset();
+}
+
+bool Listening(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    const bool connected = socket.waitForConnected(200);
+    socket.abort();
+    return connected;
+}
+
+} // namespace
+
+quint16 FreeLoopbackPort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+ShadowServer::ShadowServer(const QString &configHome, const QString &rootColour)
+    : configHome_(configHome), rootColour_(rootColour) {}
+
+ShadowServer::~ShadowServer() {
+    if (xDisplay_)
+        XCloseDisplay(static_cast<::Display *>(xDisplay_));
+    Stop(server_);
+    Stop(xvfb_);
+}
+
+bool ShadowServer::Start(quint16 port) {
+    return StartDisplay() && StartServer(port);
+}
+
+bool ShadowServer::StartDisplay() {
+    xvfb_ = std::make_unique<QProcess>();
+    // -displayfd picks a free display number and reports it on standard output.
+    xvfb_->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                          QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                                          QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    if (!xvfb_->waitForStarted(5000)) {
+        error_ = QStringLiteral("Xvfb did not start");
+        return false;
+    }
+    if (!WaitFor([&] { return xvfb_->canReadLine() || xvfb_->state() == QProcess::NotRunning; }, 10000) ||
+        !xvfb_->canReadLine()) {
+        error_ = QStringLiteral("Xvfb reported no display");
+        return false;
+    }
+    display_ = QStringLiteral(":") + QString::fromLatin1(xvfb_->readLine()).trimmed();
+    QProcess setRoot;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display_);
+    setRoot.setProcessEnvironment(environment);
+    setRoot.start(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), rootColour_});
+    if (!setRoot.waitForFinished(5000) || setRoot.exitCode() != 0) {
+        error_ = QStringLiteral("xsetroot failed");
+        return false;
+    }
+    xDisplay_ = XOpenDisplay(display_.toLatin1().constData());
+    return xDisplay_ != nullptr;
+}
+
+bool ShadowServer::StartServer(quint16 port) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = port != 0 ? port : FreeLoopbackPort();
+        server_ = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), display_);
+        environment.insert(QStringLiteral("HOME"), configHome_);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome_);
+        server_->setProcessEnvironment(environment);
+        server_->setProcessChannelMode(QProcess::MergedChannels);
+        server_->setStandardOutputFile(configHome_ + QStringLiteral("/shadow.log"), QIODevice::Append);
+        server_->start(QStringLiteral("freerdp-shadow-cli"),
+                       {QStringLiteral("/bind-address:127.0.0.1"), QStringLiteral("/port:%1").arg(port_),
+                        QStringLiteral("-auth")});
+        if (WaitFor([&] { return server_->state() == QProcess::NotRunning || Listening(port_); }, 10000) &&
+            server_->state() == QProcess::Running)
+            return true;
+        Stop(server_);
+        if (port != 0)
+            QThread::msleep(200); // the fixed port may still be held by the last server
+    }
+    error_ = QStringLiteral("freerdp-shadow-cli did not listen");
+    return false;
+}
+
+void ShadowServer::StopServer() {
+    Stop(server_);
+}
+
+bool ShadowServer::RestartServer(const QString &configHome) {
+    StopServer();
+    configHome_ = configHome;
+    return StartServer(port_);
+}
+
+bool ShadowServer::PointerAt(int x, int y) const {
+    auto *display = static_cast<::Display *>(xDisplay_);
+    Window root = 0;
+    Window child = 0;
+    int rootX = -1;
+    int rootY = -1;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int mask = 0;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX, &windowY, &mask);
+    return rootX == x && rootY == y;
+}
+
+bool ShadowServer::KeyDown(int keyCode) const {
+    char keys[32] = {};
+    XQueryKeymap(static_cast<::Display *>(xDisplay_), keys);
+    return (keys[keyCode / 8] & (1 << (keyCode % 8))) != 0;
+}
+
+} // namespace tsc::test
