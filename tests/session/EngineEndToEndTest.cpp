@@ -122,6 +122,42 @@ TEST_F(EngineEndToEnd, KeyboardAndMouseReachTheServer) {
     ASSERT_TRUE(session.WaitForEnd());
 }
 
+// The server keeps its own screen size when asked for another: the control reports
+// the size it got and the frame buffer follows.
+TEST_F(EngineEndToEnd, ASizeTheServerDoesNotTakeIsReportedAsASizeChange) {
+    Session session(server_->Port());
+    ASSERT_TRUE(session.control->SetDesktopWidth(800));
+    ASSERT_TRUE(session.control->SetDesktopHeight(600));
+    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(1000, 700), 0x3366CC); }, ConnectTimeoutMs)) << session.Trace();
+    EXPECT_TRUE(session.events.Has(QStringLiteral("Size:1024x768"))) << session.Trace();
+    session.control->Disconnect();
+    ASSERT_TRUE(session.WaitForEnd());
+}
+
+// The Windows keys go to the server only as the keyboard hook mode says.
+TEST_F(EngineEndToEnd, TheHookModeDecidesWhereTheWindowsKeyGoes) {
+    constexpr int SuperLeft = 133; // X11 key code of the left Windows key
+    constexpr int KeyB = 56;
+    struct Case { int hookMode; bool fullScreen; bool reachesServer; };
+    for (const Case &c : {Case{0, true, false}, Case{1, false, true}, Case{2, false, false}, Case{2, true, true}}) {
+        Session session(server_->Port());
+        session.control->SecuredSettings2().KeyboardHookMode = c.hookMode;
+        session.control->SetFullScreen(c.fullScreen);
+        ASSERT_TRUE(session.control->Connect());
+        ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
+        session.control->SendKey(SuperLeft, true);
+        session.control->SendKey(KeyB, true); // a key that always passes, to know the input arrived
+        ASSERT_TRUE(WaitFor([&] { return server_->KeyDown(KeyB); }, 5000));
+        EXPECT_EQ(server_->KeyDown(SuperLeft), c.reachesServer) << "hook mode " << c.hookMode;
+        session.control->SendKey(KeyB, false);
+        session.control->SendKey(SuperLeft, false);
+        ASSERT_TRUE(WaitFor([&] { return !server_->KeyDown(KeyB) && !server_->KeyDown(SuperLeft); }, 5000));
+        session.control->Disconnect();
+        ASSERT_TRUE(session.WaitForEnd());
+    }
+}
+
 TEST_F(EngineEndToEnd, TheSessionWidgetPaintsTheRemoteScreen) {
     RdpSessionWidget widget(RdpEngineLibrary::Instance().CreateControl());
     EventRecorder events;

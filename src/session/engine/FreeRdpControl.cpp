@@ -91,7 +91,7 @@ private:
         WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
     }
     static BOOL OnMessage(const wLogMessage *message) {
-        if (!message || !message->TextString || message->Level < WLOG_WARN)
+        if (!message || !message->TextString || message->Level < WLOG_WARN || IsCertificateBanner(message))
             return TRUE;
         LibraryLogRouter &router = Instance();
         std::lock_guard lock(router.mutex_);
@@ -103,6 +103,13 @@ private:
                                                      QString::fromUtf8(message->TextString)));
         }
         return TRUE;
+    }
+
+    // The library shouts about every self-signed or unknown certificate before it
+    // asks us; our policy accepts those on first sight and logs one line of its own.
+    static bool IsCertificateBanner(const wLogMessage *message) {
+        const char *function = message->FunctionName ? message->FunctionName : "";
+        return std::strncmp(function, "tls_print_", 10) == 0 || std::strcmp(function, "verify_cb") == 0;
     }
 
     std::mutex mutex_;
@@ -678,6 +685,9 @@ bool FreeRdpControl::OnPostConnect(freerdp *instance) {
         dispatcher_.get(), [this, size] { if (frameHandler_) frameHandler_->OnFrameResized(size); },
         Qt::QueuedConnection);
     PostEvent([](RdpControlEvents &events) { events.OnConnected(); });
+    // The server may keep a size of its own instead of the one asked for.
+    if (size != QSize(session_.desktopWidth, session_.desktopHeight))
+        PostEvent([size](RdpControlEvents &events) { events.OnRemoteDesktopSizeChange(size.width(), size.height()); });
     return true;
 }
 

@@ -67,9 +67,14 @@ bool ApplyRedirection(rdpSettings *settings, const SessionSettings &session) {
     }
     const bool anyDevice = session.redirectDrives || session.redirectPrinters || session.redirectSmartCards ||
                            session.redirectPorts;
-    // The session widget has no clipboard bridge, so the channel would only cost
-    // a channel join at every connect.
+    // Every channel costs a channel join at every connect, so only what the
+    // session uses is loaded: the session widget has no clipboard bridge, and the
+    // library loads the device channel for network detection, heartbeat and
+    // multi-transport alone (the last it does not implement in this version).
     return SetBool(settings, FreeRDP_RedirectClipboard, false) &&
+           SetBool(settings, FreeRDP_NetworkAutoDetect, false) &&
+           SetBool(settings, FreeRDP_SupportHeartbeatPdu, false) &&
+           SetBool(settings, FreeRDP_SupportMultitransport, false) &&
            SetBool(settings, FreeRDP_RedirectDrives, session.redirectDrives) &&
            SetBool(settings, FreeRDP_RedirectPrinters, session.redirectPrinters) &&
            SetBool(settings, FreeRDP_RedirectSmartCards, session.redirectSmartCards) &&
