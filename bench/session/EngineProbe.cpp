@@ -26,12 +26,12 @@ QElapsedTimer &Clock() {
 }
 
 class StderrLog : public tsc::LogSink {
-public:
+  public:
     void LogInfo(std::string_view message) override { Print("I", message); }
     void LogWarning(std::string_view message) override { Print("W", message); }
     void LogError(std::string_view message) override { Print("E", message); }
 
-private:
+  private:
     static void Print(const char *level, std::string_view message) {
         std::fprintf(stderr, "%6lld %s %.*s\n", static_cast<long long>(Clock().elapsed()), level,
                      static_cast<int>(message.size()), message.data());
@@ -39,7 +39,7 @@ private:
 };
 
 class QuitOnDisconnect : public tsc::RdpControlEvents {
-public:
+  public:
     void OnDisconnected(int reason) override {
         std::fprintf(stderr, "disconnected: %d\n", reason);
         QApplication::exit(reason == 1 ? 0 : 1);
@@ -73,9 +73,9 @@ int main(int argc, char **argv) {
     session.SetUserName(QStringLiteral("test"));
     session.AdvancedSettings2().ClearTextPassword = QStringLiteral("test");
     session.SecuredSettings2().AudioRedirectionMode = 2;
-    const int depth = arguments.size() > 3 && !arguments[3].startsWith(QLatin1String("--")) ? arguments[3].toInt() : 24;
-    if (!session.SetColorDepth(depth))
-        std::fprintf(stderr, "colour depth %d refused\n", depth);
+    const int depth =
+        arguments.size() > 3 && !arguments[3].startsWith(QLatin1String("--")) ? arguments[3].toInt() : 24;
+    if (!session.SetColorDepth(depth)) std::fprintf(stderr, "colour depth %d refused\n", depth);
     if (arguments.contains(QStringLiteral("--seamless")))
         session.SecuredSettings().WorkDir = QStringLiteral("V001C002");
     const QSize size(1024, 768);
@@ -86,8 +86,7 @@ int main(int argc, char **argv) {
     widget.show();
     bool firstFrame = true;
     QObject::connect(&widget, &tsc::RdpSessionWidget::frameUpdated, [&] {
-        if (std::exchange(firstFrame, false))
-            log.LogInfo("first frame update");
+        if (std::exchange(firstFrame, false)) log.LogInfo("first frame update");
     });
     log.LogInfo("connect");
     session.Connect();

@@ -28,22 +28,19 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 void PumpEventsFor(int milliseconds) {
     QDeadlineTimer deadline(milliseconds);
     while (!deadline.hasExpired()) {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(20, std::max<qint64>(1, deadline.remainingTime()))));
+        if (QCoreApplication::instance()) QCoreApplication::processEvents();
+        QThread::msleep(
+            static_cast<unsigned long>(std::min<qint64>(20, std::max<qint64>(1, deadline.remainingTime()))));
     }
 }
 
 } // namespace
 
 RdpControlVariant VariantForVersion(std::string_view version) {
-    if (StartsWith(version, "5.1.") || StartsWith(version, "5.2."))
-        return RdpControlVariant::WXP51;
-    if (StartsWith(version, "6.0."))
-        return RdpControlVariant::WXP60;
+    if (StartsWith(version, "5.1.") || StartsWith(version, "5.2.")) return RdpControlVariant::WXP51;
+    if (StartsWith(version, "6.0.")) return RdpControlVariant::WXP60;
     // The engine on FreeRDP 2 offers what the 6.1 control offered.
-    if (StartsWith(version, "6.1.") || StartsWith(version, "2."))
-        return RdpControlVariant::Win7_61;
+    if (StartsWith(version, "6.1.") || StartsWith(version, "2.")) return RdpControlVariant::Win7_61;
     return RdpControlVariant::Unsupported;
 }
 
@@ -63,8 +60,7 @@ std::string DetectRdpClientVersion(LogSink &log) {
 }
 
 bool TestRdpControl(std::string_view rdpClientVersion, LogSink &log) {
-    if (VariantForVersion(rdpClientVersion) == RdpControlVariant::Unsupported)
-        return false;
+    if (VariantForVersion(rdpClientVersion) == RdpControlVariant::Unsupported) return false;
     QString error;
     if (!RdpEngineLibrary::Instance().CreateControl(&error)) {
         log.LogError("Testing " + EngineFileName() + " class: " + error.toStdString());
@@ -74,7 +70,8 @@ bool TestRdpControl(std::string_view rdpClientVersion, LogSink &log) {
     return true;
 }
 
-void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &systemErrorText, std::string_view tool) {
+void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &systemErrorText,
+                     std::string_view tool) {
     const QString program = QString::fromUtf8(tool.data(), static_cast<qsizetype>(tool.size()));
     const QString folder = QFileInfo(RdpEngineLibrary::LibraryPath()).absolutePath();
     const std::string commandLine = std::string(tool) + " " + folder.toStdString();
@@ -82,29 +79,31 @@ void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &system
     errno = 0;
     if (!QProcess::startDetached(program, {folder})) {
         int code = errno;
-        if (code == 0)
-            code = QFileInfo(program).exists() ? EACCES : ENOENT;
+        if (code == 0) code = QFileInfo(program).exists() ? EACCES : ENOENT;
         log.LogError("Cannot start " + commandLine + " " + systemErrorText(code));
     }
 }
 
 std::string RdpClientStatusText(bool rdpControlUsable, std::string_view rdpClientVersion,
                                 const RdpStatusTextLookup &lookupText) {
-    if (rdpControlUsable)
-        return lookupText("00000090", "Everything seems to be OK");
+    if (rdpControlUsable) return lookupText("00000090", "Everything seems to be OK");
     if (VariantForVersion(rdpClientVersion) != RdpControlVariant::Unsupported)
-        return lookupText("00000088",
-                          "This PC seems to have the correct version of the RDP Software from Microsoft. However, it "
-                          "is not yet Registered.\r\rPlease contact your Administrator.");
+        return lookupText(
+            "00000088",
+            "This PC seems to have the correct version of the RDP Software from Microsoft. However, it "
+            "is not yet Registered.\r\rPlease contact your Administrator.");
     return lookupText("00000089", "This PC seems not to have the correct version of the RDP Software from "
                                   "Microsoft.\r\rPlease contact your Administrator.");
 }
 
-RdpClientDetectionEnvironment DefaultRdpClientDetectionEnvironment(std::function<bool()> isAdministrator,
-                                                                   std::function<std::string(int)> systemErrorText) {
+RdpClientDetectionEnvironment
+DefaultRdpClientDetectionEnvironment(std::function<bool()> isAdministrator,
+                                     std::function<std::string(int)> systemErrorText) {
     RdpClientDetectionEnvironment environment;
     environment.detectVersion = [](LogSink &log) { return DetectRdpClientVersion(log); };
-    environment.testControl = [](std::string_view version, LogSink &log) { return TestRdpControl(version, log); };
+    environment.testControl = [](std::string_view version, LogSink &log) {
+        return TestRdpControl(version, log);
+    };
     environment.registerControl = [systemErrorText = std::move(systemErrorText)](LogSink &log) {
         RegisterMSTSCAX(log, systemErrorText);
     };
@@ -114,13 +113,15 @@ RdpClientDetectionEnvironment DefaultRdpClientDetectionEnvironment(std::function
     return environment;
 }
 
-RdpClientDetectionResult RunRdpClientDetection(const RdpClientDetectionEnvironment &environment, LogSink &log) {
+RdpClientDetectionResult RunRdpClientDetection(const RdpClientDetectionEnvironment &environment,
+                                               LogSink &log) {
     RdpClientDetectionResult result;
     result.rdpClientVersion = environment.detectVersion(log);
     log.LogInfo(EngineFileName() + ": [" + result.rdpClientVersion + "]");
     result.rdpControlUsable = environment.testControl(result.rdpClientVersion, log);
     const bool supported = VariantForVersion(result.rdpClientVersion) != RdpControlVariant::Unsupported;
-    if (!result.rdpControlUsable && supported && (!environment.isNtFamily() || environment.isAdministrator())) {
+    if (!result.rdpControlUsable && supported &&
+        (!environment.isNtFamily() || environment.isAdministrator())) {
         environment.registerControl(log);
         for (int retest = 0; retest < 4 && !result.rdpControlUsable; ++retest) {
             environment.wait(1000);

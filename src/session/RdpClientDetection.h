@@ -33,29 +33,32 @@ void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &system
 
 // The status text for label_Status. `lookupText(identifier, defaultText)` reads the
 // language table (prefix "004") and falls back to the default.
-using RdpStatusTextLookup = std::function<std::string(std::string_view identifier, std::string_view defaultText)>;
+using RdpStatusTextLookup =
+    std::function<std::string(std::string_view identifier, std::string_view defaultText)>;
 [[nodiscard]] std::string RdpClientStatusText(bool rdpControlUsable, std::string_view rdpClientVersion,
                                               const RdpStatusTextLookup &lookupText);
 
 // What the detection sequence needs from the rest of the program; a test replaces any.
 struct RdpClientDetectionEnvironment {
-    std::function<std::string(LogSink &)> detectVersion;               // DetectRdpClientVersion
-    std::function<bool(std::string_view, LogSink &)> testControl;      // TestRdpControl
-    std::function<void(LogSink &)> registerControl;                    // RegisterMSTSCAX
-    std::function<bool()> isNtFamily;                                  // true on this platform
+    std::function<std::string(LogSink &)> detectVersion;          // DetectRdpClientVersion
+    std::function<bool(std::string_view, LogSink &)> testControl; // TestRdpControl
+    std::function<void(LogSink &)> registerControl;               // RegisterMSTSCAX
+    std::function<bool()> isNtFamily;                             // true on this platform
     std::function<bool()> isAdministrator;
-    std::function<void(int milliseconds)> wait;                        // keeps the user interface alive
+    std::function<void(int milliseconds)> wait; // keeps the user interface alive
 };
 
 // The environment of a real start: the functions above, with the platform's
 // administrator test and system error text passed in.
-[[nodiscard]] RdpClientDetectionEnvironment DefaultRdpClientDetectionEnvironment(
-    std::function<bool()> isAdministrator, std::function<std::string(int)> systemErrorText);
+[[nodiscard]] RdpClientDetectionEnvironment
+DefaultRdpClientDetectionEnvironment(std::function<bool()> isAdministrator,
+                                     std::function<std::string(int)> systemErrorText);
 
 struct RdpClientDetectionResult {
     std::string rdpClientVersion;
     bool rdpControlUsable = false;
-    bool showStatusPage = false; // make the "Microsoft" page's tab visible and active, then ShowRdpClientStatus
+    bool showStatusPage =
+        false; // make the "Microsoft" page's tab visible and active, then ShowRdpClientStatus
 };
 
 // The start-up sequence: detect, test, register once and retest up to 4 times.

@@ -29,16 +29,16 @@ enum class RdpConnectionState { NotConnected = 0, Connected = 1, Connecting = 2 
 // administrators know from the Windows control, so a logged code means the same
 // thing whichever client wrote it.
 namespace RdpDisconnectReason {
-inline constexpr int LocalNotError = 1;         // Disconnect was called
-inline constexpr int RemoteByUser = 2;          // the user logged off on the server
-inline constexpr int RemoteByServer = 3;        // the server ended the session
+inline constexpr int LocalNotError = 1;  // Disconnect was called
+inline constexpr int RemoteByUser = 2;   // the user logged off on the server
+inline constexpr int RemoteByServer = 3; // the server ended the session
 inline constexpr int DnsLookupFailed = 260;
 inline constexpr int ConnectionTimedOut = 264;
 inline constexpr int SocketConnectFailed = 516; // nothing listening, host unreachable
 inline constexpr int SocketReceiveFailed = 1028;
 inline constexpr int ProtocolNegotiationFailed = 1032; // the peer is no RDP server we can talk to
-inline constexpr int LogonFailed = 2055;        // credentials refused
-inline constexpr int SocketClosed = 2308;       // the connection dropped
+inline constexpr int LogonFailed = 2055;               // credentials refused
+inline constexpr int SocketClosed = 2308;              // the connection dropped
 inline constexpr int InternalError = 1284;
 inline constexpr int CertificateRefused = 4360; // the server's certificate changed
 } // namespace RdpDisconnectReason
@@ -46,11 +46,11 @@ inline constexpr int CertificateRefused = 4360; // the server's certificate chan
 // Codes given with OnFatalError and OnWarning. They are errno values, so the
 // session window's system error line ("Key was rejected by service") explains them.
 namespace RdpErrorCode {
-inline constexpr int CertificateChanged = 129;      // EKEYREJECTED
-inline constexpr int OutOfMemory = 12;              // ENOMEM
-inline constexpr int EngineThreadFailed = 11;       // EAGAIN
-inline constexpr int AlreadyConnected = 106;        // EISCONN: Connect while a session runs
-inline constexpr int BitmapCacheUnavailable = 5;    // EIO: persistent bitmap cache not writable
+inline constexpr int CertificateChanged = 129;   // EKEYREJECTED
+inline constexpr int OutOfMemory = 12;           // ENOMEM
+inline constexpr int EngineThreadFailed = 11;    // EAGAIN
+inline constexpr int AlreadyConnected = 106;     // EISCONN: Connect while a session runs
+inline constexpr int BitmapCacheUnavailable = 5; // EIO: persistent bitmap cache not writable
 } // namespace RdpErrorCode
 
 // Sub-objects of the control, plain values read once when Connect is called.
@@ -75,14 +75,15 @@ struct RdpAdvancedSettings2 {
     int RedirectPrinters = 0;
     int RedirectPorts = 0;
     int RedirectSmartCards = 0;
-    std::uint32_t PerformanceFlags = 0; // 1 no wallpaper, 2 no full-window drag, 4 no menu animations, 8 no themes
+    std::uint32_t PerformanceFlags =
+        0; // 1 no wallpaper, 2 no full-window drag, 4 no menu animations, 8 no themes
     QString ClearTextPassword;
     int RDPPort = 3389;
 };
 
 // What a session window reacts to. Every handler runs on the user-interface thread.
 class RdpControlEvents {
-public:
+  public:
     virtual ~RdpControlEvents() = default;
     virtual void OnConnecting() {}
     virtual void OnConnected() {}
@@ -115,7 +116,7 @@ struct RdpFrame {
 
 // What the widget showing the session reacts to; runs on the user-interface thread.
 class RdpFrameEvents {
-public:
+  public:
     virtual ~RdpFrameEvents() = default;
     // The region changed since the last call (damage is merged while a call is pending).
     virtual void OnFrameUpdated(const QRegion &damage) = 0;
@@ -126,7 +127,7 @@ public:
 enum class RdpMouseButton { Left, Right, Middle, Back, Forward };
 
 class RdpControl {
-public:
+  public:
     virtual ~RdpControl() = default;
 
     // The protocol's range of desktop sizes this control accepts.

@@ -12,13 +12,13 @@ namespace {
 
 QStringList CandidatePaths() {
     const QString overridePath = qEnvironmentVariable(RdpEngineLibrary::OverrideVariable);
-    if (!overridePath.isEmpty())
-        return {overridePath};
+    if (!overridePath.isEmpty()) return {overridePath};
     QStringList candidates;
     if (QCoreApplication::instance()) {
         const QDir executableDir(QCoreApplication::applicationDirPath());
         candidates << executableDir.filePath(QStringLiteral(TSC_ENGINE_FILE_NAME));
-        candidates << QDir::cleanPath(executableDir.filePath(QStringLiteral("../" TSC_ENGINE_INSTALL_SUBDIR "/" TSC_ENGINE_FILE_NAME)));
+        candidates << QDir::cleanPath(
+            executableDir.filePath(QStringLiteral("../" TSC_ENGINE_INSTALL_SUBDIR "/" TSC_ENGINE_FILE_NAME)));
     }
     candidates << QStringLiteral(TSC_ENGINE_BUILD_PATH);
     return candidates;
@@ -29,8 +29,7 @@ QStringList CandidatePaths() {
 QString RdpEngineLibrary::LibraryPath() {
     const QStringList candidates = CandidatePaths();
     for (const QString &candidate : candidates) {
-        if (QFileInfo(candidate).isFile())
-            return candidate;
+        if (QFileInfo(candidate).isFile()) return candidate;
     }
     return candidates.first();
 }
@@ -48,32 +47,30 @@ bool RdpEngineLibrary::Load(QString *error) {
         if (!library->load()) {
             loadError_ = library->errorString();
         } else {
-            createControl_ = reinterpret_cast<TscRdpEngineCreateControl>(library->resolve(TscRdpEngineCreateControlSymbol));
+            createControl_ = reinterpret_cast<TscRdpEngineCreateControl>(
+                library->resolve(TscRdpEngineCreateControlSymbol));
             version_ = reinterpret_cast<TscRdpEngineVersion>(library->resolve(TscRdpEngineVersionSymbol));
             if (!createControl_ || !version_) {
-                loadError_ = QStringLiteral("%1 is no RDP engine: %2").arg(library->fileName(), library->errorString());
+                loadError_ = QStringLiteral("%1 is no RDP engine: %2")
+                                 .arg(library->fileName(), library->errorString());
                 createControl_ = nullptr;
                 version_ = nullptr;
             }
         }
     }
-    if (error)
-        *error = loadError_;
+    if (error) *error = loadError_;
     return createControl_ != nullptr;
 }
 
 QString RdpEngineLibrary::Version() {
-    if (!Load())
-        return {};
+    if (!Load()) return {};
     return QString::fromUtf8(version_());
 }
 
 std::unique_ptr<RdpControl> RdpEngineLibrary::CreateControl(QString *error) {
-    if (!Load(error))
-        return nullptr;
+    if (!Load(error)) return nullptr;
     std::unique_ptr<RdpControl> control(createControl_());
-    if (!control && error)
-        *error = QStringLiteral("out of memory");
+    if (!control && error) *error = QStringLiteral("out of memory");
     return control;
 }
 

@@ -14,7 +14,7 @@
 namespace tsc {
 
 class RdpEngineLibrary {
-public:
+  public:
     // The environment variable that names the engine library to use (tests, packagers).
     static constexpr char OverrideVariable[] = "TSC_RDP_ENGINE";
 
@@ -34,7 +34,7 @@ public:
     // A new control, or null with `error` set.
     [[nodiscard]] std::unique_ptr<RdpControl> CreateControl(QString *error = nullptr);
 
-private:
+  private:
     RdpEngineLibrary() = default;
     std::unique_ptr<QLibrary> library_; // never unloaded (see above)
     bool attempted_ = false;

@@ -15,12 +15,18 @@ namespace {
 
 std::optional<RdpMouseButton> RemoteButton(Qt::MouseButton button) {
     switch (button) {
-    case Qt::LeftButton: return RdpMouseButton::Left;
-    case Qt::RightButton: return RdpMouseButton::Right;
-    case Qt::MiddleButton: return RdpMouseButton::Middle;
-    case Qt::BackButton: return RdpMouseButton::Back;
-    case Qt::ForwardButton: return RdpMouseButton::Forward;
-    default: return std::nullopt;
+    case Qt::LeftButton:
+        return RdpMouseButton::Left;
+    case Qt::RightButton:
+        return RdpMouseButton::Right;
+    case Qt::MiddleButton:
+        return RdpMouseButton::Middle;
+    case Qt::BackButton:
+        return RdpMouseButton::Back;
+    case Qt::ForwardButton:
+        return RdpMouseButton::Forward;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -73,8 +79,7 @@ void RdpSessionWidget::keyPressEvent(QKeyEvent *event) {
 
 void RdpSessionWidget::keyReleaseEvent(QKeyEvent *event) {
     // The server repeats a held key itself; only the final release counts.
-    if (event->isAutoRepeat())
-        return;
+    if (event->isAutoRepeat()) return;
     control_->SendKey(event->nativeScanCode(), false);
 }
 
@@ -105,10 +110,8 @@ void RdpSessionWidget::mouseDoubleClickEvent(QMouseEvent *event) {
 void RdpSessionWidget::wheelEvent(QWheelEvent *event) {
     const QPoint position = event->position().toPoint();
     const QPoint delta = event->angleDelta();
-    if (delta.y() != 0)
-        control_->SendWheel(delta.y(), false, position.x(), position.y());
-    if (delta.x() != 0)
-        control_->SendWheel(delta.x(), true, position.x(), position.y());
+    if (delta.y() != 0) control_->SendWheel(delta.y(), false, position.x(), position.y());
+    if (delta.x() != 0) control_->SendWheel(delta.x(), true, position.x(), position.y());
     event->accept();
 }
 

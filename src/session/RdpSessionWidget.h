@@ -14,7 +14,7 @@ namespace tsc {
 
 class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     Q_OBJECT
-public:
+  public:
     explicit RdpSessionWidget(std::unique_ptr<RdpControl> control, QWidget *parent = nullptr);
     ~RdpSessionWidget() override;
 
@@ -26,12 +26,12 @@ public:
     void OnFrameUpdated(const QRegion &damage) override;
     void OnFrameResized(const QSize &size) override;
 
-signals:
+  signals:
     // After each repaint request for new remote content (tests, measurements).
     void frameUpdated(const QRegion &damage);
     void frameResized(const QSize &size);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
@@ -44,7 +44,7 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
     bool focusNextPrevChild(bool next) override;
 
-private:
+  private:
     void SendButton(QMouseEvent *event, bool down);
 
     std::unique_ptr<RdpControl> control_;

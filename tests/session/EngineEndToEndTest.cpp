@@ -26,8 +26,7 @@ struct Session {
     explicit Session(quint16 port, int colorDepth = 24) {
         QString error;
         control = RdpEngineLibrary::Instance().CreateControl(&error);
-        if (!control)
-            ADD_FAILURE() << error.toStdString();
+        if (!control) ADD_FAILURE() << error.toStdString();
         control->SetEventHandler(&events);
         control->SetLogSink(&log);
         control->SetServer(QStringLiteral("127.0.0.1"));
@@ -55,30 +54,28 @@ struct Session {
     long Pixel(int x, int y) {
         std::lock_guard lock(control->FrameLock());
         const RdpFrame frame = control->Frame();
-        if (!frame.data || x >= frame.width || y >= frame.height)
-            return -1;
+        if (!frame.data || x >= frame.width || y >= frame.height) return -1;
         const auto *row = reinterpret_cast<const std::uint32_t *>(frame.data + y * frame.stride);
         return static_cast<long>(row[x] & 0xFFFFFFu);
     }
-    std::string Trace() const { return events.events.join(QLatin1Char(' ')).toStdString() + "\n" + log.All(); }
+    std::string Trace() const {
+        return events.events.join(QLatin1Char(' ')).toStdString() + "\n" + log.All();
+    }
 };
 
 bool Near(long colour, long expected) {
-    if (colour < 0)
-        return false;
+    if (colour < 0) return false;
     for (int shift : {0, 8, 16})
-        if (std::abs(((colour >> shift) & 0xFF) - ((expected >> shift) & 0xFF)) > 16)
-            return false;
+        if (std::abs(((colour >> shift) & 0xFF) - ((expected >> shift) & 0xFF)) > 16) return false;
     return true;
 }
 
 class EngineEndToEnd : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         folder_ = new QTemporaryDir();
         server_ = new ShadowServer(folder_->path(), QStringLiteral("#3366CC"));
-        if (!server_->Start())
-            FAIL() << server_->Error().toStdString();
+        if (!server_->Start()) FAIL() << server_->Error().toStdString();
     }
     static void TearDownTestSuite() {
         delete server_;
@@ -92,7 +89,8 @@ TEST_F(EngineEndToEnd, ConnectShowsTheServerScreenAndEventsArriveInOrder) {
     Session session(server_->Port());
     ASSERT_TRUE(session.control->Connect());
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::Connecting);
-    ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(512, 384), 0x3366CC); }, ConnectTimeoutMs)) << session.Trace();
+    ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(512, 384), 0x3366CC); }, ConnectTimeoutMs))
+        << session.Trace();
     ASSERT_TRUE(session.WaitForEvent(QStringLiteral("LoginComplete"))) << session.Trace();
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::Connected);
 
@@ -102,7 +100,8 @@ TEST_F(EngineEndToEnd, ConnectShowsTheServerScreenAndEventsArriveInOrder) {
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::NotConnected);
     QStringList order = session.events.events;
     order.removeAll(QStringLiteral("PublicKey"));
-    EXPECT_EQ(order, (QStringList{"Connecting", "Connected", "LoginComplete", "Disconnected:1"})) << session.Trace();
+    EXPECT_EQ(order, (QStringList{"Connecting", "Connected", "LoginComplete", "Disconnected:1"}))
+        << session.Trace();
 }
 
 TEST_F(EngineEndToEnd, KeyboardAndMouseReachTheServer) {
@@ -122,6 +121,48 @@ TEST_F(EngineEndToEnd, KeyboardAndMouseReachTheServer) {
     ASSERT_TRUE(session.WaitForEnd());
 }
 
+// The server keeps its own screen size when asked for another: the control reports
+// the size it got and the frame buffer follows.
+TEST_F(EngineEndToEnd, ASizeTheServerDoesNotTakeIsReportedAsASizeChange) {
+    Session session(server_->Port());
+    ASSERT_TRUE(session.control->SetDesktopWidth(800));
+    ASSERT_TRUE(session.control->SetDesktopHeight(600));
+    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(1000, 700), 0x3366CC); }, ConnectTimeoutMs))
+        << session.Trace();
+    EXPECT_TRUE(session.events.Has(QStringLiteral("Size:1024x768"))) << session.Trace();
+    session.control->Disconnect();
+    ASSERT_TRUE(session.WaitForEnd());
+}
+
+// The Windows keys go to the server only as the keyboard hook mode says.
+TEST_F(EngineEndToEnd, TheHookModeDecidesWhereTheWindowsKeyGoes) {
+    constexpr int SuperLeft = 133; // X11 key code of the left Windows key
+    constexpr int KeyB = 56;
+    struct Case {
+        int hookMode;
+        bool fullScreen;
+        bool reachesServer;
+    };
+    for (const Case &c :
+         {Case{0, true, false}, Case{1, false, true}, Case{2, false, false}, Case{2, true, true}}) {
+        Session session(server_->Port());
+        session.control->SecuredSettings2().KeyboardHookMode = c.hookMode;
+        session.control->SetFullScreen(c.fullScreen);
+        ASSERT_TRUE(session.control->Connect());
+        ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
+        session.control->SendKey(SuperLeft, true);
+        session.control->SendKey(KeyB, true); // a key that always passes, to know the input arrived
+        ASSERT_TRUE(WaitFor([&] { return server_->KeyDown(KeyB); }, 5000));
+        EXPECT_EQ(server_->KeyDown(SuperLeft), c.reachesServer) << "hook mode " << c.hookMode;
+        session.control->SendKey(KeyB, false);
+        session.control->SendKey(SuperLeft, false);
+        ASSERT_TRUE(WaitFor([&] { return !server_->KeyDown(KeyB) && !server_->KeyDown(SuperLeft); }, 5000));
+        session.control->Disconnect();
+        ASSERT_TRUE(session.WaitForEnd());
+    }
+}
+
 TEST_F(EngineEndToEnd, TheSessionWidgetPaintsTheRemoteScreen) {
     RdpSessionWidget widget(RdpEngineLibrary::Instance().CreateControl());
     EventRecorder events;
@@ -135,7 +176,8 @@ TEST_F(EngineEndToEnd, TheSessionWidgetPaintsTheRemoteScreen) {
     int updates = 0;
     QObject::connect(&widget, &RdpSessionWidget::frameUpdated, [&] { ++updates; });
     ASSERT_TRUE(control.Connect());
-    ASSERT_TRUE(WaitFor([&] { return updates > 0; }, ConnectTimeoutMs)) << events.events.join(' ').toStdString();
+    ASSERT_TRUE(WaitFor([&] { return updates > 0; }, ConnectTimeoutMs))
+        << events.events.join(' ').toStdString();
     EXPECT_EQ(widget.FrameSize(), QSize(1024, 768));
     const QImage shown = widget.grab().toImage();
     EXPECT_TRUE(Near(shown.pixel(700, 500) & 0xFFFFFFu, 0x3366CC)); // 16 bits per pixel: not exact
@@ -171,7 +213,8 @@ TEST_F(EngineEndToEnd, SeamlessSessionsKeepTheKeyColourExact) {
     Session session(magenta.Port());
     session.control->SecuredSettings().WorkDir = QStringLiteral("V001C002");
     ASSERT_TRUE(session.control->Connect());
-    ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(1019, 40), 0xFF00FF); }, ConnectTimeoutMs)) << session.Trace();
+    ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(1019, 40), 0xFF00FF); }, ConnectTimeoutMs))
+        << session.Trace();
     // Let later updates (a lossy codec would replace the first picture) arrive.
     WaitFor([] { return false; }, 1500);
     for (const auto &[x, y] : {std::pair{1019, 40}, {0, 0}, {512, 384}, {1023, 767}})
@@ -190,7 +233,8 @@ TEST_F(EngineEndToEnd, StoppingTheServerEndsTheSessionWithAReason) {
     own.StopServer();
     ASSERT_TRUE(session.WaitForEnd()) << session.Trace();
     const int reason = session.events.DisconnectReason();
-    EXPECT_TRUE(reason == RdpDisconnectReason::SocketClosed || reason == RdpDisconnectReason::RemoteByServer) << reason;
+    EXPECT_TRUE(reason == RdpDisconnectReason::SocketClosed || reason == RdpDisconnectReason::RemoteByServer)
+        << reason;
     EXPECT_TRUE(session.log.Contains("Session ended, reason")) << session.Trace();
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::NotConnected);
 }
@@ -208,7 +252,7 @@ TEST_F(EngineEndToEnd, AChangedCertificateIsRefusedAsAFatalError) {
         session.control->Disconnect();
         ASSERT_TRUE(session.WaitForEnd());
     }
-    {   // the same certificate again: accepted silently
+    { // the same certificate again: accepted silently
         Session session(own.Port());
         ASSERT_TRUE(session.control->Connect());
         ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
@@ -245,8 +289,7 @@ TEST_P(BadPeers, FailCleanly) {
                 socket->readAll();
                 if (peer == Peer::HttpServer)
                     socket->write("HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
-                if (peer != Peer::Silent)
-                    socket->disconnectFromHost();
+                if (peer != Peer::Silent) socket->disconnectFromHost();
             });
         });
     }
@@ -262,18 +305,24 @@ TEST_P(BadPeers, FailCleanly) {
     EXPECT_TRUE(session.log.Contains("Session ended, reason")) << session.Trace();
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::NotConnected);
     if (GetParam() == Peer::Nobody) {
-        EXPECT_EQ(session.events.DisconnectReason(), RdpDisconnectReason::SocketConnectFailed) << session.Trace();
+        EXPECT_EQ(session.events.DisconnectReason(), RdpDisconnectReason::SocketConnectFailed)
+            << session.Trace();
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, BadPeers,
-                         ::testing::Values(Peer::Nobody, Peer::HttpServer, Peer::ClosesMidHandshake, Peer::Silent),
+                         ::testing::Values(Peer::Nobody, Peer::HttpServer, Peer::ClosesMidHandshake,
+                                           Peer::Silent),
                          [](const ::testing::TestParamInfo<Peer> &param) {
                              switch (param.param) {
-                             case Peer::Nobody: return "NothingListening";
-                             case Peer::HttpServer: return "HttpServer";
-                             case Peer::ClosesMidHandshake: return "ClosesMidHandshake";
-                             case Peer::Silent: return "SilentPeerLeftByTheUser";
+                             case Peer::Nobody:
+                                 return "NothingListening";
+                             case Peer::HttpServer:
+                                 return "HttpServer";
+                             case Peer::ClosesMidHandshake:
+                                 return "ClosesMidHandshake";
+                             case Peer::Silent:
+                                 return "SilentPeerLeftByTheUser";
                              }
                              return "Unknown";
                          });

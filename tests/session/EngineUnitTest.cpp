@@ -21,15 +21,19 @@ namespace {
 
 TEST(ControlProperties, SizesAndDepthsOutsideTheProtocolAreRefused) {
     FreeRdpControl control;
-    struct Case { int width, height; bool widthOk, heightOk; };
-    for (const Case &c : {Case{1024, 768, true, true}, Case{200, 200, true, true}, Case{4096, 2048, true, true},
-                          Case{199, 199, false, false}, Case{4097, 2049, false, false}, Case{1600, 4096, true, false},
-                          Case{0, 0, false, false}, Case{-1, -1, false, false}}) {
+    struct Case {
+        int width, height;
+        bool widthOk, heightOk;
+    };
+    for (const Case &c :
+         {Case{1024, 768, true, true}, Case{200, 200, true, true}, Case{4096, 2048, true, true},
+          Case{199, 199, false, false}, Case{4097, 2049, false, false}, Case{1600, 4096, true, false},
+          Case{0, 0, false, false}, Case{-1, -1, false, false}}) {
         ASSERT_TRUE(control.SetDesktopWidth(800));
         ASSERT_TRUE(control.SetDesktopHeight(600));
         EXPECT_EQ(control.SetDesktopWidth(c.width), c.widthOk) << c.width;
         EXPECT_EQ(control.SetDesktopHeight(c.height), c.heightOk) << c.height;
-        EXPECT_EQ(control.DesktopWidth(), c.widthOk ? c.width : 800);   // a refusal keeps the old value
+        EXPECT_EQ(control.DesktopWidth(), c.widthOk ? c.width : 800); // a refusal keeps the old value
         EXPECT_EQ(control.DesktopHeight(), c.heightOk ? c.height : 600);
     }
     for (int depth : {8, 15, 16, 24, 32})
@@ -76,9 +80,10 @@ TEST(SessionSettingsMapping, SeamlessSessionsUseNoLossyCodecWhateverTheDepth) {
         session.workDir = SeamlessWorkDir;
         const Settings settings = Applied(session);
         EXPECT_EQ(ChooseGraphicsMode(session), GraphicsMode::Lossless);
-        for (size_t lossy : {FreeRDP_SupportGraphicsPipeline, FreeRDP_GfxH264, FreeRDP_GfxAVC444, FreeRDP_GfxAVC444v2,
-                             FreeRDP_GfxProgressive, FreeRDP_RemoteFxCodec, FreeRDP_NSCodec, FreeRDP_JpegCodec,
-                             FreeRDP_DrawAllowDynamicColorFidelity, FreeRDP_DrawAllowColorSubsampling})
+        for (size_t lossy :
+             {FreeRDP_SupportGraphicsPipeline, FreeRDP_GfxH264, FreeRDP_GfxAVC444, FreeRDP_GfxAVC444v2,
+              FreeRDP_GfxProgressive, FreeRDP_RemoteFxCodec, FreeRDP_NSCodec, FreeRDP_JpegCodec,
+              FreeRDP_DrawAllowDynamicColorFidelity, FreeRDP_DrawAllowColorSubsampling})
             EXPECT_FALSE(Flag(settings, lossy)) << "setting " << lossy << " at depth " << depth;
         EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_ColorDepth), 32u);
         EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_ShellWorkingDirectory), "V001C002");
@@ -86,10 +91,16 @@ TEST(SessionSettingsMapping, SeamlessSessionsUseNoLossyCodecWhateverTheDepth) {
 }
 
 TEST(SessionSettingsMapping, OrdinarySessionsFollowTheColourDepth) {
-    struct Case { int depth; GraphicsMode mode; UINT32 libraryDepth; bool pipeline; };
-    for (const Case &c : {Case{8, GraphicsMode::Bitmaps, 8, false}, Case{15, GraphicsMode::Bitmaps, 15, false},
-                          Case{16, GraphicsMode::Bitmaps, 16, false}, Case{24, GraphicsMode::H264Graphics, 32, true},
-                          Case{32, GraphicsMode::H264Graphics, 32, true}}) {
+    struct Case {
+        int depth;
+        GraphicsMode mode;
+        UINT32 libraryDepth;
+        bool pipeline;
+    };
+    for (const Case &c :
+         {Case{8, GraphicsMode::Bitmaps, 8, false}, Case{15, GraphicsMode::Bitmaps, 15, false},
+          Case{16, GraphicsMode::Bitmaps, 16, false}, Case{24, GraphicsMode::H264Graphics, 32, true},
+          Case{32, GraphicsMode::H264Graphics, 32, true}}) {
         SessionSettings session;
         session.colorDepth = c.depth;
         const Settings settings = Applied(session);
@@ -97,12 +108,17 @@ TEST(SessionSettingsMapping, OrdinarySessionsFollowTheColourDepth) {
         EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_ColorDepth), c.libraryDepth) << c.depth;
         EXPECT_EQ(Flag(settings, FreeRDP_SupportGraphicsPipeline), c.pipeline) << c.depth;
         EXPECT_EQ(Flag(settings, FreeRDP_GfxH264), c.pipeline) << c.depth;
-        EXPECT_FALSE(Flag(settings, FreeRDP_GfxAVC444)) << c.depth; // 4:2:0 only: a fraction of the CPU of 4:4:4
+        EXPECT_FALSE(Flag(settings, FreeRDP_GfxAVC444))
+            << c.depth; // 4:2:0 only: a fraction of the CPU of 4:4:4
     }
 }
 
 TEST(SessionSettingsMapping, AudioModes) {
-    struct Case { int mode; bool playHere; bool leaveAtServer; };
+    struct Case {
+        int mode;
+        bool playHere;
+        bool leaveAtServer;
+    };
     for (const Case &c : {Case{0, true, false}, Case{1, false, true}, Case{2, false, false}}) {
         SessionSettings session;
         session.audioRedirectionMode = c.mode;
@@ -149,9 +165,12 @@ TEST(SessionSettingsMapping, IdentityPerformanceAndRedirection) {
 }
 
 TEST(SessionSettingsMapping, CredentialsSplit) {
-    struct Case { const char *domain, *user, *expectedDomain, *expectedUser; };
-    for (const Case &c : {Case{"", "alice", "", "alice"}, Case{"", "CORP\\alice", "CORP", "alice"},
-                          Case{"CORP", "alice", "CORP", "alice"}, Case{"OTHER", "CORP\\alice", "OTHER", "alice"}}) {
+    struct Case {
+        const char *domain, *user, *expectedDomain, *expectedUser;
+    };
+    for (const Case &c :
+         {Case{"", "alice", "", "alice"}, Case{"", "CORP\\alice", "CORP", "alice"},
+          Case{"CORP", "alice", "CORP", "alice"}, Case{"OTHER", "CORP\\alice", "OTHER", "alice"}}) {
         const Credentials credentials = SplitCredentials(c.domain, c.user);
         EXPECT_EQ(credentials.domain, c.expectedDomain) << c.user;
         EXPECT_EQ(credentials.userName, c.expectedUser) << c.user;
@@ -159,20 +178,27 @@ TEST(SessionSettingsMapping, CredentialsSplit) {
 }
 
 TEST(DisconnectReasons, EachWayASessionEndsHasItsCode) {
-    struct Case { SessionEnd end; int reason; };
+    struct Case {
+        SessionEnd end;
+        int reason;
+    };
     const Case cases[] = {
         {{.aborted = true, .lastError = FREERDP_ERROR_CONNECT_CANCELLED}, RdpDisconnectReason::LocalNotError},
         {{.timedOut = true, .aborted = true}, RdpDisconnectReason::ConnectionTimedOut},
-        {{.certificateRefused = true, .lastError = FREERDP_ERROR_TLS_CONNECT_FAILED}, RdpDisconnectReason::CertificateRefused},
+        {{.certificateRefused = true, .lastError = FREERDP_ERROR_TLS_CONNECT_FAILED},
+         RdpDisconnectReason::CertificateRefused},
         {{.lastError = FREERDP_ERROR_CONNECT_FAILED}, RdpDisconnectReason::SocketConnectFailed},
         {{.lastError = FREERDP_ERROR_DNS_NAME_NOT_FOUND}, RdpDisconnectReason::DnsLookupFailed},
         {{.lastError = FREERDP_ERROR_AUTHENTICATION_FAILED}, RdpDisconnectReason::LogonFailed},
         {{.lastError = FREERDP_ERROR_CONNECT_WRONG_PASSWORD}, RdpDisconnectReason::LogonFailed},
-        {{.lastError = FREERDP_ERROR_SECURITY_NEGO_CONNECT_FAILED}, RdpDisconnectReason::ProtocolNegotiationFailed},
-        {{.connected = true, .lastError = FREERDP_ERROR_CONNECT_TRANSPORT_FAILED}, RdpDisconnectReason::SocketClosed},
+        {{.lastError = FREERDP_ERROR_SECURITY_NEGO_CONNECT_FAILED},
+         RdpDisconnectReason::ProtocolNegotiationFailed},
+        {{.connected = true, .lastError = FREERDP_ERROR_CONNECT_TRANSPORT_FAILED},
+         RdpDisconnectReason::SocketClosed},
         {{.connected = true}, RdpDisconnectReason::SocketClosed},
         {{.connected = true, .errorInfo = ERRINFO_LOGOFF_BY_USER}, RdpDisconnectReason::RemoteByUser},
-        {{.connected = true, .errorInfo = ERRINFO_RPC_INITIATED_DISCONNECT}, RdpDisconnectReason::RemoteByServer},
+        {{.connected = true, .errorInfo = ERRINFO_RPC_INITIATED_DISCONNECT},
+         RdpDisconnectReason::RemoteByServer},
         {{.connected = true, .errorInfo = ERRINFO_IDLE_TIMEOUT}, RdpDisconnectReason::RemoteByServer},
     };
     for (const Case &c : cases)

@@ -12,24 +12,34 @@ namespace tsc {
 namespace {
 
 TEST(RdpClientVariants, VersionPrefixesChooseTheVariant) {
-    struct Case { const char *version; RdpControlVariant variant; };
-    for (const Case &c : {Case{"5.1.2600.2180", RdpControlVariant::WXP51}, Case{"5.2.3790.1830", RdpControlVariant::WXP51},
-                          Case{"6.0.6000.16386", RdpControlVariant::WXP60}, Case{"6.1.7601.17514", RdpControlVariant::Win7_61},
-                          Case{"2.11.7.0", RdpControlVariant::Win7_61}, Case{"6.2.9200.16384", RdpControlVariant::Unsupported},
-                          Case{"10.0.19041.1", RdpControlVariant::Unsupported}, Case{"0.0.0.0", RdpControlVariant::Unsupported},
-                          Case{"3.0.0.0", RdpControlVariant::Unsupported}, Case{"", RdpControlVariant::Unsupported}})
+    struct Case {
+        const char *version;
+        RdpControlVariant variant;
+    };
+    for (const Case &c :
+         {Case{"5.1.2600.2180", RdpControlVariant::WXP51}, Case{"5.2.3790.1830", RdpControlVariant::WXP51},
+          Case{"6.0.6000.16386", RdpControlVariant::WXP60},
+          Case{"6.1.7601.17514", RdpControlVariant::Win7_61}, Case{"2.11.7.0", RdpControlVariant::Win7_61},
+          Case{"6.2.9200.16384", RdpControlVariant::Unsupported},
+          Case{"10.0.19041.1", RdpControlVariant::Unsupported},
+          Case{"0.0.0.0", RdpControlVariant::Unsupported}, Case{"3.0.0.0", RdpControlVariant::Unsupported},
+          Case{"", RdpControlVariant::Unsupported}})
         EXPECT_EQ(VariantForVersion(c.version), c.variant) << c.version;
 }
 
 TEST(RdpClientStatus, TextsByUsabilityAndVersion) {
-    const RdpStatusTextLookup defaults = [](std::string_view, std::string_view text) { return std::string(text); };
+    const RdpStatusTextLookup defaults = [](std::string_view, std::string_view text) {
+        return std::string(text);
+    };
     EXPECT_EQ(RdpClientStatusText(true, "2.11.7.0", defaults), "Everything seems to be OK");
     EXPECT_EQ(RdpClientStatusText(false, "2.11.7.0", defaults),
-              "This PC seems to have the correct version of the RDP Software from Microsoft. However, it is not yet "
+              "This PC seems to have the correct version of the RDP Software from Microsoft. However, it is "
+              "not yet "
               "Registered.\r\rPlease contact your Administrator.");
-    EXPECT_EQ(RdpClientStatusText(false, "0.0.0.0", defaults),
-              "This PC seems not to have the correct version of the RDP Software from Microsoft.\r\rPlease contact "
-              "your Administrator.");
+    EXPECT_EQ(
+        RdpClientStatusText(false, "0.0.0.0", defaults),
+        "This PC seems not to have the correct version of the RDP Software from Microsoft.\r\rPlease contact "
+        "your Administrator.");
     std::string asked;
     const RdpStatusTextLookup table = [&](std::string_view id, std::string_view) {
         asked = id;
@@ -143,8 +153,8 @@ TEST(RdpEngineDetection, AMissingEngineGivesNoVersionAndTheErrorLine) {
     const QByteArray saved = qgetenv(RdpEngineLibrary::OverrideVariable);
     qputenv(RdpEngineLibrary::OverrideVariable, "/nonexistent/libtsc-rdpengine.so");
     test::LogRecorder log;
-    RdpClientDetectionEnvironment environment =
-        DefaultRdpClientDetectionEnvironment([] { return true; }, [](int code) { return std::to_string(code); });
+    RdpClientDetectionEnvironment environment = DefaultRdpClientDetectionEnvironment(
+        [] { return true; }, [](int code) { return std::to_string(code); });
     const RdpClientDetectionResult result = RunRdpClientDetection(environment, log);
     qputenv(RdpEngineLibrary::OverrideVariable, saved);
     EXPECT_EQ(result.rdpClientVersion, "0.0.0.0");
@@ -154,7 +164,9 @@ TEST(RdpEngineDetection, AMissingEngineGivesNoVersionAndTheErrorLine) {
     EXPECT_EQ(log.lines[0], "E Can not find: /nonexistent/libtsc-rdpengine.so");
     EXPECT_EQ(log.lines[1], "I libtsc-rdpengine.so: [0.0.0.0]");
     EXPECT_EQ(log.lines.size(), 2u); // nothing tested, nothing registered
-    const RdpStatusTextLookup defaults = [](std::string_view, std::string_view text) { return std::string(text); };
+    const RdpStatusTextLookup defaults = [](std::string_view, std::string_view text) {
+        return std::string(text);
+    };
     EXPECT_EQ(RdpClientStatusText(result.rdpControlUsable, result.rdpClientVersion, defaults).substr(0, 40),
               "This PC seems not to have the correct ve");
 }
@@ -162,7 +174,8 @@ TEST(RdpEngineDetection, AMissingEngineGivesNoVersionAndTheErrorLine) {
 // Only a tool that cannot start: the real one would change the machine's linker cache.
 TEST(RdpEngineRegistration, LogsTheCommandLineAndAFailureToStart) {
     test::LogRecorder log;
-    RegisterMSTSCAX(log, [](int code) { return "error " + std::to_string(code); }, "/nonexistent/ldconfig");
+    RegisterMSTSCAX(
+        log, [](int code) { return "error " + std::to_string(code); }, "/nonexistent/ldconfig");
     const std::string folder = QFileInfo(RdpEngineLibrary::LibraryPath()).absolutePath().toStdString();
     ASSERT_EQ(log.lines.size(), 2u) << log.All();
     EXPECT_EQ(log.lines[0], "I RegisterMSTSCAX: /nonexistent/ldconfig " + folder);

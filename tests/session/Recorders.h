@@ -14,16 +14,16 @@
 namespace tsc::test {
 
 class EventRecorder : public RdpControlEvents {
-public:
+  public:
     QStringList events;
     bool Has(const QString &event) const { return events.contains(event); }
     bool HasPrefix(const QString &prefix) const {
-        return std::any_of(events.begin(), events.end(), [&](const QString &e) { return e.startsWith(prefix); });
+        return std::any_of(events.begin(), events.end(),
+                           [&](const QString &e) { return e.startsWith(prefix); });
     }
     int DisconnectReason() const {
         for (const QString &event : events)
-            if (event.startsWith(QStringLiteral("Disconnected:")))
-                return event.mid(13).toInt();
+            if (event.startsWith(QStringLiteral("Disconnected:"))) return event.mid(13).toInt();
         return -1;
     }
 
@@ -33,7 +33,9 @@ public:
     void OnDisconnected(int reason) override { events << QStringLiteral("Disconnected:%1").arg(reason); }
     void OnFatalError(int code) override { events << QStringLiteral("FatalError:%1").arg(code); }
     void OnWarning(int code) override { events << QStringLiteral("Warning:%1").arg(code); }
-    void OnRemoteDesktopSizeChange(int w, int h) override { events << QStringLiteral("Size:%1x%2").arg(w).arg(h); }
+    void OnRemoteDesktopSizeChange(int w, int h) override {
+        events << QStringLiteral("Size:%1x%2").arg(w).arg(h);
+    }
     void OnReceivedTSPublicKey(const QString &) override { events << QStringLiteral("PublicKey"); }
     void OnEnterFullScreenMode() override { events << QStringLiteral("EnterFullScreen"); }
     void OnLeaveFullScreenMode() override { events << QStringLiteral("LeaveFullScreen"); }
@@ -42,13 +44,14 @@ public:
 };
 
 class LogRecorder : public LogSink {
-public:
+  public:
     std::vector<std::string> lines;
     void LogInfo(std::string_view message) override { lines.push_back("I " + std::string(message)); }
     void LogWarning(std::string_view message) override { lines.push_back("W " + std::string(message)); }
     void LogError(std::string_view message) override { lines.push_back("E " + std::string(message)); }
     bool Contains(std::string_view text) const {
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string &line) { return line.find(text) != std::string::npos; });
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string &line) { return line.find(text) != std::string::npos; });
     }
     std::string All() const {
         std::string all;

@@ -12,8 +12,7 @@ namespace tsc::test {
 namespace {
 
 void Stop(std::unique_ptr<QProcess> &process) {
-    if (!process)
-        return;
+    if (!process) return;
     if (process->state() != QProcess::NotRunning) {
         process->terminate();
         if (!process->waitForFinished(3000)) {
@@ -36,8 +35,7 @@ bool Listening(quint16 port) {
 
 quint16 FreeLoopbackPort() {
     QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
     return probe.serverPort();
 }
 
@@ -45,8 +43,7 @@ ShadowServer::ShadowServer(const QString &configHome, const QString &rootColour)
     : configHome_(configHome), rootColour_(rootColour) {}
 
 ShadowServer::~ShadowServer() {
-    if (xDisplay_)
-        XCloseDisplay(static_cast<::Display *>(xDisplay_));
+    if (xDisplay_) XCloseDisplay(static_cast<::Display *>(xDisplay_));
     Stop(server_);
     Stop(xvfb_);
 }
@@ -58,9 +55,10 @@ bool ShadowServer::Start(quint16 port) {
 bool ShadowServer::StartDisplay() {
     xvfb_ = std::make_unique<QProcess>();
     // -displayfd picks a free display number and reports it on standard output.
-    xvfb_->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                          QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                          QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    xvfb_->start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                  QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp"), QStringLiteral("-noreset")});
     if (!xvfb_->waitForStarted(5000)) {
         error_ = QStringLiteral("Xvfb did not start");
         return false;
@@ -102,8 +100,7 @@ bool ShadowServer::StartServer(quint16 port) {
             server_->state() == QProcess::Running)
             return true;
         Stop(server_);
-        if (port != 0)
-            QThread::msleep(200); // the fixed port may still be held by the last server
+        if (port != 0) QThread::msleep(200); // the fixed port may still be held by the last server
     }
     error_ = QStringLiteral("freerdp-shadow-cli did not listen");
     return false;
@@ -128,7 +125,8 @@ bool ShadowServer::PointerAt(int x, int y) const {
     int windowX = 0;
     int windowY = 0;
     unsigned int mask = 0;
-    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX, &windowY, &mask);
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX, &windowY,
+                  &mask);
     return rootX == x && rootY == y;
 }
 

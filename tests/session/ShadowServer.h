@@ -13,13 +13,13 @@
 namespace tsc::test {
 
 class ShadowServer {
-public:
+  public:
     // `configHome` holds the server's certificate: another folder, another certificate.
     ShadowServer(const QString &configHome, const QString &rootColour);
     ~ShadowServer();
 
     [[nodiscard]] bool Start(quint16 port = 0); // 0: any free port
-    void StopServer();                        // the RDP server only; the display stays
+    void StopServer();                          // the RDP server only; the display stays
     [[nodiscard]] bool RestartServer(const QString &configHome);
     [[nodiscard]] quint16 Port() const { return port_; }
     [[nodiscard]] QString Display() const { return display_; }
@@ -29,7 +29,7 @@ public:
     [[nodiscard]] bool PointerAt(int x, int y) const;
     [[nodiscard]] bool KeyDown(int keyCode) const;
 
-private:
+  private:
     bool StartDisplay();
     bool StartServer(quint16 port);
 
@@ -47,8 +47,7 @@ private:
 [[nodiscard]] quint16 FreeLoopbackPort();
 
 // Waits, processing events, until `condition` holds or `milliseconds` pass.
-template <typename Condition>
-bool WaitFor(Condition condition, int milliseconds);
+template <typename Condition> bool WaitFor(Condition condition, int milliseconds);
 
 } // namespace tsc::test
 
@@ -56,12 +55,10 @@ bool WaitFor(Condition condition, int milliseconds);
 #include <QDeadlineTimer>
 #include <QThread>
 
-template <typename Condition>
-bool tsc::test::WaitFor(Condition condition, int milliseconds) {
+template <typename Condition> bool tsc::test::WaitFor(Condition condition, int milliseconds) {
     QDeadlineTimer deadline(milliseconds);
     while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
+        if (deadline.hasExpired()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(5);
     }

@@ -34,14 +34,10 @@ bool IsLogonError(std::uint32_t code) {
 } // namespace
 
 int DisconnectReasonFor(const SessionEnd &end) {
-    if (end.timedOut)
-        return RdpDisconnectReason::ConnectionTimedOut;
-    if (end.aborted)
-        return RdpDisconnectReason::LocalNotError;
-    if (end.certificateRefused)
-        return RdpDisconnectReason::CertificateRefused;
-    if (IsLogonError(end.lastError))
-        return RdpDisconnectReason::LogonFailed;
+    if (end.timedOut) return RdpDisconnectReason::ConnectionTimedOut;
+    if (end.aborted) return RdpDisconnectReason::LocalNotError;
+    if (end.certificateRefused) return RdpDisconnectReason::CertificateRefused;
+    if (IsLogonError(end.lastError)) return RdpDisconnectReason::LogonFailed;
     switch (end.lastError) {
     case FREERDP_ERROR_DNS_ERROR:
     case FREERDP_ERROR_DNS_NAME_NOT_FOUND:

@@ -7,12 +7,12 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <freerdp/addin.h>
+#include <freerdp/channels/rdpgfx.h>
 #include <freerdp/client.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/client/rdpgfx.h>
-#include <freerdp/addin.h>
-#include <freerdp/channels/rdpgfx.h>
 #include <freerdp/error.h>
 #include <freerdp/event.h>
 #include <freerdp/gdi/gdi.h>
@@ -28,8 +28,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <new>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 namespace tsc::engine {
@@ -63,7 +63,7 @@ constexpr std::int64_t LoginCompleteFallbackMs = 2000;
 // Routes the library's own warnings and errors into the log of the control whose
 // session is running. The library's log is process-wide, so is this.
 class LibraryLogRouter {
-public:
+  public:
     static LibraryLogRouter &Instance() {
         static LibraryLogRouter router;
         return router;
@@ -74,35 +74,40 @@ public:
     }
     void Detach(FreeRdpControl *control) {
         std::lock_guard lock(mutex_);
-        if (control_ == control)
-            control_ = nullptr;
+        if (control_ == control) control_ = nullptr;
     }
 
-private:
+  private:
     LibraryLogRouter() {
         // Someone diagnosing the library asked for its own log output: leave it alone.
-        if (qEnvironmentVariableIsSet("WLOG_APPENDER"))
-            return;
+        if (qEnvironmentVariableIsSet("WLOG_APPENDER")) return;
         wLog *root = WLog_GetRoot();
-        if (!root || !WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK))
-            return;
+        if (!root || !WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK)) return;
         wLogCallbacks callbacks{};
         callbacks.message = &LibraryLogRouter::OnMessage;
         WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
     }
     static BOOL OnMessage(const wLogMessage *message) {
-        if (!message || !message->TextString || message->Level < WLOG_WARN)
+        if (!message || !message->TextString || message->Level < WLOG_WARN || IsCertificateBanner(message))
             return TRUE;
         LibraryLogRouter &router = Instance();
         std::lock_guard lock(router.mutex_);
         if (router.control_) {
             const auto level = message->Level >= WLOG_ERROR ? FreeRdpControl::LogLevel::Error
-                                                             : FreeRdpControl::LogLevel::Warning;
-            router.control_->PostLog(level, QStringLiteral("FreeRDP: %1 - %2")
-                                                .arg(QString::fromUtf8(message->FunctionName ? message->FunctionName : ""),
-                                                     QString::fromUtf8(message->TextString)));
+                                                            : FreeRdpControl::LogLevel::Warning;
+            router.control_->PostLog(
+                level, QStringLiteral("FreeRDP: %1 - %2")
+                           .arg(QString::fromUtf8(message->FunctionName ? message->FunctionName : ""),
+                                QString::fromUtf8(message->TextString)));
         }
         return TRUE;
+    }
+
+    // The library shouts about every self-signed or unknown certificate before it
+    // asks us; our policy accepts those on first sight and logs one line of its own.
+    static bool IsCertificateBanner(const wLogMessage *message) {
+        const char *function = message->FunctionName ? message->FunctionName : "";
+        return std::strncmp(function, "tls_print_", 10) == 0 || std::strcmp(function, "verify_cb") == 0;
     }
 
     std::mutex mutex_;
@@ -138,8 +143,7 @@ BOOL OnPreConnect(freerdp *instance) {
     // The server learns the local keyboard layout, and the key code table is built.
     rdpSettings *settings = context->settings;
     settings->KeyboardLayout = freerdp_keyboard_init(settings->KeyboardLayout);
-    if (!freerdp_client_load_addins(context->channels, settings))
-        return FALSE;
+    if (!freerdp_client_load_addins(context->channels, settings)) return FALSE;
     ControlOf(instance)->OnPreConnect();
     return TRUE;
 }
@@ -149,8 +153,7 @@ BOOL OnPostConnect(freerdp *instance) {
 }
 
 void OnPostDisconnect(freerdp *instance) {
-    if (!instance || !instance->context)
-        return;
+    if (!instance || !instance->context) return;
     PubSub_UnsubscribeChannelConnected(instance->context->pubSub, OnChannelConnected);
     PubSub_UnsubscribeChannelDisconnected(instance->context->pubSub, OnChannelDisconnected);
     ControlOf(instance)->OnPostDisconnect(instance);
@@ -162,14 +165,16 @@ BOOL OnAuthenticate(freerdp * /*instance*/, char ** /*username*/, char ** /*pass
 }
 
 DWORD OnVerifyCertificate(freerdp *instance, const char *host, UINT16 port, const char * /*commonName*/,
-                          const char * /*subject*/, const char * /*issuer*/, const char *fingerprint, DWORD /*flags*/) {
+                          const char * /*subject*/, const char * /*issuer*/, const char *fingerprint,
+                          DWORD /*flags*/) {
     return ControlOf(instance)->OnFirstCertificate(host, port, fingerprint);
 }
 
-DWORD OnVerifyChangedCertificate(freerdp *instance, const char *host, UINT16 port, const char * /*commonName*/,
-                                 const char * /*subject*/, const char * /*issuer*/, const char *fingerprint,
-                                 const char * /*oldSubject*/, const char * /*oldIssuer*/, const char *oldFingerprint,
-                                 DWORD /*flags*/) {
+DWORD OnVerifyChangedCertificate(freerdp *instance, const char *host, UINT16 port,
+                                 const char * /*commonName*/, const char * /*subject*/,
+                                 const char * /*issuer*/, const char *fingerprint,
+                                 const char * /*oldSubject*/, const char * /*oldIssuer*/,
+                                 const char *oldFingerprint, DWORD /*flags*/) {
     return ControlOf(instance)->OnChangedCertificate(host, port, fingerprint, oldFingerprint);
 }
 
@@ -212,7 +217,8 @@ BOOL OnClientNew(freerdp *instance, rdpContext * /*context*/) {
 
 rdpContext *NewLibraryContext() {
     static std::once_flag addinProvider;
-    std::call_once(addinProvider, [] { freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0); });
+    std::call_once(addinProvider,
+                   [] { freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0); });
     RDP_CLIENT_ENTRY_POINTS entryPoints{};
     entryPoints.Size = sizeof(entryPoints);
     entryPoints.Version = RDP_CLIENT_INTERFACE_VERSION;
@@ -235,38 +241,32 @@ FreeRdpControl::FreeRdpControl(std::chrono::milliseconds handshakeTimeout)
 
 FreeRdpControl::~FreeRdpControl() {
     Disconnect();
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
     LibraryLogRouter::Instance().Detach(this);
     dispatcher_.reset(); // drops what is still queued for this control
-    if (wakeEvent_)
-        CloseHandle(wakeEvent_);
+    if (wakeEvent_) CloseHandle(wakeEvent_);
 }
 
 bool FreeRdpControl::SetDesktopWidth(int width) {
-    if (!IsSupportedDesktopWidth(width))
-        return false;
+    if (!IsSupportedDesktopWidth(width)) return false;
     desktopWidth_ = width;
     return true;
 }
 
 bool FreeRdpControl::SetDesktopHeight(int height) {
-    if (!IsSupportedDesktopHeight(height))
-        return false;
+    if (!IsSupportedDesktopHeight(height)) return false;
     desktopHeight_ = height;
     return true;
 }
 
 bool FreeRdpControl::SetColorDepth(int depth) {
-    if (!IsSupportedColorDepth(depth))
-        return false;
+    if (!IsSupportedColorDepth(depth)) return false;
     colorDepth_ = depth;
     return true;
 }
 
 void FreeRdpControl::SetFullScreen(bool fullScreen) {
-    if (fullScreen_.exchange(fullScreen) == fullScreen)
-        return;
+    if (fullScreen_.exchange(fullScreen) == fullScreen) return;
     if (fullScreen)
         PostEvent([](RdpControlEvents &events) { events.OnEnterFullScreenMode(); });
     else
@@ -301,8 +301,7 @@ bool FreeRdpControl::Connect() {
         PostEvent([](RdpControlEvents &events) { events.OnWarning(RdpErrorCode::AlreadyConnected); });
         return false;
     }
-    if (thread_.joinable())
-        thread_.join(); // the last session's thread is past its final event
+    if (thread_.joinable()) thread_.join(); // the last session's thread is past its final event
     {
         std::lock_guard lock(sessionMutex_);
         abortRequested_ = false;
@@ -310,7 +309,8 @@ bool FreeRdpControl::Connect() {
     }
     ResetEvent(wakeEvent_);
     const int connectNumber = ++connectNumber_;
-    QTimer::singleShot(handshakeTimeout_, dispatcher_.get(), [this, connectNumber] { OnHandshakeTimeout(connectNumber); });
+    QTimer::singleShot(handshakeTimeout_, dispatcher_.get(),
+                       [this, connectNumber] { OnHandshakeTimeout(connectNumber); });
     {
         std::lock_guard lock(inputMutex_);
         pendingInput_.clear();
@@ -320,7 +320,8 @@ bool FreeRdpControl::Connect() {
         thread_ = std::thread(&FreeRdpControl::RunSession, this, Snapshot());
     } catch (const std::system_error &error) {
         state_ = RdpConnectionState::NotConnected;
-        PostLog(LogLevel::Error, QStringLiteral("Cannot start the engine thread: %1").arg(QString::fromUtf8(error.what())));
+        PostLog(LogLevel::Error,
+                QStringLiteral("Cannot start the engine thread: %1").arg(QString::fromUtf8(error.what())));
         PostEvent([](RdpControlEvents &events) { events.OnFatalError(RdpErrorCode::EngineThreadFailed); });
         return false;
     }
@@ -329,8 +330,7 @@ bool FreeRdpControl::Connect() {
 
 void FreeRdpControl::Disconnect() {
     std::lock_guard lock(sessionMutex_);
-    if (state_ == RdpConnectionState::NotConnected)
-        return;
+    if (state_ == RdpConnectionState::NotConnected) return;
     AbortLocked();
 }
 
@@ -386,12 +386,17 @@ void FreeRdpControl::PostLog(LogLevel level, const QString &text) {
     QMetaObject::invokeMethod(
         dispatcher_.get(),
         [this, level, line = text.toStdString()] {
-            if (!log_)
-                return;
+            if (!log_) return;
             switch (level) {
-            case LogLevel::Info: log_->LogInfo(line); break;
-            case LogLevel::Warning: log_->LogWarning(line); break;
-            case LogLevel::Error: log_->LogError(line); break;
+            case LogLevel::Info:
+                log_->LogInfo(line);
+                break;
+            case LogLevel::Warning:
+                log_->LogWarning(line);
+                break;
+            case LogLevel::Error:
+                log_->LogError(line);
+                break;
             }
         },
         Qt::QueuedConnection);
@@ -401,8 +406,7 @@ void FreeRdpControl::PostEvent(std::function<void(RdpControlEvents &)> event) {
     QMetaObject::invokeMethod(
         dispatcher_.get(),
         [this, event = std::move(event)] {
-            if (eventHandler_)
-                event(*eventHandler_);
+            if (eventHandler_) event(*eventHandler_);
         },
         Qt::QueuedConnection);
 }
@@ -410,8 +414,7 @@ void FreeRdpControl::PostEvent(std::function<void(RdpControlEvents &)> event) {
 // --- input ----------------------------------------------------------------------
 
 void FreeRdpControl::QueueInput(const InputEvent &event) {
-    if (state_ != RdpConnectionState::Connected)
-        return;
+    if (state_ != RdpConnectionState::Connected) return;
     {
         std::lock_guard lock(inputMutex_);
         // Motion is only worth its latest position.
@@ -437,8 +440,7 @@ void FreeRdpControl::SendMouseButton(RdpMouseButton button, bool down, int x, in
 }
 
 void FreeRdpControl::SendWheel(int delta, bool horizontal, int x, int y) {
-    if (delta == 0)
-        return;
+    if (delta == 0) return;
     QueueInput({InputEvent::Kind::Wheel, horizontal ? 1u : 0u, false, x, y, delta});
 }
 
@@ -452,17 +454,13 @@ void FreeRdpControl::SetFocus(bool focused) {
 // Runs on the engine thread.
 void FreeRdpControl::SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down) {
     const DWORD scancode = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keyCode);
-    if (scancode == RDP_SCANCODE_UNKNOWN)
-        return;
-    if (scancode == RDP_SCANCODE_LCONTROL || scancode == RDP_SCANCODE_RCONTROL)
-        controlDown_ = down;
-    if (scancode == RDP_SCANCODE_LMENU || scancode == RDP_SCANCODE_RMENU)
-        altDown_ = down;
+    if (scancode == RDP_SCANCODE_UNKNOWN) return;
+    if (scancode == RDP_SCANCODE_LCONTROL || scancode == RDP_SCANCODE_RCONTROL) controlDown_ = down;
+    if (scancode == RDP_SCANCODE_LMENU || scancode == RDP_SCANCODE_RMENU) altDown_ = down;
     if (scancode == RDP_SCANCODE_LWIN || scancode == RDP_SCANCODE_RWIN) {
         // The hook mode decides whether the Windows keys belong to the remote desktop.
         const int mode = session_.keyboardHookMode;
-        if (!(mode == 1 || (mode == 2 && fullScreen_)))
-            return;
+        if (!(mode == 1 || (mode == 2 && fullScreen_))) return;
     }
     if (scancode == RDP_SCANCODE_PAUSE) {
         // Ctrl+Alt+Break switches between full screen and window, as on Windows.
@@ -475,8 +473,7 @@ void FreeRdpControl::SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool dow
             }
             return;
         }
-        if (down)
-            freerdp_input_send_keyboard_pause_event(input);
+        if (down) freerdp_input_send_keyboard_pause_event(input);
         return;
     }
     freerdp_input_send_keyboard_event_ex(input, down ? TRUE : FALSE, scancode);
@@ -503,7 +500,8 @@ void FreeRdpControl::SendPendingInput(rdpContext *context) {
             const auto button = static_cast<RdpMouseButton>(event.code);
             if (button == RdpMouseButton::Back || button == RdpMouseButton::Forward) {
                 const UINT16 flag = button == RdpMouseButton::Back ? PTR_XFLAGS_BUTTON1 : PTR_XFLAGS_BUTTON2;
-                freerdp_input_send_extended_mouse_event(input, flag | (event.down ? PTR_XFLAGS_DOWN : 0), x, y);
+                freerdp_input_send_extended_mouse_event(input, flag | (event.down ? PTR_XFLAGS_DOWN : 0), x,
+                                                        y);
                 break;
             }
             const UINT16 flag = button == RdpMouseButton::Left    ? PTR_FLAGS_BUTTON1
@@ -517,13 +515,12 @@ void FreeRdpControl::SendPendingInput(rdpContext *context) {
             // Wheel rotation travels as a 9-bit two's complement value, at most
             // one notch (120) per message; a horizontal turn to the right is positive.
             int delta = event.delta;
-            if (horizontal)
-                delta = -delta;
+            if (horizontal) delta = -delta;
             while (delta != 0) {
                 const int step = std::clamp(delta, -120, 120);
                 delta -= step;
-                const UINT16 flags = (horizontal ? PTR_FLAGS_HWHEEL : PTR_FLAGS_WHEEL) |
-                                     static_cast<UINT16>(step & 0x1FF);
+                const UINT16 flags =
+                    (horizontal ? PTR_FLAGS_HWHEEL : PTR_FLAGS_WHEEL) | static_cast<UINT16>(step & 0x1FF);
                 freerdp_input_send_mouse_event(input, flags, x, y);
             }
             break;
@@ -547,7 +544,8 @@ void FreeRdpControl::RunSession(SessionSettings session) {
         PostLog(LogLevel::Error, QStringLiteral("Cannot create the RDP session: out of memory"));
         PostEvent([](RdpControlEvents &events) { events.OnFatalError(RdpErrorCode::OutOfMemory); });
         state_ = RdpConnectionState::NotConnected;
-        PostEvent([](RdpControlEvents &events) { events.OnDisconnected(RdpDisconnectReason::InternalError); });
+        PostEvent(
+            [](RdpControlEvents &events) { events.OnDisconnected(RdpDisconnectReason::InternalError); });
         LibraryLogRouter::Instance().Detach(this);
         return;
     }
@@ -568,8 +566,7 @@ void FreeRdpControl::RunSession(SessionSettings session) {
                                     .arg(session_.port));
         connected = freerdp_connect(context->instance) == TRUE;
     }
-    if (connected)
-        RunEventLoop(context);
+    if (connected) RunEventLoop(context);
     ReportEnd(context, connected);
     freerdp_disconnect(context->instance);
     {
@@ -600,11 +597,9 @@ void FreeRdpControl::RunEventLoop(rdpContext *context) {
         }
         {
             std::lock_guard lock(sessionMutex_);
-            if (abortRequested_)
-                break;
+            if (abortRequested_) break;
         }
-        if (freerdp_shall_disconnect(instance))
-            break;
+        if (freerdp_shall_disconnect(instance)) break;
         ResetEvent(wakeEvent_); // before taking the queue, so no wake-up is lost
         SendPendingInput(context);
         const bool ok = freerdp_check_event_handles(context) == TRUE;
@@ -615,7 +610,8 @@ void FreeRdpControl::RunEventLoop(rdpContext *context) {
             break;
         }
         const std::int64_t firstFrame = firstFrameAt_;
-        if (!loginCompleteSent_ && firstFrame != 0 && NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs)
+        if (!loginCompleteSent_ && firstFrame != 0 &&
+            NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs)
             PostLoginComplete();
     }
 }
@@ -640,12 +636,13 @@ void FreeRdpControl::ReportEnd(rdpContext *context, bool connected) {
     const UINT32 errorInfo = freerdp_error_info(context->instance);
     QString detail;
     if (lastError != FREERDP_ERROR_SUCCESS)
-        detail = QStringLiteral(" (%1: %2)").arg(QString::fromUtf8(freerdp_get_last_error_name(lastError)),
-                                                 QString::fromUtf8(freerdp_get_last_error_string(lastError)));
+        detail = QStringLiteral(" (%1: %2)")
+                     .arg(QString::fromUtf8(freerdp_get_last_error_name(lastError)),
+                          QString::fromUtf8(freerdp_get_last_error_string(lastError)));
     else if (errorInfo != ERRINFO_SUCCESS)
         detail = QStringLiteral(" (server error info 0x%1)").arg(errorInfo, 8, 16, QLatin1Char('0'));
-    const bool normal = lastReason_ == RdpDisconnectReason::LocalNotError ||
-                        lastReason_ == RdpDisconnectReason::RemoteByUser;
+    const bool normal =
+        lastReason_ == RdpDisconnectReason::LocalNotError || lastReason_ == RdpDisconnectReason::RemoteByUser;
     PostLog(normal ? LogLevel::Info : LogLevel::Error,
             QStringLiteral("Session ended, reason %1%2").arg(lastReason_).arg(detail));
     if (errorInfo == ERRINFO_IDLE_TIMEOUT)
@@ -663,21 +660,30 @@ void FreeRdpControl::OnPreConnect() {
 bool FreeRdpControl::OnPostConnect(freerdp *instance) {
     {
         std::lock_guard lock(frameMutex_);
-        if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
-            return false;
+        if (!gdi_init(instance, PIXEL_FORMAT_BGRX32)) return false;
     }
     rdpUpdate *update = instance->update;
     update->BeginPaint = tsc::engine::OnBeginPaint;
     update->EndPaint = tsc::engine::OnEndPaint;
     update->DesktopResize = tsc::engine::OnDesktopResize;
     update->SaveSessionInfo = tsc::engine::OnSaveSessionInfo;
-    const QSize size(static_cast<int>(instance->context->gdi->width), static_cast<int>(instance->context->gdi->height));
+    const QSize size(static_cast<int>(instance->context->gdi->width),
+                     static_cast<int>(instance->context->gdi->height));
     state_ = RdpConnectionState::Connected;
-    PostLog(LogLevel::Info, QStringLiteral("Connected, remote desktop %1 x %2").arg(size.width()).arg(size.height()));
+    PostLog(LogLevel::Info,
+            QStringLiteral("Connected, remote desktop %1 x %2").arg(size.width()).arg(size.height()));
     QMetaObject::invokeMethod(
-        dispatcher_.get(), [this, size] { if (frameHandler_) frameHandler_->OnFrameResized(size); },
+        dispatcher_.get(),
+        [this, size] {
+            if (frameHandler_) frameHandler_->OnFrameResized(size);
+        },
         Qt::QueuedConnection);
     PostEvent([](RdpControlEvents &events) { events.OnConnected(); });
+    // The server may keep a size of its own instead of the one asked for.
+    if (size != QSize(session_.desktopWidth, session_.desktopHeight))
+        PostEvent([size](RdpControlEvents &events) {
+            events.OnRemoteDesktopSizeChange(size.width(), size.height());
+        });
     return true;
 }
 
@@ -708,8 +714,7 @@ void FreeRdpControl::OnEndPaint(rdpContext *context) {
             damagePosted_ = true;
             PostFrameUpdate();
         }
-        if (firstFrameAt_ == 0)
-            firstFrameAt_ = NowMilliseconds();
+        if (firstFrameAt_ == 0) firstFrameAt_ = NowMilliseconds();
     }
     window->invalid->null = TRUE;
     window->ninvalid = 0;
@@ -733,8 +738,7 @@ void FreeRdpControl::PostFrameUpdate() {
                 damage.swap(pendingDamage_);
                 damagePosted_ = false;
             }
-            if (frameHandler_ && !damage.isEmpty())
-                frameHandler_->OnFrameUpdated(damage);
+            if (frameHandler_ && !damage.isEmpty()) frameHandler_->OnFrameUpdated(damage);
         },
         Qt::QueuedConnection);
 }
@@ -743,19 +747,20 @@ bool FreeRdpControl::OnDesktopResize(rdpContext *context) {
     const UINT32 width = context->settings->DesktopWidth;
     const UINT32 height = context->settings->DesktopHeight;
     const bool alreadyHeld = paintLockHeldFor == this;
-    if (!alreadyHeld)
-        frameMutex_.lock();
+    if (!alreadyHeld) frameMutex_.lock();
     const bool resized = gdi_resize(context->gdi, width, height) == TRUE;
     pendingDamage_ = QRegion();
-    if (!alreadyHeld)
-        frameMutex_.unlock();
-    if (!resized)
-        return false;
+    if (!alreadyHeld) frameMutex_.unlock();
+    if (!resized) return false;
     const QSize size(static_cast<int>(width), static_cast<int>(height));
     QMetaObject::invokeMethod(
-        dispatcher_.get(), [this, size] { if (frameHandler_) frameHandler_->OnFrameResized(size); },
+        dispatcher_.get(),
+        [this, size] {
+            if (frameHandler_) frameHandler_->OnFrameResized(size);
+        },
         Qt::QueuedConnection);
-    PostEvent([size](RdpControlEvents &events) { events.OnRemoteDesktopSizeChange(size.width(), size.height()); });
+    PostEvent(
+        [size](RdpControlEvents &events) { events.OnRemoteDesktopSizeChange(size.width(), size.height()); });
     return true;
 }
 
@@ -764,15 +769,16 @@ void FreeRdpControl::OnLogonInformation() {
 }
 
 void FreeRdpControl::PostLoginComplete() {
-    if (loginCompleteSent_.exchange(true))
-        return;
+    if (loginCompleteSent_.exchange(true)) return;
     PostEvent([](RdpControlEvents &events) { events.OnLoginComplete(); });
 }
 
 DWORD FreeRdpControl::OnFirstCertificate(const char *host, UINT16 port, const char *fingerprint) {
     const QString key = QString::fromUtf8(fingerprint ? fingerprint : "");
     PostLog(LogLevel::Info, QStringLiteral("First certificate of %1:%2 accepted and remembered: %3")
-                                .arg(QString::fromUtf8(host ? host : "")).arg(port).arg(key));
+                                .arg(QString::fromUtf8(host ? host : ""))
+                                .arg(port)
+                                .arg(key));
     PostEvent([key](RdpControlEvents &events) { events.OnReceivedTSPublicKey(key); });
     return 1; // accept and store
 }
@@ -780,11 +786,12 @@ DWORD FreeRdpControl::OnFirstCertificate(const char *host, UINT16 port, const ch
 DWORD FreeRdpControl::OnChangedCertificate(const char *host, UINT16 port, const char *fingerprint,
                                            const char *oldFingerprint) {
     certificateRefused_ = true;
-    PostLog(LogLevel::Error, QStringLiteral("The certificate of %1:%2 has changed (now %3, remembered %4): refused")
-                                 .arg(QString::fromUtf8(host ? host : ""))
-                                 .arg(port)
-                                 .arg(QString::fromUtf8(fingerprint ? fingerprint : ""),
-                                      QString::fromUtf8(oldFingerprint ? oldFingerprint : "")));
+    PostLog(LogLevel::Error,
+            QStringLiteral("The certificate of %1:%2 has changed (now %3, remembered %4): refused")
+                .arg(QString::fromUtf8(host ? host : ""))
+                .arg(port)
+                .arg(QString::fromUtf8(fingerprint ? fingerprint : ""),
+                     QString::fromUtf8(oldFingerprint ? oldFingerprint : "")));
     return 0; // refuse
 }
 

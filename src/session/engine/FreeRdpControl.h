@@ -21,7 +21,7 @@
 namespace tsc::engine {
 
 class FreeRdpControl final : public RdpControl {
-public:
+  public:
     // A connection still not up after `handshakeTimeout` is given up.
     explicit FreeRdpControl(std::chrono::milliseconds handshakeTimeout = std::chrono::seconds(30));
     ~FreeRdpControl() override;
@@ -68,33 +68,34 @@ public:
     // Called by the protocol library's callbacks; each runs on the engine thread
     // unless noted.
     enum class LogLevel { Info, Warning, Error };
-    void PostLog(LogLevel level, const QString &text);               // any thread
-    void PostEvent(std::function<void(RdpControlEvents &)> event);   // any thread
+    void PostLog(LogLevel level, const QString &text);             // any thread
+    void PostEvent(std::function<void(RdpControlEvents &)> event); // any thread
     void OnPreConnect();
     bool OnPostConnect(freerdp *instance);
     void OnPostDisconnect(freerdp *instance);
-    void OnBeginPaint(rdpContext *context);                          // engine or channel thread
-    void OnEndPaint(rdpContext *context);                            // engine or channel thread
-    bool OnDesktopResize(rdpContext *context);                       // engine or channel thread
+    void OnBeginPaint(rdpContext *context);    // engine or channel thread
+    void OnEndPaint(rdpContext *context);      // engine or channel thread
+    bool OnDesktopResize(rdpContext *context); // engine or channel thread
     void OnLogonInformation();
     DWORD OnFirstCertificate(const char *host, UINT16 port, const char *fingerprint);
-    DWORD OnChangedCertificate(const char *host, UINT16 port, const char *fingerprint, const char *oldFingerprint);
+    DWORD OnChangedCertificate(const char *host, UINT16 port, const char *fingerprint,
+                               const char *oldFingerprint);
     void OnLogonError(UINT32 data, UINT32 type);
 
-private:
+  private:
     struct InputEvent {
         enum class Kind { Key, Move, Button, Wheel } kind;
         std::uint32_t code = 0; // key code, button, or wheel flags
         bool down = false;
         int x = 0;
         int y = 0;
-        int delta = 0;          // wheel rotation, 120 per notch
+        int delta = 0; // wheel rotation, 120 per notch
     };
 
     SessionSettings Snapshot() const;
     void AbortLocked();
     void OnHandshakeTimeout(int connectNumber);
-    void RunSession(SessionSettings session);                        // the engine thread
+    void RunSession(SessionSettings session); // the engine thread
     void RunEventLoop(rdpContext *context);
     void SendPendingInput(rdpContext *context);
     void SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down);
@@ -127,20 +128,20 @@ private:
     // Shared with the engine thread.
     std::atomic<RdpConnectionState> state_{RdpConnectionState::NotConnected};
     std::thread thread_;
-    mutable std::mutex sessionMutex_;  // guards context_, abortRequested_ and timedOut_
+    mutable std::mutex sessionMutex_; // guards context_, abortRequested_ and timedOut_
     rdpContext *context_ = nullptr;
     bool abortRequested_ = false;
     bool timedOut_ = false;
-    int connectNumber_ = 0;            // user-interface thread only
+    int connectNumber_ = 0; // user-interface thread only
     std::chrono::milliseconds handshakeTimeout_;
-    HANDLE wakeEvent_ = nullptr;       // input queued or abort requested
+    HANDLE wakeEvent_ = nullptr; // input queued or abort requested
 
     std::mutex inputMutex_;
     std::vector<InputEvent> pendingInput_;
 
-    mutable std::mutex frameMutex_;    // held from BeginPaint to EndPaint and while painting
-    QRegion pendingDamage_;            // guarded by frameMutex_
-    bool damagePosted_ = false;        // guarded by frameMutex_
+    mutable std::mutex frameMutex_; // held from BeginPaint to EndPaint and while painting
+    QRegion pendingDamage_;         // guarded by frameMutex_
+    bool damagePosted_ = false;     // guarded by frameMutex_
 
     // Engine thread only.
     SessionSettings session_;

@@ -50,26 +50,29 @@ bool ApplyRedirection(rdpSettings *settings, const SessionSettings &session) {
         if (!AddDevice(settings, {"drive", "home", "%"}) || !AddDevice(settings, {"drive", "media", "*"}))
             return false;
     }
-    if (session.redirectPrinters && !AddDevice(settings, {"printer"}))
-        return false;
-    if (session.redirectSmartCards && !AddDevice(settings, {"smartcard"}))
-        return false;
+    if (session.redirectPrinters && !AddDevice(settings, {"printer"})) return false;
+    if (session.redirectSmartCards && !AddDevice(settings, {"smartcard"})) return false;
     if (session.redirectPorts) {
-        if (!SetBool(settings, FreeRDP_RedirectSerialPorts, true))
-            return false;
+        if (!SetBool(settings, FreeRDP_RedirectSerialPorts, true)) return false;
         for (int index = 0; index < 4; ++index) {
             const std::string device = "/dev/ttyS" + std::to_string(index);
             const std::string name = "COM" + std::to_string(index + 1);
             std::error_code error;
-            if (std::filesystem::exists(device, error) && !AddDevice(settings, {"serial", name.c_str(), device.c_str()}))
+            if (std::filesystem::exists(device, error) &&
+                !AddDevice(settings, {"serial", name.c_str(), device.c_str()}))
                 return false;
         }
     }
     const bool anyDevice = session.redirectDrives || session.redirectPrinters || session.redirectSmartCards ||
                            session.redirectPorts;
-    // The session widget has no clipboard bridge, so the channel would only cost
-    // a channel join at every connect.
+    // Every channel costs a channel join at every connect, so only what the
+    // session uses is loaded: the session widget has no clipboard bridge, and the
+    // library loads the device channel for network detection, heartbeat and
+    // multi-transport alone (the last it does not implement in this version).
     return SetBool(settings, FreeRDP_RedirectClipboard, false) &&
+           SetBool(settings, FreeRDP_NetworkAutoDetect, false) &&
+           SetBool(settings, FreeRDP_SupportHeartbeatPdu, false) &&
+           SetBool(settings, FreeRDP_SupportMultitransport, false) &&
            SetBool(settings, FreeRDP_RedirectDrives, session.redirectDrives) &&
            SetBool(settings, FreeRDP_RedirectPrinters, session.redirectPrinters) &&
            SetBool(settings, FreeRDP_RedirectSmartCards, session.redirectSmartCards) &&
@@ -107,8 +110,7 @@ bool ApplyGraphics(rdpSettings *settings, const SessionSettings &session) {
 } // namespace
 
 GraphicsMode ChooseGraphicsMode(const SessionSettings &session) {
-    if (session.Seamless())
-        return GraphicsMode::Lossless;
+    if (session.Seamless()) return GraphicsMode::Lossless;
     // Fewer colours are the user's request for a lighter session: plain bitmaps at
     // that depth. True colour goes through H.264, by far the cheapest for the client.
     return session.colorDepth >= 24 ? GraphicsMode::H264Graphics : GraphicsMode::Bitmaps;
@@ -116,15 +118,16 @@ GraphicsMode ChooseGraphicsMode(const SessionSettings &session) {
 
 Credentials SplitCredentials(const std::string &domain, const std::string &userName) {
     const auto separator = userName.find('\\');
-    if (separator == std::string::npos)
-        return {domain, userName};
+    if (separator == std::string::npos) return {domain, userName};
     return {domain.empty() ? userName.substr(0, separator) : domain, userName.substr(separator + 1)};
 }
 
 bool ApplySessionSettings(rdpSettings *settings, const SessionSettings &session) {
     return ApplyIdentity(settings, session) &&
-           freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, static_cast<UINT32>(session.desktopWidth)) &&
-           freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, static_cast<UINT32>(session.desktopHeight)) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
+                                       static_cast<UINT32>(session.desktopWidth)) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight,
+                                       static_cast<UINT32>(session.desktopHeight)) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER) &&
            ApplyAudio(settings, session.audioRedirectionMode) && ApplyRedirection(settings, session) &&

@@ -39,9 +39,9 @@ struct SessionSettings {
 
 // Which picture the session asks the server for.
 enum class GraphicsMode {
-    H264Graphics,  // graphics pipeline, H.264 4:2:0: least client CPU and bandwidth
-    Bitmaps,       // plain bitmap updates at the requested colour depth
-    Lossless,      // 32-bit bitmaps, no lossy codec anywhere: the seamless key colour survives
+    H264Graphics, // graphics pipeline, H.264 4:2:0: least client CPU and bandwidth
+    Bitmaps,      // plain bitmap updates at the requested colour depth
+    Lossless,     // 32-bit bitmaps, no lossy codec anywhere: the seamless key colour survives
 };
 
 [[nodiscard]] GraphicsMode ChooseGraphicsMode(const SessionSettings &session);
