@@ -174,7 +174,9 @@ void SessionWindow::FormShow() {
         return;
     }
     tickCount_ = 0;
-    overlayTickLimit_ = OverlayTicks;
+    // Login complete runs this again after a slow connect: the search it restarts
+    // keeps the longer wait, or the slow connection would get the short one after all.
+    overlayTickLimit_ = slowConnection_ ? SlowConnectOverlayTicks : OverlayTicks;
     connectStartTick_.start();
     if (host_.DoSeamless())
         timerConnected_->start();
@@ -311,6 +313,7 @@ void SessionWindow::OnConnected() {
         return;
     host_.LogInfo("MsRdpClientConnected");
     if (connectStartTick_.isValid() && connectStartTick_.elapsed() > SlowConnectMilliseconds) {
+        slowConnection_ = true;
         overlayTickLimit_ = SlowConnectOverlayTicks;
         host_.LogInfo("The connection seems to be a bit slow");
     }

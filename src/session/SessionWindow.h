@@ -122,6 +122,7 @@ private:
     bool movedOnScreen_ = false;
     bool inOverlayCheck_ = false;
     int overlayTickLimit_ = OverlayTicks;
+    bool slowConnection_ = false; // this session's connect took longer than SlowConnectMilliseconds
     int tickCount_ = 0;
     int seamlessShift_ = 0;
     QElapsedTimer connectStartTick_;

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QTest>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -493,6 +494,29 @@ TEST_F(ConnectTest, SeamlessWindowWithoutTheKeyColourIsShownUnlayeredAfterThirty
     DeleteReleasedWindows();
     EXPECT_FALSE(session);
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(ConnectTest, SlowConnectKeepsTheLongerOverlayWaitAfterLogin) {
+    auto window = MakeWindow();
+    window->cb_DoSeamless->setChecked(true);
+    window->Edit_Host->setText("ts1");
+    window->bn_ConnectClick();
+    QPointer<SessionWindow> session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    ASSERT_TRUE(session);
+    session->Timer_Connected()->stop(); // the test ticks
+    fake->Events()->OnConnecting();
+    QTest::qWait(SessionWindow::SlowConnectMilliseconds + 100);
+    fake->RaiseLoginComplete();
+    EXPECT_TRUE(Logged('I', "The connection seems to be a bit slow"));
+    EXPECT_EQ(session->OverlayTickLimit(), SessionWindow::SlowConnectOverlayTicks);
+    fake->Paint(session->size(), 0x0000FF);
+    for (int tick = 0; tick <= SessionWindow::OverlayTicks; ++tick)
+        session->Timer_ConnectedTimer();
+    EXPECT_FALSE(Logged('W', "timeout while waiting for Overlay"));
+    for (int tick = SessionWindow::OverlayTicks; tick < SessionWindow::SlowConnectOverlayTicks; ++tick)
+        session->Timer_ConnectedTimer();
+    EXPECT_TRUE(Logged('W', "timeout while waiting for Overlay"));
+    EXPECT_TRUE(session->MovedOnScreen());
 }
 
 } // namespace
