@@ -1,6 +1,7 @@
 #include "ProfileText.h"
 
-#include <array>
+#include "TextEncoding.h"
+
 #include <limits>
 
 namespace tsc::profiles {
@@ -54,15 +55,6 @@ std::size_t DecodeUtf8At(std::string_view text, std::size_t pos, char32_t &code)
     return length;
 }
 
-// Windows-1252 0x80-0x9F; the five undefined positions map to the C1 controls as
-// Windows' own conversion does.
-constexpr std::array<char16_t, 32> Windows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 std::u16string UnitsFromBytes(std::string_view bytes) {
     std::u16string units(bytes.size() / 2, u'\0');
     for (std::size_t i = 0; i < units.size(); ++i) {
@@ -113,26 +105,6 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t pos = 0; pos < text.size();) {
-        char32_t code = 0;
-        const std::size_t length = DecodeUtf8At(text, pos, code);
-        if (length == 0) return false;
-        pos += length;
-    }
-    return true;
-}
-
-std::string Windows1252ToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        AppendUtf8(out, byte >= 0x80 && byte < 0xA0 ? Windows1252High[byte - 0x80] : char32_t{byte});
-    }
-    return out;
-}
-
 std::string TrimControls(std::string_view text) {
     const auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
     std::size_t begin = 0;
@@ -156,7 +128,7 @@ DecodedProfile DecodeProfileBytes(std::string_view bytes) {
         std::string_view text = bytes;
         // A UTF-8 byte-order mark is no part of the first key.
         if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-        decoded.text = TrimControls(IsValidUtf8(text) ? std::string(text) : Windows1252ToUtf8(text));
+        decoded.text = TrimControls(tsc::detail::TextAsUtf8(text));
     }
     return decoded;
 }

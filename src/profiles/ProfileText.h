@@ -31,8 +31,6 @@ struct DecodedProfile {
 [[nodiscard]] std::string Utf16ToUtf8(const std::u16string &units);
 // UTF-8 to UTF-16 code units; invalid sequences become U+FFFD.
 [[nodiscard]] std::u16string Utf8ToUtf16(std::string_view text);
-[[nodiscard]] bool IsValidUtf8(std::string_view text);
-[[nodiscard]] std::string Windows1252ToUtf8(std::string_view bytes);
 
 // Removes characters with codes 0-32 from both ends.
 [[nodiscard]] std::string TrimControls(std::string_view text);
