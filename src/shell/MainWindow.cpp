@@ -30,6 +30,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -1128,6 +1129,19 @@ void Tform_Win32RDPClient::WriteAllIniValues() {
 
 // ---------------------------------------------------------------------------
 // Running
+
+// "Connect" is the window's default button: Enter pressed in a field that does not
+// take it itself clicks it, as long as the button can be seen and used (its page is
+// the active one). QPushButton's own default handling only exists inside dialogs.
+void Tform_Win32RDPClient::keyPressEvent(QKeyEvent *event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier && bn_Connect->isVisible() && bn_Connect->isEnabled()) {
+        bn_Connect->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
 
 void Tform_Win32RDPClient::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);

@@ -301,6 +301,7 @@ public:
     QTimer *Timer_GetMeAnUpdateLogging = nullptr;
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 

@@ -165,6 +165,19 @@ TEST_F(ConnectTest, NoHostGivesTheMessageAndNoSessionWindow) {
     EXPECT_FALSE(window->Connecting);
 }
 
+TEST_F(ConnectTest, EnterInAFieldClicksConnectOnlyWhereConnectCanBeSeen) {
+    auto window = MakeWindow();
+    window->show();
+    window->Edit_Host->setText("");
+    QTest::keyClick(window->Edit_Host, Qt::Key_Return);
+    EXPECT_EQ(messages.size(), 1u); // the empty-host message: the connect procedure ran
+
+    messages.clear();
+    window->PageControl_kiv->setCurrentWidget(window->TabSheet_Settings);
+    QTest::keyClick(window->cb_DoSeamless, Qt::Key_Return);
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(ConnectTest, WindowedSessionGetsItsSizePlaceAndEveryProperty) {
     auto window = MakeWindow();
     window->cb_Desktopsize->setCurrentIndex(3);
