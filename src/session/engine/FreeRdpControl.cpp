@@ -479,6 +479,11 @@ void FreeRdpControl::SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool dow
     freerdp_input_send_keyboard_event_ex(input, down ? TRUE : FALSE, scancode);
 }
 
+void FreeRdpControl::MovePointer(rdpInput *input, UINT16 x, UINT16 y) {
+    freerdp_input_send_mouse_event(input, PTR_FLAGS_MOVE, x, y);
+    pointerSent_ = QPoint(x, y);
+}
+
 void FreeRdpControl::SendPendingInput(rdpContext *context) {
     std::vector<InputEvent> events;
     {
@@ -494,9 +499,12 @@ void FreeRdpControl::SendPendingInput(rdpContext *context) {
             SendKeyNow(input, event.code, event.down);
             break;
         case InputEvent::Kind::Move:
-            freerdp_input_send_mouse_event(input, PTR_FLAGS_MOVE, x, y);
+            MovePointer(input, x, y);
             break;
         case InputEvent::Kind::Button: {
+            // Servers act on a button where their pointer is, which need not be
+            // where the click is: a click with no motion before it lands there.
+            if (pointerSent_ != QPoint(x, y)) MovePointer(input, x, y);
             const auto button = static_cast<RdpMouseButton>(event.code);
             if (button == RdpMouseButton::Back || button == RdpMouseButton::Forward) {
                 const UINT16 flag = button == RdpMouseButton::Back ? PTR_XFLAGS_BUTTON1 : PTR_XFLAGS_BUTTON2;
@@ -511,6 +519,7 @@ void FreeRdpControl::SendPendingInput(rdpContext *context) {
             break;
         }
         case InputEvent::Kind::Wheel: {
+            if (pointerSent_ != QPoint(x, y)) MovePointer(input, x, y);
             const bool horizontal = event.code != 0;
             // Wheel rotation travels as a 9-bit two's complement value, at most
             // one notch (120) per message; a horizontal turn to the right is positive.
@@ -537,6 +546,7 @@ void FreeRdpControl::RunSession(SessionSettings session) {
     loginCompleteSent_ = false;
     firstFrameAt_ = 0;
     controlDown_ = altDown_ = false;
+    pointerSent_.reset();
     LibraryLogRouter::Instance().Attach(this);
 
     rdpContext *context = NewLibraryContext();
