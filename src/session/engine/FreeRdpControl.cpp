@@ -19,6 +19,7 @@
 #include <freerdp/gdi/gfx.h>
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
+#include <freerdp/primitives.h>
 #include <freerdp/scancode.h>
 #include <freerdp/session.h>
 #include <winpr/synch.h>
@@ -30,6 +31,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <system_error>
 
 namespace tsc::engine {
@@ -215,10 +217,26 @@ BOOL OnClientNew(freerdp *instance, rdpContext * /*context*/) {
     return TRUE;
 }
 
+// Left to itself, the library picks its pixel conversion routines on first use by
+// timing the plain and the processor-optimised ones for 150 ms each over 5 MB of
+// test images, on the engine thread in the middle of the first connect. The
+// optimised set checks the processor's features itself and keeps the plain routine
+// wherever it has nothing better, so a library built with it takes it at once.
+void ChooseOptimisedPrimitives() {
+    const char *build = freerdp_get_build_config();
+    if (!build) return;
+    const std::string_view config(build);
+    if (config.find("WITH_SSE2=ON") != std::string_view::npos ||
+        config.find("WITH_NEON=ON") != std::string_view::npos)
+        primitives_set_hints(PRIMITIVES_ONLY_CPU);
+}
+
 rdpContext *NewLibraryContext() {
-    static std::once_flag addinProvider;
-    std::call_once(addinProvider,
-                   [] { freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0); });
+    static std::once_flag libraryPrepared;
+    std::call_once(libraryPrepared, [] {
+        freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0);
+        ChooseOptimisedPrimitives();
+    });
     RDP_CLIENT_ENTRY_POINTS entryPoints{};
     entryPoints.Size = sizeof(entryPoints);
     entryPoints.Version = RDP_CLIENT_INTERFACE_VERSION;
