@@ -2,6 +2,7 @@
 
 #include "DisconnectReason.h"
 #include "LogSink.h"
+#include "SocketWait.h"
 
 #include <QByteArray>
 #include <QMetaObject>
@@ -28,7 +29,9 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -115,6 +118,19 @@ class LibraryLogRouter {
     std::mutex mutex_;
     FreeRdpControl *control_ = nullptr;
 };
+
+// The descriptors that become readable when the session's connection has data.
+std::vector<int> SocketDescriptors(freerdp *instance) {
+    std::array<void *, MAXIMUM_WAIT_OBJECTS> read{};
+    std::array<void *, MAXIMUM_WAIT_OBJECTS> write{};
+    int readCount = 0;
+    int writeCount = 0;
+    if (!freerdp_get_fds(instance, read.data(), &readCount, write.data(), &writeCount)) return {};
+    std::vector<int> descriptors;
+    for (int index = 0; index < readCount && index < static_cast<int>(read.size()); ++index)
+        descriptors.push_back(static_cast<int>(reinterpret_cast<std::intptr_t>(read[index])));
+    return descriptors;
+}
 
 // The paint lock taken in BeginPaint and given back in EndPaint, remembered per
 // thread so that a missing EndPaint (an update abandoned half-way) never locks the
@@ -592,9 +608,11 @@ void FreeRdpControl::RunSession(SessionSettings session) {
         PostLog(LogLevel::Info, QStringLiteral("Connecting to %1:%2")
                                     .arg(QString::fromStdString(session_.server))
                                     .arg(session_.port));
+        const SocketWaitScope socketWait(
+            [instance = context->instance] { return SocketDescriptors(instance); });
         connected = freerdp_connect(context->instance) == TRUE;
+        if (connected) RunEventLoop(context);
     }
-    if (connected) RunEventLoop(context);
     ReportEnd(context, connected);
     freerdp_disconnect(context->instance);
     {
