@@ -26,6 +26,7 @@
 #include <winpr/synch.h>
 #include <winpr/wlog.h>
 
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -247,11 +248,23 @@ void ChooseOptimisedPrimitives() {
         primitives_set_hints(PRIMITIVES_ONLY_CPU);
 }
 
+// Updates come in frame-sized buffers (a full 32-bit update is 3 MB), allocated and
+// freed for each update on the engine and channel threads. With glibc's defaults
+// each one is a fresh mapping, or a thread heap trimmed and regrown, so every update
+// pays page faults and zeroing (twice the CPU of a lossless session). glibc raises
+// these limits itself only once a large block happens to be freed, which used to be
+// the primitives timing run's; the engine sets them for the process instead.
+void KeepFrameBuffersInTheHeap() {
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
+}
+
 rdpContext *NewLibraryContext() {
     static std::once_flag libraryPrepared;
     std::call_once(libraryPrepared, [] {
         freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0);
         ChooseOptimisedPrimitives();
+        KeepFrameBuffersInTheHeap();
     });
     RDP_CLIENT_ENTRY_POINTS entryPoints{};
     entryPoints.Size = sizeof(entryPoints);
