@@ -81,15 +81,18 @@ int main(int argc, char **argv) {
     const QSize size(1024, 768);
     (void)session.SetDesktopWidth(size.width());
     (void)session.SetDesktopHeight(size.height());
-    widget.setWindowFlag(Qt::FramelessWindowHint);
-    widget.setGeometry(QRect(QPoint(0, 0), size));
-    widget.show();
     bool firstFrame = true;
     QObject::connect(&widget, &tsc::RdpSessionWidget::frameUpdated, [&] {
         if (std::exchange(firstFrame, false)) log.LogInfo("first frame update");
     });
+    // The engine connects on its own thread while the window is made and mapped;
+    // the widget paints the whole frame buffer when it is first exposed.
     log.LogInfo("connect");
     session.Connect();
+    widget.setWindowFlag(Qt::FramelessWindowHint);
+    widget.setGeometry(QRect(QPoint(0, 0), size));
+    widget.show();
+    log.LogInfo("shown");
     const int status = application.exec();
     session.SetEventHandler(nullptr);
     session.SetLogSink(nullptr);

@@ -112,6 +112,14 @@ TEST_F(EngineEndToEnd, KeyboardAndMouseReachTheServer) {
     session.control->SendMouseMove(123, 234);
     EXPECT_TRUE(WaitFor([&] { return server_->PointerAt(123, 234); }, 5000));
 
+    // A click somewhere else with no motion before it lands where it was made.
+    session.control->SendMouseButton(RdpMouseButton::Left, true, 400, 300);
+    EXPECT_TRUE(WaitFor([&] { return server_->ButtonDown(1); }, 5000));
+    EXPECT_TRUE(server_->PointerAt(400, 300));
+    session.control->SendMouseButton(RdpMouseButton::Left, false, 400, 300);
+    EXPECT_TRUE(WaitFor([&] { return !server_->ButtonDown(1); }, 5000));
+    EXPECT_TRUE(server_->PointerAt(400, 300));
+
     constexpr int KeyA = 38; // X11 key code of the A key
     session.control->SendKey(KeyA, true);
     EXPECT_TRUE(WaitFor([&] { return server_->KeyDown(KeyA); }, 5000));

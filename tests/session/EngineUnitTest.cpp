@@ -6,6 +6,7 @@
 #include "Recorders.h"
 #include "SessionSettings.h"
 #include "ShadowServer.h"
+#include "SocketWait.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -15,6 +16,13 @@
 #include <freerdp/settings.h>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <winpr/synch.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
 
 namespace tsc::engine {
 namespace {
@@ -225,6 +233,55 @@ TEST(HandshakeTimeLimit, ASilentServerEndsInATimeout) {
     EXPECT_EQ(control.Connected(), RdpConnectionState::NotConnected);
     control.SetEventHandler(nullptr);
     control.SetLogSink(nullptr);
+}
+
+// The library's sleeps on a thread inside a SocketWaitScope (the engine thread while
+// a session runs) end when the socket has data; elsewhere they are plain sleeps.
+class LibrarySleep : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(pipe(pipe_), 0); }
+    void TearDown() override {
+        close(pipe_[0]);
+        close(pipe_[1]);
+    }
+    static std::chrono::milliseconds TimeOf(DWORD milliseconds) {
+        const auto start = std::chrono::steady_clock::now();
+        Sleep(milliseconds);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                     start);
+    }
+    ReadableDescriptors ReadEnd() const {
+        return [fd = pipe_[0]] { return std::vector<int>{fd}; };
+    }
+    int pipe_[2] = {-1, -1};
+};
+
+TEST_F(LibrarySleep, EndsWhenTheSocketHasDataAndOnlyInsideTheScope) {
+    EXPECT_GE(TimeOf(60).count(), 60); // no scope
+    const SocketWaitScope scope(ReadEnd());
+    EXPECT_GE(TimeOf(60).count(), 60); // nothing to read
+    std::thread writer([fd = pipe_[1]] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ASSERT_EQ(write(fd, "x", 1), 1);
+    });
+    EXPECT_LT(TimeOf(5000).count(), 2000);
+    writer.join();
+    std::chrono::milliseconds otherThread{};
+    std::thread([&] { otherThread = TimeOf(60); }).join();
+    EXPECT_GE(otherThread.count(), 60); // data waiting, but no scope on that thread
+}
+
+// The library counts its activation timeout in sleeps: sleeps stop ending early
+// once they have saved the scope's allowance, so that timeout keeps nearly its length.
+TEST_F(LibrarySleep, EarlyEndsStopWhenTheAllowanceIsUsedUp) {
+    ASSERT_EQ(write(pipe_[1], "x", 1), 1); // stays readable
+    const SocketWaitScope scope(ReadEnd());
+    const auto early = SocketWaitScope::MaxSavedMilliseconds / std::chrono::milliseconds(100);
+    std::chrono::milliseconds total{};
+    for (int count = 0; count < early; ++count)
+        total += TimeOf(100);
+    EXPECT_LT(total.count(), 1000);
+    EXPECT_GE(TimeOf(100).count(), 100);
 }
 
 } // namespace

@@ -116,18 +116,35 @@ bool ShadowServer::RestartServer(const QString &configHome) {
     return StartServer(port_);
 }
 
-bool ShadowServer::PointerAt(int x, int y) const {
-    auto *display = static_cast<::Display *>(xDisplay_);
+namespace {
+
+struct PointerState {
+    int x = -1;
+    int y = -1;
+    unsigned int mask = 0;
+};
+
+PointerState QueryPointer(::Display *display) {
+    PointerState state;
     Window root = 0;
     Window child = 0;
-    int rootX = -1;
-    int rootY = -1;
     int windowX = 0;
     int windowY = 0;
-    unsigned int mask = 0;
-    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX, &windowY,
-                  &mask);
-    return rootX == x && rootY == y;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &state.x, &state.y, &windowX, &windowY,
+                  &state.mask);
+    return state;
+}
+
+} // namespace
+
+bool ShadowServer::PointerAt(int x, int y) const {
+    const PointerState pointer = QueryPointer(static_cast<::Display *>(xDisplay_));
+    return pointer.x == x && pointer.y == y;
+}
+
+bool ShadowServer::ButtonDown(int button) const {
+    const PointerState pointer = QueryPointer(static_cast<::Display *>(xDisplay_));
+    return (pointer.mask & (Button1Mask << (button - 1))) != 0;
 }
 
 bool ShadowServer::KeyDown(int keyCode) const {

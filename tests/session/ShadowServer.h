@@ -27,6 +27,7 @@ class ShadowServer {
 
     // Observations on the server's display.
     [[nodiscard]] bool PointerAt(int x, int y) const;
+    [[nodiscard]] bool ButtonDown(int button) const; // 1 left, 2 middle, 3 right
     [[nodiscard]] bool KeyDown(int keyCode) const;
 
   private:

@@ -2,6 +2,7 @@
 
 #include "DisconnectReason.h"
 #include "LogSink.h"
+#include "SocketWait.h"
 
 #include <QByteArray>
 #include <QMetaObject>
@@ -19,17 +20,22 @@
 #include <freerdp/gdi/gfx.h>
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
+#include <freerdp/primitives.h>
 #include <freerdp/scancode.h>
 #include <freerdp/session.h>
 #include <winpr/synch.h>
 #include <winpr/wlog.h>
 
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <system_error>
 
 namespace tsc::engine {
@@ -113,6 +119,19 @@ class LibraryLogRouter {
     std::mutex mutex_;
     FreeRdpControl *control_ = nullptr;
 };
+
+// The descriptors that become readable when the session's connection has data.
+std::vector<int> SocketDescriptors(freerdp *instance) {
+    std::array<void *, MAXIMUM_WAIT_OBJECTS> read{};
+    std::array<void *, MAXIMUM_WAIT_OBJECTS> write{};
+    int readCount = 0;
+    int writeCount = 0;
+    if (!freerdp_get_fds(instance, read.data(), &readCount, write.data(), &writeCount)) return {};
+    std::vector<int> descriptors;
+    for (int index = 0; index < readCount && index < static_cast<int>(read.size()); ++index)
+        descriptors.push_back(static_cast<int>(reinterpret_cast<std::intptr_t>(read[index])));
+    return descriptors;
+}
 
 // The paint lock taken in BeginPaint and given back in EndPaint, remembered per
 // thread so that a missing EndPaint (an update abandoned half-way) never locks the
@@ -215,10 +234,38 @@ BOOL OnClientNew(freerdp *instance, rdpContext * /*context*/) {
     return TRUE;
 }
 
+// Left to itself, the library picks its pixel conversion routines on first use by
+// timing the plain and the processor-optimised ones for 150 ms each over 5 MB of
+// test images, on the engine thread in the middle of the first connect. The
+// optimised set checks the processor's features itself and keeps the plain routine
+// wherever it has nothing better, so a library built with it takes it at once.
+void ChooseOptimisedPrimitives() {
+    const char *build = freerdp_get_build_config();
+    if (!build) return;
+    const std::string_view config(build);
+    if (config.find("WITH_SSE2=ON") != std::string_view::npos ||
+        config.find("WITH_NEON=ON") != std::string_view::npos)
+        primitives_set_hints(PRIMITIVES_ONLY_CPU);
+}
+
+// Updates come in frame-sized buffers (a full 32-bit update is 3 MB), allocated and
+// freed for each update on the engine and channel threads. With glibc's defaults
+// each one is a fresh mapping, or a thread heap trimmed and regrown, so every update
+// pays page faults and zeroing (twice the CPU of a lossless session). glibc raises
+// these limits itself only once a large block happens to be freed, which used to be
+// the primitives timing run's; the engine sets them for the process instead.
+void KeepFrameBuffersInTheHeap() {
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
+}
+
 rdpContext *NewLibraryContext() {
-    static std::once_flag addinProvider;
-    std::call_once(addinProvider,
-                   [] { freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0); });
+    static std::once_flag libraryPrepared;
+    std::call_once(libraryPrepared, [] {
+        freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0);
+        ChooseOptimisedPrimitives();
+        KeepFrameBuffersInTheHeap();
+    });
     RDP_CLIENT_ENTRY_POINTS entryPoints{};
     entryPoints.Size = sizeof(entryPoints);
     entryPoints.Version = RDP_CLIENT_INTERFACE_VERSION;
@@ -479,6 +526,11 @@ void FreeRdpControl::SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool dow
     freerdp_input_send_keyboard_event_ex(input, down ? TRUE : FALSE, scancode);
 }
 
+void FreeRdpControl::MovePointer(rdpInput *input, UINT16 x, UINT16 y) {
+    freerdp_input_send_mouse_event(input, PTR_FLAGS_MOVE, x, y);
+    pointerSent_ = QPoint(x, y);
+}
+
 void FreeRdpControl::SendPendingInput(rdpContext *context) {
     std::vector<InputEvent> events;
     {
@@ -494,9 +546,12 @@ void FreeRdpControl::SendPendingInput(rdpContext *context) {
             SendKeyNow(input, event.code, event.down);
             break;
         case InputEvent::Kind::Move:
-            freerdp_input_send_mouse_event(input, PTR_FLAGS_MOVE, x, y);
+            MovePointer(input, x, y);
             break;
         case InputEvent::Kind::Button: {
+            // Servers act on a button where their pointer is, which need not be
+            // where the click is: a click with no motion before it lands there.
+            if (pointerSent_ != QPoint(x, y)) MovePointer(input, x, y);
             const auto button = static_cast<RdpMouseButton>(event.code);
             if (button == RdpMouseButton::Back || button == RdpMouseButton::Forward) {
                 const UINT16 flag = button == RdpMouseButton::Back ? PTR_XFLAGS_BUTTON1 : PTR_XFLAGS_BUTTON2;
@@ -511,6 +566,7 @@ void FreeRdpControl::SendPendingInput(rdpContext *context) {
             break;
         }
         case InputEvent::Kind::Wheel: {
+            if (pointerSent_ != QPoint(x, y)) MovePointer(input, x, y);
             const bool horizontal = event.code != 0;
             // Wheel rotation travels as a 9-bit two's complement value, at most
             // one notch (120) per message; a horizontal turn to the right is positive.
@@ -537,6 +593,7 @@ void FreeRdpControl::RunSession(SessionSettings session) {
     loginCompleteSent_ = false;
     firstFrameAt_ = 0;
     controlDown_ = altDown_ = false;
+    pointerSent_.reset();
     LibraryLogRouter::Instance().Attach(this);
 
     rdpContext *context = NewLibraryContext();
@@ -564,9 +621,11 @@ void FreeRdpControl::RunSession(SessionSettings session) {
         PostLog(LogLevel::Info, QStringLiteral("Connecting to %1:%2")
                                     .arg(QString::fromStdString(session_.server))
                                     .arg(session_.port));
+        const SocketWaitScope socketWait(
+            [instance = context->instance] { return SocketDescriptors(instance); });
         connected = freerdp_connect(context->instance) == TRUE;
+        if (connected) RunEventLoop(context);
     }
-    if (connected) RunEventLoop(context);
     ReportEnd(context, connected);
     freerdp_disconnect(context->instance);
     {

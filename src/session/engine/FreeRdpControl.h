@@ -7,12 +7,14 @@
 #include "SessionSettings.h"
 
 #include <QObject>
+#include <QPoint>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -99,6 +101,7 @@ class FreeRdpControl final : public RdpControl {
     void RunEventLoop(rdpContext *context);
     void SendPendingInput(rdpContext *context);
     void SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down);
+    void MovePointer(rdpInput *input, UINT16 x, UINT16 y);
     void QueueInput(const InputEvent &event);
     void PostFrameUpdate();
     void PostLoginComplete();
@@ -149,6 +152,7 @@ class FreeRdpControl final : public RdpControl {
     int lastReason_ = 0;
     std::atomic<bool> loginCompleteSent_{false};
     std::atomic<std::int64_t> firstFrameAt_{0};
+    std::optional<QPoint> pointerSent_; // where the server's pointer was last sent
     bool controlDown_ = false;
     bool altDown_ = false;
     int wheelRemainder_ = 0;
