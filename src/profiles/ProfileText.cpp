@@ -10,24 +10,6 @@ namespace {
 
 constexpr char32_t ReplacementCharacter = 0xFFFD;
 
-void AppendUtf8(std::string &out, char32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // Decodes one UTF-8 sequence at text[pos]; returns its length, 0 when invalid.
 std::size_t DecodeUtf8At(std::string_view text, std::size_t pos, char32_t &code) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -78,7 +60,7 @@ std::string Utf16ToUtf8(const std::u16string &units) {
         } else if (code >= 0xD800 && code <= 0xDFFF) {
             code = ReplacementCharacter;
         }
-        AppendUtf8(out, code);
+        tsc::detail::AppendUtf8(out, code);
     }
     return out;
 }
