@@ -30,6 +30,7 @@ trap cleanup EXIT
 echo "demo: starting the demo terminal server"
 read -r server_display server_port < <(bash tools/demo/demo-server.sh "$demo/server" | tail -n 1 |
   sed -E 's/DISPLAY=(:[0-9]+) PORT=([0-9]+)/\1 \2/')
+[ -n "${server_port:-}" ] || { echo "demo: the terminal server did not start (see $demo/server)" >&2; exit 1; }
 echo "demo: terminal server on 127.0.0.1:$server_port (its desktop is display $server_display)"
 
 # Everything the client keeps goes to the demo's own home.
