@@ -383,37 +383,19 @@ void SessionWindow::OnLeaveFullScreenMode() {
     resize(Control().DesktopWidth(), Control().DesktopHeight());
 }
 
-void SessionWindow::OnEnterFullScreenMode() {
+// Events the window only reports.
+void SessionWindow::LogEventIfActing(std::string_view line) {
     if (Acting())
-        host_.LogInfo("MsRdpClientEnterFullScreenMode");
+        host_.LogInfo(line);
 }
-void SessionWindow::OnConfirmClose() {
-    if (Acting())
-        host_.LogInfo("MsRdpClientConfirmClose");
-}
-void SessionWindow::OnIdleTimeoutNotification() {
-    if (Acting())
-        host_.LogInfo("MsRdpClientIdleTimeoutNotification");
-}
-void SessionWindow::OnRequestContainerMinimize() {
-    if (Acting())
-        host_.LogInfo("MsRdpClientRequestContainerMinimize");
-}
-void SessionWindow::OnRequestGoFullScreen() {
-    if (Acting())
-        host_.LogInfo("MsRdpClientRequestGoFullScreen");
-}
-void SessionWindow::OnEnter() {
-    if (Acting())
-        host_.LogInfo("MsRdpClientEnter");
-}
-void SessionWindow::OnExit() {
-    if (Acting())
-        host_.LogInfo("MsRdpClientExit");
-}
-void SessionWindow::OnRequestLeaveFullScreen() {
-    if (Acting())
-        host_.LogInfo("MsRdpClientRequestLeaveFullScreen(");
-}
+
+void SessionWindow::OnEnterFullScreenMode() { LogEventIfActing("MsRdpClientEnterFullScreenMode"); }
+void SessionWindow::OnConfirmClose() { LogEventIfActing("MsRdpClientConfirmClose"); }
+void SessionWindow::OnIdleTimeoutNotification() { LogEventIfActing("MsRdpClientIdleTimeoutNotification"); }
+void SessionWindow::OnRequestContainerMinimize() { LogEventIfActing("MsRdpClientRequestContainerMinimize"); }
+void SessionWindow::OnRequestGoFullScreen() { LogEventIfActing("MsRdpClientRequestGoFullScreen"); }
+void SessionWindow::OnEnter() { LogEventIfActing("MsRdpClientEnter"); }
+void SessionWindow::OnExit() { LogEventIfActing("MsRdpClientExit"); }
+void SessionWindow::OnRequestLeaveFullScreen() { LogEventIfActing("MsRdpClientRequestLeaveFullScreen("); }
 
 } // namespace tsc

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 class QTimer;
 
@@ -101,6 +102,7 @@ protected:
 private:
     void FormCreate();
     [[nodiscard]] bool Acting() const;
+    void LogEventIfActing(std::string_view line);
     void ApplyColourKey();
     void RemoveLayering();
     void RunOverlayCheck();
