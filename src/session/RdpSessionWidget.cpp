@@ -1,5 +1,7 @@
 #include "RdpSessionWidget.h"
 
+#include "X11WindowPainter.h"
+
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -33,9 +35,14 @@ std::optional<RdpMouseButton> RemoteButton(Qt::MouseButton button) {
 } // namespace
 
 RdpSessionWidget::RdpSessionWidget(std::unique_ptr<RdpControl> control, QWidget *parent)
-    : QWidget(parent), control_(std::move(control)) {
+    : QWidget(parent), control_(std::move(control)), painter_(X11WindowPainter::Create()) {
     Q_ASSERT(control_);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    if (painter_) {
+        setAttribute(Qt::WA_NativeWindow);
+        setAttribute(Qt::WA_PaintOnScreen);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     control_->SetFrameHandler(this);
@@ -56,8 +63,29 @@ void RdpSessionWidget::OnFrameResized(const QSize &size) {
     emit frameResized(size);
 }
 
+QPaintEngine *RdpSessionWidget::paintEngine() const {
+    return painter_ ? nullptr : QWidget::paintEngine();
+}
+
 // Paints only what the toolkit asks for, straight from the engine's frame buffer.
 void RdpSessionWidget::paintEvent(QPaintEvent *event) {
+    // grab() and render() redirect the painting to an image: the toolkit's way then.
+    if (painter_ && !redirected(nullptr)) {
+        if (!painter_->CanDraw(winId())) {
+            // A window the server made with another depth: let the toolkit paint it.
+            painter_.reset();
+            setAttribute(Qt::WA_PaintOnScreen, false);
+            update();
+            return;
+        }
+        std::lock_guard lock(control_->FrameLock());
+        const RdpFrame frame = control_->Frame();
+        const QRegion inside = frame.data ? event->region() & QRect(0, 0, frame.width, frame.height) : QRegion();
+        painter_->PutImage(winId(), frame.data, frame.width, frame.height, frame.stride, inside);
+        painter_->Fill(winId(), event->region() - inside, 0x000000);
+        painter_->Flush();
+        return;
+    }
     QPainter painter(this);
     std::lock_guard lock(control_->FrameLock());
     const RdpFrame frame = control_->Frame();

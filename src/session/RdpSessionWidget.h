@@ -2,7 +2,9 @@
 
 // Shows one RDP control's remote screen 1:1 and forwards keyboard, mouse and wheel
 // to it. A session window embeds this widget and talks to the control through
-// Control(); the widget owns the control.
+// Control(); the widget owns the control. On X11 the widget has a window of its own
+// and copies the engine's frame buffer straight into it (X11WindowPainter); elsewhere
+// the toolkit paints it.
 
 #include "RdpControl.h"
 
@@ -11,6 +13,8 @@
 #include <memory>
 
 namespace tsc {
+
+class X11WindowPainter;
 
 class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     Q_OBJECT
@@ -22,6 +26,11 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
 
     // The remote screen's size, (0, 0) until the session is up.
     [[nodiscard]] QSize FrameSize() const { return frameSize_; }
+
+    // Whether the widget draws into its X11 window itself; its parents must then
+    // paint on screen too, or the toolkit keeps a backing store for them anyway.
+    [[nodiscard]] bool PaintsOnScreen() const { return painter_ != nullptr; }
+    [[nodiscard]] QPaintEngine *paintEngine() const override;
 
     void OnFrameUpdated(const QRegion &damage) override;
     void OnFrameResized(const QSize &size) override;
@@ -48,6 +57,7 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     void SendButton(QMouseEvent *event, bool down);
 
     std::unique_ptr<RdpControl> control_;
+    std::unique_ptr<X11WindowPainter> painter_;
     QSize frameSize_;
 };
 

@@ -3,10 +3,13 @@
 #include "NavigationBar.h"
 #include "RdpSessionWidget.h"
 #include "SessionHost.h"
+#include "X11WindowPainter.h"
 #include "SystemInfo.h"
 #include "Identity.h"
 
 #include <QCloseEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QTimer>
@@ -56,6 +59,11 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     msRdpClient_ = new RdpSessionWidget(std::move(control), this);
     msRdpClient_->setObjectName(QStringLiteral("MsRdpClient"));
     msRdpClient_->setGeometry(0, 0, 40, 40);
+    if (msRdpClient_->PaintsOnScreen()) painter_ = X11WindowPainter::Create();
+    if (painter_) {
+        setAttribute(Qt::WA_PaintOnScreen);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
     timerConnected_ = new QTimer(this);
     timerConnected_->setObjectName(QStringLiteral("Timer_Connected"));
     timerConnected_->setInterval(500);
@@ -108,7 +116,32 @@ void SessionWindow::SetWindowColour(std::uint32_t rgb) {
     QPalette colours = palette();
     colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
     setPalette(colours);
-    setAutoFillBackground(true);
+    setAutoFillBackground(!painter_);
+    update();
+}
+
+QPaintEngine *SessionWindow::paintEngine() const {
+    return painter_ ? nullptr : QWidget::paintEngine();
+}
+
+// The background, when this window paints on screen (the toolkit fills it otherwise).
+void SessionWindow::paintEvent(QPaintEvent *event) {
+    const QColor background = palette().color(QPalette::Window);
+    if (!painter_) return;
+    if (redirected(nullptr)) { // grab() and render()
+        QPainter(this).fillRect(event->rect(), background);
+        return;
+    }
+    if (!painter_->CanDraw(winId())) {
+        // A window the server made with another depth: let the toolkit paint it.
+        painter_.reset();
+        setAttribute(Qt::WA_PaintOnScreen, false);
+        setAutoFillBackground(true);
+        update();
+        return;
+    }
+    painter_->Fill(winId(), event->region(), background.rgb());
+    painter_->Flush();
 }
 
 // --- the colour key ---------------------------------------------------------------

@@ -28,6 +28,7 @@ class QTimer;
 namespace tsc {
 
 class RdpSessionWidget;
+class X11WindowPainter;
 class SessionHost;
 
 class SessionWindow : public QWidget, public RdpControlEvents {
@@ -98,6 +99,8 @@ protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    [[nodiscard]] QPaintEngine *paintEngine() const override;
 
 private:
     void FormCreate();
@@ -116,6 +119,9 @@ private:
     const SessionVariantTraits &traits_;
     SessionHost &host_;
     RdpSessionWidget *msRdpClient_ = nullptr;
+    // Set when the session widget draws into its own X11 window: this window then
+    // fills its background the same way and the toolkit keeps no backing store.
+    std::unique_ptr<X11WindowPainter> painter_;
     QTimer *timerConnected_ = nullptr;
     std::uint32_t colourKey_ = 0xFF00FF;
     bool seamlessSetup_ = false; // the colour key can be applied (seamless at creation)

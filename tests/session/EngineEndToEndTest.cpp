@@ -171,6 +171,37 @@ TEST_F(EngineEndToEnd, TheHookModeDecidesWhereTheWindowsKeyGoes) {
     }
 }
 
+// True-colour sessions run over the graphics pipeline, whose surface the engine shows
+// as the frame: later changes must arrive in it, and only where they happened.
+TEST_F(EngineEndToEnd, ChangesAfterTheFirstFrameReachTheFrameWithTheirDamage) {
+    struct DamageRecorder : RdpFrameEvents {
+        QRegion damage;
+        void OnFrameUpdated(const QRegion &region) override { damage += region; }
+        void OnFrameResized(const QSize &) override {}
+    } frames;
+    for (int depth : {24, 32}) {
+        Session session(server_->Port(), depth);
+        session.control->SetFrameHandler(&frames);
+        ASSERT_TRUE(session.control->Connect());
+        ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(512, 384), 0x3366CC); }, ConnectTimeoutMs))
+            << session.Trace();
+        WaitFor([] { return false; }, 500); // let the first pictures settle
+        frames.damage = QRegion();
+        server_->PaintRectangle(600, 400, 100, 80, 0xCC3311);
+        // The pixel can change before the damage report, queued to this thread, arrives.
+        EXPECT_TRUE(WaitFor(
+            [&] { return Near(session.Pixel(650, 440), 0xCC3311) && frames.damage.contains(QPoint(650, 440)); },
+            10000))
+            << "depth " << depth << ": " << std::hex << session.Pixel(650, 440);
+        EXPECT_TRUE(Near(session.Pixel(100, 100), 0x3366CC)) << "depth " << depth;
+        server_->ClearScreen();
+        EXPECT_TRUE(WaitFor([&] { return Near(session.Pixel(650, 440), 0x3366CC); }, 10000)) << "depth " << depth;
+        session.control->Disconnect();
+        ASSERT_TRUE(session.WaitForEnd()) << session.Trace();
+        session.control->SetFrameHandler(nullptr);
+    }
+}
+
 TEST_F(EngineEndToEnd, TheSessionWidgetPaintsTheRemoteScreen) {
     RdpSessionWidget widget(RdpEngineLibrary::Instance().CreateControl());
     EventRecorder events;

@@ -1,7 +1,8 @@
 // The engine's pure parts: the control's property rules, the settings mapping, the
-// disconnect reasons, and the handshake time limit.
+// disconnect reasons, the handshake time limit, and the frame memory.
 
 #include "DisconnectReason.h"
+#include "FrameMemory.h"
 #include "FreeRdpControl.h"
 #include "Recorders.h"
 #include "SessionSettings.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <unistd.h>
 #include <winpr/synch.h>
 
@@ -282,6 +284,39 @@ TEST_F(LibrarySleep, EarlyEndsStopWhenTheAllowanceIsUsedUp) {
         total += TimeOf(100);
     EXPECT_LT(total.count(), 1000);
     EXPECT_GE(TimeOf(100).count(), 100);
+}
+
+
+// The screen buffer's pages go back to the system while the graphics pipeline's
+// surface is shown, and the buffer stays usable.
+TEST(FrameMemory, ReleasedPagesLeaveMemoryThatReadsAsZeroAndStaysUsable) {
+    const std::size_t bytes = 1024 * 768 * 4 + 1;
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t pages = (bytes + page - 1) / page;
+    std::uint8_t *memory = AllocateFrameMemory(bytes);
+    ASSERT_NE(memory, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % page, 0u);
+    EXPECT_EQ(memory[0] | memory[bytes / 2] | memory[bytes - 1], 0);
+    std::memset(memory, 0xAB, bytes);
+
+    auto residentPages = [&] {
+        std::vector<unsigned char> resident(pages);
+        EXPECT_EQ(mincore(memory, bytes, resident.data()), 0);
+        std::size_t count = 0;
+        for (unsigned char flags : resident) count += flags & 1u;
+        return count;
+    };
+    EXPECT_EQ(residentPages(), pages);
+    ReleaseFramePages(memory);
+    EXPECT_EQ(residentPages(), 0u);
+    EXPECT_EQ(memory[0] | memory[bytes / 2] | memory[bytes - 1], 0);
+    memory[bytes - 1] = 7;
+    EXPECT_EQ(memory[bytes - 1], 7);
+    FreeFrameMemory(memory);
+
+    FreeFrameMemory(nullptr);
+    EXPECT_EQ(AllocateFrameMemory(0), nullptr);
+    EXPECT_EQ(AllocateFrameMemory(SIZE_MAX), nullptr);
 }
 
 } // namespace

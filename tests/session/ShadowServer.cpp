@@ -106,6 +106,24 @@ bool ShadowServer::StartServer(quint16 port) {
     return false;
 }
 
+void ShadowServer::PaintRectangle(int x, int y, int width, int height, std::uint32_t rgb) {
+    auto *display = static_cast<::Display *>(xDisplay_);
+    if (!display) return;
+    const Window root = DefaultRootWindow(display);
+    GC gc = XCreateGC(display, root, 0, nullptr);
+    XSetForeground(display, gc, rgb); // the display is 24-bit TrueColor: the pixel is 0xRRGGBB
+    XFillRectangle(display, root, gc, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XFreeGC(display, gc);
+    XFlush(display);
+}
+
+void ShadowServer::ClearScreen() {
+    auto *display = static_cast<::Display *>(xDisplay_);
+    if (!display) return;
+    XClearWindow(display, DefaultRootWindow(display));
+    XFlush(display);
+}
+
 void ShadowServer::StopServer() {
     Stop(server_);
 }

@@ -25,6 +25,11 @@ class ShadowServer {
     [[nodiscard]] QString Display() const { return display_; }
     [[nodiscard]] QString Error() const { return error_; }
 
+    // Changes on the server's display: a filled rectangle of an 0xRRGGBB colour, and
+    // the plain root colour again.
+    void PaintRectangle(int x, int y, int width, int height, std::uint32_t rgb);
+    void ClearScreen();
+
     // Observations on the server's display.
     [[nodiscard]] bool PointerAt(int x, int y) const;
     [[nodiscard]] bool ButtonDown(int button) const; // 1 left, 2 middle, 3 right

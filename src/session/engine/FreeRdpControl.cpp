@@ -1,6 +1,7 @@
 #include "FreeRdpControl.h"
 
 #include "DisconnectReason.h"
+#include "FrameMemory.h"
 #include "LogSink.h"
 #include "SocketWait.h"
 
@@ -133,10 +134,56 @@ std::vector<int> SocketDescriptors(freerdp *instance) {
     return descriptors;
 }
 
-// The paint lock taken in BeginPaint and given back in EndPaint, remembered per
+// The frame lock taken in BeginPaint and given back in EndPaint, remembered per
 // thread so that a missing EndPaint (an update abandoned half-way) never locks the
-// thread out of the next one.
-thread_local FreeRdpControl *paintLockHeldFor = nullptr;
+// thread out of the next one. A lock taken by a FrameLockScope is the scope's to
+// give back, also when the library paints inside it.
+thread_local FreeRdpControl *frameLockHeldBy = nullptr;
+thread_local bool frameLockHeldByScope = false;
+
+// The drawing library's graphics pipeline handlers, wrapped by the engine's own.
+// They are the same functions for every session.
+struct GfxHandlers {
+    pcRdpgfxResetGraphics ResetGraphics = nullptr;
+    pcRdpgfxCreateSurface CreateSurface = nullptr;
+    pcRdpgfxDeleteSurface DeleteSurface = nullptr;
+    pcRdpgfxSurfaceCommand SurfaceCommand = nullptr;
+    pcRdpgfxSolidFill SolidFill = nullptr;
+    pcRdpgfxSurfaceToSurface SurfaceToSurface = nullptr;
+    pcRdpgfxCacheToSurface CacheToSurface = nullptr;
+    pcRdpgfxMapSurfaceToOutput MapSurfaceToOutput = nullptr;
+    pcRdpgfxMapSurfaceToScaledOutput MapSurfaceToScaledOutput = nullptr;
+    pcRdpgfxUpdateSurfaces UpdateSurfaces = nullptr;
+};
+GfxHandlers libraryGfx;
+std::once_flag libraryGfxTaken;
+
+FreeRdpControl *ControlOf(RdpgfxClientContext *gfx) {
+    const auto *gdi = static_cast<rdpGdi *>(gfx->custom);
+    return gdi && gdi->context ? ControlOf(gdi->context) : nullptr;
+}
+
+std::uint32_t SurfaceIdOf(const RDPGFX_DELETE_SURFACE_PDU *pdu) { return pdu->surfaceId; }
+std::uint32_t SurfaceIdOf(const RDPGFX_MAP_SURFACE_TO_OUTPUT_PDU *pdu) { return pdu->surfaceId; }
+std::uint32_t SurfaceIdOf(const RDPGFX_MAP_SURFACE_TO_SCALED_OUTPUT_PDU *pdu) { return pdu->surfaceId; }
+std::uint32_t SurfaceIdOf(const RDPGFX_RESET_GRAPHICS_PDU *) { return FreeRdpControl::AnySurface; }
+
+// Runs the library's handler with the frame lock held, so the user-interface thread
+// never reads a surface while it is written. `Forget` handlers may free or move
+// the surface shown as the frame.
+template <auto Slot, bool Forget = false, typename Pdu>
+UINT Locked(RdpgfxClientContext *gfx, Pdu pdu) {
+    FreeRdpControl *control = ControlOf(gfx);
+    if (!control) return (libraryGfx.*Slot)(gfx, pdu);
+    FreeRdpControl::FrameLockScope lock(*control);
+    if constexpr (Forget) control->ForgetOutputSurface(SurfaceIdOf(pdu));
+    return (libraryGfx.*Slot)(gfx, pdu);
+}
+
+UINT OnUpdateSurfaces(RdpgfxClientContext *gfx) {
+    FreeRdpControl *control = ControlOf(gfx);
+    return control ? control->OnUpdateSurfaces(gfx) : libraryGfx.UpdateSurfaces(gfx);
+}
 
 // --- callbacks of the protocol library -------------------------------------------
 
@@ -145,14 +192,17 @@ void OnClientFree(freerdp * /*instance*/, rdpContext * /*context*/) {}
 
 void OnChannelConnected(void *context, ChannelConnectedEventArgs *event) {
     auto *rdp = static_cast<rdpContext *>(context);
-    if (std::strcmp(event->name, RDPGFX_DVC_CHANNEL_NAME) == 0 && rdp->gdi)
-        gdi_graphics_pipeline_init(rdp->gdi, static_cast<RdpgfxClientContext *>(event->pInterface));
+    if (std::strcmp(event->name, RDPGFX_DVC_CHANNEL_NAME) != 0 || !rdp->gdi) return;
+    auto *gfx = static_cast<RdpgfxClientContext *>(event->pInterface);
+    if (gdi_graphics_pipeline_init(rdp->gdi, gfx)) ControlOf(rdp)->OnGraphicsPipelineOpened(gfx);
 }
 
 void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *event) {
     auto *rdp = static_cast<rdpContext *>(context);
-    if (std::strcmp(event->name, RDPGFX_DVC_CHANNEL_NAME) == 0 && rdp->gdi)
-        gdi_graphics_pipeline_uninit(rdp->gdi, static_cast<RdpgfxClientContext *>(event->pInterface));
+    if (std::strcmp(event->name, RDPGFX_DVC_CHANNEL_NAME) != 0 || !rdp->gdi) return;
+    auto *gfx = static_cast<RdpgfxClientContext *>(event->pInterface);
+    ControlOf(rdp)->OnGraphicsPipelineClosing(gfx);
+    gdi_graphics_pipeline_uninit(rdp->gdi, gfx);
 }
 
 BOOL OnPreConnect(freerdp *instance) {
@@ -420,7 +470,12 @@ RdpFrame FreeRdpControl::Frame() const {
     // engine thread frees the drawing surface under the same lock.
     RdpFrame frame;
     rdpContext *context = context_;
-    if (context && context->gdi && context->gdi->primary_buffer) {
+    if (context && context->gdi && outputSurface_) {
+        frame.data = outputSurface_->data;
+        frame.width = static_cast<int>(context->gdi->width);
+        frame.height = static_cast<int>(context->gdi->height);
+        frame.stride = static_cast<int>(outputSurface_->scanline);
+    } else if (context && context->gdi && context->gdi->primary_buffer) {
         frame.data = context->gdi->primary_buffer;
         frame.width = static_cast<int>(context->gdi->width);
         frame.height = static_cast<int>(context->gdi->height);
@@ -717,10 +772,7 @@ void FreeRdpControl::OnPreConnect() {
 }
 
 bool FreeRdpControl::OnPostConnect(freerdp *instance) {
-    {
-        std::lock_guard lock(frameMutex_);
-        if (!gdi_init(instance, PIXEL_FORMAT_BGRX32)) return false;
-    }
+    if (!InitPrimary(instance)) return false;
     rdpUpdate *update = instance->update;
     update->BeginPaint = tsc::engine::OnBeginPaint;
     update->EndPaint = tsc::engine::OnEndPaint;
@@ -746,16 +798,47 @@ bool FreeRdpControl::OnPostConnect(freerdp *instance) {
     return true;
 }
 
+// The screen is drawn into memory of the engine's own (see FrameMemory.h).
+bool FreeRdpControl::InitPrimary(freerdp *instance) {
+    const rdpSettings *settings = instance->settings;
+    std::uint8_t *memory =
+        AllocateFrameMemory(std::size_t{settings->DesktopWidth} * std::size_t{settings->DesktopHeight} * 4);
+    if (!memory) return false;
+    std::lock_guard lock(frameMutex_);
+    outputSurface_ = nullptr;
+    primaryReleased_ = false;
+    primaryMemory_ = memory;
+    // On failure the library has freed the memory with its screen buffer, or lost
+    // it if it failed before making one (it only fails so when memory runs out).
+    return gdi_init_ex(instance, PIXEL_FORMAT_BGRX32, 0, memory, FreeFrameMemory) == TRUE;
+}
+
 void FreeRdpControl::OnPostDisconnect(freerdp *instance) {
     ReleasePaintLock();
     std::lock_guard lock(frameMutex_);
+    outputSurface_ = nullptr;
     gdi_free(instance);
 }
 
+FreeRdpControl::FrameLockScope::FrameLockScope(FreeRdpControl &control) : control_(control) {
+    if (frameLockHeldBy == &control_) return;
+    control_.frameMutex_.lock();
+    frameLockHeldBy = &control_;
+    frameLockHeldByScope = true;
+    locked_ = true;
+}
+
+FreeRdpControl::FrameLockScope::~FrameLockScope() {
+    if (!locked_) return;
+    frameLockHeldBy = nullptr;
+    frameLockHeldByScope = false;
+    control_.frameMutex_.unlock();
+}
+
 void FreeRdpControl::OnBeginPaint(rdpContext *context) {
-    if (paintLockHeldFor != this) {
+    if (frameLockHeldBy != this) {
         frameMutex_.lock();
-        paintLockHeldFor = this;
+        frameLockHeldBy = this;
     }
     HGDI_WND window = context->gdi->primary->hdc->hwnd;
     window->invalid->null = TRUE;
@@ -769,20 +852,24 @@ void FreeRdpControl::OnEndPaint(rdpContext *context) {
             const GDI_RGN &rect = window->cinvalid[index];
             pendingDamage_ += QRect(rect.x, rect.y, rect.w, rect.h);
         }
-        if (!damagePosted_) {
-            damagePosted_ = true;
-            PostFrameUpdate();
-        }
-        if (firstFrameAt_ == 0) firstFrameAt_ = NowMilliseconds();
+        CommitDamage();
     }
     window->invalid->null = TRUE;
     window->ninvalid = 0;
     ReleasePaintLock();
 }
 
+void FreeRdpControl::CommitDamage() {
+    if (!damagePosted_) {
+        damagePosted_ = true;
+        PostFrameUpdate();
+    }
+    if (firstFrameAt_ == 0) firstFrameAt_ = NowMilliseconds();
+}
+
 void FreeRdpControl::ReleasePaintLock() {
-    if (paintLockHeldFor == this) {
-        paintLockHeldFor = nullptr;
+    if (frameLockHeldBy == this && !frameLockHeldByScope) {
+        frameLockHeldBy = nullptr;
         frameMutex_.unlock();
     }
 }
@@ -805,11 +892,21 @@ void FreeRdpControl::PostFrameUpdate() {
 bool FreeRdpControl::OnDesktopResize(rdpContext *context) {
     const UINT32 width = context->settings->DesktopWidth;
     const UINT32 height = context->settings->DesktopHeight;
-    const bool alreadyHeld = paintLockHeldFor == this;
-    if (!alreadyHeld) frameMutex_.lock();
-    const bool resized = gdi_resize(context->gdi, width, height) == TRUE;
-    pendingDamage_ = QRegion();
-    if (!alreadyHeld) frameMutex_.unlock();
+    bool resized = true;
+    {
+        FrameLockScope lock(*this);
+        rdpGdi *gdi = context->gdi;
+        if (gdi->width != static_cast<INT32>(width) || gdi->height != static_cast<INT32>(height)) {
+            std::uint8_t *memory = AllocateFrameMemory(std::size_t{width} * std::size_t{height} * 4);
+            // As in InitPrimary, the library owns the memory from here on.
+            resized = memory &&
+                      gdi_resize_ex(gdi, width, height, 0, PIXEL_FORMAT_BGRX32, memory, FreeFrameMemory) == TRUE;
+            outputSurface_ = nullptr;
+            primaryReleased_ = false;
+            primaryMemory_ = memory;
+        }
+        pendingDamage_ = QRegion();
+    }
     if (!resized) return false;
     const QSize size(static_cast<int>(width), static_cast<int>(height));
     QMetaObject::invokeMethod(
@@ -821,6 +918,125 @@ bool FreeRdpControl::OnDesktopResize(rdpContext *context) {
     PostEvent(
         [size](RdpControlEvents &events) { events.OnRemoteDesktopSizeChange(size.width(), size.height()); });
     return true;
+}
+
+// --- graphics pipeline output ------------------------------------------------------
+
+void FreeRdpControl::OnGraphicsPipelineOpened(RdpgfxClientContext *gfx) {
+    std::call_once(libraryGfxTaken, [gfx] {
+        libraryGfx.ResetGraphics = gfx->ResetGraphics;
+        libraryGfx.CreateSurface = gfx->CreateSurface;
+        libraryGfx.DeleteSurface = gfx->DeleteSurface;
+        libraryGfx.SurfaceCommand = gfx->SurfaceCommand;
+        libraryGfx.SolidFill = gfx->SolidFill;
+        libraryGfx.SurfaceToSurface = gfx->SurfaceToSurface;
+        libraryGfx.CacheToSurface = gfx->CacheToSurface;
+        libraryGfx.MapSurfaceToOutput = gfx->MapSurfaceToOutput;
+        libraryGfx.MapSurfaceToScaledOutput = gfx->MapSurfaceToScaledOutput;
+        libraryGfx.UpdateSurfaces = gfx->UpdateSurfaces;
+    });
+    gfx->ResetGraphics = Locked<&GfxHandlers::ResetGraphics, true, const RDPGFX_RESET_GRAPHICS_PDU *>;
+    gfx->CreateSurface = Locked<&GfxHandlers::CreateSurface, false, const RDPGFX_CREATE_SURFACE_PDU *>;
+    gfx->DeleteSurface = Locked<&GfxHandlers::DeleteSurface, true, const RDPGFX_DELETE_SURFACE_PDU *>;
+    gfx->SurfaceCommand = Locked<&GfxHandlers::SurfaceCommand, false, const RDPGFX_SURFACE_COMMAND *>;
+    gfx->SolidFill = Locked<&GfxHandlers::SolidFill, false, const RDPGFX_SOLID_FILL_PDU *>;
+    gfx->SurfaceToSurface = Locked<&GfxHandlers::SurfaceToSurface, false, const RDPGFX_SURFACE_TO_SURFACE_PDU *>;
+    gfx->CacheToSurface = Locked<&GfxHandlers::CacheToSurface, false, const RDPGFX_CACHE_TO_SURFACE_PDU *>;
+    gfx->MapSurfaceToOutput =
+        Locked<&GfxHandlers::MapSurfaceToOutput, true, const RDPGFX_MAP_SURFACE_TO_OUTPUT_PDU *>;
+    gfx->MapSurfaceToScaledOutput =
+        Locked<&GfxHandlers::MapSurfaceToScaledOutput, true, const RDPGFX_MAP_SURFACE_TO_SCALED_OUTPUT_PDU *>;
+    gfx->UpdateSurfaces = tsc::engine::OnUpdateSurfaces;
+}
+
+void FreeRdpControl::OnGraphicsPipelineClosing(RdpgfxClientContext * /*gfx*/) {
+    FrameLockScope lock(*this);
+    ForgetOutputSurface(AnySurface);
+}
+
+void FreeRdpControl::ForgetOutputSurface(std::uint32_t surfaceId) {
+    if (outputSurface_ && (surfaceId == AnySurface || outputSurface_->surfaceId == surfaceId))
+        outputSurface_ = nullptr;
+}
+
+namespace {
+
+// The one surface shown, when it covers the screen exactly in the layout the frame
+// has (32 bits, blue first): then it can be the frame itself. Null otherwise (no
+// surface yet, several, moved, scaled, or a window of its own).
+gdiGfxSurface *SurfaceCoveringScreen(RdpgfxClientContext *gfx, const rdpGdi *gdi) {
+    UINT16 *ids = nullptr;
+    UINT16 count = 0;
+    if (gfx->GetSurfaceIds(gfx, &ids, &count) != CHANNEL_RC_OK) return nullptr;
+    gdiGfxSurface *covering = nullptr;
+    int shown = 0;
+    for (UINT16 index = 0; index < count; ++index) {
+        auto *surface = static_cast<gdiGfxSurface *>(gfx->GetSurfaceData(gfx, ids[index]));
+        if (!surface || !surface->outputMapped || surface->windowId != 0) continue;
+        ++shown;
+        const bool fits = surface->outputOriginX == 0 && surface->outputOriginY == 0 &&
+                          surface->mappedWidth == static_cast<UINT32>(gdi->width) &&
+                          surface->mappedHeight == static_cast<UINT32>(gdi->height) &&
+                          surface->outputTargetWidth == surface->mappedWidth &&
+                          surface->outputTargetHeight == surface->mappedHeight &&
+                          (surface->format == PIXEL_FORMAT_BGRX32 || surface->format == PIXEL_FORMAT_BGRA32) &&
+                          gdi->dstFormat == PIXEL_FORMAT_BGRX32;
+        if (fits) covering = surface;
+    }
+    free(ids);
+    return shown == 1 ? covering : nullptr;
+}
+
+} // namespace
+
+// At the end of each frame. The library would copy every changed rectangle of each
+// surface into its own screen buffer; when one surface covers the screen, the
+// engine shows that surface directly, saving the copy and the buffer's memory.
+UINT FreeRdpControl::OnUpdateSurfaces(RdpgfxClientContext *gfx) {
+    FrameLockScope lock(*this);
+    const rdpGdi *gdi = static_cast<rdpGdi *>(gfx->custom);
+    if (gdi->suppressOutput) return CHANNEL_RC_OK;
+    EnterCriticalSection(&gfx->mux);
+    UINT status = CHANNEL_RC_OK;
+    if (gdiGfxSurface *surface = SurfaceCoveringScreen(gfx, gdi)) {
+        if (outputSurface_ != surface) {
+            outputSurface_ = surface;
+            pendingDamage_ += QRect(0, 0, gdi->width, gdi->height);
+        }
+        if (!primaryReleased_ && gdi->primary_buffer == primaryMemory_) {
+            ReleaseFramePages(primaryMemory_);
+            primaryReleased_ = true;
+        }
+        UINT32 count = 0;
+        const RECTANGLE_16 *rects = region16_rects(&surface->invalidRegion, &count);
+        for (UINT32 index = 0; rects && index < count; ++index)
+            pendingDamage_ += QRect(rects[index].left, rects[index].top, rects[index].right - rects[index].left,
+                                    rects[index].bottom - rects[index].top) &
+                              QRect(0, 0, gdi->width, gdi->height);
+        region16_clear(&surface->invalidRegion);
+        if (!pendingDamage_.isEmpty()) CommitDamage();
+    } else {
+        outputSurface_ = nullptr;
+        if (primaryReleased_) {
+            // The screen buffer was given back: every shown surface is copied whole.
+            UINT16 *ids = nullptr;
+            UINT16 count = 0;
+            if (gfx->GetSurfaceIds(gfx, &ids, &count) == CHANNEL_RC_OK) {
+                for (UINT16 index = 0; index < count; ++index) {
+                    auto *shown = static_cast<gdiGfxSurface *>(gfx->GetSurfaceData(gfx, ids[index]));
+                    if (!shown || !shown->outputMapped) continue;
+                    const RECTANGLE_16 whole{0, 0, static_cast<UINT16>(shown->mappedWidth),
+                                             static_cast<UINT16>(shown->mappedHeight)};
+                    region16_union_rect(&shown->invalidRegion, &shown->invalidRegion, &whole);
+                }
+                free(ids);
+            }
+            primaryReleased_ = false;
+        }
+        status = libraryGfx.UpdateSurfaces(gfx);
+    }
+    LeaveCriticalSection(&gfx->mux);
+    return status;
 }
 
 void FreeRdpControl::OnLogonInformation() {

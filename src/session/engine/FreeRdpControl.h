@@ -18,7 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include <freerdp/client/rdpgfx.h>
 #include <freerdp/freerdp.h>
+#include <freerdp/gdi/gfx.h>
 
 namespace tsc::engine {
 
@@ -84,6 +86,29 @@ class FreeRdpControl final : public RdpControl {
                                const char *oldFingerprint);
     void OnLogonError(UINT32 data, UINT32 type);
 
+    // The graphics pipeline, on the channel thread. Its handlers that write surfaces
+    // or change which surfaces exist run with the frame lock held (FrameLockScope).
+    void OnGraphicsPipelineOpened(RdpgfxClientContext *gfx);
+    void OnGraphicsPipelineClosing(RdpgfxClientContext *gfx);
+    UINT OnUpdateSurfaces(RdpgfxClientContext *gfx);
+    // The surface is going away or moving: the next update decides anew what to show.
+    static constexpr std::uint32_t AnySurface = 0x10000; // every surface id is 16 bits
+    void ForgetOutputSurface(std::uint32_t surfaceId);    // frame lock held
+
+    // Takes the frame lock unless this thread holds it already (in BeginPaint, or
+    // an outer scope); EndPaint leaves a lock taken by a scope alone.
+    class FrameLockScope {
+      public:
+        explicit FrameLockScope(FreeRdpControl &control);
+        ~FrameLockScope();
+        FrameLockScope(const FrameLockScope &) = delete;
+        FrameLockScope &operator=(const FrameLockScope &) = delete;
+
+      private:
+        FreeRdpControl &control_;
+        bool locked_ = false;
+    };
+
   private:
     struct InputEvent {
         enum class Kind { Key, Move, Button, Wheel } kind;
@@ -104,6 +129,8 @@ class FreeRdpControl final : public RdpControl {
     void MovePointer(rdpInput *input, UINT16 x, UINT16 y);
     void QueueInput(const InputEvent &event);
     void PostFrameUpdate();
+    void CommitDamage(); // frame lock held
+    [[nodiscard]] bool InitPrimary(freerdp *instance);
     void PostLoginComplete();
     void ReleasePaintLock();
     [[nodiscard]] int DisconnectReason(rdpContext *context, bool connected) const;
@@ -145,6 +172,12 @@ class FreeRdpControl final : public RdpControl {
     mutable std::mutex frameMutex_; // held from BeginPaint to EndPaint and while painting
     QRegion pendingDamage_;         // guarded by frameMutex_
     bool damagePosted_ = false;     // guarded by frameMutex_
+    // The graphics pipeline's surface shown as the frame when it covers the whole
+    // screen; meanwhile the drawing library's own copy of the screen (the primary
+    // buffer) is not kept up to date and its pages are given back. Guarded by frameMutex_.
+    gdiGfxSurface *outputSurface_ = nullptr;
+    bool primaryReleased_ = false;
+    std::uint8_t *primaryMemory_ = nullptr; // the primary buffer as the engine mapped it
 
     // Engine thread only.
     SessionSettings session_;

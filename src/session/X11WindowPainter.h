@@ -1,0 +1,62 @@
+#pragma once
+
+// Draws into a widget's own X11 window with plain X requests. A window showing a
+// remote screen then needs no second copy of it: through the toolkit every top-level
+// window keeps a backing store of its own size (3 MB at 1024 x 768, kept in memory
+// shared with the X server) and every update is copied into it first.
+//
+// For widgets with Qt::WA_PaintOnScreen whose paintEngine() returns null: they paint
+// in paintEvent through this class, and the X server fills the rest.
+
+#include <QRegion>
+#include <QWidget>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct xcb_connection_t;
+
+namespace tsc {
+
+class X11WindowPainter {
+  public:
+    // Null unless the application runs on X11 and the X server takes the engine's
+    // pixels as they are: a 24-bit TrueColor root visual with red 0xFF0000, green
+    // 0x00FF00 and blue 0x0000FF, 32 bits per pixel, least significant byte first.
+    // `requestLimitBytes` caps the size of one X request below the server's own
+    // limit (0: the server's limit only); images larger than that go in pieces.
+    static std::unique_ptr<X11WindowPainter> Create(std::size_t requestLimitBytes = 0);
+    ~X11WindowPainter();
+    X11WindowPainter(const X11WindowPainter &) = delete;
+    X11WindowPainter &operator=(const X11WindowPainter &) = delete;
+
+    // Whether `window` has the root's depth, so the calls below can draw into it
+    // (asked of the server once per window).
+    [[nodiscard]] bool CanDraw(WId window);
+
+    // Copies the parts of `region` inside the image into the window; the image is in
+    // QImage::Format_RGB32 layout with its origin at the window's top-left corner.
+    void PutImage(WId window, const std::uint8_t *pixels, int width, int height, int stride,
+                  const QRegion &region);
+    // Fills `region` with an 0xRRGGBB colour.
+    void Fill(WId window, const QRegion &region, std::uint32_t rgb);
+    // Sends what is queued now rather than when the event loop next waits.
+    void Flush();
+
+  private:
+    X11WindowPainter(xcb_connection_t *connection, std::uint32_t gc, std::uint8_t depth,
+                     std::size_t maximumRequestBytes);
+    void PutRows(WId window, const std::uint8_t *rows, int x, int y, int width, int count);
+
+    xcb_connection_t *connection_;
+    std::uint32_t gc_;
+    std::uint8_t depth_;
+    std::size_t maximumRequestBytes_;
+    WId checkedWindow_ = 0;
+    bool checkedWindowDrawable_ = false;
+    std::vector<std::uint8_t> scratch_; // rows of a rectangle narrower than the image
+};
+
+} // namespace tsc
