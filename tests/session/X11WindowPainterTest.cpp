@@ -10,6 +10,7 @@
 #include <QBackingStore>
 #include <QImage>
 #include <QPaintEvent>
+#include <QPalette>
 #include <QProcess>
 #include <QWidget>
 
@@ -38,7 +39,8 @@ xcb_connection_t *Connection() {
     return qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
 }
 
-// What the X server holds in the window, as 0xRRGGBB values row by row.
+// What the X server holds in the window (the root window: the screen), as 0xRRGGBB
+// values row by row.
 std::vector<std::uint32_t> WindowPixels(WId window, int width, int height) {
     xcb_get_image_reply_t *reply =
         xcb_get_image_reply(Connection(),
@@ -53,6 +55,10 @@ std::vector<std::uint32_t> WindowPixels(WId window, int width, int height) {
     for (std::uint32_t &pixel : pixels) pixel &= 0xFFFFFFu;
     std::free(reply);
     return pixels;
+}
+
+WId ScreenRoot() {
+    return xcb_setup_roots_iterator(xcb_get_setup(Connection())).data->root;
 }
 
 // A window the toolkit never paints into.
@@ -140,6 +146,30 @@ TEST(X11WindowPainter, ASessionWidgetShowsItsFrameWithoutABackingStore) {
             return !shown.empty() && shown[100 * Width + 50] == 0x3366CCu && shown[100 * Width + 250] == 0u;
         },
         5000));
+    // The X server keeps nothing of a window once covered: uncovered, it is painted again.
+    {
+        QWidget cover;
+        cover.setWindowFlag(Qt::FramelessWindowHint);
+        cover.setAutoFillBackground(true);
+        QPalette red;
+        red.setColor(QPalette::Window, Qt::red);
+        cover.setPalette(red);
+        cover.setGeometry(20, 50, 100, 100);
+        cover.show();
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                const std::vector<std::uint32_t> screen = WindowPixels(ScreenRoot(), Width, Height);
+                return !screen.empty() && screen[100 * Width + 50] == 0xFF0000u;
+            },
+            5000));
+    }
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const std::vector<std::uint32_t> screen = WindowPixels(ScreenRoot(), Width, Height);
+            return !screen.empty() && screen[100 * Width + 50] == 0x3366CCu;
+        },
+        5000))
+        << "not painted again after being uncovered";
     EXPECT_FALSE(widget.backingStore() && widget.backingStore()->size().isValid() &&
                  !widget.backingStore()->size().isEmpty())
         << "the toolkit keeps a " << widget.backingStore()->size().width() << " x "
