@@ -71,8 +71,8 @@ QPaintEngine *RdpSessionWidget::paintEngine() const {
 void RdpSessionWidget::paintEvent(QPaintEvent *event) {
     // grab() and render() redirect the painting to an image: the toolkit's way then.
     if (painter_ && !redirected(nullptr)) {
-        if (!painter_->CanDraw(winId())) {
-            // A window the server made with another depth: let the toolkit paint it.
+        if (!painter_->CanDraw(winId()) || devicePixelRatioF() != 1.0) {
+            // A window of another depth, or scaled by the toolkit: let the toolkit paint it.
             painter_.reset();
             setAttribute(Qt::WA_PaintOnScreen, false);
             update();

@@ -132,8 +132,8 @@ void SessionWindow::paintEvent(QPaintEvent *event) {
         QPainter(this).fillRect(event->rect(), background);
         return;
     }
-    if (!painter_->CanDraw(winId())) {
-        // A window the server made with another depth: let the toolkit paint it.
+    if (!painter_->CanDraw(winId()) || devicePixelRatioF() != 1.0) {
+        // A window of another depth, or scaled by the toolkit: let the toolkit paint it.
         painter_.reset();
         setAttribute(Qt::WA_PaintOnScreen, false);
         setAutoFillBackground(true);
