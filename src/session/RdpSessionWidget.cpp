@@ -71,7 +71,7 @@ QPaintEngine *RdpSessionWidget::paintEngine() const {
 void RdpSessionWidget::paintEvent(QPaintEvent *event) {
     // grab() and render() redirect the painting to an image: the toolkit's way then.
     if (painter_ && !redirected(nullptr)) {
-        if (!painter_->CanDraw(winId()) || devicePixelRatioF() != 1.0) {
+        if (!painter_->CanDraw(*this)) {
             // A window of another depth, or scaled by the toolkit: let the toolkit paint it.
             painter_.reset();
             setAttribute(Qt::WA_PaintOnScreen, false);

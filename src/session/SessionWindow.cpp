@@ -126,13 +126,13 @@ QPaintEngine *SessionWindow::paintEngine() const {
 
 // The background, when this window paints on screen (the toolkit fills it otherwise).
 void SessionWindow::paintEvent(QPaintEvent *event) {
-    const QColor background = palette().color(QPalette::Window);
     if (!painter_) return;
+    const QColor background = palette().color(QPalette::Window);
     if (redirected(nullptr)) { // grab() and render()
         QPainter(this).fillRect(event->rect(), background);
         return;
     }
-    if (!painter_->CanDraw(winId()) || devicePixelRatioF() != 1.0) {
+    if (!painter_->CanDraw(*this)) {
         // A window of another depth, or scaled by the toolkit: let the toolkit paint it.
         painter_.reset();
         setAttribute(Qt::WA_PaintOnScreen, false);

@@ -76,8 +76,9 @@ X11WindowPainter::~X11WindowPainter() {
     if (ApplicationConnection() == connection_) xcb_free_gc(connection_, gc_);
 }
 
-bool X11WindowPainter::CanDraw(WId window) {
-    if (window == 0) return false;
+bool X11WindowPainter::CanDraw(const QWidget &widget) {
+    const WId window = widget.winId();
+    if (window == 0 || widget.devicePixelRatioF() != 1.0) return false;
     if (window != checkedWindow_) {
         const auto id = static_cast<xcb_drawable_t>(window);
         xcb_get_geometry_reply_t *geometry =
@@ -125,6 +126,7 @@ void X11WindowPainter::PutImage(WId window, const std::uint8_t *pixels, int widt
 }
 
 void X11WindowPainter::Fill(WId window, const QRegion &region, std::uint32_t rgb) {
+    if (region.isEmpty()) return;
     const std::uint32_t pixel = rgb & 0xFFFFFFu;
     xcb_change_gc(connection_, gc_, XCB_GC_FOREGROUND, &pixel);
     std::vector<xcb_rectangle_t> rects;

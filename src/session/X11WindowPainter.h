@@ -32,9 +32,9 @@ class X11WindowPainter {
     X11WindowPainter(const X11WindowPainter &) = delete;
     X11WindowPainter &operator=(const X11WindowPainter &) = delete;
 
-    // Whether `window` has the root's depth, so the calls below can draw into it
-    // (asked of the server once per window).
-    [[nodiscard]] bool CanDraw(WId window);
+    // Whether the widget's window takes the calls below: it has the root's depth
+    // (asked of the server once per window) and the toolkit does not scale it.
+    [[nodiscard]] bool CanDraw(const QWidget &widget);
 
     // Copies the parts of `region` inside the image into the window; the image is in
     // QImage::Format_RGB32 layout with its origin at the window's top-left corner.

@@ -111,7 +111,7 @@ TEST(X11WindowPainter, PutsEveryPartOfTheRegionAndNothingElse) {
     for (const Case &c : cases) {
         std::unique_ptr<X11WindowPainter> painter = X11WindowPainter::Create(c.requestLimit);
         ASSERT_NE(painter, nullptr) << c.name;
-        ASSERT_TRUE(painter->CanDraw(window.winId())) << c.name;
+        ASSERT_TRUE(painter->CanDraw(window)) << c.name;
         painter->Fill(window.winId(), QRegion(0, 0, Width, Height), 0x000000);
         painter->PutImage(window.winId(), pixels, Width, Height, Width * 4, c.region);
         painter->Flush();
