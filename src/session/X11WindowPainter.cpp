@@ -54,8 +54,8 @@ std::unique_ptr<X11WindowPainter> X11WindowPainter::Create(std::size_t requestLi
     const xcb_setup_t *setup = xcb_get_setup(connection);
     const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
     if (!screens.rem || !TakesRgb32AsItIs(setup, screens.data)) return nullptr;
-    // In four-byte units; the toolkit has already switched big requests on if the
-    // server has them, so this asks the server nothing.
+    // In four-byte units, with big requests when the server has them (xcb asks the
+    // server once per connection, and the toolkit has usually done so already).
     std::size_t maximumRequestBytes = std::size_t{xcb_get_maximum_request_length(connection)} * 4;
     if (requestLimitBytes != 0) maximumRequestBytes = std::min(maximumRequestBytes, requestLimitBytes);
     if (maximumRequestBytes < PutImageHeaderBytes + 4096 * 4) return nullptr; // not even one row
