@@ -26,7 +26,7 @@ trap cleanup EXIT
 # Xvfb picks a free display itself (-displayfd), so tests running side by side
 # never race for the same number.
 exec 3> "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
 display=
@@ -36,6 +36,11 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 [ -n "$display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+# The display must take clients before the server is started on it.
+for _ in $(seq 100); do
+    DISPLAY=":$display" xset q >/dev/null 2>&1 && break
+    sleep 0.05
+done
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 port=$(free_port)
