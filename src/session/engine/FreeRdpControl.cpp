@@ -201,7 +201,7 @@ void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *event) {
     auto *rdp = static_cast<rdpContext *>(context);
     if (std::strcmp(event->name, RDPGFX_DVC_CHANNEL_NAME) != 0 || !rdp->gdi) return;
     auto *gfx = static_cast<RdpgfxClientContext *>(event->pInterface);
-    ControlOf(rdp)->OnGraphicsPipelineClosing(gfx);
+    ControlOf(rdp)->OnGraphicsPipelineClosing();
     gdi_graphics_pipeline_uninit(rdp->gdi, gfx);
 }
 
@@ -949,7 +949,7 @@ void FreeRdpControl::OnGraphicsPipelineOpened(RdpgfxClientContext *gfx) {
     gfx->UpdateSurfaces = tsc::engine::OnUpdateSurfaces;
 }
 
-void FreeRdpControl::OnGraphicsPipelineClosing(RdpgfxClientContext * /*gfx*/) {
+void FreeRdpControl::OnGraphicsPipelineClosing() {
     FrameLockScope lock(*this);
     ForgetOutputSurface(AnySurface);
 }

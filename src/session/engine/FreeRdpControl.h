@@ -89,7 +89,7 @@ class FreeRdpControl final : public RdpControl {
     // The graphics pipeline, on the channel thread. Its handlers that write surfaces
     // or change which surfaces exist run with the frame lock held (FrameLockScope).
     void OnGraphicsPipelineOpened(RdpgfxClientContext *gfx);
-    void OnGraphicsPipelineClosing(RdpgfxClientContext *gfx);
+    void OnGraphicsPipelineClosing();
     UINT OnUpdateSurfaces(RdpgfxClientContext *gfx);
     // The surface is going away or moving: the next update decides anew what to show.
     static constexpr std::uint32_t AnySurface = 0x10000; // every surface id is 16 bits
