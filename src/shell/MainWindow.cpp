@@ -17,7 +17,7 @@
 #include "StartupLines.h"
 #include "SystemInfo.h"
 #include "TimeText.h"
-#include "identity/Identity.h"
+#include "Identity.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

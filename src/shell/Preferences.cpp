@@ -3,7 +3,7 @@
 #include "IniFile.h"
 #include "LogSink.h"
 #include "SystemInfo.h"
-#include "identity/Identity.h"
+#include "Identity.h"
 
 #include <charconv>
 #include <stdexcept>
