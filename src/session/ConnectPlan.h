@@ -2,9 +2,10 @@
 
 // The decisions of the connect procedure, apart from any window: where to connect,
 // which session window variant, which display mode, where the session window goes
-// and which value each control property gets. The main window's bn_Connect handler
-// reads its controls into ConnectSettings and applies what these functions return.
+// and which value each control property gets. The application core's connect
+// procedure applies what these functions return to the session window and control.
 
+#include "ProfileSettings.h"
 #include "RdpClientDetection.h"
 
 #include <QRect>
@@ -56,7 +57,6 @@ inline constexpr RdpControlVariant SessionVariants[] = {RdpControlVariant::WXP51
 enum class DisplayMode { Windowed, FullScreen, Seamless };
 
 inline constexpr std::uint32_t WindowWhite = 0xFFFFFF;
-inline constexpr char SeamlessWorkDir[] = "V001C002";
 
 struct DisplayPlan {
     DisplayMode mode = DisplayMode::Windowed;
@@ -80,25 +80,6 @@ struct Placement {
 // Client sizes of the windowed display for the fixed size items, and the typed size.
 [[nodiscard]] QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight);
 
-// The settings controls as the connect procedure reads them.
-struct ConnectSettings {
-    std::string userName;
-    std::string password;
-    std::string domain;
-    int colorsIndex = 1;
-    int soundIndex = 0;
-    int windowsKeysIndex = 1;
-    bool connectDiskDrives = false;
-    bool connectPrinters = false;
-    bool commPorts = false;
-    bool smartCards = false;
-    bool bitmapCaching = true;
-    bool seamless = false;
-    bool background = false;
-    bool themes = false;
-    bool windowDragging = false;
-    bool animation = false;
-};
 
 // Control properties of step 11 after the size, in the order they are set.
 struct ControlPropertyPlan {
@@ -116,8 +97,8 @@ struct ControlPropertyPlan {
     std::string clearTextPassword; // set only when not empty
     std::string domain;
 };
-[[nodiscard]] ControlPropertyPlan PlanControlProperties(const ConnectSettings &settings, const std::string &host);
-[[nodiscard]] int ColorDepthForIndex(int colorsIndex);
+[[nodiscard]] ControlPropertyPlan PlanControlProperties(const profiles::ProfileSettings &settings,
+                                                        const std::string &host);
 // A domain of "..." stands for no domain.
 [[nodiscard]] bool IsDomainGiven(std::string_view domain);
 

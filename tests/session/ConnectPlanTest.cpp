@@ -105,7 +105,7 @@ TEST(Placement, WorkAreaMonitorAndWindowedSizes) {
 }
 
 TEST(ControlProperties, MappedFromTheSettings) {
-    ConnectSettings settings;
+    profiles::ProfileSettings settings;
     settings.userName = "anna";
     settings.password = "secret";
     settings.domain = "OFFICE";
@@ -130,7 +130,7 @@ TEST(ControlProperties, MappedFromTheSettings) {
     EXPECT_EQ(plan.clearTextPassword, "secret");
 
     // Seamless always drops the wallpaper; "..." is no domain; no user: the host alone.
-    settings.seamless = true;
+    settings.doSeamless = true;
     settings.domain = "...";
     settings.userName.clear();
     const ControlPropertyPlan seamless = PlanControlProperties(settings, "ts1");
@@ -141,7 +141,7 @@ TEST(ControlProperties, MappedFromTheSettings) {
 
     const int depths[][2] = {{0, 8}, {1, 15}, {2, 16}, {3, 24}, {-1, 15}, {4, 15}};
     for (const auto &[index, depth] : depths)
-        EXPECT_EQ(ColorDepthForIndex(index), depth) << index;
+        EXPECT_EQ(profiles::ColorDepthOf(index), depth) << index;
     for (int index : {-1, 0, 3}) {
         settings.soundIndex = index;
         settings.windowsKeysIndex = index;
