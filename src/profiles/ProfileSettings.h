@@ -17,9 +17,9 @@
 
 namespace tsc::profiles {
 
-// The constants of a connection, each defined here once: the items of the size and
-// colour lists as the profile stores them, the sizes and colour depths they stand
-// for, the limit of a typed size, and the work folder of a seamless session.
+// The constants of a connection's settings, each defined here once: the items of the
+// size and colour lists as the profile stores them, the sizes and colour depths they
+// stand for, and the limit of a typed size.
 
 // Item indexes of cb_Desktopsize.
 enum DesktopSizeIndex : int {
@@ -71,8 +71,6 @@ inline constexpr int DefaultColorDepth = 15;
 
 inline constexpr int DesktopSizeLimit = 20480; // largest width or height a size field accepts
 inline constexpr const char *DefaultRdpPlusPort = "3391";
-// The work folder that asks the server for the seamless desktop.
-inline constexpr char SeamlessWorkDir[] = "V001C002";
 
 struct ProfileSettings {
     // First page.

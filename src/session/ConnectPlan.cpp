@@ -70,7 +70,7 @@ QSize FallbackSize(const QSize &refused, const SessionVariantTraits &traits, std
 
 DisplayPlan PlanDisplay(bool seamless, int desktopSizeIndex, std::uint32_t transparencyColour) {
     if (seamless)
-        return {DisplayMode::Seamless, "Do seamless", true, transparencyColour, profiles::SeamlessWorkDir};
+        return {DisplayMode::Seamless, "Do seamless", true, transparencyColour, SeamlessWorkDir};
     if (profiles::IsFullScreenIndex(desktopSizeIndex))
         return {DisplayMode::FullScreen, "Do fullscreen", true, WindowWhite, {}};
     return {DisplayMode::Windowed, "Do not seamless", false, WindowWhite, {}};
@@ -98,26 +98,38 @@ bool IsDomainGiven(std::string_view domain) {
     return !domain.empty() && domain != "...";
 }
 
-ControlPropertyPlan PlanControlProperties(const profiles::ProfileSettings &settings, const std::string &host) {
-    ControlPropertyPlan plan;
-    plan.caption = settings.userName.empty() ? host : settings.userName + " :: " + host;
-    plan.colorDepth = profiles::ColorDepthOf(settings.colorsIndex);
-    plan.audioRedirectionMode = settings.soundIndex == 1 || settings.soundIndex == 2 ? settings.soundIndex : 0;
-    plan.keyboardHookMode =
-        settings.windowsKeysIndex == 1 || settings.windowsKeysIndex == 2 ? settings.windowsKeysIndex : 0;
-    const auto flag = [](bool value) { return value ? -1 : 0; };
-    plan.redirectDrives = flag(settings.connectDiskDrives);
-    plan.redirectPrinters = flag(settings.connectPrinters);
-    plan.redirectPorts = flag(settings.commPorts);
-    plan.redirectSmartCards = flag(settings.smartCards);
-    plan.bitmapPersistence = settings.bitmapCaching ? 1 : 0;
+std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host) {
+    return settings.userName.empty() ? host : settings.userName + " :: " + host;
+}
+
+ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings, const ConnectTarget &target,
+                                           const DisplayPlan &display, QSize desktop) {
+    ConnectionSettings connection;
+    connection.server = target.host;
+    connection.port = target.port;
     const bool domainGiven = IsDomainGiven(settings.domain);
-    plan.userName = domainGiven ? settings.domain + "\\" + settings.userName : settings.userName;
-    plan.performanceFlags = (settings.doSeamless || !settings.background ? 1u : 0u) + (!settings.themes ? 8u : 0u) +
-                            (!settings.windowDragging ? 2u : 0u) + (!settings.animation ? 4u : 0u);
-    plan.clearTextPassword = settings.password;
-    plan.domain = domainGiven ? settings.domain : std::string();
-    return plan;
+    connection.domain = domainGiven ? settings.domain : std::string();
+    connection.userName = domainGiven ? settings.domain + "\\" + settings.userName : settings.userName;
+    connection.password = settings.password;
+    connection.workDir = display.workDir;
+    connection.desktopWidth = desktop.width();
+    connection.desktopHeight = desktop.height();
+    connection.colorDepth = profiles::ColorDepthOf(settings.colorsIndex);
+    if (settings.windowsKeysIndex == 1 || settings.windowsKeysIndex == 2)
+        connection.keyboardHookMode = static_cast<KeyboardHookMode>(settings.windowsKeysIndex);
+    if (settings.soundIndex == 1 || settings.soundIndex == 2)
+        connection.audioMode = static_cast<AudioMode>(settings.soundIndex);
+    connection.redirectDrives = settings.connectDiskDrives;
+    connection.redirectPrinters = settings.connectPrinters;
+    connection.redirectPorts = settings.commPorts;
+    connection.redirectSmartCards = settings.smartCards;
+    connection.bitmapPersistence = settings.bitmapCaching;
+    using namespace PerformanceFlag;
+    connection.performanceFlags = (settings.doSeamless || !settings.background ? NoWallpaper : 0u) |
+                                  (!settings.themes ? NoThemes : 0u) | (!settings.windowDragging ? NoFullWindowDrag : 0u) |
+                                  (!settings.animation ? NoMenuAnimations : 0u);
+    connection.displayConnectionBar = settings.displayConnectionBar;
+    return connection;
 }
 
 } // namespace tsc

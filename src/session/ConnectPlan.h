@@ -5,6 +5,7 @@
 // and which value each control property gets. The application core's connect
 // procedure applies what these functions return to the session window and control.
 
+#include "ConnectionSettings.h"
 #include "ProfileSettings.h"
 #include "RdpClientDetection.h"
 
@@ -17,8 +18,6 @@
 #include <vector>
 
 namespace tsc {
-
-inline constexpr int DefaultRdpPort = 3389;
 
 struct ConnectTarget {
     std::string host;
@@ -81,24 +80,14 @@ struct Placement {
 [[nodiscard]] QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight);
 
 
-// Control properties of step 11 after the size, in the order they are set.
-struct ControlPropertyPlan {
-    std::string caption; // for SetTitles and the session window
-    int colorDepth = 15;
-    int audioRedirectionMode = 0;
-    int keyboardHookMode = 0;
-    int redirectDrives = 0; // -1 true, 0 false, as the control takes flags
-    int redirectPrinters = 0;
-    int redirectPorts = 0;
-    int redirectSmartCards = 0;
-    int bitmapPersistence = 0;
-    std::string userName;
-    std::uint32_t performanceFlags = 0;
-    std::string clearTextPassword; // set only when not empty
-    std::string domain;
-};
-[[nodiscard]] ControlPropertyPlan PlanControlProperties(const profiles::ProfileSettings &settings,
-                                                        const std::string &host);
+// The caption of a session: "user :: host", or the host alone.
+[[nodiscard]] std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host);
+
+// The one value a session is started with: the profile's settings, the target, the
+// display plan (its work folder) and the desktop size the control accepted.
+[[nodiscard]] ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings,
+                                                         const ConnectTarget &target, const DisplayPlan &display,
+                                                         QSize desktop);
 // A domain of "..." stands for no domain.
 [[nodiscard]] bool IsDomainGiven(std::string_view domain);
 

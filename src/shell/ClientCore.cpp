@@ -483,34 +483,31 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         LogInfo(display.logLine);
         window->SetWindowColour(display.windowColour);
         window->setWindowFlag(Qt::FramelessWindowHint, display.frameless);
-        RdpControl &rdp = window->Control();
-        rdp.SecuredSettings().WorkDir = Q(display.workDir);
         window->show();
         window->raise();
         window->activateWindow();
 
-        PlaceSessionWindow(*window, display.mode, monitor);
+        const QSize planned = PlaceSessionWindow(*window, display.mode, monitor);
 
         Tform_showNavBar *bar = Tform_showNavBar::Current();
         if (settings_.displayConnectionBar && bar) bar->ExpandWithCaption(QCoreApplication::applicationName());
-        rdp.AdvancedSettings2().DisplayConnectionBar = settings_.displayConnectionBar ? -1 : 0;
 
         LogInfo("RDP object: set properties");
-        const ControlPropertyPlan plan = PlanControlProperties(settings_, target.host);
-        SetTitles(plan.caption);
-        window->setWindowTitle(Q(plan.caption));
-        SizeControl(*window);
-        SetControlProperties(rdp, plan);
+        const std::string caption = SessionCaption(settings_, target.host);
+        SetTitles(caption);
+        window->setWindowTitle(Q(caption));
+        const QSize desktop = FitDesktopSize(*window, planned);
+        ConnectionSettings connection = BuildConnectionSettings(settings_, target, display, desktop);
+        LogInfo("Colors: " + std::to_string(connection.colorDepth));
         LogInfo("RDP object: connect");
-        rdp.SetServer(Q(target.host));
-        rdp.AdvancedSettings2().RDPPort = target.port;
-        rdp.Connect();
+        window->Control().Connect(connection);
+        connection.WipePassword();
     } catch (const std::exception &failure) {
         ConnectFailed(failure.what(), variant);
     }
 }
 
-void ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor) {
+QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor) {
     const Placement placement = tsc::PlaceSessionWindow(mode, settings_.desktopSizeIndex, settings_.desktopWidth,
                                                         settings_.desktopHeight, monitor.full, monitor.work);
     if (placement.usesClientOrigin) {
@@ -525,18 +522,17 @@ void ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, con
     }
     QCoreApplication::processEvents();
     window.repaint();
+    return placement.client.size();
 }
 
-// The control fills the client area; a size it refuses is lowered to the variant's
-// next fall-back, and a refusal of the last one fails the connect.
-void ClientCore::SizeControl(SessionWindow &window) {
-    RdpControl &rdp = window.Control();
+// The remote desktop fills the planned client area; a size the control refuses is
+// lowered to the variant's next fall-back (the window follows), and a refusal of the
+// last one fails the connect.
+QSize ClientCore::FitDesktopSize(SessionWindow &window, QSize size) {
     const auto &fallbacks = window.Traits().sizeFallbacks;
-    QSize size = window.size();
     for (std::size_t step = 0;; ++step) {
         window.MsRdpClient()->setGeometry(QRect(QPoint(0, 0), size));
-        const bool accepted = rdp.SetDesktopWidth(size.width()) && rdp.SetDesktopHeight(size.height());
-        if (accepted) break;
+        if (window.Control().AcceptsDesktopSize(size.width(), size.height())) break;
         const std::string sizeText = std::to_string(size.width()) + " x " + std::to_string(size.height());
         if (step == fallbacks.size()) throw std::runtime_error("The RDP control refuses the desktop size " + sizeText);
         LogWarning("Can not do desired width x height: " + sizeText);
@@ -548,24 +544,7 @@ void ClientCore::SizeControl(SessionWindow &window) {
     LogInfo("top:    " + std::to_string(placed.top()));
     LogInfo("width:  " + std::to_string(placed.width()));
     LogInfo("height: " + std::to_string(placed.height()));
-}
-
-void ClientCore::SetControlProperties(RdpControl &rdp, const ControlPropertyPlan &plan) {
-    if (!rdp.SetColorDepth(plan.colorDepth)) (void)rdp.SetColorDepth(profiles::DefaultColorDepth);
-    LogInfo("Colors: " + std::to_string(rdp.ColorDepth()));
-    rdp.SecuredSettings2().AudioRedirectionMode = plan.audioRedirectionMode;
-    rdp.SecuredSettings2().KeyboardHookMode = plan.keyboardHookMode;
-    RdpAdvancedSettings2 &advanced = rdp.AdvancedSettings2();
-    advanced.RedirectDrives = plan.redirectDrives;
-    advanced.RedirectPrinters = plan.redirectPrinters;
-    advanced.RedirectPorts = plan.redirectPorts;
-    advanced.RedirectSmartCards = plan.redirectSmartCards;
-    rdp.AdvancedSettings().BitmapPeristence = plan.bitmapPersistence;
-    rdp.SetUserName(Q(plan.userName));
-    advanced.PerformanceFlags = plan.performanceFlags;
-    if (!plan.clearTextPassword.empty()) advanced.ClearTextPassword = Q(plan.clearTextPassword);
-    rdp.SetDomain(QString());
-    if (!plan.domain.empty()) rdp.SetDomain(Q(plan.domain));
+    return size;
 }
 
 void ClientCore::ConnectFailed(const std::string &message, RdpControlVariant variant) {

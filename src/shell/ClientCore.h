@@ -195,9 +195,9 @@ private:
     [[nodiscard]] ConnectTarget ConnectionTarget() const;
     void SaveProfileBeforeConnect();
     void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
-    void PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor);
-    void SizeControl(SessionWindow &window);
-    void SetControlProperties(RdpControl &control, const ControlPropertyPlan &plan);
+    // Places the window; returns the client size planned for the remote desktop.
+    QSize PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor);
+    [[nodiscard]] QSize FitDesktopSize(SessionWindow &window, QSize size);
     void ConnectFailed(const std::string &message, RdpControlVariant variant);
     void FreeSessionWindow(RdpControlVariant variant);
 

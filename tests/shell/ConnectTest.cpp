@@ -202,20 +202,21 @@ TEST_F(ConnectTest, WindowedSessionGetsItsSizePlaceAndEveryProperty) {
     EXPECT_EQ(session->windowTitle(), "anna :: ts1");
     EXPECT_EQ(window->windowTitle(), "anna :: ts1");
 
-    EXPECT_EQ(fake->Server(), "ts1");
-    EXPECT_EQ(fake->AdvancedSettings2().RDPPort, 3389);
-    EXPECT_EQ(fake->DesktopWidth(), 1152);
-    EXPECT_EQ(fake->DesktopHeight(), 864);
-    EXPECT_EQ(fake->ColorDepth(), 15);
-    EXPECT_EQ(fake->UserName(), "OFFICE\\anna");
-    EXPECT_EQ(fake->Domain(), "OFFICE");
-    EXPECT_EQ(fake->AdvancedSettings2().ClearTextPassword, "pw");
-    EXPECT_EQ(fake->AdvancedSettings2().PerformanceFlags, 15u);
-    EXPECT_EQ(fake->AdvancedSettings2().DisplayConnectionBar, -1);
-    EXPECT_EQ(fake->AdvancedSettings().BitmapPeristence, 1);
-    EXPECT_EQ(fake->SecuredSettings2().KeyboardHookMode, 1);
-    EXPECT_EQ(fake->SecuredSettings().WorkDir, "");
-    EXPECT_EQ(record.calls, (QStringList{"SetDesktopWidth 1152", "SetDomain ", "SetDomain OFFICE", "Connect"}));
+    const ConnectionSettings &started = fake->Settings();
+    EXPECT_EQ(started.server, "ts1");
+    EXPECT_EQ(started.port, 3389);
+    EXPECT_EQ(started.desktopWidth, 1152);
+    EXPECT_EQ(started.desktopHeight, 864);
+    EXPECT_EQ(started.colorDepth, 15);
+    EXPECT_EQ(started.userName, "OFFICE\\anna");
+    EXPECT_EQ(started.domain, "OFFICE");
+    EXPECT_EQ(started.password, "pw");
+    EXPECT_EQ(started.performanceFlags, 15u);
+    EXPECT_TRUE(started.displayConnectionBar);
+    EXPECT_TRUE(started.bitmapPersistence);
+    EXPECT_EQ(started.keyboardHookMode, KeyboardHookMode::Remote);
+    EXPECT_EQ(started.workDir, "");
+    EXPECT_EQ(record.calls, (QStringList{"AcceptsDesktopSize 1152 x 864", "Connect"}));
     EXPECT_EQ(window->Core().Settings().desktopWidth, 1152); // the user's setting, not changed by the connect
 
     const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
@@ -241,7 +242,7 @@ TEST_F(ConnectTest, RefusedSizesFallBackAndARefusedLastFallBackFailsTheConnect) 
     EXPECT_TRUE(Logged('W', "Can not do desired width x height: 4096 x 2048"));
     ASSERT_NE(window->Core().SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
     EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61)->size(), QSize(1600, 1200));
-    EXPECT_EQ(fake->DesktopWidth(), 1600);
+    EXPECT_EQ(fake->Settings().desktopWidth, 1600);
     EXPECT_TRUE(messages.empty());
 
     lines.clear();
@@ -412,7 +413,7 @@ TEST_F(ConnectTest, FullScreenWithTheConnectionBar) {
     window->bn_ConnectClick();
     EXPECT_EQ(Tform_showNavBar::Current(), nullptr);
     EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61)->geometry(), WorkArea());
-    EXPECT_EQ(fake->AdvancedSettings2().DisplayConnectionBar, 0);
+    EXPECT_FALSE(fake->Settings().displayConnectionBar);
 }
 
 TEST_F(ConnectTest, MaximisingSwitchesTheControlToFullScreen) {
@@ -437,8 +438,8 @@ TEST_F(ConnectTest, SeamlessWindowComesOnScreenWhenTheKeyColourIsSeen) {
     SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr);
     EXPECT_TRUE(Logged('I', "Do seamless"));
-    EXPECT_EQ(fake->SecuredSettings().WorkDir, "V001C002");
-    EXPECT_EQ(fake->AdvancedSettings2().PerformanceFlags & 1u, 1u);
+    EXPECT_EQ(fake->Settings().workDir, "V001C002");
+    EXPECT_EQ(fake->Settings().performanceFlags & 1u, 1u);
     EXPECT_TRUE(session->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(session->geometry(), WorkArea().translated(-3 * Monitor().width(), 0));
     EXPECT_TRUE(session->Timer_Connected()->isActive());
