@@ -1,6 +1,6 @@
 #pragma once
 
-// The RDP control on the protocol library: properties and events on the
+// The RDP control on the protocol library: settings and events on the
 // user-interface thread, the connection on one engine thread of its own.
 //
 // The class is written in one file per concern:
@@ -39,28 +39,12 @@ class FreeRdpControl final : public RdpControl {
     FreeRdpControl(const FreeRdpControl &) = delete;
     FreeRdpControl &operator=(const FreeRdpControl &) = delete;
 
-    QString Server() const override { return server_; }
-    void SetServer(const QString &server) override { server_ = server; }
-    QString Domain() const override { return domain_; }
-    void SetDomain(const QString &domain) override { domain_ = domain; }
-    QString UserName() const override { return userName_; }
-    void SetUserName(const QString &userName) override { userName_ = userName; }
-    int DesktopWidth() const override { return desktopWidth_; }
-    bool SetDesktopWidth(int width) override;
-    int DesktopHeight() const override { return desktopHeight_; }
-    bool SetDesktopHeight(int height) override;
-    int ColorDepth() const override { return colorDepth_; }
-    bool SetColorDepth(int depth) override;
+    const ConnectionSettings &Settings() const override { return settings_; }
     bool FullScreen() const override { return fullScreen_; }
     void SetFullScreen(bool fullScreen) override;
     RdpConnectionState Connected() const override { return state_; }
 
-    RdpSecuredSettings &SecuredSettings() override { return securedSettings_; }
-    RdpSecuredSettings2 &SecuredSettings2() override { return securedSettings2_; }
-    RdpAdvancedSettings &AdvancedSettings() override { return advancedSettings_; }
-    RdpAdvancedSettings2 &AdvancedSettings2() override { return advancedSettings2_; }
-
-    bool Connect() override;
+    bool Connect(const ConnectionSettings &settings) override;
     void Disconnect() override;
 
     void SetEventHandler(RdpControlEvents *handler) override { eventHandler_ = handler; }
@@ -126,12 +110,11 @@ class FreeRdpControl final : public RdpControl {
         int delta = 0; // wheel rotation, 120 per notch
     };
 
-    SessionSettings Snapshot() const;
     void AbortLocked();
     void ClearAbortDescriptor();
     void OnHandshakeTimeout(int connectNumber);
     [[nodiscard]] bool ConnectToServer(rdpContext *context);
-    void RunSession(SessionSettings session); // the engine thread
+    void RunSession(ConnectionSettings session); // the engine thread
     void RunEventLoop(rdpContext *context);
     void SendPendingInput(rdpContext *context);
     void SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down);
@@ -158,17 +141,9 @@ class FreeRdpControl final : public RdpControl {
     RdpFrameEvents *frameHandler_ = nullptr;
     LogSink *log_ = nullptr;
 
-    QString server_;
-    QString domain_;
-    QString userName_;
-    int desktopWidth_ = 1024;
-    int desktopHeight_ = 768;
-    int colorDepth_ = 16;
+    // The last session's settings, without its password.
+    ConnectionSettings settings_;
     std::atomic<bool> fullScreen_{false};
-    RdpSecuredSettings securedSettings_;
-    RdpSecuredSettings2 securedSettings2_;
-    RdpAdvancedSettings advancedSettings_;
-    RdpAdvancedSettings2 advancedSettings2_;
 
     // Shared with the engine thread.
     std::atomic<RdpConnectionState> state_{RdpConnectionState::NotConnected};
@@ -199,7 +174,7 @@ class FreeRdpControl final : public RdpControl {
     std::uint8_t *screenMemory_ = nullptr; // the screen buffer as the engine mapped it
 
     // Engine thread only.
-    SessionSettings session_;
+    ConnectionSettings session_; // its password wiped once the library has it
     bool certificateRefused_ = false;
     int lastReason_ = 0;
     std::atomic<bool> loginCompleteSent_{false};

@@ -61,8 +61,9 @@ void FreeRdpControl::SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool dow
     if (scancode == RDP_SCANCODE_LMENU || scancode == RDP_SCANCODE_RMENU) altDown_ = down;
     if (scancode == RDP_SCANCODE_LWIN || scancode == RDP_SCANCODE_RWIN) {
         // The hook mode decides whether the Windows keys belong to the remote desktop.
-        const int mode = session_.keyboardHookMode;
-        if (!(mode == 1 || (mode == 2 && fullScreen_))) return;
+        const KeyboardHookMode mode = session_.keyboardHookMode;
+        if (!(mode == KeyboardHookMode::Remote || (mode == KeyboardHookMode::RemoteInFullScreen && fullScreen_)))
+            return;
     }
     if (scancode == RDP_SCANCODE_PAUSE) {
         // Ctrl+Alt+Break switches between full screen and window, as on Windows.

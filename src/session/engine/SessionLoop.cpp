@@ -140,24 +140,6 @@ FreeRdpControl::~FreeRdpControl() {
     if (abortDescriptor_ >= 0) close(abortDescriptor_);
 }
 
-bool FreeRdpControl::SetDesktopWidth(int width) {
-    if (!IsSupportedDesktopWidth(width)) return false;
-    desktopWidth_ = width;
-    return true;
-}
-
-bool FreeRdpControl::SetDesktopHeight(int height) {
-    if (!IsSupportedDesktopHeight(height)) return false;
-    desktopHeight_ = height;
-    return true;
-}
-
-bool FreeRdpControl::SetColorDepth(int depth) {
-    if (!IsSupportedColorDepth(depth)) return false;
-    colorDepth_ = depth;
-    return true;
-}
-
 void FreeRdpControl::SetFullScreen(bool fullScreen) {
     if (fullScreen_.exchange(fullScreen) == fullScreen) return;
     if (fullScreen)
@@ -166,29 +148,15 @@ void FreeRdpControl::SetFullScreen(bool fullScreen) {
         PostEvent([](RdpControlEvents &events) { events.OnLeaveFullScreenMode(); });
 }
 
-SessionSettings FreeRdpControl::Snapshot() const {
-    SessionSettings session;
-    session.server = server_.trimmed().toStdString();
-    session.port = advancedSettings2_.RDPPort;
-    session.domain = domain_.toStdString();
-    session.userName = userName_.toStdString();
-    session.password = advancedSettings2_.ClearTextPassword.toStdString();
-    session.workDir = securedSettings_.WorkDir.toStdString();
-    session.desktopWidth = desktopWidth_;
-    session.desktopHeight = desktopHeight_;
-    session.colorDepth = colorDepth_;
-    session.keyboardHookMode = securedSettings2_.KeyboardHookMode;
-    session.audioRedirectionMode = securedSettings2_.AudioRedirectionMode;
-    session.bitmapPersistence = advancedSettings_.BitmapPeristence != 0;
-    session.redirectDrives = advancedSettings2_.RedirectDrives != 0;
-    session.redirectPrinters = advancedSettings2_.RedirectPrinters != 0;
-    session.redirectPorts = advancedSettings2_.RedirectPorts != 0;
-    session.redirectSmartCards = advancedSettings2_.RedirectSmartCards != 0;
-    session.performanceFlags = advancedSettings2_.PerformanceFlags;
-    return session;
-}
-
-bool FreeRdpControl::Connect() {
+bool FreeRdpControl::Connect(const ConnectionSettings &settings) {
+    if (!AcceptsDesktopSize(settings.desktopWidth, settings.desktopHeight) ||
+        !IsSupportedColorDepth(settings.colorDepth)) {
+        PostLog(LogLevel::Error, QStringLiteral("Connect refused: desktop %1 x %2 at %3 bits per pixel")
+                                     .arg(settings.desktopWidth)
+                                     .arg(settings.desktopHeight)
+                                     .arg(settings.colorDepth));
+        return false;
+    }
     if (state_ != RdpConnectionState::NotConnected) {
         PostLog(LogLevel::Error, QStringLiteral("Connect ignored: a session is already running"));
         PostEvent([](RdpControlEvents &events) { events.OnWarning(RdpErrorCode::AlreadyConnected); });
@@ -211,7 +179,11 @@ bool FreeRdpControl::Connect() {
     }
     state_ = RdpConnectionState::Connecting;
     try {
-        thread_ = std::thread(&FreeRdpControl::RunSession, this, Snapshot());
+        ConnectionSettings session = settings;
+        session.server = QString::fromStdString(session.server).trimmed().toStdString();
+        settings_ = session;
+        settings_.WipePassword();
+        thread_ = std::thread(&FreeRdpControl::RunSession, this, std::move(session));
     } catch (const std::system_error &error) {
         state_ = RdpConnectionState::NotConnected;
         PostLog(LogLevel::Error,
@@ -308,7 +280,7 @@ void FreeRdpControl::PostEvent(std::function<void(RdpControlEvents &)> event) {
 
 // --- engine thread --------------------------------------------------------------
 
-void FreeRdpControl::RunSession(SessionSettings session) {
+void FreeRdpControl::RunSession(ConnectionSettings session) {
     session_ = std::move(session);
     certificateRefused_ = false;
     loginCompleteSent_ = false;
@@ -350,7 +322,9 @@ void FreeRdpControl::RunSession(SessionSettings session) {
 
 // The connection sequence, whose socket reads end when the connect is aborted.
 bool FreeRdpControl::ConnectToServer(rdpContext *context) {
-    if (!ApplySessionSettings(context->settings, session_)) {
+    const bool applied = ApplySessionSettings(context->settings, session_);
+    session_.WipePassword(); // the library keeps its own copy for the logon
+    if (!applied) {
         PostLog(LogLevel::Error, QStringLiteral("The RDP settings were refused"));
         return false;
     }
