@@ -100,6 +100,12 @@ std::string FolderProblem(const std::string &folder, FolderUse use, bool create)
     return AncestorProblem(resolved);
 }
 
+bool FolderSharedWithOthers(const std::string &folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) return true;
+    return info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
 bool UsableFolder(const std::string &folder, FolderUse use, bool create) {
     const std::string problem = FolderProblem(folder, use, create);
     if (problem.empty()) return true;

@@ -31,6 +31,10 @@ enum class FolderUse {
 // folder without create is not reported.
 [[nodiscard]] bool UsableFolder(const std::string &folder, FolderUse use, bool create);
 
+// Other users can create or replace entries in folder (it is writable by group or
+// others, or not the user's); true as well when it cannot be examined.
+[[nodiscard]] bool FolderSharedWithOthers(const std::string &folder);
+
 // The folder part of a path ("." for a bare name).
 [[nodiscard]] std::string FolderOfPath(const std::string &path);
 
