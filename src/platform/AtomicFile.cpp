@@ -49,7 +49,7 @@ FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize, Fold
         const int problem = errno;
         content.outcome = problem == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
         if (problem == ELOOP || problem == EPERM || problem == EINVAL)
-            AddPlatformDiagnosticOnce("unsafe file " + path,
+            AddPlatformDiagnosticOnce("unsafe file " + path + " " + std::to_string(problem),
                                       "File " + path + " is not used (" + SystemErrorText(problem) + ")");
         return content;
     }
@@ -123,8 +123,9 @@ FileLock::FileLock(const std::string &path, FolderUse use) {
     if (descriptor_ < 0) {
         const int problem = errno;
         if (problem == ELOOP || problem == EPERM || problem == EINVAL)
-            AddPlatformDiagnosticOnce("unsafe file " + lockPath, "Lock file " + lockPath + " is not used (" +
-                                                                     SystemErrorText(problem) + ")");
+            AddPlatformDiagnosticOnce("unsafe file " + lockPath + " " + std::to_string(problem),
+                                      "Lock file " + lockPath + " is not used (" + SystemErrorText(problem) +
+                                          ")");
         return;
     }
     while (::flock(descriptor_, LOCK_EX) != 0) {

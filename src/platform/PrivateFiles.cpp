@@ -111,8 +111,9 @@ bool UsableFolder(const std::string &folder, FolderUse use, bool create) {
     if (problem.empty()) return true;
     // A folder that cannot be made (no rights to the machine's folder) is only unusable.
     if (problem != "missing" && problem.rfind("cannot be created", 0) != 0)
-        AddPlatformDiagnosticOnce("unsafe folder " + folder, "Folder " + folder + " is not safe to use (" +
-                                                                 problem + "); it is not used");
+        AddPlatformDiagnosticOnce("unsafe folder " + folder + " " + problem,
+                                  "Folder " + folder + " is not safe to use (" + problem +
+                                      "); it is not used");
     return false;
 }
 
