@@ -48,7 +48,7 @@ FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize, Fold
     if (descriptor < 0) {
         const int problem = errno;
         content.outcome = problem == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
-        if (problem == ELOOP || problem == EPERM || problem == EINVAL)
+        if (problem == ELOOP || problem == EPERM)
             AddPlatformDiagnosticOnce("unsafe file " + path + " " + std::to_string(problem),
                                       "File " + path + " is not used (" + SystemErrorText(problem) + ")");
         return content;
@@ -80,6 +80,7 @@ bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode
     std::string temporary;
     const int descriptor = CreateTemporaryFile(path, temporary);
     if (descriptor < 0) return false;
+    errno = 0;
     bool written = ::fchmod(descriptor, mode) == 0;
     std::size_t done = 0;
     // A full disk (ENOSPC) and a file-size limit (EFBIG, with SIGXFSZ ignored) end
@@ -96,8 +97,12 @@ bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode
     // The rename comes before the close: the close releases the lock that tells a
     // cleaner at start that this file is still being written.
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int problem = errno != 0 ? errno : EIO;
         ::unlink(temporary.c_str());
         ::close(descriptor);
+        AddPlatformDiagnosticOnce("unwritten " + path + " " + std::to_string(problem),
+                                  "File " + path + " could not be written (" + SystemErrorText(problem) +
+                                      "); the old one is kept");
         return false;
     }
     ::close(descriptor);

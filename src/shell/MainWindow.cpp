@@ -1072,14 +1072,18 @@ void Tform_Win32RDPClient::SaveCurrentProfile(const std::string &tag) {
 
 void Tform_Win32RDPClient::ReadProfile(const std::string &path) {
     profiles::ProfileSettings settings = CollectProfileSettings(*this);
-    profiles::ReadProfile(path, settings, ProfileFileEnvironment(), *this);
+    const profiles::ReadProfileResult result = profiles::ReadProfile(path, settings, ProfileFileEnvironment(), *this);
     ApplyReadProfileSettings(*this, settings);
+    if (!result.userMessage.empty())
+        Dialogs().ShowMessage(windowTitle().toStdString(), result.userMessage, UserDialogs::Buttons::Ok);
 }
 
 std::string Tform_Win32RDPClient::WriteProfile(const std::string &path, const std::string &tag) {
     const profiles::WriteProfileResult result =
         profiles::WriteProfile(path, tag, CollectProfileSettings(*this), ProfileFileEnvironment(), *this);
     ShowLoadBalancingControls(*this);
+    if (!result.userMessage.empty())
+        Dialogs().ShowMessage(windowTitle().toStdString(), result.userMessage, UserDialogs::Buttons::Ok);
     return result.path;
 }
 

@@ -179,7 +179,12 @@ TEST_F(PrivateFiles, HardenedProcessSurvivesAFileSizeLimit) {
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
         tsc::IniFile big(path);
         big.WriteString("S", "k", std::string(1000, 'x'));
+        (void)tsc::TakePlatformDiagnostics();
         if (big.Save()) ::_exit(4);
+        const auto lines = tsc::TakePlatformDiagnostics();
+        if (lines.size() != 1 ||
+            lines[0].find("could not be written (File too large [27])") == std::string::npos)
+            ::_exit(5);
         ::_exit(0);
     }
     int status = 0;
