@@ -480,6 +480,7 @@ WriteProfileResult WriteProfile(const std::string &name, std::string_view tag,
                 !Decryptable(environment, *oldPassword))
                 line += *oldPassword;
     }
+    const std::size_t ownLineCount = lines.size();
     const std::vector<std::string> ownKeys = KeysOfTheProgram(lines, prefix);
     for (const std::string &line : oldLines) {
         bool own = false;
@@ -488,7 +489,15 @@ WriteProfileResult WriteProfile(const std::string &name, std::string_view tag,
         if (!own) lines.push_back(line);
     }
 
-    const std::string content = EncodeProfileLines(lines);
+    std::string content = EncodeProfileLines(lines);
+    // Written as UTF-16, an 8-bit file grows: a profile the reader would refuse next
+    // time keeps only this client's lines.
+    if (content.size() >= ProfileSizeLimit && lines.size() > ownLineCount) {
+        log.LogWarning("The other lines of " + original + " are not kept: the profile would be " +
+                       std::to_string(content.size()) + " bytes");
+        lines.resize(ownLineCount);
+        content = EncodeProfileLines(lines);
+    }
     if (const int code = ReplaceFileAtomically(result.path, content, environment.beforeReplace); code == 0) {
         result.written = true;
     } else {

@@ -214,6 +214,25 @@ TEST_F(CommandLineProfileTest, WhatIsReadLoggedAndWritten) {
     }
 }
 
+// Kept lines that would make the profile too big to be read again are dropped:
+// written as UTF-16, a 6,000-byte 8-bit profile would grow past the limit.
+TEST_F(CommandLineProfileTest, KeptLinesNeverMakeTheProfileUnreadable) {
+    std::string text = "username:s:me\r\n";
+    for (int line = 0; text.size() < 6000; ++line)
+        text += "x" + std::to_string(line) + ":s:" + std::string(40, 'v') + "\r\n";
+    WriteBytes(home / "grown.rdp", text);
+    environment.parameters = {(home / "grown.rdp").string()};
+    ProfileSettings settings;
+    ASSERT_TRUE(ReadProfile("x.rdp", settings, environment, log).read);
+    ASSERT_TRUE(WriteProfile("x.rdp", "2", settings, environment, log).written);
+    EXPECT_LT(fs::file_size(home / "grown.rdp"), ProfileSizeLimit);
+    EXPECT_NE(log.All().find("W The other lines of " + (home / "grown.rdp").string() + " are not kept"),
+              std::string::npos);
+    settings = {};
+    EXPECT_TRUE(ReadProfile("x.rdp", settings, environment, log).read);
+    EXPECT_EQ(settings.userName, "me");
+}
+
 // The key that protects saved passwords cannot be used (another owner, a link, the
 // wrong size): the saved password is kept as it was read, and the user is told.
 TEST_F(CommandLineProfileTest, UnusableKeyKeepsTheSavedPassword) {
