@@ -19,6 +19,10 @@ struct FileContent {
 // Reads a file of at most maximumSize bytes.
 [[nodiscard]] FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize);
 
+// The same for a file that someone else may have replaced: anything that is not a
+// regular file (a folder, a FIFO, a device) is Unreadable, and opening never blocks.
+[[nodiscard]] FileContent ReadRegularFile(const std::string &path, std::size_t maximumSize);
+
 // Writes a temporary file in the same folder, flushes it to disk and renames it over
 // path, so a reader sees either the old or the new file, never a part.
 [[nodiscard]] bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode_t mode);
