@@ -8,8 +8,8 @@
 #include <QSaveFile>
 #include <QTcpSocket>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 
 namespace tsc::farm {
@@ -29,8 +29,10 @@ std::string Printable(std::string_view line) {
 }
 
 std::string Trimmed(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+        text.remove_suffix(1);
     return std::string(text);
 }
 
@@ -38,15 +40,24 @@ std::string Trimmed(std::string_view text) {
 
 int SocketErrorNumber(int qtSocketError) {
     switch (static_cast<QAbstractSocket::SocketError>(qtSocketError)) {
-    case QAbstractSocket::ConnectionRefusedError: return 10061;
-    case QAbstractSocket::RemoteHostClosedError: return 10054;
-    case QAbstractSocket::HostNotFoundError: return 11001;
-    case QAbstractSocket::SocketAccessError: return 10013;
-    case QAbstractSocket::SocketResourceError: return 10055;
-    case QAbstractSocket::SocketTimeoutError: return 10060;
-    case QAbstractSocket::NetworkError: return 10051;
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10047;
-    default: return 10000 + qtSocketError;
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054;
+    case QAbstractSocket::HostNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060;
+    case QAbstractSocket::NetworkError:
+        return 10051;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10047;
+    default:
+        return 10000 + qtSocketError;
     }
 }
 
@@ -54,6 +65,8 @@ FarmExchange::FarmExchange(LogSink &log, QObject *parent) : QObject(parent), log
     socket_ = new QTcpSocket(this);
     maximumTimer_.setSingleShot(true);
     minimumTimer_.setSingleShot(true);
+    // A coarse timer may fire 5 % early; the minimum is a promise to the Farm.
+    minimumTimer_.setTimerType(Qt::PreciseTimer);
     connect(&maximumTimer_, &QTimer::timeout, this, &FarmExchange::Finish);
     connect(&minimumTimer_, &QTimer::timeout, this, &FarmExchange::Finish);
     connect(socket_, &QTcpSocket::connected, this, &FarmExchange::OnConnected);
@@ -70,7 +83,8 @@ FarmExchange::~FarmExchange() {
 bool FarmExchange::Start(const QString &host, quint16 port, std::string_view tag, const std::string &userName,
                          const std::string &recordPath) {
     if (state_ != State::Idle) return false;
-    log_.LogInfo("Connect to " + host.toStdString() + ":" + std::to_string(port) + " for the load balancing list");
+    log_.LogInfo("Connect to " + host.toStdString() + ":" + std::to_string(port) +
+                 " for the load balancing list");
     host_ = host;
     port_ = port;
     tag_ = std::string(tag);
@@ -132,7 +146,8 @@ void FarmExchange::SendCommand() {
     }
     const std::string safeName = CommandSafeUserName(userName_);
     if (safeName != userName_)
-        log_.LogWarning("Load Balancing: the user name holds control characters; they are left out of the command");
+        log_.LogWarning(
+            "Load Balancing: the user name holds control characters; they are left out of the command");
     const std::string command = tag_ + safeName + "\r\n";
     log_.LogInfo("Load Balancing: send command: " + Trimmed(command));
     socket_->write(command.data(), static_cast<qint64>(command.size()));
@@ -156,7 +171,8 @@ void FarmExchange::OnReadyRead() {
         // unfinished line this chunk added (and two characters before it) is new.
         const std::string &pending = splitter_.Pending();
         const std::size_t fresh = std::min(pending.size(), static_cast<std::size_t>(chunk.size()) + 2);
-        if (state_ == State::Receiving && IsEndMarker(std::string_view(pending).substr(pending.size() - fresh))) {
+        if (state_ == State::Receiving &&
+            IsEndMarker(std::string_view(pending).substr(pending.size() - fresh))) {
             auto tail = splitter_.Finish();
             TakeLines({std::move(*tail)});
         }
@@ -169,7 +185,8 @@ void FarmExchange::TakeLines(std::vector<std::string> lines) {
     if (lines.empty()) return;
     if (record_) {
         const std::string text = ChunkFileText(lines);
-        if (record_->write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+        if (record_->write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size())) {
             log_.LogWarning("Can not update v001c003 file: " + recordPath_);
             log_.LogWarning(record_->errorString().toStdString());
             DiscardRecord();
@@ -200,14 +217,15 @@ void FarmExchange::TakeEndMarker() {
 void FarmExchange::LogChunk(const std::vector<std::string> &lines) {
     std::string text;
     const std::size_t shown = std::min(lines.size(), LoggedLinesPerChunk);
-    for (std::size_t i = 0; i < shown; ++i) text += Printable(lines[i]) + "\n";
+    for (std::size_t i = 0; i < shown; ++i)
+        text += Printable(lines[i]) + "\n";
     if (lines.size() > shown) text += "... " + std::to_string(lines.size() - shown) + " more lines\n";
     log_.LogInfo(text);
 }
 
 void FarmExchange::RefuseOversizedReply() {
-    log_.LogWarning("Load Balancing: the reply exceeds " + std::to_string(limits_.maximumBytes) + " bytes or " +
-                    std::to_string(limits_.maximumLines) + " lines; it is not taken");
+    log_.LogWarning("Load Balancing: the reply exceeds " + std::to_string(limits_.maximumBytes) +
+                    " bytes or " + std::to_string(limits_.maximumLines) + " lines; it is not taken");
     state_ = State::Ended;
     socket_->abort();
     DiscardRecord();

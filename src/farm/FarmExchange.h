@@ -34,7 +34,7 @@ struct ExchangeLimits {
 
 class FarmExchange : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit FarmExchange(LogSink &log, QObject *parent = nullptr);
     ~FarmExchange() override;
 
@@ -54,14 +54,14 @@ public:
     [[nodiscard]] const std::vector<std::string> &Lines() const { return lines_; }
     [[nodiscard]] const std::string &Tag() const { return tag_; }
 
-signals:
+  signals:
     void finished(bool complete);
     void runningChanged(bool running);
     // A socket error: the busy indicator shows its error picture.
     void socketFailed();
     void logonNameUsed(const QString &name);
 
-private:
+  private:
     enum class State { Idle, Connecting, Receiving, Ended };
 
     void OnConnected();

@@ -242,7 +242,9 @@ void ServerListController::AfterConnectRefresh() {
     emit connectListReady(complete_);
 }
 
-void ServerListController::ShowErrorIndicator() { SetIndicatorStep(ErrorIndicatorStep(TimerIntervalMs)); }
+void ServerListController::ShowErrorIndicator() {
+    SetIndicatorStep(ErrorIndicatorStep(TimerIntervalMs));
+}
 
 void ServerListController::SetIndicatorStep(int step) {
     if (step == indicatorStep_) return;

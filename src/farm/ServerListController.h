@@ -27,7 +27,7 @@ namespace tsc::farm {
 
 class ServerListController : public QObject {
     Q_OBJECT
-public:
+  public:
     static constexpr int TimerIntervalMs = 500;
     static constexpr std::uint32_t RefreshPeriodMs = 300'000;
 
@@ -49,9 +49,9 @@ public:
 
     // --- requests ---
     void RefreshServerList();
-    void ListClicked();                                         // bn_GetListClick
+    void ListClicked();                                                  // bn_GetListClick
     void OkFirstTimeServer(const QString &address, const QString &port); // bn_OkFirstTimeServerClick
-    void OtherFarmClicked() { emit askFirstTimeServer(); }      // bn_OtherFarmClick
+    void OtherFarmClicked() { emit askFirstTimeServer(); }               // bn_OtherFarmClick
     // The load-balancing branch of the connect procedure: waits for a running
     // refresh, runs one, and answers connectListReady(ServerListComplete).
     void PrepareConnect();
@@ -71,7 +71,9 @@ public:
     [[nodiscard]] QString DomainLabel() const;          // "..." when unknown
     [[nodiscard]] const std::vector<ServerRow> &Rows() const { return rows_; }
     [[nodiscard]] int BusyIndicatorStep() const { return indicatorStep_; }
-    [[nodiscard]] Indicator VisibleIndicatorNow() const { return VisibleIndicator(indicatorStep_, loadBalancing_); }
+    [[nodiscard]] Indicator VisibleIndicatorNow() const {
+        return VisibleIndicator(indicatorStep_, loadBalancing_);
+    }
     [[nodiscard]] bool ExchangeRunning() const { return exchange_.Running(); }
     [[nodiscard]] bool TimerActive() const { return timer_.isActive(); }
     [[nodiscard]] int TimerTag() const { return timerTag_; }
@@ -81,7 +83,7 @@ public:
     void SetTickSource(std::function<std::uint32_t()> source) { tick_ = std::move(source); }
     void SetWaitLimitMs(int ms) { connectWaitMs_ = ms; }
 
-signals:
+  signals:
     // The list was shown: the grid takes Rows() and keeps the selection (RowToSelect).
     void serverListShown();
     void preferredServerChanged(const QString &name, const QString &domain);
@@ -96,7 +98,7 @@ signals:
     void userNameFilled(const QString &name); // the logon name went into an empty user name
     void connectListReady(bool complete);
 
-private:
+  private:
     enum class Procedure { None, Refresh, FirstTime };
     enum class ConnectStage { None, WaitingForBusyRefresh, WaitingForRefresh };
 

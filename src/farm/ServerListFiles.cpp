@@ -16,7 +16,9 @@ std::string FileNameOf(std::string_view tag) {
     return tag == OlderTag ? Identity::OlderServerListFileName() : Identity::ServerListFileName();
 }
 
-bool Exists(const std::string &path) { return !path.empty() && QFileInfo::exists(QString::fromStdString(path)); }
+bool Exists(const std::string &path) {
+    return !path.empty() && QFileInfo::exists(QString::fromStdString(path));
+}
 
 FileRead ReadListFile(const std::string &path, LogSink &log, ListText (*parse)(std::string_view)) {
     FileRead read;
@@ -45,7 +47,8 @@ FileRead ReadListFile(const std::string &path, LogSink &log, ListText (*parse)(s
 
 void DeleteFile(const std::string &path, LogSink &log) {
     QFile file(QString::fromStdString(path));
-    if (file.exists() && !file.remove()) log.LogWarning("Can not delete " + path + ": " + file.errorString().toStdString());
+    if (file.exists() && !file.remove())
+        log.LogWarning("Can not delete " + path + ": " + file.errorString().toStdString());
 }
 
 } // namespace
@@ -57,7 +60,8 @@ std::string DataFolderListPath(std::string_view tag) {
 std::string ConnectionListPath(std::string_view profilePath, std::string_view tag) {
     const auto slash = profilePath.find_last_of('/');
     const auto dot = profilePath.find_last_of('.');
-    const bool hasExtension = dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
+    const bool hasExtension =
+        dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
     return std::string(hasExtension ? profilePath.substr(0, dot) : profilePath) + "." + FileNameOf(tag);
 }
 
@@ -70,8 +74,8 @@ std::string ServerListFilePath(std::string_view tag, const ListFileSituation &si
     return DataFolderListPath(tag);
 }
 
-FileRead ReadCurrentFormatFile(const std::optional<std::string> &path, const std::vector<std::string> &parameters,
-                               bool loadDomain, LogSink &log) {
+FileRead ReadCurrentFormatFile(const std::optional<std::string> &path,
+                               const std::vector<std::string> &parameters, bool loadDomain, LogSink &log) {
     std::string file = path ? *path : DataFolderListPath(CurrentTag);
     log.LogInfo("Begin Read_V001C003_file: " + file + " [" + YesNoText(loadDomain) + "]");
     if (parameters.size() >= 2) {
@@ -89,7 +93,8 @@ FileRead ReadCurrentFormatFile(const std::optional<std::string> &path, const std
 
 FileRead ReadOlderFormatFile(bool loadDomain, LogSink &log) {
     const std::string file = DataFolderListPath(OlderTag);
-    log.LogInfo("Begin Read V001C001 file and convert to V001C003: " + file + " [" + YesNoText(loadDomain) + "]");
+    log.LogInfo("Begin Read V001C001 file and convert to V001C003: " + file + " [" + YesNoText(loadDomain) +
+                "]");
     FileRead read = ReadListFile(file, log, &ConvertOlderFormatText);
     log.LogInfo("End Read V001C001 convert V001C003: " + YesNoText(read.text.complete));
     return read;
@@ -99,7 +104,9 @@ bool OlderFormatNeedsMigration() {
     return !Exists(DataFolderListPath(CurrentTag)) && Exists(DataFolderListPath(OlderTag));
 }
 
-void DeleteOlderFormatFile(LogSink &log) { DeleteFile(DataFolderListPath(OlderTag), log); }
+void DeleteOlderFormatFile(LogSink &log) {
+    DeleteFile(DataFolderListPath(OlderTag), log);
+}
 
 void DeleteOtherFormatFile(std::string_view tag, LogSink &log) {
     DeleteFile(DataFolderListPath(tag == OlderTag ? CurrentTag : OlderTag), log);

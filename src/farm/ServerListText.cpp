@@ -10,7 +10,9 @@ namespace tsc::farm {
 
 namespace {
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char Upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
@@ -27,7 +29,9 @@ std::string Join(std::initializer_list<std::string_view> fields) {
     return line;
 }
 
-const std::string &Field(const std::vector<std::string> &fields, std::size_t number) { return fields[number - 1]; }
+const std::string &Field(const std::vector<std::string> &fields, std::size_t number) {
+    return fields[number - 1];
+}
 
 } // namespace
 
@@ -82,7 +86,9 @@ std::optional<std::vector<std::string>> SplitRecord(std::string_view line, std::
     return fields;
 }
 
-std::size_t FieldCountOf(std::string_view tag) { return tag == OlderTag ? 5 : 6; }
+std::size_t FieldCountOf(std::string_view tag) {
+    return tag == OlderTag ? 5 : 6;
+}
 
 ServerList BuildServerList(const std::vector<std::string> &lines, std::string_view tag) {
     ServerList list;
@@ -107,7 +113,8 @@ ServerList BuildServerList(const std::vector<std::string> &lines, std::string_vi
     return list;
 }
 
-std::size_t RowToSelect(const std::optional<std::string> &rememberedName, const std::vector<ServerRow> &rows) {
+std::size_t RowToSelect(const std::optional<std::string> &rememberedName,
+                        const std::vector<ServerRow> &rows) {
     if (!rememberedName) return 0;
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (EqualsIgnoringCase(rows[i].name, *rememberedName)) return i;
@@ -117,7 +124,8 @@ std::size_t RowToSelect(const std::optional<std::string> &rememberedName, const 
 ListText ReadCurrentFormatText(std::string_view bytes) {
     ListText text;
     text.lines = SplitTextLines(detail::TextAsUtf8(bytes));
-    text.complete = std::any_of(text.lines.begin(), text.lines.end(), [](const auto &l) { return IsEndMarker(l); });
+    text.complete =
+        std::any_of(text.lines.begin(), text.lines.end(), [](const auto &l) { return IsEndMarker(l); });
     return text;
 }
 
@@ -175,12 +183,18 @@ Indicator VisibleIndicator(int step, bool loadBalancing) {
     if (!loadBalancing) return Indicator::None;
     if (step < 0) return Indicator::Error;
     switch (step) {
-    case 0: return Indicator::Busy1;
-    case 1: return Indicator::Busy2;
-    case 2: return Indicator::Busy3;
-    case 3: return Indicator::Busy4;
-    case 4: return Indicator::Busy5;
-    default: return Indicator::None;
+    case 0:
+        return Indicator::Busy1;
+    case 1:
+        return Indicator::Busy2;
+    case 2:
+        return Indicator::Busy3;
+    case 3:
+        return Indicator::Busy4;
+    case 4:
+        return Indicator::Busy5;
+    default:
+        return Indicator::None;
     }
 }
 
@@ -195,6 +209,8 @@ int NextIndicatorStep(int step, bool refreshBusy, bool exchangeRunning) {
     return step;
 }
 
-int ErrorIndicatorStep(int timerIntervalMs) { return timerIntervalMs > 0 ? -(5000 / timerIntervalMs) : -10; }
+int ErrorIndicatorStep(int timerIntervalMs) {
+    return timerIntervalMs > 0 ? -(5000 / timerIntervalMs) : -10;
+}
 
 } // namespace tsc::farm

@@ -30,14 +30,14 @@ inline constexpr std::size_t MaximumListFileBytes = 2 * MaximumReplyBytes;
 // stays one line: the unfinished tail waits for the next chunk, and a CR at the end
 // of one chunk followed by LF at the start of the next is one line end.
 class ReplyLineSplitter {
-public:
+  public:
     // The lines completed by this chunk, in order.
     [[nodiscard]] std::vector<std::string> Feed(std::string_view chunk);
     // The unfinished last line when the peer ends the reply without a line end.
     [[nodiscard]] std::optional<std::string> Finish();
     [[nodiscard]] const std::string &Pending() const { return pending_; }
 
-private:
+  private:
     std::string pending_;
     bool afterCarriageReturn_ = false;
 };
@@ -49,7 +49,8 @@ private:
 // The fields of a record line, or nothing when the line is not a record (a comment,
 // a line beginning with "EOF", a line without a space). fieldCount is 6 for the
 // current format and 5 for the older one; fields the line does not reach are empty.
-[[nodiscard]] std::optional<std::vector<std::string>> SplitRecord(std::string_view line, std::size_t fieldCount);
+[[nodiscard]] std::optional<std::vector<std::string>> SplitRecord(std::string_view line,
+                                                                  std::size_t fieldCount);
 [[nodiscard]] std::size_t FieldCountOf(std::string_view tag);
 
 struct PreferredServer {

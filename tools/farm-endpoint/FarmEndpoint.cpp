@@ -24,12 +24,15 @@ void ResetOnClose(QTcpSocket *socket) {
 } // namespace
 
 bool ParseEndpointMode(const QString &text, EndpointMode &mode) {
-    static const std::pair<const char *, EndpointMode> names[] = {
-        {"normal", EndpointMode::Normal},         {"chunked", EndpointMode::Chunked},
-        {"older-only", EndpointMode::OlderOnly},  {"no-eof", EndpointMode::NoEndMarker},
-        {"garbage", EndpointMode::Garbage},       {"silent", EndpointMode::Silent},
-        {"flood", EndpointMode::Flood},           {"drip", EndpointMode::Drip},
-        {"close-mid", EndpointMode::CloseMidReply}};
+    static const std::pair<const char *, EndpointMode> names[] = {{"normal", EndpointMode::Normal},
+                                                                  {"chunked", EndpointMode::Chunked},
+                                                                  {"older-only", EndpointMode::OlderOnly},
+                                                                  {"no-eof", EndpointMode::NoEndMarker},
+                                                                  {"garbage", EndpointMode::Garbage},
+                                                                  {"silent", EndpointMode::Silent},
+                                                                  {"flood", EndpointMode::Flood},
+                                                                  {"drip", EndpointMode::Drip},
+                                                                  {"close-mid", EndpointMode::CloseMidReply}};
     for (const auto &[name, value] : names)
         if (text == QLatin1String(name)) {
             mode = value;
@@ -44,14 +47,16 @@ std::string EndpointReply(const EndpointOptions &options, std::string_view tag, 
     std::string reply;
     if (!options.servers.empty()) {
         const EndpointServer &p = options.servers[preferred % options.servers.size()];
-        reply += older ? p.address + " " + p.rdpPort + " " + p.name + " " + options.domain
-                       : p.address + " " + p.rdpPort + " " + p.rdpPlusPort + " " + p.name + " " + options.domain;
+        reply +=
+            older ? p.address + " " + p.rdpPort + " " + p.name + " " + options.domain
+                  : p.address + " " + p.rdpPort + " " + p.rdpPlusPort + " " + p.name + " " + options.domain;
         reply += "\r\n";
     }
     reply += older ? "# servers of the Farm (older format)\r\n" : "# servers of the Farm\r\n";
     for (const EndpointServer &s : options.servers) {
         reply += older ? s.address + " " + s.rdpPort + " " + s.loadBalancingPort + " " + s.name
-                       : s.address + " " + s.rdpPort + " " + s.rdpPlusPort + " " + s.loadBalancingPort + " " + s.name;
+                       : s.address + " " + s.rdpPort + " " + s.rdpPlusPort + " " + s.loadBalancingPort + " " +
+                             s.name;
         reply += "\r\n";
     }
     if (endMarker) reply += "EOF\r\n";
@@ -81,9 +86,13 @@ FarmEndpoint::FarmEndpoint(EndpointOptions options, QObject *parent)
 
 FarmEndpoint::~FarmEndpoint() = default;
 
-bool FarmEndpoint::Listen() { return server_->listen(options_.address, options_.port); }
+bool FarmEndpoint::Listen() {
+    return server_->listen(options_.address, options_.port);
+}
 
-quint16 FarmEndpoint::Port() const { return server_->serverPort(); }
+quint16 FarmEndpoint::Port() const {
+    return server_->serverPort();
+}
 
 void FarmEndpoint::OnNewConnection() {
     while (QTcpSocket *socket = server_->nextPendingConnection()) {
@@ -186,7 +195,8 @@ void FarmEndpoint::SendPaced(QTcpSocket *socket, std::string text, int pieceByte
 void FarmEndpoint::Flood(QTcpSocket *socket) {
     static const std::string line = "10.0.0.1 3389 3391 3390 flooding-server-name\r\n";
     std::string block;
-    while (block.size() < 64 * 1024) block += line;
+    while (block.size() < 64 * 1024)
+        block += line;
     while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < FloodBufferBytes)
         socket->write(block.data(), static_cast<qint64>(block.size()));
 }

@@ -28,14 +28,14 @@ struct EndpointServer {
 };
 
 enum class EndpointMode {
-    Normal,      // the list, the end marker, then the endpoint closes
-    Chunked,     // the same in small pieces, lines cut across pieces
-    OlderOnly,   // answers only "V001C001"; closes at once on any other tag
-    NoEndMarker, // the list without the end marker, then closes
-    Garbage,     // NUL, invalid UTF-8, 64 KiB without a line end, then closes
-    Silent,      // accepts and never answers
-    Flood,       // endless server lines as fast as the client takes them
-    Drip,        // the list one byte at a time
+    Normal,        // the list, the end marker, then the endpoint closes
+    Chunked,       // the same in small pieces, lines cut across pieces
+    OlderOnly,     // answers only "V001C001"; closes at once on any other tag
+    NoEndMarker,   // the list without the end marker, then closes
+    Garbage,       // NUL, invalid UTF-8, 64 KiB without a line end, then closes
+    Silent,        // accepts and never answers
+    Flood,         // endless server lines as fast as the client takes them
+    Drip,          // the list one byte at a time
     CloseMidReply, // half the list, then a reset
 };
 
@@ -53,15 +53,15 @@ struct EndpointOptions {
 };
 
 // The reply to a tag, naming servers[preferred] as the preferred server.
-[[nodiscard]] std::string EndpointReply(const EndpointOptions &options, std::string_view tag, std::size_t preferred,
-                                        bool endMarker = true);
+[[nodiscard]] std::string EndpointReply(const EndpointOptions &options, std::string_view tag,
+                                        std::size_t preferred, bool endMarker = true);
 // "address rdp rdp+ lbport name" lines of a list file (current-format server records);
 // comments and empty lines are skipped.
 [[nodiscard]] std::vector<EndpointServer> ParseServerLines(const std::string &text);
 
 class FarmEndpoint : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit FarmEndpoint(EndpointOptions options, QObject *parent = nullptr);
     ~FarmEndpoint() override;
 
@@ -71,7 +71,7 @@ public:
     [[nodiscard]] int Connections() const { return connections_; }
     [[nodiscard]] const QStringList &Commands() const { return commands_; }
 
-private:
+  private:
     void OnNewConnection();
     void Answer(QTcpSocket *socket, const std::string &command);
     void SendPaced(QTcpSocket *socket, std::string text, int pieceBytes, int intervalMs);

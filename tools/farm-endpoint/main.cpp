@@ -27,7 +27,8 @@ int main(int argc, char **argv) {
         {"server", "One server: \"address rdp rdp+ lbport name\" (repeatable).", "record"},
         {"list", "File of server records, one per line.", "file"},
         {"domain", "Domain named with the preferred server (default FARM).", "domain", "FARM"},
-        {"mode", "normal, chunked, older-only, no-eof, garbage, silent, flood, drip, close-mid.", "mode", "normal"},
+        {"mode", "normal, chunked, older-only, no-eof, garbage, silent, flood, drip, close-mid.", "mode",
+         "normal"},
         {"round-robin", "Name the next server as preferred on every request."},
         {"drip-ms", "Milliseconds between bytes in drip mode (default 100).", "ms", "100"},
     });
@@ -43,7 +44,8 @@ int main(int argc, char **argv) {
     }
     options.port = static_cast<quint16>(port);
     std::string records;
-    for (const QString &record : parser.values("server")) records += record.toStdString() + "\n";
+    for (const QString &record : parser.values("server"))
+        records += record.toStdString() + "\n";
     if (parser.isSet("list")) {
         QFile file(parser.value("list"));
         if (!file.open(QIODevice::ReadOnly)) {
@@ -64,7 +66,8 @@ int main(int argc, char **argv) {
 
     tsc::farm::FarmEndpoint endpoint(options);
     if (!endpoint.Listen()) {
-        std::fprintf(stderr, "farm-endpoint: cannot listen on %s:%u\n", qPrintable(parser.value("listen")), port);
+        std::fprintf(stderr, "farm-endpoint: cannot listen on %s:%u\n", qPrintable(parser.value("listen")),
+                     port);
         return 1;
     }
     std::printf("farm-endpoint listening on %s:%u with %zu servers\n", qPrintable(options.address.toString()),
