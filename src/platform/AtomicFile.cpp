@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace tsc {
@@ -106,10 +106,8 @@ bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode
     while (written && done < bytes.size()) {
         const ssize_t put = ::write(descriptor, bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0)
-            written = false;
-        else
-            done += static_cast<std::size_t>(put);
+        if (put <= 0) written = false;
+        else done += static_cast<std::size_t>(put);
     }
     written = written && ::fsync(descriptor) == 0;
     written = ::close(descriptor) == 0 && written;

@@ -33,14 +33,14 @@ struct FileContent {
 
 // An exclusive advisory lock on path + ".lock", held while the object lives.
 class FileLock {
-  public:
+public:
     explicit FileLock(const std::string &path);
     ~FileLock();
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
     [[nodiscard]] bool Held() const { return descriptor_ >= 0; }
 
-  private:
+private:
     int descriptor_ = -1;
 };
 
