@@ -19,6 +19,7 @@ namespace {
 // A chunk's lines go to the log for diagnosis; a flood must not rotate the log away.
 constexpr std::size_t LoggedLinesPerChunk = 40;
 constexpr std::size_t LoggedCharactersPerLine = 200;
+constexpr qint64 ReadBufferBytes = 64 * 1024;
 
 std::string Printable(std::string_view line) {
     std::string text = detail::TextAsUtf8(line.substr(0, LoggedCharactersPerLine));
@@ -63,6 +64,8 @@ int SocketErrorNumber(int qtSocketError) {
 
 FarmExchange::FarmExchange(LogSink &log, QObject *parent) : QObject(parent), log_(log) {
     socket_ = new QTcpSocket(this);
+    // Let a fast peer wait in the kernel's buffer rather than in ours.
+    socket_->setReadBufferSize(ReadBufferBytes);
     maximumTimer_.setSingleShot(true);
     minimumTimer_.setSingleShot(true);
     // A coarse timer may fire 5 % early; the minimum is a promise to the Farm.
