@@ -2,6 +2,7 @@
 #include "FarmEndpoint.h"
 #include "FarmTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 
 using namespace tsc::farm;
@@ -193,4 +194,23 @@ TEST_F(ServerListControllerTest, TimerCountdownAndPeriod) {
     EXPECT_EQ(controller_->TimerTag(), tag);
     EXPECT_FALSE(controller_->TimerActive());
     EXPECT_EQ(controller_->VisibleIndicatorNow(), Indicator::None);
+}
+
+TEST_F(ServerListControllerTest, SwitchingLoadBalancingOffEndsTheRefreshAtOnce) {
+    EndpointOptions options;
+    options.mode = EndpointMode::Silent;
+    FarmEndpoint silent(options);
+    ASSERT_TRUE(silent.Listen());
+    controller_->Exchange().SetLimits({500, 20'000, MaximumReplyBytes, MaximumReplyLines});
+    StoreList(Row(silent.Port(), "a") + Row(silent.Port(), "b"));
+    controller_->SetLoadBalancing(true);
+    controller_->RefreshServerList();
+    ASSERT_TRUE(RunUntil([&] { return silent.Connections() == 1; }));
+    QElapsedTimer clock;
+    clock.start();
+    controller_->SetLoadBalancing(false);
+    ASSERT_TRUE(RunUntil([&] { return refreshes_ == 1; }, 5'000));
+    EXPECT_LT(clock.elapsed(), 1'000);
+    EXPECT_EQ(silent.Connections(), 1); // no further rows, no older-format retry
+    EXPECT_FALSE(controller_->RefreshBusy());
 }
