@@ -104,7 +104,8 @@ void ServerListController::StartExchange(const QString &host, quint16 port, std:
     tag_ = std::string(tag);
     complete_ = false;
     lines_.clear();
-    (void)exchange_.Start(host, port, tag, userName_, ServerListFilePath(tag, situation_));
+    if (!exchange_.Start(host, port, tag, userName_, ServerListFilePath(tag, situation_)))
+        QTimer::singleShot(0, this, [this] { OnExchangeFinished(false); }); // never leave a refresh hanging
 }
 
 void ServerListController::RefreshServerList() {
