@@ -67,6 +67,7 @@ FarmExchange::FarmExchange(LogSink &log, QObject *parent) : QObject(parent), log
     // Let a fast peer wait in the kernel's buffer rather than in ours.
     socket_->setReadBufferSize(ReadBufferBytes);
     maximumTimer_.setSingleShot(true);
+    maximumTimer_.setTimerType(Qt::PreciseTimer);
     minimumTimer_.setSingleShot(true);
     // A coarse timer may fire 5 % early; the minimum is a promise to the Farm.
     minimumTimer_.setTimerType(Qt::PreciseTimer);
