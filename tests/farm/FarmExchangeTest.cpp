@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <sys/stat.h>
+
 using namespace tsc::farm;
 
 namespace {
@@ -185,4 +187,23 @@ TEST_F(FarmExchangeTest, OnlyOneExchangeAndAbortEndsTheWaitAtOnce) {
     exchange_.Abort();
     EXPECT_TRUE(finished);
     EXPECT_FALSE(exchange_.Running());
+}
+
+TEST_F(FarmExchangeTest, ListFileThatIsAFolderOrAFifoNeitherBlocksNorStopsTheExchange) {
+    FarmEndpoint endpoint(TwoServers(EndpointMode::Normal));
+    ASSERT_TRUE(endpoint.Listen());
+    std::filesystem::create_directory(record_);
+    EXPECT_TRUE(Run(endpoint.Port()).complete);
+    EXPECT_TRUE(std::filesystem::is_directory(record_));
+    EXPECT_TRUE(log_.Has("W Can not update v001c003 file: " + record_));
+
+    std::filesystem::remove(record_);
+    ASSERT_EQ(::mkfifo(record_.c_str(), 0600), 0);
+    log_.lines.clear();
+    const Outcome outcome = Run(endpoint.Port());
+    EXPECT_TRUE(outcome.complete);
+    EXPECT_LT(outcome.elapsedMs, 5000);
+    // The FIFO was replaced by the list, like any file would have been.
+    EXPECT_TRUE(std::filesystem::is_regular_file(record_));
+    EXPECT_TRUE(ReadCurrentFormatText(ReadAll(record_)).complete);
 }
