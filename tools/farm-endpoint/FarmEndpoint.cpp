@@ -125,6 +125,10 @@ void FarmEndpoint::Answer(QTcpSocket *socket, const std::string &command) {
         return;
     }
     const std::string reply = EndpointReply(options_, tag, preferred);
+    emit answered(QString::fromStdString(command),
+                  options_.servers.empty()
+                      ? QString()
+                      : QString::fromStdString(options_.servers[preferred % options_.servers.size()].name));
     switch (options_.mode) {
     case EndpointMode::Normal:
         socket->write(reply.data(), static_cast<qint64>(reply.size()));

@@ -71,6 +71,10 @@ class FarmEndpoint : public QObject {
     [[nodiscard]] int Connections() const { return connections_; }
     [[nodiscard]] const QStringList &Commands() const { return commands_; }
 
+  signals:
+    // A command arrived; preferred names the server the reply puts first.
+    void answered(const QString &command, const QString &preferred);
+
   private:
     void OnNewConnection();
     void Answer(QTcpSocket *socket, const std::string &command);

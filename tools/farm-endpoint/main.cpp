@@ -70,6 +70,14 @@ int main(int argc, char **argv) {
                      port);
         return 1;
     }
+    QObject::connect(
+        &endpoint, &tsc::farm::FarmEndpoint::answered, [](const QString &command, const QString &preferred) {
+            QString shown = command; // no terminal escape sequences from a peer
+            for (QChar &c : shown)
+                if (c.unicode() < 32 || c.unicode() == 127) c = u'?';
+            std::printf("request \"%s\": preferred server %s\n", qPrintable(shown), qPrintable(preferred));
+            std::fflush(stdout);
+        });
     std::printf("farm-endpoint listening on %s:%u with %zu servers\n", qPrintable(options.address.toString()),
                 endpoint.Port(), options.servers.size());
     std::fflush(stdout);
