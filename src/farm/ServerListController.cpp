@@ -176,7 +176,7 @@ void ServerListController::ListClicked() {
 void ServerListController::OkFirstTimeServer(const QString &address, const QString &port) {
     // Only one exchange runs at a time: a click while a refresh waits is ignored.
     if (refreshBusy_ || exchange_.Running()) {
-        log_.LogInfo("Refresh server list is busy...");
+        log_.LogInfo("Refresh server list is busy, so the Farm server entered is not asked now");
         return;
     }
     emit firstTimeOkEnabled(false);

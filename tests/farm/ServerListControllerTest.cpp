@@ -113,6 +113,7 @@ TEST_F(ServerListControllerTest, FirstTimePromptIsIgnoredWhileARefreshWaits) {
     controller_->OkFirstTimeServer("127.0.0.1", QString::number(good.Port()));
     ASSERT_TRUE(RunUntil([&] { return refreshes_ == 1; }, 10'000));
     EXPECT_EQ(good.Connections(), 0);
+    EXPECT_TRUE(log_.Has("I Refresh server list is busy, so the Farm server entered is not asked now"));
     EXPECT_EQ(asked_, 1); // no list: the prompt is asked for
 
     std::vector<bool> okEnabled;
