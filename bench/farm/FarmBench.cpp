@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <unistd.h>
 #include <vector>
@@ -188,11 +189,14 @@ int main(int argc, char **argv) {
         grid.verticalHeader()->hide();
         grid.resize(600, 400);
         grid.show();
-        std::vector<double> times;
+        std::vector<double> times, cpuTimes;
         for (int run = 0; run < 5; ++run) {
+            // Each new list has the servers in another order: the selection must follow the name.
+            std::rotate(lines.begin() + 1, lines.begin() + 1 + 1'000, lines.end() - 1);
             grid.setCurrentCell(1 + 7'777 - run, 0);
             QElapsedTimer clock;
             clock.start();
+            const std::clock_t cpuStart = std::clock();
             const QTableWidgetItem *selected =
                 grid.currentRow() >= 1 ? grid.item(grid.currentRow(), 0) : nullptr;
             std::optional<std::string> remembered;
@@ -218,16 +222,17 @@ int main(int argc, char **argv) {
             grid.setUpdatesEnabled(true);
             QCoreApplication::processEvents();
             times.push_back(clock.nsecsElapsed() / 1e6);
+            cpuTimes.push_back(1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC);
             if (remembered && grid.item(grid.currentRow(), 0)->text().toStdString() != *remembered)
                 std::printf("selection lost!\n");
         }
-        std::printf("grid of 10,000 servers filled, selection kept: first %.1f ms, then median %.1f ms "
-                    "(bound 100 ms)\n",
-                    times[0], [&] {
-                        auto t = std::vector<double>(times.begin() + 1, times.end());
-                        std::sort(t.begin(), t.end());
-                        return t[t.size() / 2];
-                    }());
+        const auto median = [](std::vector<double> t) {
+            std::sort(t.begin() + 1, t.end());
+            return t[1 + (t.size() - 1) / 2];
+        };
+        std::printf("grid of 10,000 servers filled, selection kept: first %.1f ms (%.1f ms CPU), then median "
+                    "%.1f ms (%.1f ms CPU) (bound 100 ms)\n",
+                    times[0], cpuTimes[0], median(times), median(cpuTimes));
     }
     return 0;
 }
