@@ -250,4 +250,12 @@ int StartPendingCopy(const std::string &pendingStartPath, const std::vector<std:
     return code;
 }
 
+StartupDecision RunStartupUpdateDecision(LogSink &windowLog, LogSink *fileLog) {
+    return RunStartupUpdateDecision(windowLog, fileLog, ClientPlaces::Current(), ConfiguredPublisherKey());
+}
+
+int StartPendingCopy(const std::string &pendingStartPath, const std::vector<std::string> &arguments) {
+    return StartPendingCopy(pendingStartPath, arguments, ConfiguredPublisherKey());
+}
+
 } // namespace tsc::update

@@ -70,6 +70,8 @@ struct StartupDecision {
 // skips the rest of start-up and runs StartPendingCopy after the event loop.
 [[nodiscard]] StartupDecision RunStartupUpdateDecision(LogSink &windowLog, LogSink *fileLog,
                                                        const ClientPlaces &places, const PublisherKey &key);
+// The same for the running client with the configured publisher key.
+[[nodiscard]] StartupDecision RunStartupUpdateDecision(LogSink &windowLog, LogSink *fileLog);
 
 // Starts the pending copy with the client's own arguments, each passed on as its own
 // argument in their order, after checking the copy once more. A copy that fails the
@@ -77,5 +79,7 @@ struct StartupDecision {
 // gives 0.
 int StartPendingCopy(const std::string &pendingStartPath, const std::vector<std::string> &arguments,
                      const PublisherKey &key);
+// The same with the configured publisher key.
+int StartPendingCopy(const std::string &pendingStartPath, const std::vector<std::string> &arguments);
 
 } // namespace tsc::update
