@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string_view reply(reinterpret_cast<const char *>(data), size);
     const auto split = reply.find("\r\n\r\n");
     const std::string_view header = reply.substr(0, split);
-    const std::string_view body = split == std::string_view::npos ? std::string_view() : reply.substr(split + 4);
+    const std::string_view body =
+        split == std::string_view::npos ? std::string_view() : reply.substr(split + 4);
 
     for (const std::string &line : SplitReplyLines(header)) {
         if (line.find_first_of("\r\n") != std::string::npos) std::abort();

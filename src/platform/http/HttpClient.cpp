@@ -29,6 +29,8 @@ struct HttpClient::Transfer {
     bool connected = false;
     bool headerTooLong = false;
     bool refusedBySink = false;
+    std::uint64_t sincePacket = 0; // body bytes not yet reported as a packet
+    std::uint64_t total = 0;       // announced length, 0 when not announced
     CURL *easy = nullptr;
 
     static void Raise(const std::function<void()> &notification) {
@@ -58,11 +60,21 @@ struct HttpClient::Transfer {
             return 0;
         }
         transfer.received += length;
-        if (transfer.client.notifications_.packetReceived)
-            transfer.client.notifications_.packetReceived(transfer.received,
-                                                          total > 0 ? static_cast<std::uint64_t>(total) : 0);
-        transfer.client.PauseAfterPacket();
+        transfer.sincePacket += length;
+        transfer.total = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+        const long packetSize = transfer.client.receiveBufferSize_;
+        if (packetSize <= 0 || transfer.sincePacket >= static_cast<std::uint64_t>(packetSize))
+            transfer.ReportPacket(true);
         return transfer.client.Aborted() ? 0 : length;
+    }
+
+    // A packet is one piece the library hands over (at most 16 KiB), or, with a larger
+    // receive buffer, the pieces that fill it.
+    void ReportPacket(bool pause) {
+        if (sincePacket == 0) return;
+        sincePacket = 0;
+        if (client.notifications_.packetReceived) client.notifications_.packetReceived(received, total);
+        if (pause) client.PauseAfterPacket();
     }
 
     static int OnProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -178,6 +190,7 @@ HttpClient::Response HttpClient::Get(const std::string &url, const BodySink &sin
         }
         curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
+    if (!Aborted()) transfer.ReportPacket(false);
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &transfer.response.status);
     curl_multi_remove_handle(multi, easy);
     curl_easy_cleanup(easy);

@@ -51,9 +51,10 @@ class HttpClient {
     void SetNotifications(Notifications notifications) { notifications_ = std::move(notifications); }
     // A request fails when nothing is received for this long (and when connecting takes longer).
     void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
-    // Pause after each received packet, which throttles the transfer.
+    // Pause after each received packet (what one pass read from the socket), which
+    // throttles the transfer.
     void SetPacketPause(std::chrono::milliseconds pause) { packetPause_ = pause; }
-    // Largest piece handed over at once.
+    // Largest read from the socket; 0 for the library's default of 16 KiB.
     void SetReceiveBufferSize(long bytes) { receiveBufferSize_ = bytes; }
     // Header text beyond this is refused.
     void SetHeaderLimit(std::size_t bytes) { headerLimit_ = bytes; }
