@@ -250,6 +250,24 @@ TEST_F(VersionedCopies, ClientFolderValueRules) {
     }
 }
 
+TEST_F(VersionedCopies, PublisherKeyFromTheMachineHive) {
+    const std::string hex = "2a3d2273b397ab64e41f90db56c84ea8af100d831429d3c22841a500432ba7d7";
+    const auto write = [](const std::string &text) {
+        ASSERT_TRUE(tsc::Registry::WriteString(tsc::Hive::LocalMachine, tsc::ApplicationKeyPath(),
+                                               PublisherKeyValueName, text));
+    };
+    EXPECT_EQ(ConfiguredPublisherKey().state, PublisherKey::State::None); // this build has none
+    write(hex);
+    const PublisherKey key = ConfiguredPublisherKey();
+    EXPECT_EQ(key.state, PublisherKey::State::Valid);
+    EXPECT_EQ(HexText(key.key.data(), key.key.size()), hex);
+    EXPECT_EQ(key.source, "machine hive");
+    write("not a key");
+    EXPECT_EQ(ConfiguredPublisherKey().state, PublisherKey::State::Invalid); // refuses every update
+    write("  ");
+    EXPECT_EQ(ConfiguredPublisherKey().state, PublisherKey::State::None);
+}
+
 TEST_F(VersionedCopies, PendingCopyGetsEveryArgumentInOrder) {
     const std::string copy = PlaceCopy("4.0.66.2");
     const std::string record = Root() + "/started.txt";
