@@ -400,6 +400,25 @@ TEST_F(SlowDownload, SecondCheckWhileOneRunsIsRefused) {
     EXPECT_TRUE(log.Has("|E Thread| Transfer aborted"));
 }
 
+TEST_F(UpdateCheck, ClosingWhileAHostIsSilentEndsAtOnce) {
+    const RawServer server("127.7.0.42", RawServer::Behaviour::Silent);
+    ASSERT_TRUE(server.Listening());
+    std::atomic<bool> closing{false};
+    RecordingLog log;
+    UpdateService service([&closing] { return closing.load(); });
+    ASSERT_TRUE(service.StartUpdateCheck(log, "127.7.0.42", settings_)); // 30 s of silence allowed
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(service.CheckRunning());
+    closing = true;
+    const auto start = Clock::now();
+    service.AbortUpdateTransfer();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_FALSE(service.CheckRunning());
+    service.DrainAtShutdown(log);
+    EXPECT_TRUE(log.Has("|E Thread| Transfer aborted")) << log.Text();
+    EXPECT_EQ(log.lines.back().substr(25), "|E Thread| Get version -0a: Not OK: :yes");
+}
+
 TEST_F(UpdateCheck, DataFolderWithoutWriteRight) {
     Publish("4.0.66.2");
     const Lighttpd server("127.7.0.50", web_);
