@@ -25,6 +25,7 @@ struct FileInfo {
     FileInfoStatus status = FileInfoStatus::NoFileInfo;
     std::uint32_t versionMostSignificant = 0;
     std::uint32_t versionLeastSignificant = 0;
+    std::uint64_t offset = 0; // of the block in the file
 };
 
 class BoundedFile {
@@ -162,7 +163,8 @@ FileInfo ReadFileInfo(const std::string &path) {
         if (section.size != FixedFileInfoSize) return {FileInfoStatus::NoValidFixedFileInfo};
         if (!file.ReadAt(section.offset, block, sizeof block)) return {FileInfoStatus::ReadError};
         if (LittleEndianWord(block) != FixedFileInfoSignature) return {FileInfoStatus::NoValidFixedFileInfo};
-        return {FileInfoStatus::Found, LittleEndianWord(block + 8), LittleEndianWord(block + 12)};
+        return {FileInfoStatus::Found, LittleEndianWord(block + 8), LittleEndianWord(block + 12),
+                section.offset};
     }
     return {};
 }
@@ -179,6 +181,16 @@ FileVersion FileVersionNumbers(std::string_view file) {
                 static_cast<std::uint16_t>(info.versionLeastSignificant & 0xFFFF)};
     } catch (...) {
         return {0, 0, 0, 0};
+    }
+}
+
+std::optional<std::uint64_t> FixedFileInfoOffset(std::string_view file) {
+    try {
+        const FileInfo info = ReadFileInfo(std::string(file));
+        if (info.status != FileInfoStatus::Found) return std::nullopt;
+        return info.offset;
+    } catch (...) {
+        return std::nullopt;
     }
 }
 
