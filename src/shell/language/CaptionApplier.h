@@ -1,0 +1,22 @@
+#pragma once
+
+// Applies the caption table to a window whose controls carry the table's object
+// names: labels, buttons and check boxes get their text, a tab page its tab's
+// caption. The default of each lookup is what the control shows now.
+
+#include "CaptionTable.h"
+
+class QWidget;
+
+namespace tsc::language {
+
+// The current caption of the control `objectName` below `window`; empty when there
+// is no such control.
+[[nodiscard]] std::string CurrentCaption(QWidget *window, std::string_view objectName);
+// Sets the caption of the control; false when there is no such control.
+bool SetCaption(QWidget *window, std::string_view objectName, std::string_view text);
+
+// Every row of the caption table, in table order.
+void ApplyCaptionRows(QWidget *window, const LookupFunction &lookup);
+
+} // namespace tsc::language
