@@ -1,5 +1,6 @@
 #include "RdpClientDetection.h"
 
+#include "CaptionTable.h"
 #include "LogSink.h"
 #include "RdpEngineLibrary.h"
 
@@ -86,14 +87,12 @@ void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &system
 
 std::string RdpClientStatusText(bool rdpControlUsable, std::string_view rdpClientVersion,
                                 const RdpStatusTextLookup &lookupText) {
-    if (rdpControlUsable) return lookupText("00000090", "Everything seems to be OK");
-    if (VariantForVersion(rdpClientVersion) != RdpControlVariant::Unsupported)
-        return lookupText(
-            "00000088",
-            "This PC seems to have the correct version of the RDP Software from Microsoft. However, it "
-            "is not yet Registered.\r\rPlease contact your Administrator.");
-    return lookupText("00000089", "This PC seems not to have the correct version of the RDP Software from "
-                                  "Microsoft.\r\rPlease contact your Administrator.");
+    // The texts speak of what runs the sessions here: the FreeRDP engine library.
+    const language::CaptionRow &row = rdpControlUsable ? language::StatusOk
+                                      : VariantForVersion(rdpClientVersion) != RdpControlVariant::Unsupported
+                                          ? language::StatusRegisterMissing
+                                          : language::StatusEngineMissing;
+    return lookupText(row.identifier, row.defaultText);
 }
 
 RdpClientDetectionEnvironment

@@ -249,7 +249,7 @@ LookupResult LookupTextFound(std::string_view prefix, std::string_view identifie
     LookupResult result = FindLine(TableText(State().table), prefix, identifier, fallback);
     if (!result.found) return result;
     bool prefixReset = false;
-    result.text = DecodeEscapes(ReplacePlaceholders(result.text, CurrentIdentity(), prefixReset));
+    result.text = ExpandText(result.text, CurrentIdentity(), prefixReset);
     if (prefixReset) Identity::SetAppPrefix("tsv");
     return result;
 }

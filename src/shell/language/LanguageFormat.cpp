@@ -227,12 +227,15 @@ LookupResult FindLine(std::string_view text, std::string_view prefix, std::strin
     return result;
 }
 
-std::string ReplacePlaceholders(std::string_view text, const Identity &identity, bool &prefixReset) {
-    // The text as pieces, each either from the table (searched) or put in (not).
-    struct Piece {
-        std::string text;
-        bool inserted;
-    };
+namespace {
+
+// The text as pieces, each either from the table or put in by a replacement.
+struct Piece {
+    std::string text;
+    bool inserted;
+};
+
+std::vector<Piece> ReplacePlaceholders(std::string_view text, const Identity &identity) {
     std::vector<Piece> pieces{{std::string(text), false}};
     const std::pair<std::string_view, const std::string *> placeholders[] = {
         {"%cAppName%", &identity.appName},
@@ -259,36 +262,53 @@ std::string ReplacePlaceholders(std::string_view text, const Identity &identity,
         }
         pieces = std::move(next);
     }
-    prefixReset = identity.appPrefix.size() != 3;
-    std::string result;
-    for (const Piece &piece : pieces)
-        result += piece.text;
-    return result;
+    return pieces;
 }
 
-std::string DecodeEscapes(std::string_view text) {
+// Decodes one piece of table text onto `result`; false when decoding stopped at a
+// "%" that is no escape (the rest of the piece is then appended as it is).
+bool DecodeOnto(std::string_view text, std::string &result) {
     std::string buffer(text);
-    std::string result;
-    result.reserve(buffer.size());
     std::size_t position = 0;
     for (;;) {
         const std::size_t percent = buffer.find('%', position);
         if (percent == std::string::npos) {
             result.append(buffer, position);
-            return result;
+            return true;
         }
         result.append(buffer, position, percent - position);
         const int high = percent + 2 < buffer.size() ? HexValue(buffer[percent + 1]) : -1;
         const int low = percent + 2 < buffer.size() ? HexValue(buffer[percent + 2]) : -1;
         if (high < 0 || low < 0 || (high | low) == 0) {
             result.append(buffer, percent);
-            return result;
+            return false;
         }
         // Everything before the escape holds no "%": searching again from the start
         // finds the decoded character first, so decoding goes on from there.
         buffer[percent + 2] = static_cast<char>(high * 16 + low);
         position = percent + 2;
     }
+}
+
+} // namespace
+
+std::string ExpandText(std::string_view text, const Identity &identity, bool &prefixReset) {
+    std::string result;
+    bool decoding = true;
+    for (const Piece &piece : ReplacePlaceholders(text, identity)) {
+        if (piece.inserted || !decoding)
+            result += piece.text;
+        else
+            decoding = DecodeOnto(piece.text, result);
+    }
+    prefixReset = identity.appPrefix.size() != 3;
+    return result;
+}
+
+std::string DecodeEscapes(std::string_view text) {
+    std::string result;
+    (void)DecodeOnto(text, result);
+    return result;
 }
 
 } // namespace tsc::language

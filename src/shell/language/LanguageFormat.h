@@ -147,14 +147,16 @@ struct LookupResult {
 [[nodiscard]] LookupResult FindLine(std::string_view text, std::string_view prefix,
                                     std::string_view identifier, std::string_view fallback);
 
-// Replaces the identity placeholders in their order; text put in by a replacement is
-// never searched again. `prefixReset` tells that AppPrefix is not 3 characters long.
-[[nodiscard]] std::string ReplacePlaceholders(std::string_view text, const Identity &identity,
-                                              bool &prefixReset);
-
-// Decodes "%" + two hexadecimal digits (not "00") from the first "%" on; the first
+// Expands a found text: replaces the identity placeholders in their order, then
+// decodes "%" + two hexadecimal digits (not "00") from the first "%" on; the first
 // "%" that is no such escape ends decoding and stays, with all after it. A decoded
-// "%" may itself start an escape with the characters after it.
+// "%" may start an escape with the characters after it. Text put in by a replacement
+// is taken as it is: never searched for placeholders again, never decoded (an
+// identity value was decoded once already when it was looked up). `prefixReset`
+// tells that AppPrefix is not 3 characters long.
+[[nodiscard]] std::string ExpandText(std::string_view text, const Identity &identity, bool &prefixReset);
+
+// The escape decoding alone, of text from the table.
 [[nodiscard]] std::string DecodeEscapes(std::string_view text);
 
 } // namespace tsc::language
