@@ -34,17 +34,43 @@ std::string HexByte(std::uint8_t byte) {
     return text;
 }
 
-void DumpKey(const std::string &key, std::string_view filter, std::string_view keyPrefix,
-             std::vector<std::string> &lines) {
+using Values = std::vector<std::pair<std::string, RegistryValue>>;
+
+// The values of the first key of that path, as a key read by path finds it.
+const Values *ValuesOf(const std::vector<Registry::RegistryKey> &keys, std::string_view path) {
+    for (const auto &key : keys)
+        if (EqualNoCase(key.path, path)) return &key.values;
+    return nullptr;
+}
+
+// The names of the keys directly below `path`, in file order, each once.
+std::vector<std::string> SubkeysOf(const std::vector<Registry::RegistryKey> &keys, std::string_view path) {
+    std::vector<std::string> names;
+    const std::string prefix = std::string(path) + "\\";
+    for (const auto &key : keys) {
+        if (key.path.size() <= prefix.size() ||
+            !EqualNoCase(std::string_view(key.path).substr(0, prefix.size()), prefix))
+            continue;
+        const std::string_view rest = std::string_view(key.path).substr(prefix.size());
+        std::string child(rest.substr(0, rest.find('\\')));
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const std::string &n) { return EqualNoCase(n, child); }))
+            names.push_back(std::move(child));
+    }
+    return names;
+}
+
+void DumpKey(const std::vector<Registry::RegistryKey> &keys, const std::string &key, std::string_view filter,
+             std::string_view keyPrefix, std::vector<std::string> &lines) {
     try {
-        auto names = Registry::ValueNames(Hive::LocalMachine, key);
-        if (names.size() > DumpMaximumValues) names.resize(DumpMaximumValues);
-        for (const std::string &name : names) {
+        const Values *values = ValuesOf(keys, key);
+        if (!values) return;
+        const std::size_t count = std::min(values->size(), DumpMaximumValues);
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto &[name, value] = (*values)[i];
             if (name.size() > DumpMaximumNameLength) continue;
             if (!filter.empty() && !EqualNoCase(name, filter)) continue;
-            const auto value = Registry::Read(Hive::LocalMachine, key, name);
-            if (!value) continue;
-            for (std::string &line : RegistryValueLines(name, *value, keyPrefix))
+            for (std::string &line : RegistryValueLines(name, value, keyPrefix))
                 lines.push_back(std::move(line));
         }
     } catch (...) {
@@ -112,21 +138,31 @@ std::vector<std::string> RegistryValueLines(std::string_view name, const Registr
 
 void DumpRegistryValues(std::string_view path, std::string_view filter, std::vector<std::string> &lines) {
     const std::string root(path);
+    // One read of the hive for the whole dump.
+    const std::vector<Registry::RegistryKey> keys = Registry::AllKeys(Hive::LocalMachine);
     if (filter.empty()) {
-        DumpKey(root, {}, {}, lines);
+        DumpKey(keys, root, {}, {}, lines);
         return;
     }
     try {
-        auto subkeys = Registry::Subkeys(Hive::LocalMachine, root);
+        auto subkeys = SubkeysOf(keys, root);
         if (subkeys.size() > DumpMaximumSubkeys) subkeys.resize(DumpMaximumSubkeys);
         for (const std::string &name : subkeys) {
             if (name.empty()) continue;
             const std::string key = root + "\\" + name;
-            DumpKey(key, filter, key + " ", lines);
+            DumpKey(keys, key, filter, key + " ", lines);
         }
     } catch (...) {
         lines.push_back("ERR: " + root);
     }
+}
+
+void LogRegistryDump(LogSink &log) {
+    std::vector<std::string> lines;
+    DumpRegistryValues("SOFTWARE", "wez AppName", lines);
+    log.LogInfo("Begin RegDump");
+    for (const std::string &line : lines) log.LogInfo(line);
+    log.LogInfo("End RegDump");
 }
 
 } // namespace tsc

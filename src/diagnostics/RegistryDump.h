@@ -4,6 +4,7 @@
 // HKEY_LOCAL_MACHINE, bounded like the fixed buffers of the original reader (500
 // subkeys, 200 values per key, 1,023-character names, 10,240 data bytes).
 
+#include "LogSink.h"
 #include "Registry.h"
 
 #include <string>
@@ -25,5 +26,9 @@ inline constexpr std::size_t DumpMaximumDataSize = 10'240;
 // With a filter: for every subkey of `path`, the values named `filter` (any case),
 // each line after the subkey's path. Without: every value of `path` itself.
 void DumpRegistryValues(std::string_view path, std::string_view filter, std::vector<std::string> &lines);
+
+// The first two steps of the Support page's button: the "wez AppName" value of
+// every vendor key, logged between "Begin RegDump" and "End RegDump".
+void LogRegistryDump(LogSink &log);
 
 } // namespace tsc

@@ -231,6 +231,15 @@ std::vector<std::string> Subkeys(Hive hive, std::string_view key) {
     return names;
 }
 
+std::vector<RegistryKey> AllKeys(Hive hive) {
+    std::vector<RegistryKey> keys;
+    try {
+        for (auto &key : LoadHive(hive).keys) keys.push_back({std::move(key.path), std::move(key.values)});
+    } catch (...) {
+    }
+    return keys;
+}
+
 std::vector<std::string> ValueNames(Hive hive, std::string_view key) {
     std::vector<std::string> names;
     try {
