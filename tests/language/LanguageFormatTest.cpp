@@ -182,7 +182,7 @@ TEST(LookupText, KeyRule) {
 }
 
 TEST(LookupText, PlaceholdersAndEscapes) {
-    const Identity identity{"Title %cAppName%", "Name", "tsv", "Name.zip", "4.0.66.1", "4_0_66_1"};
+    const IdentityValues identity{"Title %cAppName%", "Name", "tsv", "Name.zip", "4.0.66.1", "4_0_66_1"};
     struct Case {
         std::string text, result;
     };
@@ -205,7 +205,7 @@ TEST(LookupText, PlaceholdersAndEscapes) {
         EXPECT_FALSE(reset);
     }
     bool reset = false;
-    const Identity longPrefix{"T", "N", "abcd", "", "", ""};
+    const IdentityValues longPrefix{"T", "N", "abcd", "", "", ""};
     EXPECT_EQ(ExpandText("%cAppPrefix%", longPrefix, reset), "abcd");
     EXPECT_TRUE(reset);
 }

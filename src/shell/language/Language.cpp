@@ -44,7 +44,7 @@ std::span<const std::uint8_t> Bytes(const QByteArray &bytes) {
             static_cast<std::size_t>(bytes.size())};
 }
 
-language::Identity CurrentIdentity() {
+language::IdentityValues CurrentIdentity() {
     return {Identity::AppTitle(),        Identity::AppName(),       Identity::AppPrefix(),
             Identity::DesktopFilename(), Identity::DottedVersion(), Identity::UnderscoredVersion()};
 }

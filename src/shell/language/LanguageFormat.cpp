@@ -235,7 +235,7 @@ struct Piece {
     bool inserted;
 };
 
-std::vector<Piece> ReplacePlaceholders(std::string_view text, const Identity &identity) {
+std::vector<Piece> ReplacePlaceholders(std::string_view text, const IdentityValues &identity) {
     std::vector<Piece> pieces{{std::string(text), false}};
     const std::pair<std::string_view, const std::string *> placeholders[] = {
         {"%cAppName%", &identity.appName},
@@ -292,7 +292,7 @@ bool DecodeOnto(std::string_view text, std::string &result) {
 
 } // namespace
 
-std::string ExpandText(std::string_view text, const Identity &identity, bool &prefixReset) {
+std::string ExpandText(std::string_view text, const IdentityValues &identity, bool &prefixReset) {
     std::string result;
     bool decoding = true;
     for (const Piece &piece : ReplacePlaceholders(text, identity)) {
