@@ -76,8 +76,14 @@ void LoadLanguageFromSharedMemory(benchmark::State &state) {
     if (!firstClient.attach(QSharedMemory::ReadOnly)) state.SkipWithError("no shared block");
     shell::ReleaseLanguage();
     for (auto _ : state) {
-        if (!shell::LoadLanguage("") || shell::CurrentLanguageOrigin() != shell::LanguageOrigin::SharedMemory)
-            state.SkipWithError("not from shared memory");
+        if (!shell::LoadLanguage("") ||
+            shell::CurrentLanguageOrigin() != shell::LanguageOrigin::SharedMemory) {
+            std::string why = "not from shared memory:";
+            for (const auto &line : shell::TakeLanguageLogLines())
+                why += " " + line;
+            state.SkipWithError(why.c_str());
+            break;
+        }
         shell::ReleaseLanguage();
     }
     (void)shell::TakeLanguageLogLines();

@@ -62,13 +62,8 @@ QByteArray FileStart(const std::string &path, qint64 count) {
     return file.read(count);
 }
 
-struct IdentityLookup {
-    bool allFound = true;
-};
-
-// Looks the four identity texts up in the current table; `take` sets the found ones.
-IdentityLookup LookUpIdentity(bool take) {
-    IdentityLookup outcome;
+// Looks the four identity texts up in the current table and takes the found ones.
+void LookUpIdentity() {
     const std::pair<const char *, void (*)(std::string_view)> values[] = {
         {"00000002", &Identity::SetAppTitle},
         {"00000003", &Identity::SetAppName},
@@ -83,12 +78,8 @@ IdentityLookup LookUpIdentity(bool take) {
     };
     for (const auto &[identifier, set] : values) {
         const LookupResult found = LookupTextFound("000", identifier, current(identifier));
-        if (!found.found)
-            outcome.allFound = false;
-        else if (take)
-            set(found.text);
+        if (found.found) set(found.text);
     }
-    return outcome;
 }
 
 // Maps the shared block read-only and takes a copy of it when it is whole and is the
@@ -192,19 +183,22 @@ bool LoadLanguage(const std::string &path) {
     try {
         std::optional<std::string> languageFile;
         bool sharedMapped = false;
-        bool identityMissing = false;
         if (!path.empty()) {
             languageFile = path;
         } else {
+            // A block is taken only whole and only as the registered file's table, so
+            // reading that file again would give the very same table: a table without
+            // identity texts is no reason to read it.
             sharedMapped = TakeSharedTable();
             result = sharedMapped;
-            if (sharedMapped) identityMissing = !LookUpIdentity(true).allFound;
-            if (!sharedMapped || identityMissing) languageFile = RegisteredLanguageFile();
+            if (sharedMapped)
+                LookUpIdentity();
+            else
+                languageFile = RegisteredLanguageFile();
         }
-        if (languageFile && (!path.empty() || !sharedMapped || identityMissing) &&
-            LoadFromFile(*languageFile)) {
+        if (languageFile && LoadFromFile(*languageFile)) {
             result = true;
-            (void)LookUpIdentity(true);
+            LookUpIdentity();
         }
     } catch (...) {
     }
