@@ -47,6 +47,12 @@ inline constexpr CaptionRow StatusEngineMissing{
     "engine module and the FreeRDP 2 package (libfreerdp-client2-2).\r\rPlease contact your Administrator."};
 inline constexpr CaptionRow StatusOk{"004", "00000090", "label_Status", "Everything seems to be OK"};
 
+// The advice of the connect failure message, after "An error occured: " + message +
+// CR CR: the sessions run in the FreeRDP engine, so that is what to reinstall.
+inline constexpr const char *EngineReinstallAdvice =
+    "You can try to solve this by (re)installing\rthe FreeRDP 2 package (libfreerdp-client2-2)\rand the "
+    "client's RDP engine module,\rsee the status on the FreeRDP page";
+
 // The built-in text of a control of the table; empty when it has none.
 [[nodiscard]] std::string_view CaptionDefault(std::string_view objectName);
 
