@@ -19,6 +19,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tsc;
 using namespace tsc::shell;
@@ -96,6 +99,30 @@ TEST_F(LanguageTable, FileTableTakesIdentityAndIsPublishedReadOnlyForOthers) {
     ASSERT_TRUE(facts);
     EXPECT_EQ(facts->mode, 0644u) << "other users may read the block, never write it";
     EXPECT_EQ(facts->size, language::TableSize(static_cast<std::uint32_t>(Branded().text.size())));
+}
+
+// Another user's client may map the block read-only but never write it.
+TEST_F(LanguageTable, AnotherUserCanReadTheBlockButNotWriteIt) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_TRUE(LoadLanguage(File(Branded())));
+    // The key file must be reachable for the other user: open up the test's own
+    // folders, and nothing above them.
+    for (const std::string &folder : {Root(), Root() + "/tmp"})
+        ::chmod(folder.c_str(), 0755);
+    const auto attachAs = [](QSharedMemory::AccessMode mode) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+            QSharedMemory block;
+            block.setNativeKey(QString::fromStdString(SharedBlockKey()));
+            ::_exit(block.attach(mode) ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(attachAs(QSharedMemory::ReadOnly), 0);
+    EXPECT_EQ(attachAs(QSharedMemory::ReadWrite), 1);
 }
 
 TEST_F(LanguageTable, LaterClientMapsTheBlockOfTheRegisteredFile) {
