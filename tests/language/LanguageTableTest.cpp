@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSharedMemory>
 #include <QTabWidget>
@@ -242,6 +243,24 @@ TEST_F(LanguageTable, CaptionsApplyToControlsByObjectName) {
     EXPECT_EQ(label->text(), "Benutzername:");
     EXPECT_EQ(tabs->tabText(0), "Support");
     EXPECT_EQ(unknown->text(), "stays");
+
+    language::ApplyFont(&window, {"DejaVu Sans", 0x000000FF, 0, 1});
+    EXPECT_EQ(window.font().family(), "DejaVu Sans");
+    EXPECT_TRUE(window.font().bold());
+    EXPECT_GT(window.font().pointSize(), 0) << "a size of 0 is ignored";
+    EXPECT_EQ(window.palette().color(QPalette::WindowText), QColor(255, 0, 0));
+}
+
+TEST_F(LanguageTable, ImagesThatAreNoImageLeaveTheGraphicAsItWas) {
+    QPixmap pixmap(4, 4);
+    const std::vector<std::uint8_t> junk(100, 0x42);
+    EXPECT_FALSE(language::LoadImage(junk, pixmap));
+    EXPECT_FALSE(language::LoadImage({}, pixmap));
+    EXPECT_EQ(pixmap.size(), QSize(4, 4));
+    std::ifstream file(std::string(TSC_LANGUAGES_SOURCE_DIR) + "/branded/logo.png", std::ios::binary);
+    const std::vector<std::uint8_t> logo{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_TRUE(language::LoadImage(logo, pixmap));
+    EXPECT_EQ(pixmap.size(), QSize(300, 60));
 }
 
 int main(int argc, char **argv) {

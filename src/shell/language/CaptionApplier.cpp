@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QPixmap>
 #include <QTabWidget>
 #include <QWidget>
 
@@ -62,6 +63,31 @@ void ApplyCaptionRows(QWidget *window, const LookupFunction &lookup) {
         [window](std::string_view objectName) { return CurrentCaption(window, objectName); }, lookup);
     for (const ResolvedCaption &caption : captions)
         SetCaption(window, caption.objectName, caption.text);
+}
+
+void ApplyFont(QWidget *window, const FontFace &font) {
+    QFont windowFont = window->font();
+    windowFont.setFamily(QString::fromLatin1(font.name.data(), static_cast<qsizetype>(font.name.size())));
+    if (font.pointSize >= 1 && font.pointSize <= 100)
+        windowFont.setPointSize(static_cast<int>(font.pointSize));
+    windowFont.setBold(font.style & 1);
+    windowFont.setItalic(font.style & 2);
+    windowFont.setUnderline(font.style & 4);
+    windowFont.setStrikeOut(font.style & 8);
+    window->setFont(windowFont);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::WindowText,
+                     QColor(static_cast<int>(font.colour & 0xFF), static_cast<int>((font.colour >> 8) & 0xFF),
+                            static_cast<int>((font.colour >> 16) & 0xFF)));
+    window->setPalette(palette);
+}
+
+bool LoadImage(std::span<const std::uint8_t> bytes, QPixmap &pixmap) {
+    if (bytes.empty()) return false;
+    QPixmap loaded;
+    if (!loaded.loadFromData(bytes.data(), static_cast<uint>(bytes.size()))) return false;
+    pixmap = loaded;
+    return true;
 }
 
 } // namespace tsc::language
