@@ -161,7 +161,8 @@ void LogRegistryDump(LogSink &log) {
     std::vector<std::string> lines;
     DumpRegistryValues("SOFTWARE", "wez AppName", lines);
     log.LogInfo("Begin RegDump");
-    for (const std::string &line : lines) log.LogInfo(line);
+    for (const std::string &line : lines)
+        log.LogInfo(line);
     log.LogInfo("End RegDump");
 }
 

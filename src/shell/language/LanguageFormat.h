@@ -154,7 +154,8 @@ struct LookupResult {
 // is taken as it is: never searched for placeholders again, never decoded (an
 // identity value was decoded once already when it was looked up). `prefixReset`
 // tells that AppPrefix is not 3 characters long.
-[[nodiscard]] std::string ExpandText(std::string_view text, const IdentityValues &identity, bool &prefixReset);
+[[nodiscard]] std::string ExpandText(std::string_view text, const IdentityValues &identity,
+                                     bool &prefixReset);
 
 // The escape decoding alone, of text from the table.
 [[nodiscard]] std::string DecodeEscapes(std::string_view text);
