@@ -68,19 +68,18 @@ int main(int argc, char **argv) {
     tsc::RdpControl &session = widget.Control();
     session.SetLogSink(&log);
     session.SetEventHandler(&events);
-    session.SetServer(arguments[1]);
-    session.AdvancedSettings2().RDPPort = arguments[2].toInt();
-    session.SetUserName(QStringLiteral("test"));
-    session.AdvancedSettings2().ClearTextPassword = QStringLiteral("test");
-    session.SecuredSettings2().AudioRedirectionMode = 2;
-    const int depth =
+    tsc::ConnectionSettings settings;
+    settings.server = arguments[1].toStdString();
+    settings.port = arguments[2].toInt();
+    settings.userName = "test";
+    settings.password = "test";
+    settings.audioMode = tsc::AudioMode::DoNotPlay;
+    settings.colorDepth =
         arguments.size() > 3 && !arguments[3].startsWith(QLatin1String("--")) ? arguments[3].toInt() : 24;
-    if (!session.SetColorDepth(depth)) std::fprintf(stderr, "colour depth %d refused\n", depth);
-    if (arguments.contains(QStringLiteral("--seamless")))
-        session.SecuredSettings().WorkDir = QStringLiteral("V001C002");
+    if (arguments.contains(QStringLiteral("--seamless"))) settings.workDir = tsc::SeamlessWorkDir;
     const QSize size(1024, 768);
-    (void)session.SetDesktopWidth(size.width());
-    (void)session.SetDesktopHeight(size.height());
+    settings.desktopWidth = size.width();
+    settings.desktopHeight = size.height();
     bool firstFrame = true;
     QObject::connect(&widget, &tsc::RdpSessionWidget::frameUpdated, [&] {
         if (std::exchange(firstFrame, false)) log.LogInfo("first frame update");
@@ -88,7 +87,7 @@ int main(int argc, char **argv) {
     // The engine connects on its own thread while the window is made and mapped;
     // the widget paints the whole frame buffer when it is first exposed.
     log.LogInfo("connect");
-    session.Connect();
+    if (!session.Connect(settings)) std::fprintf(stderr, "settings refused (colour depth %d?)\n", settings.colorDepth);
     widget.setWindowFlag(Qt::FramelessWindowHint);
     widget.setGeometry(QRect(QPoint(0, 0), size));
     widget.show();

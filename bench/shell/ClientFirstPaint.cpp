@@ -8,7 +8,7 @@ int main(int argc, char **argv) {
     int applicationArgc = 1;
     tsc::shell::Application application(applicationArgc, argv);
     FirstPaintProbe probe;
-    tsc::shell::Tform_Win32RDPClient window;
+    tsc::shell::MainWindow window;
     window.installEventFilter(&probe);
     window.show();
     application.exec();

@@ -10,10 +10,16 @@
 // collects one from its controls before WriteProfile; the profile functions never
 // see a widget.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tsc::profiles {
+
+// The constants of a connection's settings, each defined here once: the items of the
+// size and colour lists as the profile stores them, the sizes and colour depths they
+// stand for, and the limit of a typed size.
 
 // Item indexes of cb_Desktopsize.
 enum DesktopSizeIndex : int {
@@ -26,6 +32,25 @@ enum DesktopSizeIndex : int {
     DesktopSizeFullScreen = 6,
     DesktopSizeWidthHeight = 7,
 };
+inline constexpr int DesktopSizeCount = 8;
+
+struct DesktopSize {
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+};
+// The sizes of the items DesktopSize640x480 to DesktopSize1280x1024, in item order.
+inline constexpr std::array<DesktopSize, 5> FixedDesktopSizes{{
+    {640, 480}, {800, 600}, {1024, 768}, {1152, 864}, {1280, 1024}}};
+
+// The size an item of the size list sets; none for full screen, "Width x Height"
+// and no selection.
+[[nodiscard]] constexpr std::optional<DesktopSize> FixedDesktopSizeOf(int index) {
+    if (index < 0 || index >= static_cast<int>(FixedDesktopSizes.size())) return std::nullopt;
+    return FixedDesktopSizes[static_cast<std::size_t>(index)];
+}
+[[nodiscard]] constexpr bool IsFullScreenIndex(int index) {
+    return index == DesktopSizeFullScreenTaskbar || index == DesktopSizeFullScreen;
+}
 
 // Item indexes of cb_Colors.
 enum ColorsIndex : int {
@@ -34,6 +59,15 @@ enum ColorsIndex : int {
     ColorsHigh16 = 2,
     ColorsHighest24 = 3,
 };
+// Bits per pixel of the colour items, in item order.
+inline constexpr std::array<int, 4> ColorDepths{8, 15, 16, 24};
+inline constexpr int DefaultColorDepth = 15;
+// The depth of a colour item; High Color (15 bit) for no item.
+[[nodiscard]] constexpr int ColorDepthOf(int colorsIndex) {
+    return colorsIndex >= 0 && colorsIndex < static_cast<int>(ColorDepths.size())
+               ? ColorDepths[static_cast<std::size_t>(colorsIndex)]
+               : DefaultColorDepth;
+}
 
 inline constexpr int DesktopSizeLimit = 20480; // largest width or height a size field accepts
 inline constexpr const char *DefaultRdpPlusPort = "3391";

@@ -16,20 +16,6 @@ namespace tsc::profiles {
 
 namespace {
 
-struct SizeChoice {
-    int index;
-    std::uint16_t width;
-    std::uint16_t height;
-};
-
-constexpr std::array<SizeChoice, 5> FixedSizes = {{
-    {DesktopSize640x480, 640, 480},
-    {DesktopSize800x600, 800, 600},
-    {DesktopSize1024x768, 1024, 768},
-    {DesktopSize1152x864, 1152, 864},
-    {DesktopSize1280x1024, 1280, 1024},
-}};
-
 constexpr std::array<const char *, 4> SessionBpp = {"8", "15", "16", "24"};
 
 const char *YesNo(bool flag) {
@@ -265,10 +251,10 @@ void ApplyProfileText(std::string_view text, ProfileSettings &settings, const Pr
     settings.desktopWidth = DesktopDimension(lookup.Value("desktopwidth"), 800);
     settings.desktopHeight = DesktopDimension(lookup.Value("desktopheight"), 600);
     settings.desktopSizeIndex = DesktopSizeWidthHeight;
-    for (const SizeChoice &size : FixedSizes) {
-        if (size.width == settings.desktopWidth && size.height == settings.desktopHeight) {
-            settings.desktopSizeIndex = size.index;
-        }
+    for (int index = 0; index < static_cast<int>(FixedDesktopSizes.size()); ++index) {
+        const DesktopSize size = FixedDesktopSizes[static_cast<std::size_t>(index)];
+        if (size.width == settings.desktopWidth && size.height == settings.desktopHeight)
+            settings.desktopSizeIndex = index;
     }
     if (const auto mode = lookup.Value("screen mode id")) {
         if (*mode == "2") settings.desktopSizeIndex = DesktopSizeFullScreen;
@@ -396,9 +382,7 @@ std::vector<std::string> ProfileLines(const ProfileSettings &settings, const Pro
                                                                                  : "1"));
     std::uint16_t width = settings.desktopWidth;
     std::uint16_t height = settings.desktopHeight;
-    for (const SizeChoice &choice : FixedSizes) {
-        if (choice.index == size) width = choice.width, height = choice.height;
-    }
+    if (const auto fixed = FixedDesktopSizeOf(size)) width = fixed->width, height = fixed->height;
     add("desktopwidth:i:" + std::to_string(width));
     add("desktopheight:i:" + std::to_string(height));
     if (settings.colorsIndex >= 0 && settings.colorsIndex < static_cast<int>(SessionBpp.size())) {

@@ -10,7 +10,8 @@ namespace {
 constexpr int LowestPort = 10;
 constexpr int HighestPort = 65534;
 constexpr std::size_t PortCharacters = 5;
-constexpr int LargestTypedSize = 20479;
+// A typed size counts below the size fields' limit.
+constexpr int LargestTypedSize = profiles::DesktopSizeLimit - 1;
 constexpr QSize DefaultWindowedSize(800, 600);
 
 // A whole decimal integer with an optional sign; nothing else.
@@ -70,15 +71,14 @@ QSize FallbackSize(const QSize &refused, const SessionVariantTraits &traits, std
 DisplayPlan PlanDisplay(bool seamless, int desktopSizeIndex, std::uint32_t transparencyColour) {
     if (seamless)
         return {DisplayMode::Seamless, "Do seamless", true, transparencyColour, SeamlessWorkDir};
-    if (desktopSizeIndex == 5 || desktopSizeIndex == 6)
+    if (profiles::IsFullScreenIndex(desktopSizeIndex))
         return {DisplayMode::FullScreen, "Do fullscreen", true, WindowWhite, {}};
     return {DisplayMode::Windowed, "Do not seamless", false, WindowWhite, {}};
 }
 
 QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight) {
-    static constexpr QSize fixed[] = {{640, 480}, {800, 600}, {1024, 768}, {1152, 864}, {1280, 1024}};
-    if (desktopSizeIndex >= 0 && desktopSizeIndex < 5)
-        return fixed[desktopSizeIndex];
+    if (const auto fixed = profiles::FixedDesktopSizeOf(desktopSizeIndex))
+        return {fixed->width, fixed->height};
     const auto typed = [](int value) { return value >= 1 && value <= LargestTypedSize; };
     if (typed(desktopWidth) && typed(desktopHeight))
         return {desktopWidth, desktopHeight};
@@ -89,39 +89,47 @@ Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktop
                              const QRect &monitor, const QRect &workArea) {
     if (mode == DisplayMode::Windowed)
         return {QRect(workArea.topLeft(), WindowedClientSize(desktopSizeIndex, desktopWidth, desktopHeight)), 0, false};
-    const QRect area = mode == DisplayMode::Seamless || desktopSizeIndex == 5 ? workArea : monitor;
+    const QRect area =
+        mode == DisplayMode::Seamless || desktopSizeIndex == profiles::DesktopSizeFullScreenTaskbar ? workArea : monitor;
     return {area, mode == DisplayMode::Seamless ? 3 * monitor.width() : 0, true};
-}
-
-int ColorDepthForIndex(int colorsIndex) {
-    static constexpr int depths[] = {8, 15, 16, 24};
-    return colorsIndex >= 0 && colorsIndex < 4 ? depths[colorsIndex] : 15;
 }
 
 bool IsDomainGiven(std::string_view domain) {
     return !domain.empty() && domain != "...";
 }
 
-ControlPropertyPlan PlanControlProperties(const ConnectSettings &settings, const std::string &host) {
-    ControlPropertyPlan plan;
-    plan.caption = settings.userName.empty() ? host : settings.userName + " :: " + host;
-    plan.colorDepth = ColorDepthForIndex(settings.colorsIndex);
-    plan.audioRedirectionMode = settings.soundIndex == 1 || settings.soundIndex == 2 ? settings.soundIndex : 0;
-    plan.keyboardHookMode =
-        settings.windowsKeysIndex == 1 || settings.windowsKeysIndex == 2 ? settings.windowsKeysIndex : 0;
-    const auto flag = [](bool value) { return value ? -1 : 0; };
-    plan.redirectDrives = flag(settings.connectDiskDrives);
-    plan.redirectPrinters = flag(settings.connectPrinters);
-    plan.redirectPorts = flag(settings.commPorts);
-    plan.redirectSmartCards = flag(settings.smartCards);
-    plan.bitmapPersistence = settings.bitmapCaching ? 1 : 0;
+std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host) {
+    return settings.userName.empty() ? host : settings.userName + " :: " + host;
+}
+
+ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings, const ConnectTarget &target,
+                                           const DisplayPlan &display, QSize desktop) {
+    ConnectionSettings connection;
+    connection.server = target.host;
+    connection.port = target.port;
     const bool domainGiven = IsDomainGiven(settings.domain);
-    plan.userName = domainGiven ? settings.domain + "\\" + settings.userName : settings.userName;
-    plan.performanceFlags = (settings.seamless || !settings.background ? 1u : 0u) + (!settings.themes ? 8u : 0u) +
-                            (!settings.windowDragging ? 2u : 0u) + (!settings.animation ? 4u : 0u);
-    plan.clearTextPassword = settings.password;
-    plan.domain = domainGiven ? settings.domain : std::string();
-    return plan;
+    connection.domain = domainGiven ? settings.domain : std::string();
+    connection.userName = domainGiven ? settings.domain + "\\" + settings.userName : settings.userName;
+    connection.password = settings.password;
+    connection.workDir = display.workDir;
+    connection.desktopWidth = desktop.width();
+    connection.desktopHeight = desktop.height();
+    connection.colorDepth = profiles::ColorDepthOf(settings.colorsIndex);
+    if (settings.windowsKeysIndex == 1 || settings.windowsKeysIndex == 2)
+        connection.keyboardHookMode = static_cast<KeyboardHookMode>(settings.windowsKeysIndex);
+    if (settings.soundIndex == 1 || settings.soundIndex == 2)
+        connection.audioMode = static_cast<AudioMode>(settings.soundIndex);
+    connection.redirectDrives = settings.connectDiskDrives;
+    connection.redirectPrinters = settings.connectPrinters;
+    connection.redirectPorts = settings.commPorts;
+    connection.redirectSmartCards = settings.smartCards;
+    connection.bitmapPersistence = settings.bitmapCaching;
+    using namespace PerformanceFlag;
+    connection.performanceFlags = (settings.doSeamless || !settings.background ? NoWallpaper : 0u) |
+                                  (!settings.themes ? NoThemes : 0u) | (!settings.windowDragging ? NoFullWindowDrag : 0u) |
+                                  (!settings.animation ? NoMenuAnimations : 0u);
+    connection.displayConnectionBar = settings.displayConnectionBar;
+    return connection;
 }
 
 } // namespace tsc

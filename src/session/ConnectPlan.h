@@ -2,9 +2,11 @@
 
 // The decisions of the connect procedure, apart from any window: where to connect,
 // which session window variant, which display mode, where the session window goes
-// and which value each control property gets. The main window's bn_Connect handler
-// reads its controls into ConnectSettings and applies what these functions return.
+// and which value each control property gets. The application core's connect
+// procedure applies what these functions return to the session window and control.
 
+#include "ConnectionSettings.h"
+#include "ProfileSettings.h"
 #include "RdpClientDetection.h"
 
 #include <QRect>
@@ -16,8 +18,6 @@
 #include <vector>
 
 namespace tsc {
-
-inline constexpr int DefaultRdpPort = 3389;
 
 struct ConnectTarget {
     std::string host;
@@ -56,7 +56,6 @@ inline constexpr RdpControlVariant SessionVariants[] = {RdpControlVariant::WXP51
 enum class DisplayMode { Windowed, FullScreen, Seamless };
 
 inline constexpr std::uint32_t WindowWhite = 0xFFFFFF;
-inline constexpr char SeamlessWorkDir[] = "V001C002";
 
 struct DisplayPlan {
     DisplayMode mode = DisplayMode::Windowed;
@@ -80,44 +79,15 @@ struct Placement {
 // Client sizes of the windowed display for the fixed size items, and the typed size.
 [[nodiscard]] QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight);
 
-// The settings controls as the connect procedure reads them.
-struct ConnectSettings {
-    std::string userName;
-    std::string password;
-    std::string domain;
-    int colorsIndex = 1;
-    int soundIndex = 0;
-    int windowsKeysIndex = 1;
-    bool connectDiskDrives = false;
-    bool connectPrinters = false;
-    bool commPorts = false;
-    bool smartCards = false;
-    bool bitmapCaching = true;
-    bool seamless = false;
-    bool background = false;
-    bool themes = false;
-    bool windowDragging = false;
-    bool animation = false;
-};
 
-// Control properties of step 11 after the size, in the order they are set.
-struct ControlPropertyPlan {
-    std::string caption; // for SetTitles and the session window
-    int colorDepth = 15;
-    int audioRedirectionMode = 0;
-    int keyboardHookMode = 0;
-    int redirectDrives = 0; // -1 true, 0 false, as the control takes flags
-    int redirectPrinters = 0;
-    int redirectPorts = 0;
-    int redirectSmartCards = 0;
-    int bitmapPersistence = 0;
-    std::string userName;
-    std::uint32_t performanceFlags = 0;
-    std::string clearTextPassword; // set only when not empty
-    std::string domain;
-};
-[[nodiscard]] ControlPropertyPlan PlanControlProperties(const ConnectSettings &settings, const std::string &host);
-[[nodiscard]] int ColorDepthForIndex(int colorsIndex);
+// The caption of a session: "user :: host", or the host alone.
+[[nodiscard]] std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host);
+
+// The one value a session is started with: the profile's settings, the target, the
+// display plan (its work folder) and the desktop size the control accepted.
+[[nodiscard]] ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings,
+                                                         const ConnectTarget &target, const DisplayPlan &display,
+                                                         QSize desktop);
 // A domain of "..." stands for no domain.
 [[nodiscard]] bool IsDomainGiven(std::string_view domain);
 

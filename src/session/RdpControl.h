@@ -10,6 +10,8 @@
 // in the order it happened. Destroying the control aborts and joins its thread;
 // events still queued at that moment are dropped.
 
+#include "ConnectionSettings.h"
+
 #include <QRect>
 #include <QRegion>
 #include <QSize>
@@ -52,34 +54,6 @@ inline constexpr int EngineThreadFailed = 11;    // EAGAIN
 inline constexpr int AlreadyConnected = 106;     // EISCONN: Connect while a session runs
 inline constexpr int BitmapCacheUnavailable = 5; // EIO: persistent bitmap cache not writable
 } // namespace RdpErrorCode
-
-// Sub-objects of the control, plain values read once when Connect is called.
-struct RdpSecuredSettings {
-    QString WorkDir; // "V001C002" asks the server for the seamless desktop
-};
-
-struct RdpSecuredSettings2 {
-    int KeyboardHookMode = 0;     // Windows key combinations: 0 here, 1 remote, 2 remote in full screen
-    int AudioRedirectionMode = 0; // 0 play here, 1 leave at the server, 2 do not play
-};
-
-struct RdpAdvancedSettings {
-    int BitmapPeristence = 0; // 1: keep the bitmap cache on disk between sessions
-};
-
-// Flags hold true as -1 and false as 0, as the callers pass them; any non-zero
-// value counts as true.
-struct RdpAdvancedSettings2 {
-    int DisplayConnectionBar = 0;
-    int RedirectDrives = 0;
-    int RedirectPrinters = 0;
-    int RedirectPorts = 0;
-    int RedirectSmartCards = 0;
-    std::uint32_t PerformanceFlags =
-        0; // 1 no wallpaper, 2 no full-window drag, 4 no menu animations, 8 no themes
-    QString ClearTextPassword;
-    int RDPPort = 3389;
-};
 
 // What a session window reacts to. Every handler runs on the user-interface thread.
 class RdpControlEvents {
@@ -145,32 +119,24 @@ class RdpControl {
         return depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
     }
 
-    // Properties. The setters that can refuse return false and keep the old value.
-    [[nodiscard]] virtual QString Server() const = 0;
-    virtual void SetServer(const QString &server) = 0;
-    [[nodiscard]] virtual QString Domain() const = 0;
-    virtual void SetDomain(const QString &domain) = 0;
-    [[nodiscard]] virtual QString UserName() const = 0;
-    virtual void SetUserName(const QString &userName) = 0;
-    [[nodiscard]] virtual int DesktopWidth() const = 0;
-    [[nodiscard]] virtual bool SetDesktopWidth(int width) = 0;
-    [[nodiscard]] virtual int DesktopHeight() const = 0;
-    [[nodiscard]] virtual bool SetDesktopHeight(int height) = 0;
-    [[nodiscard]] virtual int ColorDepth() const = 0;
-    [[nodiscard]] virtual bool SetColorDepth(int depth) = 0;
+    // Whether the control can show a desktop of this size (the protocol's range, or
+    // less where the control has a smaller limit).
+    [[nodiscard]] virtual bool AcceptsDesktopSize(int width, int height) const {
+        return IsSupportedDesktopWidth(width) && IsSupportedDesktopHeight(height);
+    }
+
+    // The settings of the session last started (defaults before the first), as the
+    // session window reads its caption and size from them.
+    [[nodiscard]] virtual const ConnectionSettings &Settings() const = 0;
     [[nodiscard]] virtual bool FullScreen() const = 0;
     // Raises OnEnterFullScreenMode / OnLeaveFullScreenMode when the value changes.
     virtual void SetFullScreen(bool fullScreen) = 0;
     [[nodiscard]] virtual RdpConnectionState Connected() const = 0;
 
-    virtual RdpSecuredSettings &SecuredSettings() = 0;
-    virtual RdpSecuredSettings2 &SecuredSettings2() = 0;
-    virtual RdpAdvancedSettings &AdvancedSettings() = 0;
-    virtual RdpAdvancedSettings2 &AdvancedSettings2() = 0;
-
-    // Starts the connection and returns at once; the outcome arrives as events.
+    // Starts a session with `settings` and returns at once; the outcome arrives as
+    // events. The desktop size and colour depth must be ones the control accepts.
     // Returns false (and raises OnWarning with AlreadyConnected) while a session runs.
-    virtual bool Connect() = 0;
+    virtual bool Connect(const ConnectionSettings &settings) = 0;
     // Ends the session; OnDisconnected follows. Does nothing when not connected.
     virtual void Disconnect() = 0;
 

@@ -308,17 +308,13 @@ void SessionWindow::closeEvent(QCloseEvent *event) {
 void SessionWindow::CaptionUpdate() {
     if (!Acting())
         return;
-    std::string values[3];
+    const ConnectionSettings &session = Control().Settings();
+    const std::string *sources[] = {&session.server, &session.domain, &session.userName};
     const char *labels[] = {" Server:   ", " Domain:   ", " UserName: "};
+    std::string values[3];
     for (int index = 0; index < 3; ++index) {
-        try {
-            const QString value = index == 0 ? Control().Server() : index == 1 ? Control().Domain() : Control().UserName();
-            values[index] = Trimmed(value);
-            host_.LogInfo(labels[index] + values[index]);
-        } catch (const std::exception &failure) {
-            host_.LogError(std::string(labels[index]) + failure.what());
-            values[index].clear();
-        }
+        values[index] = Trimmed(QString::fromStdString(*sources[index]));
+        host_.LogInfo(labels[index] + values[index]);
     }
     const auto &[server, domain, user] = values;
     std::string caption;
@@ -350,7 +346,7 @@ void SessionWindow::OnConnected() {
         overlayTickLimit_ = SlowConnectOverlayTicks;
         host_.LogInfo("The connection seems to be a bit slow");
     }
-    host_.StartUpdateCheck(Control().Server().toStdString());
+    host_.StartUpdateCheck(Control().Settings().server);
 }
 
 void SessionWindow::OnLoginComplete() {
@@ -413,7 +409,7 @@ void SessionWindow::OnLeaveFullScreenMode() {
         return;
     host_.LogInfo("MsRdpClientLeaveFullScreenMode");
     showNormal();
-    resize(Control().DesktopWidth(), Control().DesktopHeight());
+    resize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
 }
 
 // Events the window only reports.

@@ -24,7 +24,7 @@ QString Q(const std::string &text) {
     return QString::fromStdString(text);
 }
 
-bool TabVisible(const Tform_Win32RDPClient &window, QWidget *page) {
+bool TabVisible(const MainWindow &window, QWidget *page) {
     return window.PageControl_kiv->isTabVisible(window.PageControl_kiv->indexOf(page));
 }
 
@@ -60,9 +60,7 @@ template <typename Window, typename Settings> auto Lists(Window &w, Settings &s)
     }};
 }
 
-void ApplyDesktopSize(Tform_Win32RDPClient &window, const profiles::ProfileSettings &settings) {
-    window.DesktopWidth = settings.desktopWidth;
-    window.DesktopHeight = settings.desktopHeight;
+void ApplyDesktopSize(MainWindow &window, const profiles::ProfileSettings &settings) {
     {
         // The size handling runs once, below, whether or not the index changed.
         const QSignalBlocker quiet(window.cb_Desktopsize);
@@ -71,7 +69,7 @@ void ApplyDesktopSize(Tform_Win32RDPClient &window, const profiles::ProfileSetti
     window.cb_DesktopsizeChange();
 }
 
-void ApplyRdpPlus(Tform_Win32RDPClient &window, const profiles::ProfileSettings &settings) {
+void ApplyRdpPlus(MainWindow &window, const profiles::ProfileSettings &settings) {
     for (QWidget *control :
          std::initializer_list<QWidget *>{window.cb_DoRDPPlus, window.cb_DoSSLGateway, window.cbx_SelectCert})
         control->setEnabled(settings.rdpPlusControlsEnabled);
@@ -80,8 +78,8 @@ void ApplyRdpPlus(Tform_Win32RDPClient &window, const profiles::ProfileSettings 
 
 } // namespace
 
-profiles::ProfileSettings CollectProfileSettings(const Tform_Win32RDPClient &window) {
-    profiles::ProfileSettings settings;
+profiles::ProfileSettings CollectProfileSettings(const MainWindow &window) {
+    profiles::ProfileSettings settings = window.Core().Settings();
     settings.userName = Text(window.edit_UserName);
     settings.password = Text(window.edit_Password);
     settings.domain = Text(window.edit_Domain);
@@ -92,23 +90,11 @@ profiles::ProfileSettings CollectProfileSettings(const Tform_Win32RDPClient &win
         *value = list->currentIndex();
     settings.rdpPlusControlsEnabled = window.cb_DoRDPPlus->isEnabled();
     settings.rdpPlusPageVisible = TabVisible(window, window.TabSheet_RDPPlus);
-
     settings.desktopSizeIndex = window.cb_Desktopsize->currentIndex();
-    settings.desktopWidth = window.DesktopWidth;
-    settings.desktopHeight = window.DesktopHeight;
-
-    settings.autoConnect = window.AutoConnect;
-    settings.hideSettings = window.HideSettings;
-    settings.profileReadOnly = window.ProfileReadOnly;
-    settings.rdpPlusPort = window.RdpPlusPort;
-    settings.selectedServerHost = window.SelectedServerHost;
-    settings.selectedServerPort = window.SelectedServerPort;
-    // farmServerDomain stays empty until the server list shows the farm server's
-    // domain; the written domain is then edit_Domain.
     return settings;
 }
 
-void ApplyReadProfileSettings(Tform_Win32RDPClient &window, const profiles::ProfileSettings &settings) {
+void ShowProfileSettings(MainWindow &window, const profiles::ProfileSettings &settings) {
     ApplyDesktopSize(window, settings);
     for (const auto &[list, value] : Lists(window, settings))
         list->setCurrentIndex(*value);
@@ -121,11 +107,6 @@ void ApplyReadProfileSettings(Tform_Win32RDPClient &window, const profiles::Prof
     for (const auto &[box, value] : CheckBoxes(window, settings))
         box->setChecked(*value);
     ApplyRdpPlus(window, settings);
-
-    window.AutoConnect = settings.autoConnect;
-    window.HideSettings = settings.hideSettings;
-    window.ProfileReadOnly = settings.profileReadOnly;
-    window.RdpPlusPort = settings.rdpPlusPort;
 
     // A read-only profile cannot take changes; the next profile read may allow them again.
     for (QFrame *panel : {window.Panel_Settings1, window.Panel_Settings2, window.Panel_Settings3})
@@ -140,7 +121,7 @@ void ApplyReadProfileSettings(Tform_Win32RDPClient &window, const profiles::Prof
     window.panel_AskFirstTime->hide();
 }
 
-void ShowLoadBalancingControls(Tform_Win32RDPClient &window) {
+void ShowLoadBalancingControls(MainWindow &window) {
     const bool balancing = window.cb_DoLoadBalancing->isChecked();
     window.bn_OtherFarm->setVisible(balancing);
     if (!balancing) window.panel_AskFirstTime->hide();

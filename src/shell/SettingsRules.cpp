@@ -19,13 +19,6 @@ SizeFieldOutcome CheckSizeField(std::string_view text, int selectedIndex, SizeFi
     return {Action::UseFallback, static_cast<std::uint16_t>(std::stoi(fallback)), fallback};
 }
 
-std::optional<std::pair<std::uint16_t, std::uint16_t>> FixedDesktopSize(int index) {
-    if (index < 0 || index >= static_cast<int>(DesktopSizeItems.size())) return std::nullopt;
-    const auto &item = DesktopSizeItems[static_cast<std::size_t>(index)];
-    if (item.width == 0) return std::nullopt;
-    return std::pair{item.width, item.height};
-}
-
 WindowHeights PageHeights(bool shortPage, bool multipleConnections, int selectorPanelHeight, int currentHeight,
                           int pixelsPerInch) {
     if (shortPage) {

@@ -4,6 +4,8 @@
 // language-table identifiers, defaults, the size fields' validation and the page
 // height rule. Plain data and functions; the window applies them to its controls.
 
+#include "ProfileSettings.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -17,28 +19,19 @@ struct ListItem {
     const char *identifier; // language-table identifier under prefix "004"; empty: never translated
 };
 
-struct DesktopSizeItem {
-    ListItem item;
-    std::uint16_t width = 0; // 0 x 0: the item sets no size
-    std::uint16_t height = 0;
-};
-
 inline constexpr const char *SettingsTextPrefix = "004";
 
-inline constexpr std::array<DesktopSizeItem, 8> DesktopSizeItems{{
-    {{"640 x 480", ""}, 640, 480},
-    {{"800 x 600", ""}, 800, 600},
-    {{"1024 x 768", ""}, 1024, 768},
-    {{"1152 x 864", ""}, 1152, 864},
-    {{"1280 x 1024", ""}, 1280, 1024},
-    {{"Full Screen - taskbar", "00000230"}, 0, 0},
-    {{"Full Screen", "00000231"}, 0, 0},
-    {{"Width x Height", "00000232"}, 0, 0},
+// In the order of profiles::DesktopSizeIndex.
+inline constexpr std::array<ListItem, profiles::DesktopSizeCount> DesktopSizeItems{{
+    {"640 x 480", ""},
+    {"800 x 600", ""},
+    {"1024 x 768", ""},
+    {"1152 x 864", ""},
+    {"1280 x 1024", ""},
+    {"Full Screen - taskbar", "00000230"},
+    {"Full Screen", "00000231"},
+    {"Width x Height", "00000232"},
 }};
-inline constexpr int DesktopSizeFullScreenTaskbar = 5;
-inline constexpr int DesktopSizeFullScreen = 6;
-inline constexpr int DesktopSizeTyped = 7;
-inline constexpr int DefaultDesktopSizeIndex = DesktopSizeFullScreen;
 
 inline constexpr std::array<ListItem, 4> ColorItems{{
     {"Low Color (256 Colors)", "00000240"},
@@ -46,21 +39,18 @@ inline constexpr std::array<ListItem, 4> ColorItems{{
     {"High Color (16 bit)", "00000242"},
     {"Highest Color (24 bit)", "00000243"},
 }};
-inline constexpr int DefaultColorIndex = 1;
 
 inline constexpr std::array<ListItem, 3> SoundItems{{
     {"Bring to this computer", "00000250"},
     {"Leave at server", "00000251"},
     {"Do not play", "00000252"},
 }};
-inline constexpr int DefaultSoundIndex = 0;
 
 inline constexpr std::array<ListItem, 3> WindowsKeyItems{{
     {"Apply Windows key to this computer", "00000260"},
     {"Apply Windows key to the server", "00000261"},
     {"Apply Windows key to the server, only when Full Screen", "00000262"},
 }};
-inline constexpr int DefaultWindowsKeyIndex = 1;
 
 inline constexpr std::array<ListItem, 4> PrintFileItems{{
     {"Leave print files on the Server", "00000270"},
@@ -71,13 +61,11 @@ inline constexpr std::array<ListItem, 4> PrintFileItems{{
 
 // The two size fields differ only in the value they fall back to.
 enum class SizeField { Width, Height };
-inline constexpr int DesktopSizeLimit = 20480;
+using profiles::DesktopSizeLimit;
+using profiles::IsFullScreenIndex;
 
-[[nodiscard]] constexpr bool IsFullScreenIndex(int index) {
-    return index == DesktopSizeFullScreenTaskbar || index == DesktopSizeFullScreen;
-}
 // The size fields can be typed into only for "Width x Height".
-[[nodiscard]] constexpr bool SizeFieldsEnabled(int index) { return index == DesktopSizeTyped; }
+[[nodiscard]] constexpr bool SizeFieldsEnabled(int index) { return index == profiles::DesktopSizeWidthHeight; }
 [[nodiscard]] const char *SizeFieldFallbackText(SizeField field);
 
 // What a change of a size field's text does.
@@ -93,9 +81,6 @@ struct SizeFieldOutcome {
 };
 [[nodiscard]] SizeFieldOutcome CheckSizeField(std::string_view text, int selectedIndex, SizeField field);
 
-// The size an item of the size list sets; none for full screen, "Width x Height"
-// and no selection.
-[[nodiscard]] std::optional<std::pair<std::uint16_t, std::uint16_t>> FixedDesktopSize(int index);
 
 // Page height rule. Sizes were designed at 96 pixels per inch; an 88-pixel band of
 // the window does not scale, so S(x) = x*P/96 - (88*P/96 - 88), in integer steps.

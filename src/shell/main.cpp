@@ -65,13 +65,13 @@ int main(int argc, char **argv) {
     (void)tsc::RemoveOwnStaleTemporaryFiles();
     LoadLanguageBesideExecutable();
     {
-        auto window = std::make_unique<Tform_Win32RDPClient>();
+        auto window = std::make_unique<MainWindow>();
         application.SetExceptionHandler(
-            [&window](const std::string &message) { window->ApplicationEvents1Exception(message); });
+            [&window](const std::string &message) { window->Core().ApplicationEvents1Exception(message); });
         if (ProcessState::PendingStartPath().empty()) window->show();
         application.exec();
         application.SetExceptionHandler({});
-        window.reset(); // runs FormDestroy
+        window.reset(); // runs the core's FormDestroy
     }
     ReleaseLanguage();
     StartPendingCopy();

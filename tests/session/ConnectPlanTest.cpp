@@ -104,8 +104,8 @@ TEST(Placement, WorkAreaMonitorAndWindowedSizes) {
     }
 }
 
-TEST(ControlProperties, MappedFromTheSettings) {
-    ConnectSettings settings;
+TEST(ConnectionSettingsOfAConnect, MappedFromTheProfileSettingsAndThePlan) {
+    profiles::ProfileSettings settings;
     settings.userName = "anna";
     settings.password = "secret";
     settings.domain = "OFFICE";
@@ -116,37 +116,47 @@ TEST(ControlProperties, MappedFromTheSettings) {
     settings.bitmapCaching = false;
     settings.background = true;
     settings.themes = true;
-    const ControlPropertyPlan plan = PlanControlProperties(settings, "ts1");
-    EXPECT_EQ(plan.caption, "anna :: ts1");
+    const ConnectTarget target{"ts1", 3390};
+    const DisplayPlan windowed = PlanDisplay(false, profiles::DesktopSize800x600, 0xFF00FF);
+    const ConnectionSettings plan = BuildConnectionSettings(settings, target, windowed, QSize(800, 600));
+    EXPECT_EQ(SessionCaption(settings, "ts1"), "anna :: ts1");
+    EXPECT_EQ(plan.server, "ts1");
+    EXPECT_EQ(plan.port, 3390);
+    EXPECT_EQ(plan.desktopWidth, 800);
+    EXPECT_EQ(plan.desktopHeight, 600);
     EXPECT_EQ(plan.colorDepth, 24);
-    EXPECT_EQ(plan.audioRedirectionMode, 2);
-    EXPECT_EQ(plan.keyboardHookMode, 0);
-    EXPECT_EQ(plan.redirectDrives, 0);
-    EXPECT_EQ(plan.redirectPrinters, -1);
-    EXPECT_EQ(plan.bitmapPersistence, 0);
+    EXPECT_EQ(plan.audioMode, AudioMode::DoNotPlay);
+    EXPECT_EQ(plan.keyboardHookMode, KeyboardHookMode::Local);
+    EXPECT_FALSE(plan.redirectDrives);
+    EXPECT_TRUE(plan.redirectPrinters);
+    EXPECT_FALSE(plan.bitmapPersistence);
     EXPECT_EQ(plan.userName, "OFFICE\\anna");
     EXPECT_EQ(plan.domain, "OFFICE");
-    EXPECT_EQ(plan.performanceFlags, 2u + 4u); // wallpaper and themes shown
-    EXPECT_EQ(plan.clearTextPassword, "secret");
+    EXPECT_EQ(plan.performanceFlags, PerformanceFlag::NoFullWindowDrag | PerformanceFlag::NoMenuAnimations);
+    EXPECT_EQ(plan.password, "secret");
+    EXPECT_FALSE(plan.Seamless());
 
     // Seamless always drops the wallpaper; "..." is no domain; no user: the host alone.
-    settings.seamless = true;
+    settings.doSeamless = true;
     settings.domain = "...";
     settings.userName.clear();
-    const ControlPropertyPlan seamless = PlanControlProperties(settings, "ts1");
-    EXPECT_EQ(seamless.performanceFlags & 1u, 1u);
+    const DisplayPlan seamlessPlan = PlanDisplay(true, profiles::DesktopSizeFullScreen, 0xFF00FF);
+    const ConnectionSettings seamless = BuildConnectionSettings(settings, target, seamlessPlan, QSize(800, 600));
+    EXPECT_EQ(seamless.performanceFlags & PerformanceFlag::NoWallpaper, PerformanceFlag::NoWallpaper);
     EXPECT_EQ(seamless.userName, "");
     EXPECT_EQ(seamless.domain, "");
-    EXPECT_EQ(seamless.caption, "ts1");
+    EXPECT_TRUE(seamless.Seamless());
+    EXPECT_EQ(SessionCaption(settings, "ts1"), "ts1");
 
     const int depths[][2] = {{0, 8}, {1, 15}, {2, 16}, {3, 24}, {-1, 15}, {4, 15}};
     for (const auto &[index, depth] : depths)
-        EXPECT_EQ(ColorDepthForIndex(index), depth) << index;
+        EXPECT_EQ(profiles::ColorDepthOf(index), depth) << index;
     for (int index : {-1, 0, 3}) {
         settings.soundIndex = index;
         settings.windowsKeysIndex = index;
-        EXPECT_EQ(PlanControlProperties(settings, "h").audioRedirectionMode, 0);
-        EXPECT_EQ(PlanControlProperties(settings, "h").keyboardHookMode, 0);
+        const ConnectionSettings other = BuildConnectionSettings(settings, target, windowed, QSize(800, 600));
+        EXPECT_EQ(other.audioMode, AudioMode::PlayHere);
+        EXPECT_EQ(other.keyboardHookMode, KeyboardHookMode::Local);
     }
 }
 

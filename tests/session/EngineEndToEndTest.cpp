@@ -20,6 +20,7 @@ constexpr int ConnectTimeoutMs = 20000;
 
 struct Session {
     std::unique_ptr<RdpControl> control;
+    ConnectionSettings settings;
     EventRecorder events;
     LogRecorder log;
 
@@ -29,15 +30,17 @@ struct Session {
         if (!control) ADD_FAILURE() << error.toStdString();
         control->SetEventHandler(&events);
         control->SetLogSink(&log);
-        control->SetServer(QStringLiteral("127.0.0.1"));
-        control->AdvancedSettings2().RDPPort = port;
-        control->SetUserName(QStringLiteral("test"));
-        control->AdvancedSettings2().ClearTextPassword = QStringLiteral("test");
-        EXPECT_TRUE(control->SetDesktopWidth(1024));
-        EXPECT_TRUE(control->SetDesktopHeight(768));
-        EXPECT_TRUE(control->SetColorDepth(colorDepth));
-        control->SecuredSettings2().AudioRedirectionMode = 2; // no sound device on test machines
+        settings.server = "127.0.0.1";
+        settings.port = port;
+        settings.userName = "test";
+        settings.password = "test";
+        settings.desktopWidth = 1024;
+        settings.desktopHeight = 768;
+        EXPECT_TRUE(RdpControl::IsSupportedColorDepth(colorDepth));
+        settings.colorDepth = colorDepth;
+        settings.audioMode = AudioMode::DoNotPlay; // no sound device on test machines
     }
+    bool Connect() { return control->Connect(settings); }
     ~Session() {
         if (control) {
             control->SetEventHandler(nullptr);
@@ -87,7 +90,7 @@ class EngineEndToEnd : public ::testing::Test {
 
 TEST_F(EngineEndToEnd, ConnectShowsTheServerScreenAndEventsArriveInOrder) {
     Session session(server_->Port());
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.Connect());
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::Connecting);
     ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(512, 384), 0x3366CC); }, ConnectTimeoutMs))
         << session.Trace();
@@ -106,7 +109,7 @@ TEST_F(EngineEndToEnd, ConnectShowsTheServerScreenAndEventsArriveInOrder) {
 
 TEST_F(EngineEndToEnd, KeyboardAndMouseReachTheServer) {
     Session session(server_->Port());
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.Connect());
     ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
 
     session.control->SendMouseMove(123, 234);
@@ -133,9 +136,10 @@ TEST_F(EngineEndToEnd, KeyboardAndMouseReachTheServer) {
 // the size it got and the frame buffer follows.
 TEST_F(EngineEndToEnd, ASizeTheServerDoesNotTakeIsReportedAsASizeChange) {
     Session session(server_->Port());
-    ASSERT_TRUE(session.control->SetDesktopWidth(800));
-    ASSERT_TRUE(session.control->SetDesktopHeight(600));
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.control->AcceptsDesktopSize(800, 600));
+    session.settings.desktopWidth = 800;
+    session.settings.desktopHeight = 600;
+    ASSERT_TRUE(session.Connect());
     ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(1000, 700), 0x3366CC); }, ConnectTimeoutMs))
         << session.Trace();
     EXPECT_TRUE(session.events.Has(QStringLiteral("Size:1024x768"))) << session.Trace();
@@ -155,9 +159,9 @@ TEST_F(EngineEndToEnd, TheHookModeDecidesWhereTheWindowsKeyGoes) {
     for (const Case &c :
          {Case{0, true, false}, Case{1, false, true}, Case{2, false, false}, Case{2, true, true}}) {
         Session session(server_->Port());
-        session.control->SecuredSettings2().KeyboardHookMode = c.hookMode;
+        session.settings.keyboardHookMode = static_cast<KeyboardHookMode>(c.hookMode);
         session.control->SetFullScreen(c.fullScreen);
-        ASSERT_TRUE(session.control->Connect());
+        ASSERT_TRUE(session.Connect());
         ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
         session.control->SendKey(SuperLeft, true);
         session.control->SendKey(KeyB, true); // a key that always passes, to know the input arrived
@@ -182,7 +186,7 @@ TEST_F(EngineEndToEnd, ChangesAfterTheFirstFrameReachTheFrameWithTheirDamage) {
     for (int depth : {24, 32}) {
         Session session(server_->Port(), depth);
         session.control->SetFrameHandler(&frames);
-        ASSERT_TRUE(session.control->Connect());
+        ASSERT_TRUE(session.Connect());
         ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(512, 384), 0x3366CC); }, ConnectTimeoutMs))
             << session.Trace();
         WaitFor([] { return false; }, 500); // let the first pictures settle
@@ -207,14 +211,15 @@ TEST_F(EngineEndToEnd, TheSessionWidgetPaintsTheRemoteScreen) {
     EventRecorder events;
     RdpControl &control = widget.Control();
     control.SetEventHandler(&events);
-    control.SetServer(QStringLiteral("127.0.0.1"));
-    control.AdvancedSettings2().RDPPort = server_->Port();
-    ASSERT_TRUE(control.SetColorDepth(16));
+    ConnectionSettings settings;
+    settings.server = "127.0.0.1";
+    settings.port = server_->Port();
+    settings.colorDepth = 16;
     widget.resize(1024, 768);
     widget.show();
     int updates = 0;
     QObject::connect(&widget, &RdpSessionWidget::frameUpdated, [&] { ++updates; });
-    ASSERT_TRUE(control.Connect());
+    ASSERT_TRUE(control.Connect(settings));
     ASSERT_TRUE(WaitFor([&] { return updates > 0; }, ConnectTimeoutMs))
         << events.events.join(' ').toStdString();
     EXPECT_EQ(widget.FrameSize(), QSize(1024, 768));
@@ -227,17 +232,17 @@ TEST_F(EngineEndToEnd, TheSessionWidgetPaintsTheRemoteScreen) {
 
 TEST_F(EngineEndToEnd, DisconnectWhileConnectingAndASecondConnectAfterwards) {
     Session session(server_->Port());
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.Connect());
     session.control->Disconnect();
     ASSERT_TRUE(session.WaitForEnd(10000)) << session.Trace();
     EXPECT_EQ(session.events.DisconnectReason(), RdpDisconnectReason::LocalNotError);
 
     session.events.events.clear();
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.Connect());
     ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
 
     // A connect while the session runs is refused with a warning and a log line.
-    EXPECT_FALSE(session.control->Connect());
+    EXPECT_FALSE(session.Connect());
     ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Warning:%1").arg(RdpErrorCode::AlreadyConnected), 2000));
     EXPECT_TRUE(session.log.Contains("a session is already running"));
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::Connected);
@@ -250,8 +255,8 @@ TEST_F(EngineEndToEnd, SeamlessSessionsKeepTheKeyColourExact) {
     ShadowServer magenta(folder.path(), QStringLiteral("#FF00FF"));
     ASSERT_TRUE(magenta.Start()) << magenta.Error().toStdString();
     Session session(magenta.Port());
-    session.control->SecuredSettings().WorkDir = QStringLiteral("V001C002");
-    ASSERT_TRUE(session.control->Connect());
+    session.settings.workDir = SeamlessWorkDir;
+    ASSERT_TRUE(session.Connect());
     ASSERT_TRUE(WaitFor([&] { return Near(session.Pixel(1019, 40), 0xFF00FF); }, ConnectTimeoutMs))
         << session.Trace();
     // Let later updates (a lossy codec would replace the first picture) arrive.
@@ -267,7 +272,7 @@ TEST_F(EngineEndToEnd, StoppingTheServerEndsTheSessionWithAReason) {
     ShadowServer own(folder.path(), QStringLiteral("#000000"));
     ASSERT_TRUE(own.Start()) << own.Error().toStdString();
     Session session(own.Port());
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.Connect());
     ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
     own.StopServer();
     ASSERT_TRUE(session.WaitForEnd()) << session.Trace();
@@ -285,7 +290,7 @@ TEST_F(EngineEndToEnd, AChangedCertificateIsRefusedAsAFatalError) {
     ASSERT_TRUE(own.Start()) << own.Error().toStdString();
     {
         Session session(own.Port());
-        ASSERT_TRUE(session.control->Connect());
+        ASSERT_TRUE(session.Connect());
         ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
         EXPECT_TRUE(session.events.Has(QStringLiteral("PublicKey")));
         session.control->Disconnect();
@@ -293,14 +298,14 @@ TEST_F(EngineEndToEnd, AChangedCertificateIsRefusedAsAFatalError) {
     }
     { // the same certificate again: accepted silently
         Session session(own.Port());
-        ASSERT_TRUE(session.control->Connect());
+        ASSERT_TRUE(session.Connect());
         ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
         session.control->Disconnect();
         ASSERT_TRUE(session.WaitForEnd());
     }
     ASSERT_TRUE(own.RestartServer(second.path())) << own.Error().toStdString();
     Session session(own.Port());
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.Connect());
     ASSERT_TRUE(session.WaitForEnd()) << session.Trace();
     EXPECT_FALSE(session.events.Has(QStringLiteral("Connected")));
     EXPECT_TRUE(session.events.Has(QStringLiteral("FatalError:%1").arg(RdpErrorCode::CertificateChanged)));
@@ -333,7 +338,7 @@ TEST_P(BadPeers, FailCleanly) {
         });
     }
     Session session(port);
-    ASSERT_TRUE(session.control->Connect());
+    ASSERT_TRUE(session.Connect());
     if (GetParam() == Peer::Silent) {
         WaitFor([] { return false; }, 300);
         session.control->Disconnect(); // a stalled handshake is left by the user

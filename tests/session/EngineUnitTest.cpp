@@ -39,18 +39,21 @@ TEST(ControlProperties, SizesAndDepthsOutsideTheProtocolAreRefused) {
          {Case{1024, 768, true, true}, Case{200, 200, true, true}, Case{4096, 2048, true, true},
           Case{199, 199, false, false}, Case{4097, 2049, false, false}, Case{1600, 4096, true, false},
           Case{0, 0, false, false}, Case{-1, -1, false, false}}) {
-        ASSERT_TRUE(control.SetDesktopWidth(800));
-        ASSERT_TRUE(control.SetDesktopHeight(600));
-        EXPECT_EQ(control.SetDesktopWidth(c.width), c.widthOk) << c.width;
-        EXPECT_EQ(control.SetDesktopHeight(c.height), c.heightOk) << c.height;
-        EXPECT_EQ(control.DesktopWidth(), c.widthOk ? c.width : 800); // a refusal keeps the old value
-        EXPECT_EQ(control.DesktopHeight(), c.heightOk ? c.height : 600);
+        EXPECT_EQ(control.AcceptsDesktopSize(c.width, c.height), c.widthOk && c.heightOk)
+            << c.width << " x " << c.height;
+        ConnectionSettings refused;
+        refused.desktopWidth = c.width;
+        refused.desktopHeight = c.height;
+        if (!(c.widthOk && c.heightOk)) EXPECT_FALSE(control.Connect(refused)) << c.width << " x " << c.height;
     }
     for (int depth : {8, 15, 16, 24, 32})
-        EXPECT_TRUE(control.SetColorDepth(depth)) << depth;
-    for (int depth : {0, 4, 12, 30, 48})
-        EXPECT_FALSE(control.SetColorDepth(depth)) << depth;
-    EXPECT_EQ(control.ColorDepth(), 32);
+        EXPECT_TRUE(RdpControl::IsSupportedColorDepth(depth)) << depth;
+    for (int depth : {0, 4, 12, 30, 48}) {
+        ConnectionSettings refused;
+        refused.colorDepth = depth;
+        EXPECT_FALSE(control.Connect(refused)) << depth;
+    }
+    EXPECT_EQ(control.Connected(), RdpConnectionState::NotConnected);
 }
 
 TEST(ControlProperties, FullScreenChangesRaiseTheirEventsOnce) {
@@ -73,7 +76,7 @@ struct SettingsDeleter {
 };
 using Settings = std::unique_ptr<rdpSettings, SettingsDeleter>;
 
-Settings Applied(const SessionSettings &session) {
+Settings Applied(const ConnectionSettings &session) {
     Settings settings(freerdp_settings_new(0));
     EXPECT_TRUE(ApplySessionSettings(settings.get(), session));
     return settings;
@@ -85,7 +88,7 @@ bool Flag(const Settings &settings, size_t id) {
 
 TEST(SessionSettingsMapping, SeamlessSessionsUseNoLossyCodecWhateverTheDepth) {
     for (int depth : {8, 15, 16, 24, 32}) {
-        SessionSettings session;
+        ConnectionSettings session;
         session.colorDepth = depth;
         session.workDir = SeamlessWorkDir;
         const Settings settings = Applied(session);
@@ -111,7 +114,7 @@ TEST(SessionSettingsMapping, OrdinarySessionsFollowTheColourDepth) {
          {Case{8, GraphicsMode::Bitmaps, 8, false}, Case{15, GraphicsMode::Bitmaps, 15, false},
           Case{16, GraphicsMode::Bitmaps, 16, false}, Case{24, GraphicsMode::H264Graphics, 32, true},
           Case{32, GraphicsMode::H264Graphics, 32, true}}) {
-        SessionSettings session;
+        ConnectionSettings session;
         session.colorDepth = c.depth;
         const Settings settings = Applied(session);
         EXPECT_EQ(ChooseGraphicsMode(session), c.mode) << c.depth;
@@ -130,8 +133,8 @@ TEST(SessionSettingsMapping, AudioModes) {
         bool leaveAtServer;
     };
     for (const Case &c : {Case{0, true, false}, Case{1, false, true}, Case{2, false, false}}) {
-        SessionSettings session;
-        session.audioRedirectionMode = c.mode;
+        ConnectionSettings session;
+        session.audioMode = static_cast<AudioMode>(c.mode);
         const Settings settings = Applied(session);
         EXPECT_EQ(Flag(settings, FreeRDP_AudioPlayback), c.playHere) << c.mode;
         EXPECT_EQ(Flag(settings, FreeRDP_RemoteConsoleAudio), c.leaveAtServer) << c.mode;
@@ -141,7 +144,7 @@ TEST(SessionSettingsMapping, AudioModes) {
 }
 
 TEST(SessionSettingsMapping, IdentityPerformanceAndRedirection) {
-    SessionSettings session;
+    ConnectionSettings session;
     session.server = "farm.example";
     session.port = 3390;
     session.userName = "CORP\\alice";
@@ -169,7 +172,7 @@ TEST(SessionSettingsMapping, IdentityPerformanceAndRedirection) {
     // two drives and the smart card; the printers are added when the channels load
     EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_DeviceCount), 3u);
 
-    const Settings plain = Applied(SessionSettings{});
+    const Settings plain = Applied(ConnectionSettings{});
     EXPECT_FALSE(Flag(plain, FreeRDP_DeviceRedirection));
     EXPECT_EQ(freerdp_settings_get_uint32(plain.get(), FreeRDP_DeviceCount), 0u);
 }
@@ -224,10 +227,11 @@ TEST(HandshakeTimeLimit, ASilentServerEndsInATimeout) {
     test::LogRecorder log;
     control.SetEventHandler(&events);
     control.SetLogSink(&log);
-    control.SetServer(QStringLiteral("127.0.0.1"));
-    control.AdvancedSettings2().RDPPort = silent.serverPort();
-    control.SecuredSettings2().AudioRedirectionMode = 2;
-    ASSERT_TRUE(control.Connect());
+    ConnectionSettings settings;
+    settings.server = "127.0.0.1";
+    settings.port = silent.serverPort();
+    settings.audioMode = AudioMode::DoNotPlay;
+    ASSERT_TRUE(control.Connect(settings));
     ASSERT_TRUE(test::WaitFor([&] { return events.HasPrefix(QStringLiteral("Disconnected:")); }, 10000))
         << log.All();
     EXPECT_EQ(events.DisconnectReason(), RdpDisconnectReason::ConnectionTimedOut);

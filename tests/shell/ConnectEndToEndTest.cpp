@@ -77,7 +77,7 @@ protected:
         return false;
     }
 
-    std::unique_ptr<Tform_Win32RDPClient> MakeWindow() {
+    std::unique_ptr<MainWindow> MakeWindow() {
         MainWindowServices services;
         services.openLog = [this](const std::string &, std::int64_t, DisplayLineSink display) {
             return std::make_unique<RecordingLog>(lines, std::move(display));
@@ -87,7 +87,7 @@ protected:
         auto dialogs = std::make_unique<AnsweringDialogs>();
         dialogs_ = dialogs.get();
         services.dialogs = std::move(dialogs);
-        auto window = std::make_unique<Tform_Win32RDPClient>(std::move(services));
+        auto window = std::make_unique<MainWindow>(std::move(services));
         window->show();
         window->Edit_Host->setText(QStringLiteral("127.0.0.1:%1").arg(server_->Port()));
         window->edit_UserName->setText("tester");
@@ -118,7 +118,7 @@ TEST_F(ConnectEndToEnd, WindowedSessionTakesInputAndItsEndBringsBackTheMainWindo
     auto window = MakeWindow();
     window->cb_Desktopsize->setCurrentIndex(3);
     window->bn_ConnectClick();
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr) << Trace();
     ASSERT_TRUE(WaitForLine("MsRdpClientLoginComplete")) << Trace();
     EXPECT_FALSE(window->isVisible());
@@ -143,7 +143,7 @@ TEST_F(ConnectEndToEnd, WindowedSessionTakesInputAndItsEndBringsBackTheMainWindo
     ASSERT_TRUE(WaitFor([&] { return window->isVisible(); }, SessionTimeoutMs)) << Trace();
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [](const LoggedLine &l) { return l.text.starts_with("MsRdpClientDisconnected: "); }));
-    EXPECT_TRUE(WaitFor([&] { return window->SessionWindowOf(RdpControlVariant::Win7_61) == nullptr; }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return window->Core().SessionWindowOf(RdpControlVariant::Win7_61) == nullptr; }, 2000));
     EXPECT_EQ(window->cb_Desktopsize->currentIndex(), 3);
     EXPECT_EQ(window->Edit_Host->text(), QStringLiteral("127.0.0.1:%1").arg(server_->Port()));
     EXPECT_EQ(window->windowTitle(), "Terminal Server Client");
@@ -154,13 +154,13 @@ TEST_F(ConnectEndToEnd, WindowedSessionTakesInputAndItsEndBringsBackTheMainWindo
 TEST_F(ConnectEndToEnd, AnAutomaticSessionClosesTheProgramWhenTheServerEndsIt) {
     ASSERT_TRUE(StartServer("#3366CC"));
     auto window = MakeWindow();
-    window->AutoConnect = true;
+    testing::ChangeSettings(window->Core(), [](auto &s) { s.autoConnect = true; });
     window->cb_DoSeamless->setChecked(true);
     window->bn_ConnectClick();
     ASSERT_TRUE(WaitForLine("MsRdpClientLoginComplete")) << Trace();
     server_->StopServer();
     ASSERT_TRUE(WaitForLine("AutoClose client...")) << Trace();
-    EXPECT_TRUE(window->Timer_AutoClose->isActive());
+    EXPECT_TRUE(window->Core().AutoCloseTimer()->isActive());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(WaitFor([] { return ProcessState::Closing(); }, 2000)); // the posted close requests
 }
@@ -213,7 +213,7 @@ TEST_F(ConnectEndToEnd, FullScreenShowsTheNavigationBarAtTheTop) {
     ASSERT_TRUE(StartServer("#3366CC"));
     auto window = MakeWindow();
     window->bn_ConnectClick(); // "Full Screen" with the connection bar: the defaults
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr) << Trace();
     ASSERT_TRUE(WaitForLine("MsRdpClientLoginComplete")) << Trace();
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -248,7 +248,7 @@ TEST_F(ConnectEndToEnd, SeamlessFindsTheOverlayAndShowsTheLocalDesktopThroughIt)
     auto window = MakeWindow();
     window->cb_DoSeamless->setChecked(true);
     window->bn_ConnectClick();
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr) << Trace();
     EXPECT_LT(session->x(), -1000); // off screen until the overlay is seen
     ASSERT_TRUE(WaitForLine("Found Overlay")) << Trace();
@@ -268,7 +268,7 @@ TEST_F(ConnectEndToEnd, SeamlessWithoutTheKeyColourTimesOutAndShowsTheSessionUnl
     auto window = MakeWindow();
     window->cb_DoSeamless->setChecked(true);
     window->bn_ConnectClick();
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr) << Trace();
     ASSERT_TRUE(WaitForLine("timeout while waiting for Overlay", 25000)) << Trace();
     EXPECT_FALSE(Logged("Found Overlay"));

@@ -63,7 +63,7 @@ protected:
     }
 
     // `detect` false: the real detection of the engine runs.
-    std::unique_ptr<Tform_Win32RDPClient> MakeWindow(bool stubDetection = true) {
+    std::unique_ptr<MainWindow> MakeWindow(bool stubDetection = true) {
         MainWindowServices services;
         services.openLog = [this](const std::string &, std::int64_t, DisplayLineSink display) {
             return std::make_unique<RecordingLog>(lines, std::move(display));
@@ -84,7 +84,7 @@ protected:
             fake = control.get();
             return control;
         };
-        auto window = std::make_unique<Tform_Win32RDPClient>(std::move(services));
+        auto window = std::make_unique<MainWindow>(std::move(services));
         window->show();
         return window;
     }
@@ -116,18 +116,18 @@ protected:
 
 TEST_F(ConnectTest, StartUpDetectsTheEngineAndKeepsTheMicrosoftPageHidden) {
     auto window = MakeWindow(false);
-    EXPECT_EQ(window->RdpClientVersion, "2.11.7.0");
-    EXPECT_TRUE(window->RdpControlUsable);
+    EXPECT_EQ(window->Core().RdpClientVersion(), "2.11.7.0");
+    EXPECT_TRUE(window->Core().RdpControlUsable());
     EXPECT_TRUE(Logged('I', "libtsc-rdpengine.so: [2.11.7.0]"));
     EXPECT_FALSE(window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(window->TabSheet_MSRDP)));
-    EXPECT_EQ(VariantForVersion(window->RdpClientVersion), RdpControlVariant::Win7_61);
+    EXPECT_EQ(VariantForVersion(window->Core().RdpClientVersion()), RdpControlVariant::Win7_61);
 }
 
 TEST_F(ConnectTest, MissingEngineShowsTheMicrosoftPageAndConnectFailsWithItsMessage) {
     ::setenv("TSC_RDP_ENGINE", "/nonexistent/libtsc-rdpengine.so", 1);
     auto window = MakeWindow(false);
-    EXPECT_EQ(window->RdpClientVersion, "0.0.0.0");
-    EXPECT_FALSE(window->RdpControlUsable);
+    EXPECT_EQ(window->Core().RdpClientVersion(), "0.0.0.0");
+    EXPECT_FALSE(window->Core().RdpControlUsable());
     EXPECT_TRUE(Logged('E', "Can not find: /nonexistent/libtsc-rdpengine.so"));
     EXPECT_TRUE(Logged('I', "libtsc-rdpengine.so: [0.0.0.0]"));
     EXPECT_TRUE(window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(window->TabSheet_MSRDP)));
@@ -159,10 +159,10 @@ TEST_F(ConnectTest, NoHostGivesTheMessageAndNoSessionWindow) {
                   (std::vector<std::string>{"Begin Connect", "Do not DoLoadBalancing", "Do not RDP+",
                                             "Cannot connect: no hostname to connect to...", "End Connect"}));
     }
-    EXPECT_EQ(window->SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
+    EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->bn_Connect->isEnabled());
-    EXPECT_FALSE(window->Connecting);
+    EXPECT_FALSE(window->Core().Connecting());
 }
 
 TEST_F(ConnectTest, EnterInAFieldClicksConnectOnlyWhereConnectCanBeSeen) {
@@ -187,7 +187,7 @@ TEST_F(ConnectTest, WindowedSessionGetsItsSizePlaceAndEveryProperty) {
     window->edit_Domain->setText("OFFICE");
     window->bn_ConnectClick();
 
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr);
     ASSERT_NE(fake, nullptr);
     EXPECT_TRUE(messages.empty());
@@ -202,21 +202,22 @@ TEST_F(ConnectTest, WindowedSessionGetsItsSizePlaceAndEveryProperty) {
     EXPECT_EQ(session->windowTitle(), "anna :: ts1");
     EXPECT_EQ(window->windowTitle(), "anna :: ts1");
 
-    EXPECT_EQ(fake->Server(), "ts1");
-    EXPECT_EQ(fake->AdvancedSettings2().RDPPort, 3389);
-    EXPECT_EQ(fake->DesktopWidth(), 1152);
-    EXPECT_EQ(fake->DesktopHeight(), 864);
-    EXPECT_EQ(fake->ColorDepth(), 15);
-    EXPECT_EQ(fake->UserName(), "OFFICE\\anna");
-    EXPECT_EQ(fake->Domain(), "OFFICE");
-    EXPECT_EQ(fake->AdvancedSettings2().ClearTextPassword, "pw");
-    EXPECT_EQ(fake->AdvancedSettings2().PerformanceFlags, 15u);
-    EXPECT_EQ(fake->AdvancedSettings2().DisplayConnectionBar, -1);
-    EXPECT_EQ(fake->AdvancedSettings().BitmapPeristence, 1);
-    EXPECT_EQ(fake->SecuredSettings2().KeyboardHookMode, 1);
-    EXPECT_EQ(fake->SecuredSettings().WorkDir, "");
-    EXPECT_EQ(record.calls, (QStringList{"SetDesktopWidth 1152", "SetDomain ", "SetDomain OFFICE", "Connect"}));
-    EXPECT_EQ(window->DesktopWidth, 1152); // the user's setting, not changed by the connect
+    const ConnectionSettings &started = fake->Settings();
+    EXPECT_EQ(started.server, "ts1");
+    EXPECT_EQ(started.port, 3389);
+    EXPECT_EQ(started.desktopWidth, 1152);
+    EXPECT_EQ(started.desktopHeight, 864);
+    EXPECT_EQ(started.colorDepth, 15);
+    EXPECT_EQ(started.userName, "OFFICE\\anna");
+    EXPECT_EQ(started.domain, "OFFICE");
+    EXPECT_EQ(started.password, "pw");
+    EXPECT_EQ(started.performanceFlags, 15u);
+    EXPECT_TRUE(started.displayConnectionBar);
+    EXPECT_TRUE(started.bitmapPersistence);
+    EXPECT_EQ(started.keyboardHookMode, KeyboardHookMode::Remote);
+    EXPECT_EQ(started.workDir, "");
+    EXPECT_EQ(record.calls, (QStringList{"AcceptsDesktopSize 1152 x 864", "Connect"}));
+    EXPECT_EQ(window->Core().Settings().desktopWidth, 1152); // the user's setting, not changed by the connect
 
     const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
     EXPECT_EQ(ConnectLines(),
@@ -239,9 +240,9 @@ TEST_F(ConnectTest, RefusedSizesFallBackAndARefusedLastFallBackFailsTheConnect) 
     window->bn_ConnectClick();
     EXPECT_TRUE(Logged('W', "Can not do desired width x height: 5000 x 3000"));
     EXPECT_TRUE(Logged('W', "Can not do desired width x height: 4096 x 2048"));
-    ASSERT_NE(window->SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
-    EXPECT_EQ(window->SessionWindowOf(RdpControlVariant::Win7_61)->size(), QSize(1600, 1200));
-    EXPECT_EQ(fake->DesktopWidth(), 1600);
+    ASSERT_NE(window->Core().SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
+    EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61)->size(), QSize(1600, 1200));
+    EXPECT_EQ(fake->Settings().desktopWidth, 1600);
     EXPECT_TRUE(messages.empty());
 
     lines.clear();
@@ -254,7 +255,7 @@ TEST_F(ConnectTest, RefusedSizesFallBackAndARefusedLastFallBackFailsTheConnect) 
     EXPECT_EQ(messages[0].text, "An error occured: The RDP control refuses the desktop size 1280 x 1024\r\r"
                                 "You can try to solve this by (re)installing\rthe Remote Desktop Client from "
                                 "Microsoft,\rusing the button in the Settings-page");
-    EXPECT_EQ(window->SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
+    EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
     EXPECT_TRUE(record.destroyed);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(ConnectLines().back(), "End Connect");
@@ -268,7 +269,7 @@ TEST_F(ConnectTest, AControlThatCannotBeCreatedFailsTheConnect) {
     EXPECT_TRUE(Logged('E', "Exception RDP object: engine missing"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
+    EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
 }
 
 TEST_F(ConnectTest, SessionEventsAreLoggedAndTheEndBringsBackTheMainWindow) {
@@ -277,7 +278,7 @@ TEST_F(ConnectTest, SessionEventsAreLoggedAndTheEndBringsBackTheMainWindow) {
     window->edit_UserName->setText("OFFICE\\anna");
     window->cb_Desktopsize->setCurrentIndex(1);
     window->bn_ConnectClick();
-    QPointer<SessionWindow> session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    QPointer<SessionWindow> session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_TRUE(session);
     fake->SetDomain("office");
     fake->Events()->OnConnecting();
@@ -309,18 +310,18 @@ TEST_F(ConnectTest, SessionEventsAreLoggedAndTheEndBringsBackTheMainWindow) {
     EXPECT_EQ(window->windowTitle(), "Terminal Server Client");
     DeleteReleasedWindows();
     EXPECT_FALSE(session);
-    EXPECT_FALSE(window->Timer_AutoClose->isActive());
+    EXPECT_FALSE(window->Core().AutoCloseTimer()->isActive());
 }
 
 TEST_F(ConnectTest, TheEndOfAnAutomaticSessionClosesTheProgram) {
     auto window = MakeWindow();
-    window->AutoConnect = true;
+    testing::ChangeSettings(window->Core(), [](auto &s) { s.autoConnect = true; });
     window->Edit_Host->setText("ts1");
     window->bn_ConnectClick();
     ASSERT_NE(fake, nullptr);
     fake->RaiseDisconnected(2);
     EXPECT_TRUE(Logged('I', "AutoClose client..."));
-    EXPECT_TRUE(window->Timer_AutoClose->isActive());
+    EXPECT_TRUE(window->Core().AutoCloseTimer()->isActive());
     EXPECT_FALSE(window->isVisible());
 }
 
@@ -328,11 +329,11 @@ TEST_F(ConnectTest, ASecondConnectFreesTheSessionWindowOfItsVariant) {
     auto window = MakeWindow();
     window->Edit_Host->setText("ts1");
     window->bn_ConnectClick();
-    QPointer<SessionWindow> first = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    QPointer<SessionWindow> first = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     window->show();
     window->bn_ConnectClick();
     EXPECT_FALSE(first);
-    ASSERT_NE(window->SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
+    ASSERT_NE(window->Core().SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
     EXPECT_EQ(record.connects, 2);
     const auto windows = QApplication::topLevelWidgets();
     EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
@@ -344,7 +345,7 @@ TEST_F(ConnectTest, ClosingTheSessionWindowClosesTheMainWindowAndShutdownFreesIt
     auto window = MakeWindow();
     window->Edit_Host->setText("ts1");
     window->bn_ConnectClick();
-    QPointer<SessionWindow> session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    QPointer<SessionWindow> session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     fake->RaiseLoginComplete();
     session->close();
     EXPECT_TRUE(session && session->isVisible()); // the session window refuses
@@ -360,7 +361,7 @@ TEST_F(ConnectTest, FullScreenWithTheConnectionBar) {
     window->Edit_Host->setText("ts1");
     window->edit_UserName->setText("anna");
     window->bn_ConnectClick(); // "Full Screen" is the default with the bar checked
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr);
     EXPECT_TRUE(Logged('I', "Do fullscreen"));
     EXPECT_TRUE(session->windowFlags().testFlag(Qt::FramelessWindowHint));
@@ -391,7 +392,7 @@ TEST_F(ConnectTest, FullScreenWithTheConnectionBar) {
 
     // A title while the strip is closed opens it.
     emit bar->icon_ShowNavBar->clicked();
-    window->SetTitles("other");
+    window->Core().SetTitles("other");
     EXPECT_TRUE(bar->Panel_HideShow->isVisible());
     EXPECT_EQ(bar->st_Caption->text(), "other");
 
@@ -411,8 +412,8 @@ TEST_F(ConnectTest, FullScreenWithTheConnectionBar) {
     window->cb_DisplayConnectionBar->setChecked(false);
     window->bn_ConnectClick();
     EXPECT_EQ(Tform_showNavBar::Current(), nullptr);
-    EXPECT_EQ(window->SessionWindowOf(RdpControlVariant::Win7_61)->geometry(), WorkArea());
-    EXPECT_EQ(fake->AdvancedSettings2().DisplayConnectionBar, 0);
+    EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61)->geometry(), WorkArea());
+    EXPECT_FALSE(fake->Settings().displayConnectionBar);
 }
 
 TEST_F(ConnectTest, MaximisingSwitchesTheControlToFullScreen) {
@@ -420,7 +421,7 @@ TEST_F(ConnectTest, MaximisingSwitchesTheControlToFullScreen) {
     window->Edit_Host->setText("ts1");
     window->cb_Desktopsize->setCurrentIndex(1);
     window->bn_ConnectClick();
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     session->showMaximized();
     QCoreApplication::processEvents();
     EXPECT_TRUE(fake->FullScreen());
@@ -434,11 +435,11 @@ TEST_F(ConnectTest, SeamlessWindowComesOnScreenWhenTheKeyColourIsSeen) {
     window->cb_DoSeamless->setChecked(true);
     window->Edit_Host->setText("ts1");
     window->bn_ConnectClick();
-    SessionWindow *session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr);
     EXPECT_TRUE(Logged('I', "Do seamless"));
-    EXPECT_EQ(fake->SecuredSettings().WorkDir, "V001C002");
-    EXPECT_EQ(fake->AdvancedSettings2().PerformanceFlags & 1u, 1u);
+    EXPECT_EQ(fake->Settings().workDir, "V001C002");
+    EXPECT_EQ(fake->Settings().performanceFlags & 1u, 1u);
     EXPECT_TRUE(session->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(session->geometry(), WorkArea().translated(-3 * Monitor().width(), 0));
     EXPECT_TRUE(session->Timer_Connected()->isActive());
@@ -464,7 +465,7 @@ TEST_F(ConnectTest, SeamlessWindowComesOnScreenWhenTheKeyColourIsSeen) {
     // A second connect while this window exists starts a new search off screen.
     window->show();
     window->bn_ConnectClick();
-    session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     EXPECT_FALSE(SessionWindow::OverlayFound(RdpControlVariant::Win7_61));
     EXPECT_TRUE(session->Timer_Connected()->isActive());
     EXPECT_LT(session->x(), WorkArea().left());
@@ -482,7 +483,7 @@ TEST_F(ConnectTest, SeamlessWindowWithoutTheKeyColourIsShownUnlayeredAfterThirty
     window->cb_DoSeamless->setChecked(true);
     window->Edit_Host->setText("ts1");
     window->bn_ConnectClick();
-    QPointer<SessionWindow> session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    QPointer<SessionWindow> session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_TRUE(session);
     session->Timer_Connected()->stop(); // the test ticks
     fake->Paint(session->size(), 0x0000FF);
@@ -501,7 +502,7 @@ TEST_F(ConnectTest, SeamlessWindowWithoutTheKeyColourIsShownUnlayeredAfterThirty
     // A disconnect while a new search runs leaves nothing behind.
     window->show();
     window->bn_ConnectClick();
-    session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     session->Timer_ConnectedTimer();
     fake->RaiseDisconnected(2308);
     DeleteReleasedWindows();
@@ -514,7 +515,7 @@ TEST_F(ConnectTest, SlowConnectKeepsTheLongerOverlayWaitAfterLogin) {
     window->cb_DoSeamless->setChecked(true);
     window->Edit_Host->setText("ts1");
     window->bn_ConnectClick();
-    QPointer<SessionWindow> session = window->SessionWindowOf(RdpControlVariant::Win7_61);
+    QPointer<SessionWindow> session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_TRUE(session);
     session->Timer_Connected()->stop(); // the test ticks
     fake->Events()->OnConnecting();

@@ -1,6 +1,6 @@
 #pragma once
 
-// An RDP control without a connection: it keeps the properties as they were set,
+// An RDP control without a connection: it keeps the settings it was started with,
 // refuses desktop sizes above a limit, and lets a test raise events and paint its
 // frame buffer.
 
@@ -15,7 +15,7 @@ namespace tsc::shell::testing {
 class FakeRdpControl final : public tsc::RdpControl {
 public:
     struct Record {
-        QStringList calls; // "Connect", "Disconnect", "SetDesktopWidth 1152", ...
+        QStringList calls; // "AcceptsDesktopSize 1152 x 864", "Connect", "Disconnect", ...
         int connects = 0;
         bool destroyed = false;
     };
@@ -23,46 +23,18 @@ public:
     FakeRdpControl(Record &record, QSize largestSize = {4096, 2048}) : record_(record), largest_(largestSize) {}
     ~FakeRdpControl() override { record_.destroyed = true; }
 
-    QString Server() const override { return server_; }
-    void SetServer(const QString &server) override { server_ = server; }
-    QString Domain() const override { return domain_; }
-    void SetDomain(const QString &domain) override {
-        domain_ = domain;
-        record_.calls << "SetDomain " + domain;
+    bool AcceptsDesktopSize(int width, int height) const override {
+        record_.calls << QStringLiteral("AcceptsDesktopSize %1 x %2").arg(width).arg(height);
+        return width <= largest_.width() && height <= largest_.height() &&
+               RdpControl::AcceptsDesktopSize(width, height);
     }
-    QString UserName() const override { return userName_; }
-    void SetUserName(const QString &userName) override { userName_ = userName; }
-    int DesktopWidth() const override { return width_; }
-    bool SetDesktopWidth(int width) override {
-        record_.calls << QStringLiteral("SetDesktopWidth %1").arg(width);
-        if (width > largest_.width())
-            return false;
-        width_ = width;
-        return true;
-    }
-    int DesktopHeight() const override { return height_; }
-    bool SetDesktopHeight(int height) override {
-        if (height > largest_.height())
-            return false;
-        height_ = height;
-        return true;
-    }
-    int ColorDepth() const override { return depth_; }
-    bool SetColorDepth(int depth) override {
-        if (!IsSupportedColorDepth(depth))
-            return false;
-        depth_ = depth;
-        return true;
-    }
+    const ConnectionSettings &Settings() const override { return settings_; }
     bool FullScreen() const override { return fullScreen_; }
     void SetFullScreen(bool fullScreen) override { fullScreen_ = fullScreen; }
     RdpConnectionState Connected() const override { return state_; }
-    RdpSecuredSettings &SecuredSettings() override { return secured_; }
-    RdpSecuredSettings2 &SecuredSettings2() override { return secured2_; }
-    RdpAdvancedSettings &AdvancedSettings() override { return advanced_; }
-    RdpAdvancedSettings2 &AdvancedSettings2() override { return advanced2_; }
 
-    bool Connect() override {
+    bool Connect(const ConnectionSettings &settings) override {
+        settings_ = settings;
         record_.calls << "Connect";
         ++record_.connects;
         state_ = RdpConnectionState::Connecting;
@@ -88,7 +60,9 @@ public:
     void SendWheel(int, bool, int, int) override {}
     void SetFocus(bool) override {}
 
-    // Test side.
+    // Test side: what the server reports back.
+    void SetDomain(const std::string &domain) { settings_.domain = domain; }
+    void SetUserName(const std::string &userName) { settings_.userName = userName; }
     void Paint(QSize size, std::uint32_t rgb) {
         {
             std::lock_guard lock(lock_);
@@ -114,14 +88,9 @@ public:
 private:
     Record &record_;
     QSize largest_;
-    QString server_, domain_, userName_;
-    int width_ = 1024, height_ = 768, depth_ = 16;
+    ConnectionSettings settings_;
     bool fullScreen_ = false;
     RdpConnectionState state_ = RdpConnectionState::NotConnected;
-    RdpSecuredSettings secured_;
-    RdpSecuredSettings2 secured2_;
-    RdpAdvancedSettings advanced_;
-    RdpAdvancedSettings2 advanced2_;
     RdpControlEvents *events_ = nullptr;
     RdpFrameEvents *frames_ = nullptr;
     std::mutex lock_;

@@ -11,11 +11,11 @@
 int main(int, char **argv) {
     int applicationArgc = 1;
     tsc::shell::Application application(applicationArgc, argv);
-    tsc::shell::Tform_Win32RDPClient window;
+    tsc::shell::MainWindow window;
     window.show();
     QTimer::singleShot(0, &window, [&window] {
         window.close();
-        window.StartAutoClose();
+        window.Core().StartAutoClose();
         for (;;) {
             QCoreApplication::processEvents();
             QThread::msleep(20);

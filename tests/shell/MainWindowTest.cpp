@@ -1,6 +1,7 @@
 #include "Application.h"
 #include "IniFile.h"
 #include "MainWindow.h"
+#include "PollingWait.h"
 #include "Preferences.h"
 #include "SystemInfo.h"
 #include "WindowTestSupport.h"
@@ -39,7 +40,7 @@ protected:
     }
 
     // A window whose log records into `lines`; `adjust` changes further services.
-    std::unique_ptr<Tform_Win32RDPClient> MakeWindow(int pixelsPerInch = 96,
+    std::unique_ptr<MainWindow> MakeWindow(int pixelsPerInch = 96,
                                                      std::function<void(MainWindowServices &)> adjust = {}) {
         MainWindowServices services;
         services.openLog = [this](const std::string &path, std::int64_t kilobytes, DisplayLineSink display) {
@@ -51,7 +52,7 @@ protected:
         services.shiftHeld = [this] { return shiftHeld; };
         services.terminateProcess = [this] { ++terminations; };
         if (adjust) adjust(services);
-        return std::make_unique<Tform_Win32RDPClient>(std::move(services));
+        return std::make_unique<MainWindow>(std::move(services));
     }
 
     std::vector<std::string> Texts() const {
@@ -127,7 +128,7 @@ TEST_F(MainWindowTest, LogFallsBackToTheTemporaryFolderThenToNone) {
     EXPECT_TRUE(fallback.ends_with("_TerminalServer_FarmClient.log")) << fallback;
     // DDMMYYYYHHMMSSmmm between the folder and the name
     EXPECT_EQ(fallback.size(), TempFolder().size() + 1 + 17 + std::string("_TerminalServer_FarmClient.log").size());
-    EXPECT_FALSE(window->HasActiveLog());
+    EXPECT_FALSE(window->Core().HasActiveLog());
     EXPECT_EQ(window->lb_Logging->count(), 0);
     EXPECT_TRUE(window->isEnabled());
 }
@@ -161,11 +162,11 @@ TEST_F(MainWindowTest, ShiftRevealsTheHiddenPagesUnlessSettingsAreHidden) {
     EXPECT_EQ(window->PageControl_kiv->currentWidget(), window->TabSheet_MultipleConnections);
 
     shiftHeld = true;
-    window->HideSettings = true;
+    testing::ChangeSettings(window->Core(), [](auto &s) { s.hideSettings = true; });
     window->PageControl_kiv->setCurrentWidget(window->TabSheet_Support);
     EXPECT_FALSE(visible(window->TabSheet_FarmInfo));
 
-    window->HideSettings = false;
+    testing::ChangeSettings(window->Core(), [](auto &s) { s.hideSettings = false; });
     window->PageControl_kiv->setCurrentWidget(window->TabSheet_Settings);
     for (QWidget *page : {window->TabSheet_MSRDP, window->TabSheet_FarmInfo, window->TabSheet_Logging})
         EXPECT_TRUE(visible(page));
@@ -185,8 +186,8 @@ TEST_F(MainWindowTest, SettingsDefaultsAndRules) {
     EXPECT_EQ(w.cb_Desktopsize->currentText(), "Full Screen");
     EXPECT_TRUE(w.edit_Desktopsize_width->text().isEmpty());
     EXPECT_FALSE(w.edit_Desktopsize_height->isEnabled());
-    EXPECT_EQ(w.DesktopWidth, 0);
-    EXPECT_EQ(w.DesktopHeight, 0);
+    EXPECT_EQ(w.Core().Settings().desktopWidth, 0);
+    EXPECT_EQ(w.Core().Settings().desktopHeight, 0);
     EXPECT_EQ(w.cb_Colors->currentIndex(), 1);
     EXPECT_EQ(w.cb_Sound->currentIndex(), 0);
     EXPECT_EQ(w.cb_WindowsKeys->currentIndex(), 1);
@@ -208,20 +209,20 @@ TEST_F(MainWindowTest, SettingsDefaultsAndRules) {
     w.cb_Desktopsize->setCurrentIndex(7);
     EXPECT_EQ(w.edit_Desktopsize_width->text(), "1152");
     EXPECT_TRUE(w.edit_Desktopsize_width->isEnabled());
-    EXPECT_EQ(w.DesktopWidth, 1152);
+    EXPECT_EQ(w.Core().Settings().desktopWidth, 1152);
 
     w.edit_Desktopsize_height->setText("30000");
     EXPECT_EQ(w.edit_Desktopsize_height->text(), "800");
-    EXPECT_EQ(w.DesktopHeight, 800);
+    EXPECT_EQ(w.Core().Settings().desktopHeight, 800);
     w.edit_Desktopsize_width->setText("1600");
-    EXPECT_EQ(w.DesktopWidth, 1600);
+    EXPECT_EQ(w.Core().Settings().desktopWidth, 1600);
 
     // Full screen empties the fields; nonsense typed there leaves the stored size alone.
     w.cb_Desktopsize->setCurrentIndex(6);
     EXPECT_TRUE(w.edit_Desktopsize_width->text().isEmpty());
     w.edit_Desktopsize_width->setText("abc");
     EXPECT_TRUE(w.edit_Desktopsize_width->text().isEmpty());
-    EXPECT_EQ(w.DesktopWidth, 1600);
+    EXPECT_EQ(w.Core().Settings().desktopWidth, 1600);
 
     // Seamless display takes over the display choices.
     w.cb_DoSeamless->click();
@@ -235,10 +236,10 @@ TEST_F(MainWindowTest, SettingsDefaultsAndRules) {
 
     // An emptied user name takes the password with it and asks for a list refresh.
     w.edit_Password->setText("secret");
-    w.Timer_RefreshServerListTag = 0;
+    w.Core().SetRefreshCountdownTag(0);
     w.edit_UserName->setText("someone");
     EXPECT_EQ(w.edit_Password->text(), "secret");
-    EXPECT_EQ(w.Timer_RefreshServerListTag, 3);
+    EXPECT_EQ(w.Core().RefreshCountdownTag(), 3);
     w.edit_UserName->clear();
     EXPECT_TRUE(w.edit_Password->text().isEmpty());
 }
@@ -264,9 +265,9 @@ TEST_F(MainWindowTest, EveryControlCarriesItsNameAsObjectName) {
         EXPECT_NE(window->findChild<QObject *>(name), nullptr) << name;
     EXPECT_EQ(window->Label_WEZ_options->text(), "Terminal Server options");
     EXPECT_EQ(window->windowTitle(), "Terminal Server Client");
-    EXPECT_TRUE(window->Timer_GetMeAnUpdateLogging->isActive());
-    EXPECT_FALSE(window->Timer_AutoClose->isActive());
-    EXPECT_FALSE(window->Timer_RefreshServerList->isActive());
+    EXPECT_TRUE(window->Core().UpdateLoggingTimer()->isActive());
+    EXPECT_FALSE(window->Core().AutoCloseTimer()->isActive());
+    EXPECT_FALSE(window->Core().RefreshTimer()->isActive());
     EXPECT_FALSE(window->bn_GetList->isEnabled());
 }
 
@@ -330,11 +331,11 @@ TEST_F(MainWindowTest, UnreadableInitialisationFileIsReportedAsAWarning) {
 TEST_F(MainWindowTest, AutoCloseEndsTheProcessAtTheSixthTick) {
     auto window = MakeWindow();
     window->show();
-    for (int tick = 1; tick <= 5; ++tick) window->Timer_AutoCloseTimer();
+    for (int tick = 1; tick <= 5; ++tick) window->Core().Timer_AutoCloseTimer();
     EXPECT_EQ(terminations, 0);
     EXPECT_FALSE(window->isVisible());
     lines.clear();
-    window->Timer_AutoCloseTimer();
+    window->Core().Timer_AutoCloseTimer();
     EXPECT_EQ(terminations, 1);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), (LoggedLine{'W', "Terminate"}));
@@ -344,7 +345,7 @@ TEST_F(MainWindowTest, AutoCloseEndsTheProcessAtTheSixthTick) {
 TEST_F(MainWindowTest, ExceptionEscapingAHandlerIsLoggedAndTheWindowShown) {
     auto window = MakeWindow();
     auto *application = static_cast<Application *>(QCoreApplication::instance());
-    application->SetExceptionHandler([&](const std::string &message) { window->ApplicationEvents1Exception(message); });
+    application->SetExceptionHandler([&](const std::string &message) { window->Core().ApplicationEvents1Exception(message); });
     window->hide();
     QTimer::singleShot(0, window.get(), [] { throw std::runtime_error("handler failed"); });
     QTimer::singleShot(0, window.get(), [] { throw 42; });
@@ -373,7 +374,7 @@ TEST_F(MainWindowTest, SecondRunContinuesTheLogAndTheColumnWidths) {
     for (int run = 0; run < 2; ++run) {
         MainWindowServices services;
         services.pixelsPerInch = [] { return 96; };
-        auto window = std::make_unique<Tform_Win32RDPClient>(std::move(services));
+        auto window = std::make_unique<MainWindow>(std::move(services));
         window->show();
         if (run == 0) window->StringGrid_Servers->setColumnWidth(1, 150);
         else EXPECT_EQ(window->StringGrid_Servers->columnWidth(1), 150);
@@ -389,6 +390,41 @@ TEST_F(MainWindowTest, SecondRunContinuesTheLogAndTheColumnWidths) {
     EXPECT_EQ(count("Client Started: "), 2);
     ASSERT_FALSE(logLines.empty());
     EXPECT_TRUE(logLines.back().ends_with(" Log stopped"));
+}
+
+// The connect procedure's wait for the Farm: the window's events go on meanwhile, a
+// condition met at once still waits the minimum, abandoning ends it at once.
+TEST(PollingWaitTest, EndsOnItsConditionAfterTheMinimumOrAtOnceWhenAbandoned) {
+    struct Case {
+        bool condition, abandon;
+        qint64 atLeast, below;
+    };
+    for (const Case c : {Case{true, false, PollingWait::MinimumMilliseconds, 2000}, Case{false, true, 0, 400}}) {
+        PollingWait wait;
+        QElapsedTimer clock;
+        clock.start();
+        bool done = false;
+        int ticks = 0;
+        QTimer other;
+        QObject::connect(&other, &QTimer::timeout, [&] { ++ticks; });
+        other.start(10);
+        wait.Start([&] { return c.condition; }, [&] { return c.abandon; }, [&] { done = true; });
+        while (!done && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        ASSERT_TRUE(done);
+        EXPECT_GE(clock.elapsed(), c.atLeast);
+        EXPECT_LT(clock.elapsed(), c.below);
+        EXPECT_FALSE(wait.Waiting());
+        if (c.atLeast > 0) EXPECT_GT(ticks, 10); // the event loop ran throughout
+    }
+    // Cancelled: its done never runs.
+    PollingWait wait;
+    bool done = false;
+    wait.Start([] { return true; }, [] { return false; }, [&] { done = true; });
+    wait.Cancel();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 700) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(done);
 }
 
 TEST_F(MainWindowTest, HungShutdownIsEndedByTheAutoCloseTimer) {

@@ -72,7 +72,7 @@ class ProfileWindowTest : public ::testing::Test {
     void TearDown() override { CommandLine::SetParameters({}); }
 
     // recordLines: the log records into `lines`; otherwise the real log file is used.
-    std::unique_ptr<Tform_Win32RDPClient> MakeWindow(bool recordLines = false) {
+    std::unique_ptr<MainWindow> MakeWindow(bool recordLines = false) {
         MainWindowServices services;
         if (recordLines) {
             services.openLog = [this](const std::string &, std::int64_t, DisplayLineSink display) {
@@ -82,10 +82,10 @@ class ProfileWindowTest : public ::testing::Test {
         services.printers = [] { return PrinterList{{"Office"}, "Office", ""}; };
         services.pixelsPerInch = [] { return 96; };
         services.terminateProcess = [] {};
-        return std::make_unique<Tform_Win32RDPClient>(std::move(services));
+        return std::make_unique<MainWindow>(std::move(services));
     }
 
-    static bool TabVisible(const Tform_Win32RDPClient &window, QWidget *page) {
+    static bool TabVisible(const MainWindow &window, QWidget *page) {
         return window.PageControl_kiv->isTabVisible(window.PageControl_kiv->indexOf(page));
     }
     bool Logged(const LoggedLine &line) const {
@@ -126,8 +126,8 @@ TEST_F(ProfileWindowTest, EverySettingComesBackAfterARestart) {
         EXPECT_EQ(window->cb_Desktopsize->currentIndex(), 7);
         EXPECT_EQ(window->edit_Desktopsize_width->text(), pattern ? "1000" : "1600");
         EXPECT_EQ(window->edit_Desktopsize_height->text(), "900");
-        EXPECT_EQ(window->DesktopWidth, pattern ? 1000 : 1600);
-        EXPECT_EQ(window->DesktopHeight, 900);
+        EXPECT_EQ(window->Core().Settings().desktopWidth, pattern ? 1000 : 1600);
+        EXPECT_EQ(window->Core().Settings().desktopHeight, 900);
         for (int box = 0; box < std::ssize(ProfileBoxes); ++box)
             EXPECT_EQ(window->findChild<QCheckBox *>(ProfileBoxes[box])->isChecked(), wanted(box))
                 << ProfileBoxes[box];
@@ -141,7 +141,7 @@ TEST_F(ProfileWindowTest, EverySettingComesBackAfterARestart) {
         EXPECT_TRUE(window->cb_SaveMyPassword->isChecked());
 
         // What reading a profile does to the window.
-        EXPECT_FALSE(window->AutoConnect);
+        EXPECT_FALSE(window->Core().Settings().autoConnect);
         EXPECT_EQ(window->bn_OtherFarm->isHidden(), !window->cb_DoLoadBalancing->isChecked());
         EXPECT_TRUE(window->panel_AskFirstTime->isHidden());
         EXPECT_FALSE(window->cb_DoRDPPlus->isEnabled() || window->cb_DoSSLGateway->isEnabled() ||
@@ -179,7 +179,7 @@ TEST_F(ProfileWindowTest, ProfileNamedOnTheCommandLineIsReadConnectedAndWrittenB
     CommandLine::SetParameters({"%TSC_TEST_ROOT%/given.rdp"});
     {
         auto window = MakeWindow(true);
-        EXPECT_TRUE(window->AutoConnect);
+        EXPECT_TRUE(window->Core().Settings().autoConnect);
         EXPECT_EQ(window->edit_UserName->text(), "carol");
         EXPECT_EQ(window->Edit_Host->text(), "ts.example");
         EXPECT_EQ(window->cb_Colors->currentIndex(), 3);
@@ -202,17 +202,17 @@ TEST_F(ProfileWindowTest, ReadOnlyProfileLocksTheSettingsAndIsNotReplaced) {
     ASSERT_EQ(::chmod(DefaultProfile().c_str(), 0444), 0);
     {
         auto window = MakeWindow(true);
-        EXPECT_TRUE(window->ProfileReadOnly);
+        EXPECT_TRUE(window->Core().Settings().profileReadOnly);
         for (QFrame *panel : {window->Panel_Settings1, window->Panel_Settings2, window->Panel_Settings3})
             EXPECT_FALSE(panel->isEnabled()) << panel->objectName().toStdString();
-        EXPECT_TRUE(window->HideSettings);
+        EXPECT_TRUE(window->Core().Settings().hideSettings);
         EXPECT_TRUE(Logged({'I', "Show no settings"}));
         for (QWidget *page :
              {window->TabSheet_FarmInfo, window->TabSheet_Logging, window->TabSheet_MSRDP,
               window->TabSheet_MultipleConnections, window->TabSheet_RDPPlus, window->TabSheet_Settings})
             EXPECT_FALSE(TabVisible(*window, page)) << page->objectName().toStdString();
         EXPECT_TRUE(TabVisible(*window, window->TabSheet_Authorization));
-        EXPECT_EQ(window->WriteProfile(DefaultProfile(), "51"), TempFolder() + "/tsv_farm.rdp");
+        EXPECT_EQ(window->Core().WriteProfile(DefaultProfile(), "51"), TempFolder() + "/tsv_farm.rdp");
         window->edit_UserName->setText("frank");
     }
     EXPECT_EQ(ReadFile(DefaultProfile()), original);

@@ -71,10 +71,12 @@ TEST(SizeFields, ValidationAndFallbacks) {
 }
 
 TEST(SizeList, FixedSizesAndTypedFields) {
-    EXPECT_EQ(FixedDesktopSize(3), (std::pair<std::uint16_t, std::uint16_t>{1152, 864}));
-    EXPECT_FALSE(FixedDesktopSize(5));
-    EXPECT_FALSE(FixedDesktopSize(7));
-    EXPECT_FALSE(FixedDesktopSize(-1));
+    ASSERT_TRUE(profiles::FixedDesktopSizeOf(3));
+    EXPECT_EQ(profiles::FixedDesktopSizeOf(3)->width, 1152);
+    EXPECT_EQ(profiles::FixedDesktopSizeOf(3)->height, 864);
+    EXPECT_FALSE(profiles::FixedDesktopSizeOf(5));
+    EXPECT_FALSE(profiles::FixedDesktopSizeOf(7));
+    EXPECT_FALSE(profiles::FixedDesktopSizeOf(-1));
     EXPECT_TRUE(SizeFieldsEnabled(7));
     EXPECT_FALSE(SizeFieldsEnabled(6));
     EXPECT_FALSE(SizeFieldsEnabled(-1));

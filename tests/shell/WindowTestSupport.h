@@ -3,6 +3,7 @@
 // Shared pieces of the window tests: a private set of user folders for the process
 // and a log that records what the window writes.
 
+#include "ClientCore.h"
 #include "WindowLog.h"
 
 #include <QTemporaryDir>
@@ -22,6 +23,13 @@ inline void UsePrivateFolders(const QString &root) {
     }
     ::setenv("TMPDIR", root.toLocal8Bit().constData(), 1);
     ::setenv("HOME", root.toLocal8Bit().constData(), 1);
+}
+
+// Changes the core's settings the way a profile or the command line would.
+template <typename Change> void ChangeSettings(ClientCore &core, Change change) {
+    profiles::ProfileSettings settings = core.Settings();
+    change(settings);
+    core.SetSettings(settings);
 }
 
 struct LoggedLine {

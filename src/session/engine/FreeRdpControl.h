@@ -1,7 +1,14 @@
 #pragma once
 
-// The RDP control on the protocol library: properties and events on the
+// The RDP control on the protocol library: settings and events on the
 // user-interface thread, the connection on one engine thread of its own.
+//
+// The class is written in one file per concern:
+//   SessionLoop.cpp    connect, the engine thread, abort, disconnect, events and log
+//   FramePipeline.cpp  the drawn screen, graphics pipeline surfaces, frame lock, damage
+//   Input.cpp          keys, pointer, buttons and wheel
+//   ProcessWide.cpp    what the engine changes for the whole process (the library's
+//                      sleep, heap limits, the library's log, its graphics handlers)
 
 #include "RdpControl.h"
 #include "SessionSettings.h"
@@ -32,28 +39,12 @@ class FreeRdpControl final : public RdpControl {
     FreeRdpControl(const FreeRdpControl &) = delete;
     FreeRdpControl &operator=(const FreeRdpControl &) = delete;
 
-    QString Server() const override { return server_; }
-    void SetServer(const QString &server) override { server_ = server; }
-    QString Domain() const override { return domain_; }
-    void SetDomain(const QString &domain) override { domain_ = domain; }
-    QString UserName() const override { return userName_; }
-    void SetUserName(const QString &userName) override { userName_ = userName; }
-    int DesktopWidth() const override { return desktopWidth_; }
-    bool SetDesktopWidth(int width) override;
-    int DesktopHeight() const override { return desktopHeight_; }
-    bool SetDesktopHeight(int height) override;
-    int ColorDepth() const override { return colorDepth_; }
-    bool SetColorDepth(int depth) override;
+    const ConnectionSettings &Settings() const override { return settings_; }
     bool FullScreen() const override { return fullScreen_; }
     void SetFullScreen(bool fullScreen) override;
     RdpConnectionState Connected() const override { return state_; }
 
-    RdpSecuredSettings &SecuredSettings() override { return securedSettings_; }
-    RdpSecuredSettings2 &SecuredSettings2() override { return securedSettings2_; }
-    RdpAdvancedSettings &AdvancedSettings() override { return advancedSettings_; }
-    RdpAdvancedSettings2 &AdvancedSettings2() override { return advancedSettings2_; }
-
-    bool Connect() override;
+    bool Connect(const ConnectionSettings &settings) override;
     void Disconnect() override;
 
     void SetEventHandler(RdpControlEvents *handler) override { eventHandler_ = handler; }
@@ -74,7 +65,7 @@ class FreeRdpControl final : public RdpControl {
     enum class LogLevel { Info, Warning, Error };
     void PostLog(LogLevel level, const QString &text);             // any thread
     void PostEvent(std::function<void(RdpControlEvents &)> event); // any thread
-    void OnPreConnect();
+    [[nodiscard]] bool OnPreConnect(freerdp *instance);
     bool OnPostConnect(freerdp *instance);
     void OnPostDisconnect(freerdp *instance);
     void OnBeginPaint(rdpContext *context);    // engine or channel thread
@@ -93,7 +84,7 @@ class FreeRdpControl final : public RdpControl {
     UINT OnUpdateSurfaces(RdpgfxClientContext *gfx);
     // The surface is going away or moving: the next update decides anew what to show.
     static constexpr std::uint32_t AnySurface = 0x10000; // every surface id is 16 bits
-    void ForgetOutputSurface(std::uint32_t surfaceId);    // frame lock held
+    void ForgetOutputSurface(std::uint32_t surfaceId);   // frame lock held
 
     // Takes the frame lock unless this thread holds it already (in BeginPaint, or
     // an outer scope); EndPaint leaves a lock taken by a scope alone.
@@ -119,21 +110,28 @@ class FreeRdpControl final : public RdpControl {
         int delta = 0; // wheel rotation, 120 per notch
     };
 
-    SessionSettings Snapshot() const;
     void AbortLocked();
+    void ClearAbortDescriptor();
     void OnHandshakeTimeout(int connectNumber);
-    void RunSession(SessionSettings session); // the engine thread
+    [[nodiscard]] bool ConnectToServer(rdpContext *context);
+    void RunSession(ConnectionSettings session); // the engine thread
     void RunEventLoop(rdpContext *context);
     void SendPendingInput(rdpContext *context);
     void SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down);
     void MovePointer(rdpInput *input, UINT16 x, UINT16 y);
+    void SendButton(rdpInput *input, RdpMouseButton button, bool down, UINT16 x, UINT16 y);
+    void SendWheelTurn(rdpInput *input, int delta, bool horizontal, UINT16 x, UINT16 y);
     void QueueInput(const InputEvent &event);
     void PostFrameUpdate();
     void CommitDamage(); // frame lock held
-    [[nodiscard]] bool InitPrimary(freerdp *instance);
+    [[nodiscard]] bool CreateScreenBuffer(freerdp *instance);
+    void InstallPaintHandlers(rdpUpdate *update);
+    static void SubscribeToChannels(rdpContext *context);
+    static void UnsubscribeFromChannels(rdpContext *context);
     void PostLoginComplete();
     void ReleasePaintLock();
     [[nodiscard]] int DisconnectReason(rdpContext *context, bool connected) const;
+    void RecordAbort(rdpContext *context);
     void ReportEnd(rdpContext *context, bool connected);
 
     // User-interface side. Queued calls go to the dispatcher, which lives on the
@@ -143,28 +141,23 @@ class FreeRdpControl final : public RdpControl {
     RdpFrameEvents *frameHandler_ = nullptr;
     LogSink *log_ = nullptr;
 
-    QString server_;
-    QString domain_;
-    QString userName_;
-    int desktopWidth_ = 1024;
-    int desktopHeight_ = 768;
-    int colorDepth_ = 16;
+    // The last session's settings, without its password.
+    ConnectionSettings settings_;
     std::atomic<bool> fullScreen_{false};
-    RdpSecuredSettings securedSettings_;
-    RdpSecuredSettings2 securedSettings2_;
-    RdpAdvancedSettings advancedSettings_;
-    RdpAdvancedSettings2 advancedSettings2_;
 
     // Shared with the engine thread.
     std::atomic<RdpConnectionState> state_{RdpConnectionState::NotConnected};
     std::thread thread_;
-    mutable std::mutex sessionMutex_; // guards context_, abortRequested_ and timedOut_
+    // Guards context_, abortRequested_ and timedOut_. The engine thread frees the
+    // library's context only after clearing context_ under this lock.
+    mutable std::mutex sessionMutex_;
     rdpContext *context_ = nullptr;
     bool abortRequested_ = false;
     bool timedOut_ = false;
     int connectNumber_ = 0; // user-interface thread only
     std::chrono::milliseconds handshakeTimeout_;
     HANDLE wakeEvent_ = nullptr; // input queued or abort requested
+    int abortDescriptor_ = -1;   // an eventfd, readable from an abort until the next Connect
 
     std::mutex inputMutex_;
     std::vector<InputEvent> pendingInput_;
@@ -173,14 +166,15 @@ class FreeRdpControl final : public RdpControl {
     QRegion pendingDamage_;         // guarded by frameMutex_
     bool damagePosted_ = false;     // guarded by frameMutex_
     // The graphics pipeline's surface shown as the frame when it covers the whole
-    // screen; meanwhile the drawing library's own copy of the screen (the primary
-    // buffer) is not kept up to date and its pages are given back. Guarded by frameMutex_.
+    // screen; meanwhile the drawing library's own copy of the screen (its primary
+    // buffer, the screen buffer here) is not kept up to date and its pages are given
+    // back. Guarded by frameMutex_.
     gdiGfxSurface *outputSurface_ = nullptr;
-    bool primaryReleased_ = false;
-    std::uint8_t *primaryMemory_ = nullptr; // the primary buffer as the engine mapped it
+    bool screenPagesReleased_ = false;
+    std::uint8_t *screenMemory_ = nullptr; // the screen buffer as the engine mapped it
 
     // Engine thread only.
-    SessionSettings session_;
+    ConnectionSettings session_; // its password wiped once the library has it
     bool certificateRefused_ = false;
     int lastReason_ = 0;
     std::atomic<bool> loginCompleteSent_{false};

@@ -28,7 +28,7 @@ bool AddDevice(rdpSettings *settings, std::initializer_list<const char *> parame
     return freerdp_client_add_device_channel(settings, count, argv.data());
 }
 
-bool ApplyIdentity(rdpSettings *settings, const SessionSettings &session) {
+bool ApplyIdentity(rdpSettings *settings, const ConnectionSettings &session) {
     const Credentials credentials = SplitCredentials(session.domain, session.userName);
     return SetString(settings, FreeRDP_ServerHostname, session.server) &&
            freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, static_cast<UINT32>(session.port)) &&
@@ -38,14 +38,14 @@ bool ApplyIdentity(rdpSettings *settings, const SessionSettings &session) {
            SetString(settings, FreeRDP_ShellWorkingDirectory, session.workDir);
 }
 
-bool ApplyAudio(rdpSettings *settings, int audioRedirectionMode) {
-    return SetBool(settings, FreeRDP_AudioPlayback, audioRedirectionMode == 0) &&
-           SetBool(settings, FreeRDP_RemoteConsoleAudio, audioRedirectionMode == 1);
+bool ApplyAudio(rdpSettings *settings, AudioMode mode) {
+    return SetBool(settings, FreeRDP_AudioPlayback, mode == AudioMode::PlayHere) &&
+           SetBool(settings, FreeRDP_RemoteConsoleAudio, mode == AudioMode::LeaveAtServer);
 }
 
 // The Windows control shares every local drive; here that is the home folder and
 // all mounted media (which the library follows as they come and go).
-bool ApplyRedirection(rdpSettings *settings, const SessionSettings &session) {
+bool ApplyRedirection(rdpSettings *settings, const ConnectionSettings &session) {
     if (session.redirectDrives) {
         if (!AddDevice(settings, {"drive", "home", "%"}) || !AddDevice(settings, {"drive", "media", "*"}))
             return false;
@@ -79,7 +79,7 @@ bool ApplyRedirection(rdpSettings *settings, const SessionSettings &session) {
            SetBool(settings, FreeRDP_DeviceRedirection, anyDevice);
 }
 
-bool ApplyPerformance(rdpSettings *settings, const SessionSettings &session) {
+bool ApplyPerformance(rdpSettings *settings, const ConnectionSettings &session) {
     if (!freerdp_settings_set_uint32(settings, FreeRDP_PerformanceFlags, session.performanceFlags))
         return false;
     freerdp_performance_flags_split(settings);
@@ -95,7 +95,7 @@ bool ApplyGraphicsPipeline(rdpSettings *settings, bool on) {
 // Applied after everything else: a later setting (an "autodetect" connection type
 // above all) would switch lossy codecs back on. The connection type stays unset for
 // that reason, and because setting one rewrites the performance flags.
-bool ApplyGraphics(rdpSettings *settings, const SessionSettings &session) {
+bool ApplyGraphics(rdpSettings *settings, const ConnectionSettings &session) {
     const GraphicsMode mode = ChooseGraphicsMode(session);
     const bool lossless = mode == GraphicsMode::Lossless;
     const UINT32 depth = mode == GraphicsMode::Bitmaps ? static_cast<UINT32>(session.colorDepth) : 32;
@@ -109,7 +109,7 @@ bool ApplyGraphics(rdpSettings *settings, const SessionSettings &session) {
 
 } // namespace
 
-GraphicsMode ChooseGraphicsMode(const SessionSettings &session) {
+GraphicsMode ChooseGraphicsMode(const ConnectionSettings &session) {
     if (session.Seamless()) return GraphicsMode::Lossless;
     // Fewer colours are the user's request for a lighter session: plain bitmaps at
     // that depth. True colour goes through H.264, by far the cheapest for the client.
@@ -122,7 +122,7 @@ Credentials SplitCredentials(const std::string &domain, const std::string &userN
     return {domain.empty() ? userName.substr(0, separator) : domain, userName.substr(separator + 1)};
 }
 
-bool ApplySessionSettings(rdpSettings *settings, const SessionSettings &session) {
+bool ApplySessionSettings(rdpSettings *settings, const ConnectionSettings &session) {
     return ApplyIdentity(settings, session) &&
            freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
                                        static_cast<UINT32>(session.desktopWidth)) &&
@@ -130,7 +130,7 @@ bool ApplySessionSettings(rdpSettings *settings, const SessionSettings &session)
                                        static_cast<UINT32>(session.desktopHeight)) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER) &&
-           ApplyAudio(settings, session.audioRedirectionMode) && ApplyRedirection(settings, session) &&
+           ApplyAudio(settings, session.audioMode) && ApplyRedirection(settings, session) &&
            ApplyPerformance(settings, session) && ApplyGraphics(settings, session);
 }
 

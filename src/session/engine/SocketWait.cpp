@@ -1,7 +1,5 @@
 #include "SocketWait.h"
 
-#include <winpr/synch.h>
-
 #include <poll.h>
 
 #include <algorithm>
@@ -60,15 +58,8 @@ void SocketWaitScope::Sleep(std::chrono::milliseconds duration) {
     if (slept < duration) saved_ += duration - slept;
 }
 
-} // namespace tsc::engine
-
-// Takes the place of winpr's Sleep for the whole process (the library calls it
-// through the dynamic linker, and this engine is searched before winpr). Outside a
-// SocketWaitScope it is the same plain sleep.
-extern "C" __attribute__((visibility("default"))) VOID Sleep(DWORD dwMilliseconds) {
-    const std::chrono::milliseconds duration(dwMilliseconds);
-    if (tsc::engine::SocketWaitScope *scope = tsc::engine::currentScope)
-        scope->Sleep(duration);
-    else
-        std::this_thread::sleep_for(duration);
+SocketWaitScope *SocketWaitScope::Current() {
+    return currentScope;
 }
+
+} // namespace tsc::engine

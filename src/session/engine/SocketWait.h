@@ -4,7 +4,7 @@
 // in a loop that reads what the socket holds and then sleeps 100 ms whenever the
 // server's answer has not arrived yet, so each round trip of the sequence costs up
 // to 100 ms even on a fast link. FreeRDP 3 waits on the socket instead. This engine
-// provides the library's sleep function (winpr's Sleep) itself: on a thread inside
+// provides the library's sleep function (winpr's Sleep) itself (ProcessWide.cpp): on a thread inside
 // a SocketWaitScope the sleep ends as soon as the session's socket has data, on any
 // other thread it is the plain sleep it always was.
 //
@@ -32,6 +32,8 @@ class SocketWaitScope {
 
     // What the library's sleep does on this thread.
     void Sleep(std::chrono::milliseconds duration);
+    // The innermost scope of this thread, or null.
+    static SocketWaitScope *Current();
 
   private:
     ReadableDescriptors descriptors_;

@@ -1,0 +1,695 @@
+#include "ClientCore.h"
+
+#include "CommandLine.h"
+#include "Identity.h"
+#include "NavigationBar.h"
+#include "NestedEventLoop.h"
+#include "PlatformDiagnostics.h"
+#include "Preferences.h"
+#include "ProcessState.h"
+#include "ProtectionService.h"
+#include "RdpProfile.h"
+#include "RdpSessionWidget.h"
+#include "SessionWindow.h"
+#include "StartupLines.h"
+#include "SystemInfo.h"
+#include "TimeText.h"
+#include "UserDialogs.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace tsc::shell {
+
+namespace {
+
+constexpr int LogKilobytes = 200;
+constexpr int AutoCloseTicks = 6;
+
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// The key colour of seamless sessions as 0xRRGGBB; the platform keeps it in the
+// Windows order 0x00BBGGRR.
+std::uint32_t SessionTransparencyColour() {
+    const std::uint32_t colorRef = TransparencyColor();
+    return ((colorRef & 0xFFu) << 16) | (colorRef & 0xFF00u) | ((colorRef >> 16) & 0xFFu);
+}
+
+// Connection files carry exactly one ".rdp" extension, whatever the name holds.
+std::string ConnectionFileName(const std::string &name) {
+    std::string base = name;
+    if (base.size() > 4) {
+        std::string extension = base.substr(base.size() - 4);
+        for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension == ".rdp") base.resize(base.size() - 4);
+    }
+    return base + ".rdp";
+}
+
+// Forwards to whatever sink `target` names at the time of the call, if any.
+class ForwardingLog final : public LogSink {
+public:
+    explicit ForwardingLog(std::function<LogSink *()> target) : target_(std::move(target)) {}
+    void LogInfo(std::string_view message) override {
+        if (LogSink *sink = target_()) sink->LogInfo(message);
+    }
+    void LogWarning(std::string_view message) override {
+        if (LogSink *sink = target_()) sink->LogWarning(message);
+    }
+    void LogError(std::string_view message) override {
+        if (LogSink *sink = target_()) sink->LogError(message);
+    }
+
+private:
+    std::function<LogSink *()> target_;
+};
+
+} // namespace
+
+ClientCore::ClientCore(ClientServices services, UserDialogs &dialogs, QObject *parent)
+    : QObject(parent), services_(std::move(services)), dialogs_(dialogs), farmWait_(this) {
+    setObjectName(QStringLiteral("ClientCore"));
+    CompleteClientServices(services_);
+    passwordLog_ = std::make_unique<ForwardingLog>([this]() -> LogSink * {
+        return HasActiveLog() ? log_->FileOnly() : nullptr;
+    });
+    const auto timer = [this](QTimer *&member, const char *name, int interval) {
+        member = new QTimer(this);
+        member->setObjectName(QString::fromLatin1(name));
+        member->setInterval(interval);
+    };
+    timer(Timer_RefreshServerList, "Timer_RefreshServerList", 500);
+    timer(Timer_AutoClose, "Timer_AutoClose", 1000);
+    timer(Timer_GetMeAnUpdateLogging, "Timer_GetMeAnUpdateLogging", 1000);
+    connect(Timer_RefreshServerList, &QTimer::timeout, this, [this] { Timer_RefreshServerListTimer(); });
+    connect(Timer_AutoClose, &QTimer::timeout, this, [this] { Timer_AutoCloseTimer(); });
+    connect(Timer_GetMeAnUpdateLogging, &QTimer::timeout, this, [this] { Timer_GetMeAnUpdateLoggingTimer(); });
+    Timer_GetMeAnUpdateLogging->start();
+}
+
+ClientCore::~ClientCore() { FormDestroy(); }
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void ClientCore::Start() {
+    refreshWorkList_.clear();
+    ResetTitles();
+    settings_.autoConnect = false;
+    settings_.hideSettings = false;
+    updateLogList_.clear();
+    Timer_AutoClose->stop();
+    autoCloseTicks_ = 0;
+    // Saved passwords and seamless display are offered by every system this client
+    // runs on, so both stay available.
+    OpenLog();
+    LogStartLines();
+    LogPlatformDiagnostics();
+    LogMonitorReport();
+    RunSelfUpdateDecision();
+    if (!ProcessState::PendingStartPath().empty()) {
+        StartHandover();
+        return;
+    }
+    NormalStart();
+}
+
+void ClientCore::OpenLog() {
+    const auto display = [this](const std::string &line) { emit displayLine(Q(line)); };
+    const auto open = [&](const std::string &path) {
+        auto log = services_.openLog(path, LogKilobytes, display);
+        if (log && log->IsActive()) return log;
+        if (log) log->Stop();
+        return std::unique_ptr<WindowLog>{};
+    };
+    log_ = open(ApplicationDataFolder() + "/" + Identity::LogFileName());
+    if (!log_) log_ = open(TempFolder() + "/" + FileTimeStampText() + "_" + Identity::LogFileName());
+}
+
+void ClientCore::LogStartLines() {
+    const std::string executable = ExecutablePath();
+    LogInfo(ClientStartedLine(executable, FileVersionText(executable)));
+    LogInfo("OS Version: " + VersionPairText(OSVersion()));
+    LogInfo("Real OS Version: " + VersionPairText(RealOSVersion()));
+    LogInfo(IsWin64() ? "Running on Win64" : "Running on Win32");
+}
+
+void ClientCore::LogMonitorReport() {
+    std::vector<MonitorRect> monitors;
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        const QRect area = screen->geometry();
+        monitors.push_back({area.left(), area.top(), area.width(), area.height()});
+    }
+    for (const std::string &line : MonitorReport(monitors)) LogInfo(line);
+}
+
+void ClientCore::RunSelfUpdateDecision() {
+    // Comes with the self-update work: copying into the installed client, or finding
+    // a verified newer copy and setting the pending start path.
+}
+
+void ClientCore::StartHandover() {
+    QMetaObject::invokeMethod(this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
+    StartAutoClose();
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void ClientCore::NormalStart() {
+    InitSettings();
+    ReadConnectionUsagePreference();
+    MigrateServerList();
+    LoadCurrentConnection();
+    CheckRdpControl();
+    ReadAllIniValues();
+    StartServerListRefreshTimer();
+    emit pageLayoutRequested();
+    AutoConnectIfAsked();
+}
+
+void ClientCore::InitSettings() {
+    LogInfo("Begin InitSettings");
+    settings_ = profiles::ProfileSettings{};
+    settings_.userName = LogonUserName();
+    FillPrinters();
+    emit settingsChanged();
+    LogInfo("End InitSettings");
+}
+
+void ClientCore::FillPrinters() {
+    try {
+        printers_ = services_.printers();
+    } catch (const std::exception &failure) {
+        printers_ = {{}, {}, failure.what()};
+    }
+    if (printers_.failure.empty()) return;
+    LogError("Can not handle Local Printers: " + printers_.failure);
+    printers_.names.clear();
+    printers_.defaultName.clear();
+}
+
+void ClientCore::ReadConnectionUsagePreference() {
+    const ConnectionUsage usage = ReadConnectionUsage();
+    multipleConnections_ = usage.multiple;
+    connectionFolder_ = usage.multiple ? usage.folder : std::string();
+    LogPlatformDiagnostics();
+    emit connectionUsageRead();
+}
+
+void ClientCore::MigrateServerList() {
+    // Comes with the server list files: converts an older "_farm_v001c001.txt" list
+    // when no "_farm_v001c003.txt" list exists yet.
+}
+
+void ClientCore::LoadCurrentConnection() {
+    if (!multipleConnections_) {
+        currentConnection_.clear();
+        ReadProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName());
+        Read_V001C003_file("");
+        return;
+    }
+    // The connection folder's lists come with the connection folder work; until then
+    // there is no connection to choose in multiple usage.
+    if (currentConnection_.empty()) return;
+    (void)ReadLastConnection();
+    LogPlatformDiagnostics();
+    const std::string profile = CurrentConnectionProfilePath();
+    ReadProfile(profile);
+    const auto dot = profile.find_last_of('.');
+    Read_V001C003_file(profile.substr(0, dot) + "." + Identity::AppPrefix() + "_farm_v001c003.txt");
+}
+
+std::string ClientCore::CurrentConnectionProfilePath() const {
+    return WithTrailingSeparator(connectionFolder_) + ConnectionFileName(currentConnection_);
+}
+
+void ClientCore::Read_V001C003_file(const std::string &) {
+    // Comes with the server list files: reads the recorded server list.
+}
+
+void ClientCore::CheckRdpControl() {
+    const RdpClientDetectionResult detection = services_.detectRdpClient(*this);
+    rdpClientVersion_ = detection.rdpClientVersion;
+    rdpControlUsable_ = detection.rdpControlUsable;
+    emit rdpClientDetected(detection.showStatusPage);
+}
+
+void ClientCore::ReadAllIniValues() {
+    const int columns = static_cast<int>(columnWidths_.size());
+    emit storedColumnWidthsRead(ReadColumnWidths(IniFilePath(), columns, *this));
+    LogPlatformDiagnostics();
+}
+
+void ClientCore::StartServerListRefreshTimer() {
+    refreshCountdownTag_ = 0;
+    const bool balancing = settings_.doLoadBalancing;
+    if (balancing)
+        Timer_RefreshServerList->start();
+    else
+        Timer_RefreshServerList->stop();
+    emit loadBalancingActiveChanged(balancing);
+}
+
+void ClientCore::AutoConnectIfAsked() {
+    if (!settings_.autoConnect) return;
+    if (connecting_) {
+        LogWarning("Can not auto connect; check RDP-settings");
+        return;
+    }
+    LogInfo("Auto connect...");
+    emit connectClickPosted();
+}
+
+// ---------------------------------------------------------------------------
+// Titles
+
+void ClientCore::ResetTitles() {
+    const std::string title = Identity::AppTitle() + " Client";
+    title_ = title;
+    QCoreApplication::setApplicationName(Q(title));
+    emit titlesChanged(Q(title), Q(Identity::AppTitle() + " options"));
+    if (Tform_showNavBar *bar = Tform_showNavBar::Current()) bar->ExpandWithCaption(Q(title));
+}
+
+void ClientCore::SetTitles(const std::string &text) {
+    title_ = text;
+    QCoreApplication::setApplicationName(Q(text));
+    emit titlesChanged(Q(text), Q(text));
+    if (Tform_showNavBar *bar = Tform_showNavBar::Current()) bar->ExpandWithCaption(Q(text));
+}
+
+// ---------------------------------------------------------------------------
+// Connection profile
+
+void ClientCore::ReadProfile(const std::string &path) {
+    const profiles::ReadProfileResult result = profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
+    emit settingsChanged();
+    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
+}
+
+std::string ClientCore::WriteProfile(const std::string &path, const std::string &tag) {
+    const profiles::WriteProfileResult result =
+        profiles::WriteProfile(path, tag, settings_, ProfileFileEnvironment(), *this);
+    emit profileWritten();
+    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
+    return result.path;
+}
+
+void ClientCore::SaveCurrentProfile(const std::string &tag) {
+    if (!multipleConnections_) {
+        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), tag);
+        return;
+    }
+    if (!currentConnection_.empty()) WriteProfile(CurrentConnectionProfilePath(), tag);
+}
+
+const profiles::ProfileEnvironment &ClientCore::ProfileFileEnvironment() {
+    if (!profileEnvironment_) {
+        protection_ = std::make_unique<profiles::ProtectionService>(profiles::ProtectionService::DefaultKeyFile());
+        auto environment = std::make_unique<profiles::ProfileEnvironment>();
+        environment->appPrefix = Identity::AppPrefix();
+        environment->applicationDataFolder = ApplicationDataFolder();
+        environment->localSettingsFolder = LocalSettingsFolder();
+        environment->tempFolder = TempFolder();
+        environment->parameters = CommandLine::Parameters();
+        environment->expandText = [](std::string_view text) { return ExpandText(text); };
+        environment->protection = protection_.get();
+        environment->passwordLog = passwordLog_.get();
+        profileEnvironment_ = std::move(environment);
+    }
+    return *profileEnvironment_;
+}
+
+void ClientCore::UserNameEdited() { refreshCountdownTag_ = 3; }
+
+// ---------------------------------------------------------------------------
+// The connect procedure
+
+void ClientCore::SetConnecting(bool connecting) {
+    connecting_ = connecting;
+    emit connectingChanged(connecting);
+}
+
+void ClientCore::bn_ConnectClick(const MonitorAreas &monitor) {
+    if (connecting_) return;
+    LogInfo("Begin Connect");
+    SetConnecting(true);
+    if (!settings_.doLoadBalancing) {
+        LogInfo("Do not DoLoadBalancing");
+        FinishConnect(monitor);
+        return;
+    }
+    LogInfo("DoLoadBalancing");
+    LoadBalanceBeforeConnect([this, monitor] { FinishConnect(monitor); });
+}
+
+// With load balancing the server list must be there first: wait for a running
+// refresh, or start one and wait for it. Each wait is a state of its own (no nested
+// event loop); Close is unavailable meanwhile.
+void ClientCore::LoadBalanceBeforeConnect(std::function<void()> then) {
+    if (refreshBusy_) {
+        LogInfo("Want to connect. However, refresh serverlist is busy, so wait 30 seconds...");
+        WaitForRefreshToEnd([this, then] { RefreshThenConnect(then); });
+        return;
+    }
+    RefreshThenConnect(std::move(then));
+}
+
+void ClientCore::WaitForRefreshToEnd(std::function<void()> then) {
+    emit closeAvailableChanged(false);
+    farmWait_.Start([this] { return !refreshBusy_; },
+                    [this] { return Timer_AutoClose->isActive() || !settings_.doLoadBalancing; },
+                    [this, then] {
+                        emit closeAvailableChanged(true);
+                        if (Timer_AutoClose->isActive()) {
+                            emit closeMainWindowRequested();
+                            SetConnecting(false);
+                            return;
+                        }
+                        then();
+                    });
+}
+
+void ClientCore::RefreshThenConnect(std::function<void()> then) {
+    if ((!serverListComplete_ && !settings_.doAskLoadBalancingHostname) || !ServerListRefreshAvailable()) {
+        LogWarning("I have no serverlist and I can also not ask the user for a hostname....");
+        then();
+        return;
+    }
+    if (refreshBusy_ || Timer_AutoClose->isActive()) {
+        then();
+        return;
+    }
+    LogInfo("Want to connect. Get server list, and wait for result...");
+    RefreshServerList();
+    emit closeAvailableChanged(false);
+    farmWait_.Start([this] { return serverListComplete_; },
+                    [this] { return Timer_AutoClose->isActive() || !settings_.doLoadBalancing; },
+                    [this, then] {
+                        emit closeAvailableChanged(true);
+                        if (Timer_AutoClose->isActive()) {
+                            emit closeMainWindowRequested();
+                            SetConnecting(false);
+                            return;
+                        }
+                        if (serverListComplete_)
+                            LogInfo("Server list is here. Connect...");
+                        else if (settings_.doLoadBalancing && settings_.doAskLoadBalancingHostname)
+                            AskFirstTimeServer();
+                        else
+                            emit farmErrorShown();
+                        then();
+                    });
+}
+
+// The server list refresh comes with the load-balancing work; until then there is
+// no list to wait for.
+bool ClientCore::ServerListRefreshAvailable() const { return false; }
+
+void ClientCore::RefreshServerList() {
+    // Comes with the server list refresh: asks the Farm endpoints for the list.
+}
+
+void ClientCore::AskFirstTimeServer() {
+    // Comes with the server list refresh: asks the user for a server of the Farm.
+}
+
+void ClientCore::FinishConnect(const MonitorAreas &monitor) {
+    LogInfo("Do not RDP+");
+    const ConnectTarget target = ConnectionTarget();
+    if (target.host.empty()) {
+        LogWarning("Cannot connect: no hostname to connect to...");
+        dialogs_.ShowMessage(title_, "A problem occured: I do not have a hostname to connect to...",
+                             UserDialogs::Buttons::Ok, UserDialogs::Icon::Question);
+    } else if (!Timer_AutoClose->isActive() && (!settings_.doLoadBalancing || serverListComplete_)) {
+        SaveProfileBeforeConnect();
+        emit hideMainWindowRequested();
+        OpenSession(target, monitor);
+    }
+    SetConnecting(false);
+    LogInfo("End Connect");
+}
+
+ConnectTarget ClientCore::ConnectionTarget() const {
+    if (settings_.doLoadBalancing)
+        return TargetFromSelectedServer(settings_.selectedServerHost, settings_.selectedServerPort);
+    return TargetFromHostField(settings_.host);
+}
+
+void ClientCore::SaveProfileBeforeConnect() {
+    if (!multipleConnections_)
+        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), "3");
+    else if (!currentConnection_.empty())
+        WriteProfile(CurrentConnectionProfilePath(), "4");
+}
+
+// The session window, its display mode and place, the control's properties, and
+// the start of the connection. Any failure shows the main window again and frees
+// the session window.
+void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &monitor) {
+    const RdpControlVariant variant = VariantForVersion(rdpClientVersion_);
+    try {
+        if (variant == RdpControlVariant::Unsupported)
+            throw std::runtime_error("no RDP control for version " + rdpClientVersion_);
+        FreeSessionWindow(variant);
+        QString error;
+        std::unique_ptr<RdpControl> control = services_.createRdpControl(&error);
+        if (!control) throw std::runtime_error(error.toStdString());
+        auto *window = new SessionWindow(variant, std::move(control), *this);
+        sessionWindows_[SessionVariantIndex(variant)] = window;
+        const int sizeIndex = settings_.desktopSizeIndex;
+        if (settings_.displayConnectionBar && profiles::IsFullScreenIndex(sizeIndex))
+            Tform_showNavBar::Create(window);
+        else
+            Tform_showNavBar::Destroy();
+
+        const DisplayPlan display = PlanDisplay(DoSeamless(), sizeIndex, SessionTransparencyColour());
+        LogInfo(display.logLine);
+        window->SetWindowColour(display.windowColour);
+        window->setWindowFlag(Qt::FramelessWindowHint, display.frameless);
+        window->show();
+        window->raise();
+        window->activateWindow();
+
+        const QSize planned = PlaceSessionWindow(*window, display.mode, monitor);
+
+        Tform_showNavBar *bar = Tform_showNavBar::Current();
+        if (settings_.displayConnectionBar && bar) bar->ExpandWithCaption(QCoreApplication::applicationName());
+
+        LogInfo("RDP object: set properties");
+        const std::string caption = SessionCaption(settings_, target.host);
+        SetTitles(caption);
+        window->setWindowTitle(Q(caption));
+        const QSize desktop = FitDesktopSize(*window, planned);
+        ConnectionSettings connection = BuildConnectionSettings(settings_, target, display, desktop);
+        LogInfo("Colors: " + std::to_string(connection.colorDepth));
+        LogInfo("RDP object: connect");
+        window->Control().Connect(connection);
+        connection.WipePassword();
+    } catch (const std::exception &failure) {
+        ConnectFailed(failure.what(), variant);
+    }
+}
+
+QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor) {
+    const Placement placement = tsc::PlaceSessionWindow(mode, settings_.desktopSizeIndex, settings_.desktopWidth,
+                                                        settings_.desktopHeight, monitor.full, monitor.work);
+    if (placement.usesClientOrigin) {
+        window.setGeometry(placement.client);
+    } else {
+        window.move(placement.client.topLeft());
+        window.resize(placement.client.size());
+    }
+    if (placement.seamlessShift != 0) {
+        window.move(window.x() - placement.seamlessShift, window.y());
+        window.SetSeamlessShift(placement.seamlessShift);
+    }
+    QCoreApplication::processEvents();
+    window.repaint();
+    return placement.client.size();
+}
+
+// The remote desktop fills the planned client area; a size the control refuses is
+// lowered to the variant's next fall-back (the window follows), and a refusal of the
+// last one fails the connect.
+QSize ClientCore::FitDesktopSize(SessionWindow &window, QSize size) {
+    const auto &fallbacks = window.Traits().sizeFallbacks;
+    for (std::size_t step = 0;; ++step) {
+        window.MsRdpClient()->setGeometry(QRect(QPoint(0, 0), size));
+        if (window.Control().AcceptsDesktopSize(size.width(), size.height())) break;
+        const std::string sizeText = std::to_string(size.width()) + " x " + std::to_string(size.height());
+        if (step == fallbacks.size()) throw std::runtime_error("The RDP control refuses the desktop size " + sizeText);
+        LogWarning("Can not do desired width x height: " + sizeText);
+        size = FallbackSize(size, window.Traits(), step);
+        window.resize(size);
+    }
+    const QRect placed = window.MsRdpClient()->geometry();
+    LogInfo("left:   " + std::to_string(placed.left()));
+    LogInfo("top:    " + std::to_string(placed.top()));
+    LogInfo("width:  " + std::to_string(placed.width()));
+    LogInfo("height: " + std::to_string(placed.height()));
+    return size;
+}
+
+void ClientCore::ConnectFailed(const std::string &message, RdpControlVariant variant) {
+    LogError("Exception RDP object: " + message);
+    dialogs_.ShowMessage(title_,
+                         "An error occured: " + message + "\r\r" +
+                             "You can try to solve this by (re)installing\rthe Remote Desktop Client from "
+                             "Microsoft,\rusing the button in the Settings-page",
+                         UserDialogs::Buttons::Ok, UserDialogs::Icon::Error);
+    emit showMainWindowRequested();
+    if (variant != RdpControlVariant::Unsupported) FreeSessionWindow(variant);
+}
+
+void ClientCore::FreeSessionWindow(RdpControlVariant variant) { delete sessionWindows_[SessionVariantIndex(variant)].data(); }
+
+SessionWindow *ClientCore::SessionWindowOf(RdpControlVariant variant) const {
+    return sessionWindows_[SessionVariantIndex(variant)].data();
+}
+
+// ---------------------------------------------------------------------------
+// What the session windows ask for
+
+void ClientCore::StartUpdateCheck(const std::string &) {
+    // Comes with the update check: starts the update thread against the session host.
+}
+
+void ClientCore::CloseAfterAutoConnect() {
+    for (int request = 0; request < 2; ++request)
+        QMetaObject::invokeMethod(this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
+    StartAutoClose();
+}
+
+void ClientCore::ShowMainWindow() { emit showMainWindowRequested(); }
+
+void ClientCore::CloseMainWindow() { emit closeMainWindowRequested(); }
+
+void ClientCore::bn_CloseClick() {
+    CloseFarmConnection();
+    emit closeMainWindowRequested();
+}
+
+void ClientCore::Timer_RefreshServerListTimer() {
+    // Comes with the server list refresh.
+}
+
+void ClientCore::Timer_GetMeAnUpdateLoggingTimer() {
+    // Comes with the update check: drains the update thread's lines once it has finished.
+}
+
+void ClientCore::ApplicationEvents1Exception(const std::string &message) {
+    LogError(message);
+    emit showMainWindowRequested();
+}
+
+// ---------------------------------------------------------------------------
+// Shutdown
+
+void ClientCore::FormClose() { ProcessState::SetClosing(); }
+
+void ClientCore::FormDestroy() {
+    if (!destroyed_) {
+        ProcessState::SetShuttingDown();
+        destroyed_ = true;
+        farmWait_.Cancel();
+        AbortUpdateTransfer();
+        if (ProcessState::PendingStartPath().empty()) {
+            WriteAllIniValues();
+            WriteBackCurrentProfile();
+        }
+        DisconnectSessionWindows();
+        FreeSessionWindows();
+        StartAutoClose();
+    }
+    CloseFarmConnection();
+    refreshWorkList_.clear();
+    DrainUpdateLogList();
+    if (log_) {
+        log_->Stop();
+        log_.reset();
+    }
+}
+
+void ClientCore::AbortUpdateTransfer() {
+    // Comes with the update check: aborts a running transfer of the update thread.
+}
+
+void ClientCore::WriteAllIniValues() {
+    WriteColumnWidths(IniFilePath(), columnWidths_, *this);
+    LogPlatformDiagnostics();
+}
+
+void ClientCore::WriteBackCurrentProfile() {
+    if (!multipleConnections_)
+        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), "1");
+    else if (!currentConnection_.empty())
+        WriteProfile(CurrentConnectionProfilePath(), "2");
+}
+
+void ClientCore::DisconnectSessionWindows() {
+    for (const RdpControlVariant variant : SessionVariants) {
+        SessionWindow *window = SessionWindowOf(variant);
+        if (!window || window->Control().Connected() != RdpConnectionState::Connected) continue;
+        const std::string name = window->Traits().closeName;
+        LogInfo("Close: disconnect " + name + " object");
+        window->Control().Disconnect();
+        const auto ended = [&] {
+            return !SessionWindowOf(variant) || window->Control().Connected() != RdpConnectionState::Connected;
+        };
+        SpinEventsUntil(ended, 5000);
+        if (ended())
+            LogInfo("Close: " + name + " object disconnected");
+        else
+            LogWarning("Close: " + name + " object not disconnected");
+    }
+}
+
+void ClientCore::FreeSessionWindows() {
+    for (const RdpControlVariant variant : SessionVariants) FreeSessionWindow(variant);
+}
+
+void ClientCore::CloseFarmConnection() {
+    // Comes with the Farm protocol: closes the Farm socket and the server list file.
+}
+
+void ClientCore::DrainUpdateLogList() {
+    for (const std::string &line : updateLogList_) LogInfo(line);
+    updateLogList_.clear();
+}
+
+void ClientCore::StartAutoClose() { Timer_AutoClose->start(); }
+
+void ClientCore::Timer_AutoCloseTimer() {
+    emit closeMainWindowRequested();
+    if (++autoCloseTicks_ < AutoCloseTicks) return;
+    LogWarning("Terminate");
+    FormDestroy();
+    services_.terminateProcess();
+}
+
+// ---------------------------------------------------------------------------
+// Logging
+
+bool ClientCore::HasActiveLog() const { return log_ && log_->IsActive(); }
+
+void ClientCore::Log(void (LogSink::*write)(std::string_view), std::string_view message) {
+    if (HasActiveLog()) (log_.get()->*write)(message);
+}
+
+void ClientCore::LogInfo(std::string_view message) { Log(&LogSink::LogInfo, message); }
+void ClientCore::LogWarning(std::string_view message) { Log(&LogSink::LogWarning, message); }
+void ClientCore::LogError(std::string_view message) { Log(&LogSink::LogError, message); }
+
+void ClientCore::LogPlatformDiagnostics() {
+    // Every report is a file the client set aside or could not use: worth a warning,
+    // and the client goes on with defaults.
+    for (const std::string &line : TakePlatformDiagnostics()) LogWarning(line);
+}
+
+} // namespace tsc::shell

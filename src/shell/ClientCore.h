@@ -1,0 +1,255 @@
+#pragma once
+
+// The application core: the client apart from its window. It owns the log and its
+// display feed, the connection profile with its environment and password
+// protection, the stored preferences, the session windows, and the procedures whose
+// order of steps is fixed: start-up, connect, the end of a session and shutdown.
+//
+// It exposes state and signals and never touches the main window's controls: the
+// main window (MainWindow.h) shows what the core reports and turns the user's clicks
+// into the requests below. Everything runs on the user-interface thread.
+
+#include "ClientServices.h"
+#include "ConnectPlan.h"
+#include "PollingWait.h"
+#include "ProfileSettings.h"
+#include "RdpClientDetection.h"
+#include "SessionHost.h"
+#include "WindowLog.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QTimer;
+
+namespace tsc::profiles {
+struct ProfileEnvironment;
+class ProtectionService;
+} // namespace tsc::profiles
+
+namespace tsc {
+class SessionWindow;
+}
+
+namespace tsc::shell {
+
+class UserDialogs;
+
+// The monitor the main window is on, for the placement of a session window.
+struct MonitorAreas {
+    QRect full;
+    QRect work;
+};
+
+class ClientCore : public QObject, public SessionHost {
+    Q_OBJECT
+public:
+    // `dialogs` answers the message boxes the procedures show; it outlives the core.
+    ClientCore(ClientServices services, UserDialogs &dialogs, QObject *parent = nullptr);
+    ~ClientCore() override;
+
+    // --- procedures -------------------------------------------------------------
+    // The start-up after the window is built: log, start lines, self-update decision,
+    // then the hand-over or the normal start. The view's steps in between are signals.
+    void Start();
+    // "Connect": the connect procedure, with the monitor the main window is on.
+    void bn_ConnectClick(const MonitorAreas &monitor);
+    // "Close": closes the Farm connection and asks the view to close.
+    void bn_CloseClick();
+    // Shutdown after the message loop; runs its steps once, later calls only stop
+    // what is left. The view calls it while its controls still exist.
+    void FormDestroy();
+    // The close request reached the main window: the closing flag.
+    void FormClose();
+    // Ends the client within six seconds whatever still runs.
+    void StartAutoClose();
+    void Timer_AutoCloseTimer();
+    // An exception escaped an event handler.
+    void ApplicationEvents1Exception(const std::string &message);
+
+    // The settings of the current connection, as the view shows them. The view hands
+    // over every change; the core announces its own changes with settingsChanged.
+    [[nodiscard]] const profiles::ProfileSettings &Settings() const { return settings_; }
+    void SetSettings(const profiles::ProfileSettings &settings) { settings_ = settings; }
+    // InitSettings: the defaults of every setting and the logon user name.
+    void InitSettings();
+    // Reads a profile into the settings (settingsChanged follows), writes them.
+    void ReadProfile(const std::string &path);
+    std::string WriteProfile(const std::string &path, const std::string &tag);
+    // The installed printers as InitSettings found them (empty after a failure).
+    [[nodiscard]] const PrinterList &Printers() const { return printers_; }
+    // The user name was edited: the server list is asked again at the next tick.
+    void UserNameEdited();
+
+    // Connection usage: single (one profile in the data folder) or multiple
+    // (a folder of profiles, one of them current).
+    [[nodiscard]] bool MultipleConnections() const { return multipleConnections_; }
+    [[nodiscard]] const std::string &ConnectionFolder() const { return connectionFolder_; }
+    [[nodiscard]] const std::string &CurrentConnection() const { return currentConnection_; }
+
+    // Widths of StringGrid_Servers' columns as the view has them now.
+    void SetColumnWidths(std::vector<int> widths) { columnWidths_ = std::move(widths); }
+
+    // --- state ------------------------------------------------------------------
+    [[nodiscard]] bool HasActiveLog() const;
+    [[nodiscard]] const std::string &RdpClientVersion() const { return rdpClientVersion_; }
+    [[nodiscard]] bool RdpControlUsable() const { return rdpControlUsable_; }
+    [[nodiscard]] bool Connecting() const { return connecting_; }
+    [[nodiscard]] bool LoadBalancingEnabled() const { return settings_.doLoadBalancing; }
+    [[nodiscard]] int RefreshCountdownTag() const { return refreshCountdownTag_; }
+    void SetRefreshCountdownTag(int tag) { refreshCountdownTag_ = tag; }
+    [[nodiscard]] SessionWindow *SessionWindowOf(RdpControlVariant variant) const;
+    [[nodiscard]] QTimer *AutoCloseTimer() const { return Timer_AutoClose; }
+    [[nodiscard]] QTimer *UpdateLoggingTimer() const { return Timer_GetMeAnUpdateLogging; }
+    [[nodiscard]] QTimer *RefreshTimer() const { return Timer_RefreshServerList; }
+    // The title the window carries now.
+    [[nodiscard]] const std::string &Title() const { return title_; }
+    // The log file without the Logging page (for lines only the file may hold).
+    [[nodiscard]] LogSink &FileOnlyLog() { return *passwordLog_; }
+    // Writes what the platform layer has to report (damaged registry or INI files).
+    void LogPlatformDiagnostics();
+
+    // --- SessionHost: what a session window asks of the application --------------
+    void LogInfo(std::string_view message) override;
+    void LogWarning(std::string_view message) override;
+    void LogError(std::string_view message) override;
+    [[nodiscard]] bool DoSeamless() const override { return settings_.doSeamless; }
+    [[nodiscard]] bool AutoConnected() const override { return settings_.autoConnect; }
+    [[nodiscard]] bool ShuttingDown() const override { return destroyed_; }
+    void SetTitles(const std::string &text) override;
+    void ResetTitles() override;
+    void SaveCurrentProfile(const std::string &tag) override;
+    void StartUpdateCheck(const std::string &host) override;
+    void CloseAfterAutoConnect() override;
+    void ShowMainWindow() override;
+    void CloseMainWindow() override;
+
+signals:
+    // A line was logged; the Logging page shows it.
+    void displayLine(const QString &line);
+    // The settings changed from within (defaults, a profile read): show them.
+    void settingsChanged();
+    // A profile was written: the load-balancing controls follow the settings.
+    void profileWritten();
+    // The connection usage was read at start-up.
+    void connectionUsageRead();
+    // The RDP engine detection finished; `showStatusPage`: show and activate the
+    // status page.
+    void rdpClientDetected(bool showStatusPage);
+    // Stored column widths: one entry per column, empty where none is to be applied.
+    void storedColumnWidthsRead(const std::vector<std::optional<int>> &widths);
+    // Start-up asks for an automatic connect: a posted click on "Connect", so the
+    // connect procedure starts once the message loop runs.
+    void connectClickPosted();
+    // Start-up has reached the page layout step.
+    void pageLayoutRequested();
+    // The window title and the options caption.
+    void titlesChanged(const QString &title, const QString &optionsCaption);
+    // The connect procedure began or ended; Connect is unavailable meanwhile.
+    void connectingChanged(bool connecting);
+    // Close is unavailable while the connect procedure waits for the Farm.
+    void closeAvailableChanged(bool available);
+    // Load balancing's refresh timer started or stopped ("List" follows it).
+    void loadBalancingActiveChanged(bool active);
+    // No server list and nobody to ask: the error picture, for five seconds.
+    void farmErrorShown();
+    void hideMainWindowRequested();
+    void showMainWindowRequested();
+    void closeMainWindowRequested();
+
+private:
+    // Start-up.
+    void OpenLog();
+    void LogStartLines();
+    void LogMonitorReport();
+    void RunSelfUpdateDecision();
+    void StartHandover();
+    void NormalStart();
+    void FillPrinters();
+    void ReadConnectionUsagePreference();
+    void MigrateServerList();
+    void LoadCurrentConnection();
+    void Read_V001C003_file(const std::string &path);
+    void CheckRdpControl();
+    void ReadAllIniValues();
+    void StartServerListRefreshTimer();
+    void AutoConnectIfAsked();
+    [[nodiscard]] std::string CurrentConnectionProfilePath() const;
+
+    // Connect procedure.
+    void SetConnecting(bool connecting);
+    void LoadBalanceBeforeConnect(std::function<void()> then);
+    void WaitForRefreshToEnd(std::function<void()> then);
+    void RefreshThenConnect(std::function<void()> then);
+    [[nodiscard]] bool ServerListRefreshAvailable() const;
+    void RefreshServerList();
+    void AskFirstTimeServer();
+    void FinishConnect(const MonitorAreas &monitor);
+    [[nodiscard]] ConnectTarget ConnectionTarget() const;
+    void SaveProfileBeforeConnect();
+    void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
+    // Places the window; returns the client size planned for the remote desktop.
+    QSize PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor);
+    [[nodiscard]] QSize FitDesktopSize(SessionWindow &window, QSize size);
+    void ConnectFailed(const std::string &message, RdpControlVariant variant);
+    void FreeSessionWindow(RdpControlVariant variant);
+
+    // Shutdown.
+    void AbortUpdateTransfer();
+    void WriteAllIniValues();
+    void WriteBackCurrentProfile();
+    void DisconnectSessionWindows();
+    void FreeSessionWindows();
+    void CloseFarmConnection();
+    void DrainUpdateLogList();
+
+    void Timer_RefreshServerListTimer();
+    void Timer_GetMeAnUpdateLoggingTimer();
+    void Log(void (LogSink::*write)(std::string_view), std::string_view message);
+    // Built on first use; the folders, command line and identity are fixed by then.
+    [[nodiscard]] const profiles::ProfileEnvironment &ProfileFileEnvironment();
+
+    ClientServices services_;
+    UserDialogs &dialogs_;
+    std::unique_ptr<WindowLog> log_;
+    // The password lines of the profile go to the log file only, not the Logging page.
+    std::unique_ptr<LogSink> passwordLog_;
+    std::unique_ptr<profiles::ProtectionService> protection_;
+    std::unique_ptr<profiles::ProfileEnvironment> profileEnvironment_;
+
+    profiles::ProfileSettings settings_;
+    bool multipleConnections_ = false;
+    std::string connectionFolder_;
+    std::string currentConnection_;
+    std::vector<int> columnWidths_;
+    PrinterList printers_;
+    std::string title_;
+
+    std::string rdpClientVersion_;
+    bool rdpControlUsable_ = false;
+    bool connecting_ = false;
+    bool destroyed_ = false;
+    int autoCloseTicks_ = 0;
+    int refreshCountdownTag_ = 0;
+    // Server list state of the load balancing.
+    bool refreshBusy_ = false;
+    bool serverListComplete_ = false;
+    std::vector<std::string> refreshWorkList_;
+    // Lines of the update thread waiting for the log (drained at shutdown).
+    std::vector<std::string> updateLogList_;
+    PollingWait farmWait_;
+
+    QTimer *Timer_RefreshServerList = nullptr;
+    QTimer *Timer_AutoClose = nullptr;
+    QTimer *Timer_GetMeAnUpdateLogging = nullptr;
+    std::array<QPointer<SessionWindow>, 3> sessionWindows_; // RDP 5.1, 6.0, 6.1/7
+};
+
+} // namespace tsc::shell

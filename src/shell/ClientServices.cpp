@@ -1,0 +1,80 @@
+#include "ClientServices.h"
+
+#include "LogFile.h"
+#include "Logger.h"
+#include "RdpEngineLibrary.h"
+#include "SystemInfo.h"
+
+#include <QPrinterInfo>
+
+#include <unistd.h>
+
+namespace tsc::shell {
+
+namespace {
+
+// Writes straight into the log file: the lines reach the file but not the Logging page.
+class LogFileOnly final : public LogSink {
+public:
+    explicit LogFileOnly(const Logger &logger) : logger_(logger) {}
+    void LogInfo(std::string_view message) override { Write(&TLogFile::Info, message); }
+    void LogWarning(std::string_view message) override { Write(&TLogFile::Warning, message); }
+    void LogError(std::string_view message) override { Write(&TLogFile::Error, message); }
+
+private:
+    void Write(std::string (TLogFile::*write)(std::string_view), std::string_view message) {
+        if (TLogFile *file = logger_.File()) (void)(file->*write)(message);
+    }
+    const Logger &logger_;
+};
+
+// The log file behind the wrappers that split messages and feed the Logging page.
+class FileWindowLog final : public WindowLog {
+public:
+    FileWindowLog(std::unique_ptr<TLogFile> file, DisplayLineSink display) : active_(file->Active()) {
+        logger_.Open(std::move(file));
+        logger_.SetDisplay(std::move(display));
+    }
+    bool IsActive() const override { return active_; }
+    void Stop() override {
+        logger_.Stop();
+        active_ = false;
+    }
+    LogSink *FileOnly() override { return &fileOnly_; }
+    void LogInfo(std::string_view message) override { logger_.LogInfo(message); }
+    void LogWarning(std::string_view message) override { logger_.LogWarning(message); }
+    void LogError(std::string_view message) override { logger_.LogError(message); }
+
+private:
+    Logger logger_;
+    LogFileOnly fileOnly_{logger_};
+    bool active_;
+};
+
+std::unique_ptr<WindowLog> OpenLogFile(const std::string &path, std::int64_t kilobytes, DisplayLineSink display) {
+    return std::make_unique<FileWindowLog>(std::make_unique<TLogFile>(path, kilobytes), std::move(display));
+}
+
+} // namespace
+
+PrinterList InstalledPrinters() {
+    PrinterList list;
+    for (const QString &name : QPrinterInfo::availablePrinterNames()) list.names.push_back(name.toStdString());
+    list.defaultName = QPrinterInfo::defaultPrinterName().toStdString();
+    if (list.defaultName.empty()) list.failure = "There is no default printer currently selected";
+    return list;
+}
+
+void CompleteClientServices(ClientServices &services) {
+    if (!services.openLog) services.openLog = OpenLogFile;
+    if (!services.printers) services.printers = InstalledPrinters;
+    if (!services.terminateProcess) services.terminateProcess = [] { ::_exit(0); };
+    if (!services.detectRdpClient)
+        services.detectRdpClient = [](LogSink &log) {
+            return RunRdpClientDetection(DefaultRdpClientDetectionEnvironment(IsAdministrator, SystemErrorText), log);
+        };
+    if (!services.createRdpControl)
+        services.createRdpControl = [](QString *error) { return RdpEngineLibrary::Instance().CreateControl(error); };
+}
+
+} // namespace tsc::shell
