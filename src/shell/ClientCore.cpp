@@ -287,16 +287,19 @@ void ClientCore::SetTitles(const std::string &text) {
 // Connection profile
 
 void ClientCore::ReadProfile(const std::string &path) {
-    const profiles::ReadProfileResult result = profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
+    const profiles::ReadProfileResult result =
+        profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
     emit settingsChanged();
-    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
+    if (!result.userMessage.empty())
+        dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
 }
 
 std::string ClientCore::WriteProfile(const std::string &path, const std::string &tag) {
     const profiles::WriteProfileResult result =
         profiles::WriteProfile(path, tag, settings_, ProfileFileEnvironment(), *this);
     emit profileWritten();
-    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
+    if (!result.userMessage.empty())
+        dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
     return result.path;
 }
 
