@@ -165,10 +165,18 @@ void SessionWindow::RemoveLayering() {
 }
 
 void SessionWindow::ApplyMask() {
+    // The navigation bar stays whole whatever the remote screen shows under it.
+    QRegion visible = mask_.Visible();
+    if (const Tform_showNavBar *bar = Tform_showNavBar::Current(); bar && bar->parentWidget() == this && bar->isVisible())
+        visible += bar->geometry();
     // An empty region would mean "no mask": a one-pixel region outside the window
     // hides everything instead.
-    const QRegion &visible = mask_.Visible();
     setMask(visible.isEmpty() ? QRegion(-1, -1, 1, 1) : visible);
+}
+
+void SessionWindow::OnNavigationBarPlaced() {
+    if (layered_)
+        ApplyMask();
 }
 
 void SessionWindow::OnFrameUpdated(const QRegion &damage) {
@@ -285,6 +293,10 @@ bool SessionWindow::event(QEvent *event) {
     if (event->type() == CaptionUpdateEvent) {
         CaptionUpdate();
         return true;
+    }
+    if (event->type() == QEvent::ChildPolished) {
+        if (auto *bar = qobject_cast<Tform_showNavBar *>(static_cast<QChildEvent *>(event)->child()))
+            connect(bar, &Tform_showNavBar::placed, this, &SessionWindow::OnNavigationBarPlaced, Qt::UniqueConnection);
     }
     return QWidget::event(event);
 }

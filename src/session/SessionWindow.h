@@ -114,6 +114,7 @@ private:
     void OnFrameUpdated(const QRegion &damage);
     void OnFrameResized();
     void ApplyMask();
+    void OnNavigationBarPlaced();
 
     RdpControlVariant variant_;
     const SessionVariantTraits &traits_;
