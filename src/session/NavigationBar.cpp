@@ -171,12 +171,15 @@ void Tform_showNavBar::LayOut() {
 
     const QString line = OneLine(caption_);
     const int padding = 2 * st_Caption->frameWidth() + Scaled(4);
-    int captionWidth = st_Caption->fontMetrics().horizontalAdvance(line) + padding;
+    const int naturalWidth = st_Caption->fontMetrics().horizontalAdvance(line) + padding;
+    int captionWidth = naturalWidth;
     if (const QWidget *parent = parentWidget()) {
         const int room = parent->width() - RightMargin - icon - 3 * bevel - 2 * icon;
         captionWidth = std::clamp(captionWidth, 0, std::max(0, room));
     }
-    st_Caption->setText(st_Caption->fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, captionWidth - padding)));
+    st_Caption->setText(captionWidth < naturalWidth ? st_Caption->fontMetrics().elidedText(
+                                                          line, Qt::ElideRight, std::max(0, captionWidth - padding))
+                                                    : line);
     st_Caption->setFixedSize(captionWidth, height);
 
     int x = 0;
