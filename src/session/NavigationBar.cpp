@@ -51,7 +51,8 @@ ClickableImage *Image(QWidget *parent, const char *name, const QString &toolTip)
 QString OneLine(const QString &caption) {
     QString line = caption;
     for (QChar &character : line)
-        if (character.category() == QChar::Separator_Line || character.category() == QChar::Separator_Paragraph ||
+        if (character.category() == QChar::Separator_Line ||
+            character.category() == QChar::Separator_Paragraph ||
             character.category() == QChar::Other_Control)
             character = QLatin1Char(' ');
     return line;
@@ -108,7 +109,8 @@ Tform_showNavBar::Tform_showNavBar(QWidget *parent) : QFrame(parent) {
     Bevel3 = Bevel(Panel_HideShow, "Bevel3");
     icon_ShowNavBar = Image(this, "icon_ShowNavBar", tr("Show or hide the connection bar"));
     const int icon = Scaled(IconSize);
-    image_Minimize->setPixmap(Picture("window-minimize", "minimize").pixmap(QSize(icon, icon), devicePixelRatioF()));
+    image_Minimize->setPixmap(
+        Picture("window-minimize", "minimize").pixmap(QSize(icon, icon), devicePixelRatioF()));
     image_Close->setPixmap(Picture("window-close", "close").pixmap(QSize(icon, icon), devicePixelRatioF()));
     for (QWidget *child : findChildren<QWidget *>())
         child->installEventFilter(this);
@@ -148,8 +150,8 @@ void Tform_showNavBar::SetBrandingImage(const QPixmap &image) {
 void Tform_showNavBar::ShowToggleIcon() {
     const int icon = Scaled(IconSize);
     if (!branding_.isNull()) {
-        icon_ShowNavBar->setPixmap(
-            branding_.scaled(QSize(icon, icon) * devicePixelRatioF(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        icon_ShowNavBar->setPixmap(branding_.scaled(QSize(icon, icon) * devicePixelRatioF(),
+                                                    Qt::KeepAspectRatio, Qt::SmoothTransformation));
         return;
     }
     // The strip opens to the left of the icon, and folds back to the right.
@@ -177,9 +179,10 @@ void Tform_showNavBar::LayOut() {
         const int room = parent->width() - RightMargin - icon - 3 * bevel - 2 * icon;
         captionWidth = std::clamp(captionWidth, 0, std::max(0, room));
     }
-    st_Caption->setText(captionWidth < naturalWidth ? st_Caption->fontMetrics().elidedText(
-                                                          line, Qt::ElideRight, std::max(0, captionWidth - padding))
-                                                    : line);
+    st_Caption->setText(
+        captionWidth < naturalWidth
+            ? st_Caption->fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, captionWidth - padding))
+            : line);
     st_Caption->setFixedSize(captionWidth, height);
 
     int x = 0;
@@ -283,9 +286,11 @@ void Tform_showNavBar::PaintOnScreen() {
     picture.fill(palette().color(QPalette::Button));
     {
         QPainter painter(&picture);
-        for (QWidget *part : {static_cast<QWidget *>(Panel_HideShow), static_cast<QWidget *>(icon_ShowNavBar)})
+        for (QWidget *part :
+             {static_cast<QWidget *>(Panel_HideShow), static_cast<QWidget *>(icon_ShowNavBar)})
             if (part->isVisibleTo(this))
-                part->render(&painter, part->pos(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+                part->render(&painter, part->pos(), QRegion(),
+                             QWidget::DrawWindowBackground | QWidget::DrawChildren);
     }
     painter_->PutImage(winId(), picture.constBits(), picture.width(), picture.height(),
                        static_cast<int>(picture.bytesPerLine()), QRegion(rect()));
