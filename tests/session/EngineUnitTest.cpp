@@ -131,12 +131,15 @@ TEST(SessionSettingsMapping, OrdinarySessionsFollowTheColourDepth) {
 TEST(SessionSettingsMapping, AudioModes) {
     struct Case {
         int mode;
+        bool soundOutput; // this computer can play sound
         bool playHere;
         bool leaveAtServer;
     };
-    for (const Case &c : {Case{0, true, false}, Case{1, false, true}, Case{2, false, false}}) {
+    for (const Case &c : {Case{0, true, true, false}, Case{0, false, false, false}, Case{1, false, false, true},
+                          Case{2, true, false, false}}) {
         SessionSettings session;
         session.audioRedirectionMode = c.mode;
+        session.soundOutputAvailable = c.soundOutput;
         const Settings settings = Applied(session);
         EXPECT_EQ(Flag(settings, FreeRDP_AudioPlayback), c.playHere) << c.mode;
         EXPECT_EQ(Flag(settings, FreeRDP_RemoteConsoleAudio), c.leaveAtServer) << c.mode;

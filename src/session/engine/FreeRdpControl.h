@@ -79,7 +79,10 @@ class FreeRdpControl final : public RdpControl {
     // Called by the protocol library's callbacks; each runs on the engine thread
     // unless noted.
     enum class LogLevel { Info, Warning, Error };
-    void PostLog(LogLevel level, const QString &text);             // any thread
+    void PostLog(LogLevel level, const QString &text); // any thread
+    // Disconnect was asked for (or the handshake time ran out): what the library
+    // reports failing from now on is the abort's doing.
+    [[nodiscard]] bool Aborting() const { return aborting_; }      // any thread
     void PostEvent(std::function<void(RdpControlEvents &)> event); // any thread
     [[nodiscard]] bool OnPreConnect(freerdp *instance);
     bool OnPostConnect(freerdp *instance);
@@ -129,6 +132,7 @@ class FreeRdpControl final : public RdpControl {
     SessionSettings Snapshot() const;
     void AbortLocked();
     void ClearAbortDescriptor();
+    void CheckSoundOutput();
     void OnHandshakeTimeout(int connectNumber);
     [[nodiscard]] bool ConnectToServer(rdpContext *context);
     void RunSession(SessionSettings session); // the engine thread
@@ -179,7 +183,8 @@ class FreeRdpControl final : public RdpControl {
     rdpContext *context_ = nullptr;
     bool abortRequested_ = false;
     bool timedOut_ = false;
-    int connectNumber_ = 0; // user-interface thread only
+    std::atomic<bool> aborting_{false}; // abortRequested_, readable without the lock
+    int connectNumber_ = 0;             // user-interface thread only
     std::chrono::milliseconds handshakeTimeout_;
     HANDLE wakeEvent_ = nullptr; // input queued or abort requested
     int abortDescriptor_ = -1;   // an eventfd, readable from an abort until the next Connect

@@ -8,6 +8,7 @@
 #include "LogSink.h"
 #include "ProcessWide.h"
 #include "SocketWait.h"
+#include "SoundOutput.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -200,6 +201,7 @@ bool FreeRdpControl::Connect() {
         abortRequested_ = false;
         timedOut_ = false;
     }
+    aborting_ = false;
     ResetEvent(wakeEvent_);
     ClearAbortDescriptor();
     const int connectNumber = ++connectNumber_;
@@ -262,6 +264,7 @@ void FreeRdpControl::OnHandshakeTimeout(int connectNumber) {
 //    at its own abort event (freerdp_connect starts by clearing it) is not lost.
 void FreeRdpControl::AbortLocked() {
     abortRequested_ = true;
+    aborting_ = true;
     SetEvent(wakeEvent_);
     const std::uint64_t one = 1;
     if (abortDescriptor_ >= 0 && write(abortDescriptor_, &one, sizeof(one)) < 0) {
@@ -316,6 +319,7 @@ void FreeRdpControl::RunSession(SessionSettings session) {
     controlDown_ = altDown_ = false;
     pointerSent_.reset();
     RouteLibraryLogTo(this);
+    CheckSoundOutput();
 
     rdpContext *context = NewLibraryContext();
     if (!context) {
@@ -346,6 +350,18 @@ void FreeRdpControl::RunSession(SessionSettings session) {
     state_ = RdpConnectionState::NotConnected;
     const int reason = lastReason_;
     PostEvent([reason](RdpControlEvents &events) { events.OnDisconnected(reason); });
+}
+
+// Sound brought to this computer needs something to play it on. Without a sound
+// server or card the library would try each of its sound systems and log every
+// failure as an error; sound stays off instead, said once, and the session goes on.
+void FreeRdpControl::CheckSoundOutput() {
+    if (session_.audioRedirectionMode != 0) return;
+    session_.soundOutputAvailable = ProbeSoundOutput().Available();
+    if (!session_.soundOutputAvailable)
+        PostLog(LogLevel::Warning,
+                QStringLiteral("Sound stays off: this computer has no sound server (PulseAudio or PipeWire) "
+                               "and no sound card to play the session's sound on"));
 }
 
 // The connection sequence, whose socket reads end when the connect is aborted.
@@ -397,8 +413,12 @@ void FreeRdpControl::RunEventLoop(rdpContext *context) {
         }
         const std::int64_t firstFrame = firstFrameAt_;
         if (!loginCompleteSent_ && firstFrame != 0 &&
-            NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs)
+            NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs) {
+            PostLog(LogLevel::Info, QStringLiteral("Login complete inferred: the server sent no logon "
+                                                   "notification within %1 ms of its first picture")
+                                        .arg(LoginCompleteFallbackMs));
             PostLoginComplete();
+        }
     }
 }
 

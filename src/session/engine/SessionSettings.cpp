@@ -38,9 +38,10 @@ bool ApplyIdentity(rdpSettings *settings, const SessionSettings &session) {
            SetString(settings, FreeRDP_ShellWorkingDirectory, session.workDir);
 }
 
-bool ApplyAudio(rdpSettings *settings, int audioRedirectionMode) {
-    return SetBool(settings, FreeRDP_AudioPlayback, audioRedirectionMode == 0) &&
-           SetBool(settings, FreeRDP_RemoteConsoleAudio, audioRedirectionMode == 1);
+bool ApplyAudio(rdpSettings *settings, const SessionSettings &session) {
+    return SetBool(settings, FreeRDP_AudioPlayback,
+                   session.audioRedirectionMode == 0 && session.soundOutputAvailable) &&
+           SetBool(settings, FreeRDP_RemoteConsoleAudio, session.audioRedirectionMode == 1);
 }
 
 // The Windows control shares every local drive; here that is the home folder and
@@ -130,7 +131,7 @@ bool ApplySessionSettings(rdpSettings *settings, const SessionSettings &session)
                                        static_cast<UINT32>(session.desktopHeight)) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER) &&
-           ApplyAudio(settings, session.audioRedirectionMode) && ApplyRedirection(settings, session) &&
+           ApplyAudio(settings, session) && ApplyRedirection(settings, session) &&
            ApplyPerformance(settings, session) && ApplyGraphics(settings, session);
 }
 

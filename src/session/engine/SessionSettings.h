@@ -27,6 +27,7 @@ struct SessionSettings {
     int colorDepth = 16;
     int keyboardHookMode = 0;
     int audioRedirectionMode = 0;
+    bool soundOutputAvailable = true; // mode 0 plays here only when this computer can play sound
     bool bitmapPersistence = false;
     bool redirectDrives = false;
     bool redirectPrinters = false;
