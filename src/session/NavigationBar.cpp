@@ -1,5 +1,6 @@
 #include "NavigationBar.h"
 
+#include "SessionPictures.h"
 #include "X11WindowPainter.h"
 
 #include <QApplication>
@@ -18,16 +19,6 @@ namespace tsc {
 namespace {
 
 Tform_showNavBar *currentBar = nullptr;
-
-// A picture of the desktop's icon theme, or the one compiled in where the theme has
-// none (or there is no theme, as on many thin clients).
-QIcon Picture(const char *themeName, const char *ownName) {
-    QIcon own;
-    for (const int size : {16, 32})
-        own.addFile(QStringLiteral(":/navigationbar/%1-%2.png").arg(QLatin1String(ownName)).arg(size),
-                    QSize(size, size));
-    return QIcon::fromTheme(QLatin1String(themeName), own);
-}
 
 QFrame *Bevel(QWidget *parent, const char *name) {
     auto *bevel = new QFrame(parent);
@@ -110,8 +101,9 @@ Tform_showNavBar::Tform_showNavBar(QWidget *parent) : QFrame(parent) {
     icon_ShowNavBar = Image(this, "icon_ShowNavBar", tr("Show or hide the connection bar"));
     const int icon = Scaled(IconSize);
     image_Minimize->setPixmap(
-        Picture("window-minimize", "minimize").pixmap(QSize(icon, icon), devicePixelRatioF()));
-    image_Close->setPixmap(Picture("window-close", "close").pixmap(QSize(icon, icon), devicePixelRatioF()));
+        ThemePicture("window-minimize", "minimize").pixmap(QSize(icon, icon), devicePixelRatioF()));
+    image_Close->setPixmap(
+        ThemePicture("window-close", "close").pixmap(QSize(icon, icon), devicePixelRatioF()));
     for (QWidget *child : findChildren<QWidget *>())
         child->installEventFilter(this);
 
@@ -156,7 +148,7 @@ void Tform_showNavBar::ShowToggleIcon() {
     }
     // The strip opens to the left of the icon, and folds back to the right.
     const bool open = Panel_HideShow->isVisibleTo(this);
-    const QIcon arrow = open ? Picture("go-next", "collapse") : Picture("go-previous", "expand");
+    const QIcon arrow = open ? ThemePicture("go-next", "collapse") : ThemePicture("go-previous", "expand");
     icon_ShowNavBar->setPixmap(arrow.pixmap(QSize(icon, icon), devicePixelRatioF()));
 }
 

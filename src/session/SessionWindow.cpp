@@ -3,6 +3,7 @@
 #include "NavigationBar.h"
 #include "RdpSessionWidget.h"
 #include "SessionHost.h"
+#include "SessionPictures.h"
 #include "X11WindowPainter.h"
 #include "SystemInfo.h"
 #include "Identity.h"
@@ -55,6 +56,7 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     : QWidget(nullptr), variant_(variant), traits_(TraitsOf(variant)), host_(host) {
     setObjectName(QString::fromLatin1(traits_.windowClassName).mid(1)); // the instance: form_..._RDPObject
     setWindowTitle(QStringLiteral("Remote Desktop"));
+    setWindowIcon(SessionWindowIcon());
     resize(392, 373);
     msRdpClient_ = new RdpSessionWidget(std::move(control), this);
     msRdpClient_->setObjectName(QStringLiteral("MsRdpClient"));
