@@ -13,7 +13,10 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QThread>
 #include <QTimer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <array>
 #include <cstdio>
@@ -120,6 +123,17 @@ void SessionWindow::SetWindowColour(std::uint32_t rgb) {
     setPalette(colours);
     setAutoFillBackground(!painter_);
     update();
+}
+
+bool SessionWindow::WaitForGeometry(const QRect &requested, int milliseconds) {
+    QElapsedTimer waited;
+    waited.start();
+    while (geometry() != requested) {
+        if (waited.elapsed() >= milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
 }
 
 QPaintEngine *SessionWindow::paintEngine() const {
