@@ -8,7 +8,9 @@
 //   FramePipeline.cpp  the drawn screen, graphics pipeline surfaces, frame lock, damage
 //   Input.cpp          keys, pointer, buttons and wheel
 //   ProcessWide.cpp    what the engine changes for the whole process (the library's
-//                      sleep, heap limits, the library's log, its graphics handlers)
+//                      sleep and socket read, heap limits, pixel routines, the
+//                      library's root logger, its graphics pipeline handlers)
+//   SoundOutput.cpp    whether this computer can play a session's sound
 
 #include "RdpControl.h"
 #include "SessionSettings.h"
