@@ -264,6 +264,9 @@ void ApplyProfileText(std::string_view text, ProfileSettings &settings, const Pr
         for (int index = 0; index < static_cast<int>(SessionBpp.size()); ++index) {
             if (*bpp == SessionBpp[static_cast<std::size_t>(index)]) settings.colorsIndex = index;
         }
+        // The common client saves its true-colour default as 32 bits; this client's
+        // deepest choice is the same true colour (written back as 24).
+        if (*bpp == "32") settings.colorsIndex = ColorsHighest24;
     }
     ReadIndex(lookup, "keyboardhook", settings.windowsKeysIndex);
     ReadIndex(lookup, "audiomode", settings.soundIndex);

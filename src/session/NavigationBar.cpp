@@ -1,8 +1,18 @@
 #include "NavigationBar.h"
 
+#include "SessionPictures.h"
+#include "X11WindowPainter.h"
+
 #include <QApplication>
+#include <QIcon>
+#include <QImage>
 #include <QMouseEvent>
-#include <QStyle>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
 
 namespace tsc {
 
@@ -15,25 +25,35 @@ QFrame *Bevel(QWidget *parent, const char *name) {
     bevel->setObjectName(QString::fromLatin1(name));
     bevel->setFrameShape(QFrame::VLine);
     bevel->setFrameShadow(QFrame::Sunken);
-    bevel->setFixedSize(Tform_showNavBar::BevelWidth, Tform_showNavBar::BarHeight);
     return bevel;
 }
 
-ClickableImage *Image(QWidget *parent, const char *name, QStyle::StandardPixmap picture) {
+ClickableImage *Image(QWidget *parent, const char *name, const QString &toolTip) {
     auto *image = new ClickableImage(parent);
     image->setObjectName(QString::fromLatin1(name));
-    image->setFixedSize(Tform_showNavBar::IconSize, Tform_showNavBar::IconSize);
-    image->setPixmap(parent->style()->standardIcon(picture).pixmap(Tform_showNavBar::IconSize));
+    image->setAlignment(Qt::AlignCenter);
     image->setCursor(Qt::PointingHandCursor);
+    image->setToolTip(toolTip);
     return image;
+}
+
+// The caption on one line: line breaks and tabs of a caption from elsewhere become
+// spaces, so the strip keeps its height.
+QString OneLine(const QString &caption) {
+    QString line = caption;
+    for (QChar &character : line)
+        if (character.category() == QChar::Separator_Line ||
+            character.category() == QChar::Separator_Paragraph ||
+            character.category() == QChar::Other_Control)
+            character = QLatin1Char(' ');
+    return line;
 }
 
 } // namespace
 
 void ClickableImage::mouseReleaseEvent(QMouseEvent *event) {
     QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        emit clicked();
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
 }
 
 Tform_showNavBar *Tform_showNavBar::Create(QWidget *sessionWindow) {
@@ -52,31 +72,44 @@ Tform_showNavBar *Tform_showNavBar::Current() {
 
 Tform_showNavBar::Tform_showNavBar(QWidget *parent) : QFrame(parent) {
     setObjectName(QStringLiteral("form_showNavBar"));
-    setAutoFillBackground(true);
+    // A window of its own, above the session widget's; the bar paints every pixel.
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
     setBackgroundRole(QPalette::Button);
-    setFixedHeight(BarHeight);
+    scale_ = std::max(1.0, logicalDpiY() / 96.0);
     hide();
 
     Panel_HideShow = new QFrame(this);
     Panel_HideShow->setObjectName(QStringLiteral("Panel_HideShow"));
     Bevel2 = Bevel(Panel_HideShow, "Bevel2");
-    st_Caption = new ClickableImage(QStringLiteral("-----"), Panel_HideShow);
+    st_Caption = new ClickableImage(caption_, Panel_HideShow);
     st_Caption->setObjectName(QStringLiteral("st_Caption"));
     st_Caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     st_Caption->setAutoFillBackground(true);
     st_Caption->setBackgroundRole(QPalette::ToolTipBase);
     st_Caption->setForegroundRole(QPalette::ToolTipText);
     st_Caption->setAlignment(Qt::AlignCenter);
+    st_Caption->setToolTip(tr("The connection. Click to fold the bar away."));
+    QFont captionFont = st_Caption->font();
+    captionFont.setPixelSize(Scaled(11));
+    st_Caption->setFont(captionFont);
     Bevel1 = Bevel(Panel_HideShow, "Bevel1");
-    image_Minimize = Image(Panel_HideShow, "image_Minimize", QStyle::SP_TitleBarMinButton);
-    image_Close = Image(Panel_HideShow, "image_Close", QStyle::SP_TitleBarCloseButton);
+    image_Minimize = Image(Panel_HideShow, "image_Minimize", tr("Minimise the program"));
+    image_Close = Image(Panel_HideShow, "image_Close", tr("End the program"));
     Bevel3 = Bevel(Panel_HideShow, "Bevel3");
-    icon_ShowNavBar = Image(this, "icon_ShowNavBar", QStyle::SP_ArrowDown);
+    icon_ShowNavBar = Image(this, "icon_ShowNavBar", tr("Show or hide the connection bar"));
+    const int icon = Scaled(IconSize);
+    image_Minimize->setPixmap(
+        ThemePicture("window-minimize", "minimize").pixmap(QSize(icon, icon), devicePixelRatioF()));
+    image_Close->setPixmap(
+        ThemePicture("window-close", "close").pixmap(QSize(icon, icon), devicePixelRatioF()));
+    for (QWidget *child : findChildren<QWidget *>())
+        child->installEventFilter(this);
 
     minimizeApplication = [] {
         for (QWidget *window : QApplication::topLevelWidgets())
-            if (window->isVisible())
-                window->showMinimized();
+            if (window->isVisible()) window->showMinimized();
     };
     terminateApplication = [] { QCoreApplication::quit(); };
 
@@ -88,8 +121,11 @@ Tform_showNavBar::Tform_showNavBar(QWidget *parent) : QFrame(parent) {
 }
 
 Tform_showNavBar::~Tform_showNavBar() {
-    if (currentBar == this)
-        currentBar = nullptr;
+    if (currentBar == this) currentBar = nullptr;
+}
+
+int Tform_showNavBar::Scaled(int size96) const {
+    return static_cast<int>(std::lround(size96 * scale_));
 }
 
 void Tform_showNavBar::FormCreate() {
@@ -97,19 +133,62 @@ void Tform_showNavBar::FormCreate() {
     Collapse();
 }
 
-// The strip and the bar are exactly as wide as what they show.
-void Tform_showNavBar::LayOut() {
-    const int captionWidth = st_Caption->fontMetrics().horizontalAdvance(st_Caption->text()) + 2 * st_Caption->frameWidth() + 4;
-    int x = 0;
-    for (QWidget *part : std::initializer_list<QWidget *>{Bevel2, st_Caption, Bevel1, image_Minimize, image_Close, Bevel3}) {
-        const int width = part == st_Caption ? captionWidth : part->width();
-        part->setGeometry(x, 0, width, BarHeight);
-        x += width;
+void Tform_showNavBar::SetBrandingImage(const QPixmap &image) {
+    branding_ = image;
+    ShowToggleIcon();
+    Repaint();
+}
+
+void Tform_showNavBar::ShowToggleIcon() {
+    const int icon = Scaled(IconSize);
+    if (!branding_.isNull()) {
+        icon_ShowNavBar->setPixmap(branding_.scaled(QSize(icon, icon) * devicePixelRatioF(),
+                                                    Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        return;
     }
-    Panel_HideShow->setGeometry(0, 0, x, BarHeight);
-    const int stripWidth = Panel_HideShow->isVisibleTo(this) ? Panel_HideShow->width() : 0;
+    // The strip opens to the left of the icon, and folds back to the right.
+    const bool open = Panel_HideShow->isVisibleTo(this);
+    const QIcon arrow = open ? ThemePicture("go-next", "collapse") : ThemePicture("go-previous", "expand");
+    icon_ShowNavBar->setPixmap(arrow.pixmap(QSize(icon, icon), devicePixelRatioF()));
+}
+
+// The strip and the bar are exactly as wide as what they show; with a parent, the
+// caption is shortened so that the bar stays inside it with its margin on the right.
+void Tform_showNavBar::LayOut() {
+    const int height = Scaled(BarHeight);
+    const int icon = Scaled(IconSize);
+    const int bevel = Scaled(BevelWidth);
+    for (QFrame *line : {Bevel2, Bevel1, Bevel3})
+        line->setFixedSize(bevel, height);
+    for (ClickableImage *image : {image_Minimize, image_Close, icon_ShowNavBar})
+        image->setFixedSize(icon, height);
+
+    const QString line = OneLine(caption_);
+    const int padding = 2 * st_Caption->frameWidth() + Scaled(4);
+    const int naturalWidth = st_Caption->fontMetrics().horizontalAdvance(line) + padding;
+    int captionWidth = naturalWidth;
+    if (const QWidget *parent = parentWidget()) {
+        const int room = parent->width() - RightMargin - icon - 3 * bevel - 2 * icon;
+        captionWidth = std::clamp(captionWidth, 0, std::max(0, room));
+    }
+    st_Caption->setText(
+        captionWidth < naturalWidth
+            ? st_Caption->fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, captionWidth - padding))
+            : line);
+    st_Caption->setFixedSize(captionWidth, height);
+
+    int x = 0;
+    for (QWidget *part : {static_cast<QWidget *>(Bevel2), static_cast<QWidget *>(st_Caption),
+                          static_cast<QWidget *>(Bevel1), static_cast<QWidget *>(image_Minimize),
+                          static_cast<QWidget *>(image_Close), static_cast<QWidget *>(Bevel3)}) {
+        part->move(x, 0);
+        x += part->width();
+    }
+    Panel_HideShow->setGeometry(0, 0, x, height);
+    const int stripWidth = Panel_HideShow->isVisibleTo(this) ? x : 0;
     icon_ShowNavBar->move(stripWidth, 0);
-    setFixedWidth(stripWidth + IconSize);
+    setFixedSize(stripWidth + icon, height);
+    ShowToggleIcon();
 }
 
 void Tform_showNavBar::Collapse() {
@@ -117,38 +196,39 @@ void Tform_showNavBar::Collapse() {
     LayOut();
     show();
     if (QWidget *parent = parentWidget())
-        move(parent->width() - icon_ShowNavBar->width() - RightMargin, 0);
+        move(std::max(0, parent->width() - icon_ShowNavBar->width() - RightMargin), 0);
     raise();
+    Repaint();
+    emit placed();
 }
 
 void Tform_showNavBar::ExpandWithCaption(const QString &caption) {
     hide();
     move(0, y());
+    caption_ = caption;
     st_Caption->setText(caption);
     QWidget *parent = parentWidget();
-    if (!parent)
-        return;
+    if (!parent) return;
     Panel_HideShow->show();
     LayOut();
-    move(parent->width() - Panel_HideShow->width() - icon_ShowNavBar->width() - RightMargin, 0);
+    move(std::max(0, parent->width() - Panel_HideShow->width() - icon_ShowNavBar->width() - RightMargin), 0);
     show();
     Panel_HideShow->move(0, 0);
     raise();
-    for (QWidget *child : findChildren<QWidget *>())
-        child->update();
-    update();
+    Repaint();
+    emit placed();
 }
 
 void Tform_showNavBar::icon_ShowNavBarClick() {
     if (Panel_HideShow->isVisibleTo(this))
         Collapse();
     else
-        ExpandWithCaption(st_Caption->text());
+        ExpandWithCaption(caption_);
 }
 
 void Tform_showNavBar::Replace() {
     if (Panel_HideShow->isVisibleTo(this))
-        ExpandWithCaption(st_Caption->text());
+        ExpandWithCaption(caption_);
     else
         Collapse();
 }
@@ -159,6 +239,64 @@ void Tform_showNavBar::image_MinimizeClick() {
 
 void Tform_showNavBar::image_CloseClick() {
     terminateApplication();
+}
+
+// --- painting ------------------------------------------------------------------------
+
+void Tform_showNavBar::Repaint() {
+    for (QWidget *child : findChildren<QWidget *>())
+        child->update();
+    update();
+}
+
+QPaintEngine *Tform_showNavBar::paintEngine() const {
+    return nullptr; // painted through the toolkit's backing store, or by PaintOnScreen
+}
+
+// Whether the session window paints on screen, so this bar must do so too.
+bool Tform_showNavBar::PaintsOnScreen() {
+    if (!window()->testAttribute(Qt::WA_PaintOnScreen) || !testAttribute(Qt::WA_WState_Created)) return false;
+    if (!triedPainter_) {
+        triedPainter_ = true;
+        painter_ = X11WindowPainter::Create();
+    }
+    return painter_ && painter_->CanDraw(*this);
+}
+
+void Tform_showNavBar::paintEvent(QPaintEvent *event) {
+    // grab() and render() redirect the painting to an image: the toolkit's way then.
+    if (!redirected(nullptr) && PaintsOnScreen()) {
+        PaintOnScreen();
+        return;
+    }
+    QPainter(this).fillRect(event->rect(), palette().color(QPalette::Button));
+}
+
+// The toolkit draws the bar's widgets into a picture; X puts the picture on screen.
+void Tform_showNavBar::PaintOnScreen() {
+    QImage picture(size(), QImage::Format_RGB32);
+    picture.fill(palette().color(QPalette::Button));
+    {
+        QPainter painter(&picture);
+        for (QWidget *part :
+             {static_cast<QWidget *>(Panel_HideShow), static_cast<QWidget *>(icon_ShowNavBar)})
+            if (part->isVisibleTo(this))
+                part->render(&painter, part->pos(), QRegion(),
+                             QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
+    painter_->PutImage(winId(), picture.constBits(), picture.width(), picture.height(),
+                       static_cast<int>(picture.bytesPerLine()), QRegion(rect()));
+    painter_->Flush();
+}
+
+// On a window that paints on screen the toolkit asks each child to paint itself on
+// screen, which it cannot: the bar paints them all instead.
+bool Tform_showNavBar::eventFilter(QObject *watched, QEvent *event) {
+    if (watched != this && event->type() == QEvent::UpdateRequest && PaintsOnScreen()) {
+        update();
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
 }
 
 } // namespace tsc

@@ -3,29 +3,40 @@
 // The navigation bar of a full-screen session: a toggle icon inside the top edge of
 // the session window that opens a strip with the connection caption and buttons to
 // minimise or end the program. At most one exists in the process.
+//
+// The bar has a native window of its own, stacked above the session widget's (a
+// plain child would be drawn under it). When the session window paints on screen
+// (X11WindowPainter), every child of that window would have to paint on screen too,
+// which toolkit widgets cannot: the bar then renders its widgets into a picture of
+// its own size and puts that into its window with plain X requests.
 
 #include <QFrame>
 #include <QLabel>
+#include <QPixmap>
 
 #include <functional>
+#include <memory>
 
 namespace tsc {
+
+class X11WindowPainter;
 
 // A picture that reports clicks.
 class ClickableImage : public QLabel {
     Q_OBJECT
-public:
+  public:
     using QLabel::QLabel;
-signals:
+  signals:
     void clicked();
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
 class Tform_showNavBar : public QFrame {
     Q_OBJECT
-public:
+  public:
+    // Sizes at 96 dots per inch; at higher resolutions they grow with the font.
     static constexpr int BarHeight = 16;
     static constexpr int IconSize = 16;
     static constexpr int BevelWidth = 4;
@@ -48,6 +59,14 @@ public:
     void image_MinimizeClick();
     void image_CloseClick();
 
+    // The branding image of the language table takes the toggle icon's place; a null
+    // pixmap brings the arrow back.
+    void SetBrandingImage(const QPixmap &image);
+    // The caption as it was given; st_Caption shows it on one line, shortened to fit.
+    [[nodiscard]] QString Caption() const { return caption_; }
+    // Pixel sizes at this bar's resolution.
+    [[nodiscard]] int Scaled(int size96) const;
+
     QFrame *Panel_HideShow = nullptr;
     QFrame *Bevel2 = nullptr;
     ClickableImage *st_Caption = nullptr;
@@ -61,10 +80,29 @@ public:
     std::function<void()> minimizeApplication;
     std::function<void()> terminateApplication;
 
-private:
+  signals:
+    // After each collapse or expand: the bar's place or size may have changed.
+    void placed();
+
+  protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    [[nodiscard]] QPaintEngine *paintEngine() const override;
+
+  private:
     explicit Tform_showNavBar(QWidget *parent);
     void FormCreate();
-    void LayOut(); // sizes the bar to its contents
+    void LayOut(); // sizes the bar to its contents and keeps it inside the parent
+    void ShowToggleIcon();
+    void Repaint();
+    [[nodiscard]] bool PaintsOnScreen();
+    void PaintOnScreen();
+
+    QString caption_ = QStringLiteral("-----");
+    QPixmap branding_;
+    double scale_ = 1.0;
+    std::unique_ptr<X11WindowPainter> painter_;
+    bool triedPainter_ = false;
 };
 
 } // namespace tsc

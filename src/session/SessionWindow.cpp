@@ -3,6 +3,7 @@
 #include "NavigationBar.h"
 #include "RdpSessionWidget.h"
 #include "SessionHost.h"
+#include "SessionPictures.h"
 #include "X11WindowPainter.h"
 #include "SystemInfo.h"
 #include "Identity.h"
@@ -12,7 +13,10 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QThread>
 #include <QTimer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <array>
 #include <cstdio>
@@ -55,6 +59,7 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     : QWidget(nullptr), variant_(variant), traits_(TraitsOf(variant)), host_(host) {
     setObjectName(QString::fromLatin1(traits_.windowClassName).mid(1)); // the instance: form_..._RDPObject
     setWindowTitle(QStringLiteral("Remote Desktop"));
+    setWindowIcon(SessionWindowIcon());
     resize(392, 373);
     msRdpClient_ = new RdpSessionWidget(std::move(control), this);
     msRdpClient_->setObjectName(QStringLiteral("MsRdpClient"));
@@ -120,6 +125,17 @@ void SessionWindow::SetWindowColour(std::uint32_t rgb) {
     update();
 }
 
+bool SessionWindow::WaitForGeometry(const QRect &requested, int milliseconds) {
+    QElapsedTimer waited;
+    waited.start();
+    while (geometry() != requested) {
+        if (waited.elapsed() >= milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
 QPaintEngine *SessionWindow::paintEngine() const {
     return painter_ ? nullptr : QWidget::paintEngine();
 }
@@ -165,10 +181,18 @@ void SessionWindow::RemoveLayering() {
 }
 
 void SessionWindow::ApplyMask() {
+    // The navigation bar stays whole whatever the remote screen shows under it.
+    QRegion visible = mask_.Visible();
+    if (const Tform_showNavBar *bar = Tform_showNavBar::Current(); bar && bar->parentWidget() == this && bar->isVisible())
+        visible += bar->geometry();
     // An empty region would mean "no mask": a one-pixel region outside the window
     // hides everything instead.
-    const QRegion &visible = mask_.Visible();
     setMask(visible.isEmpty() ? QRegion(-1, -1, 1, 1) : visible);
+}
+
+void SessionWindow::OnNavigationBarPlaced() {
+    if (layered_)
+        ApplyMask();
 }
 
 void SessionWindow::OnFrameUpdated(const QRegion &damage) {
@@ -285,6 +309,10 @@ bool SessionWindow::event(QEvent *event) {
     if (event->type() == CaptionUpdateEvent) {
         CaptionUpdate();
         return true;
+    }
+    if (event->type() == QEvent::ChildPolished) {
+        if (auto *bar = qobject_cast<Tform_showNavBar *>(static_cast<QChildEvent *>(event)->child()))
+            connect(bar, &Tform_showNavBar::placed, this, &SessionWindow::OnNavigationBarPlaced, Qt::UniqueConnection);
     }
     return QWidget::event(event);
 }

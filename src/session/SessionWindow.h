@@ -54,6 +54,11 @@ public:
     [[nodiscard]] static bool OverlayFound(RdpControlVariant variant);
 
     void SetWindowColour(std::uint32_t rgb);
+    // Under a window manager a geometry asked of a shown window takes effect only when
+    // the manager has answered; until then size() is the old one. Waits for the window
+    // to have `requested` (handling events, 20 ms apart, at most `milliseconds`) and
+    // says whether it has. The connect procedure calls it before it sizes the control.
+    bool WaitForGeometry(const QRect &requested, int milliseconds = 500);
     // How far left of its place the connect procedure put a seamless window.
     void SetSeamlessShift(int pixels) { seamlessShift_ = pixels; }
 
@@ -114,6 +119,7 @@ private:
     void OnFrameUpdated(const QRegion &damage);
     void OnFrameResized();
     void ApplyMask();
+    void OnNavigationBarPlaced();
 
     RdpControlVariant variant_;
     const SessionVariantTraits &traits_;

@@ -501,6 +501,9 @@ QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, co
                                                         settings_.desktopHeight, monitor.full, monitor.work);
     if (placement.usesClientOrigin) {
         window.setGeometry(placement.client);
+        // A window manager applies a frameless full-screen geometry a moment later;
+        // the remote desktop is sized from the window only once it has.
+        window.WaitForGeometry(placement.client);
     } else {
         window.move(placement.client.topLeft());
         window.resize(placement.client.size());

@@ -3,6 +3,7 @@
 #include "RdpProfile.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
@@ -66,7 +67,8 @@ TEST_F(RdpProfileTest, ReadsEveryKeyOfTheTable) {
         {"screen mode id:i:1", [](auto &s) { EXPECT_EQ(s.desktopSizeIndex, 1); }},
         {"session bpp:i:24", [](auto &s) { EXPECT_EQ(s.colorsIndex, 3); }},
         {"session bpp:i:8", [](auto &s) { EXPECT_EQ(s.colorsIndex, 0); }},
-        {"session bpp:i:32", [](auto &s) { EXPECT_EQ(s.colorsIndex, ColorsHigh15); }}, // not listed: unchanged
+        {"session bpp:i:32", [](auto &s) { EXPECT_EQ(s.colorsIndex, ColorsHighest24); }}, // the common client's true colour
+        {"session bpp:i:66", [](auto &s) { EXPECT_EQ(s.colorsIndex, ColorsHigh15); }}, // not listed: unchanged
         {"keyboardhook:i:2\naudiomode:i:1", [](auto &s) { EXPECT_EQ(std::tie(s.windowsKeysIndex, s.soundIndex), std::tuple(2, 1)); }},
         {"keyboardhook:i:3\naudiomode:i:", [](auto &s) { EXPECT_EQ(std::tie(s.windowsKeysIndex, s.soundIndex), std::tuple(1, 0)); }},
         {"redirectdrives:i:1\nredirectprinters:i:1\nredirectcomports:i:1\nredirectsmartcards:i:1\ndisplayconnectionbar:i:0",
@@ -219,6 +221,22 @@ TEST_F(RdpProfileTest, ProfileOfTheCommonClientReadsLikeItsEightBitTwin) {
     EXPECT_EQ(wide.colorsIndex, ColorsHigh16);
     EXPECT_EQ(wide.soundIndex, 2);
     EXPECT_TRUE(wide.connectDiskDrives && wide.smartCards && wide.background && wide.animation);
+}
+
+// A profile that asked for 32 bits is written back as this client's true colour.
+TEST_F(RdpProfileTest, ThirtyTwoBitsAreWrittenBackAsTrueColour) {
+    const std::vector<std::string> lines = Written(ReadLines("session bpp:i:32\r\n"));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "session bpp:i:24"), lines.end());
+}
+
+// A profile the common client saved (UTF-16, "session bpp:i:32") opens in true colour.
+TEST_F(RdpProfileTest, ProfileSavedByTheCommonClientOpensInTrueColour) {
+    const std::string path = std::string(TSC_CORPUS_DIR) + "/rdp/05-mstsc-win7-wallpaper-off.rdp";
+    if (!fs::exists(path)) GTEST_SKIP() << "no corpus at " << path;
+    ProfileSettings settings;
+    ReadProfile(path, settings, environment, log);
+    EXPECT_TRUE(log.Has("I tsv_RDP_file is a MS-type, widechar"));
+    EXPECT_EQ(settings.colorsIndex, ColorsHighest24);
 }
 
 TEST_F(RdpProfileTest, UnmarkedUtf16IsReadAsWidechar) {

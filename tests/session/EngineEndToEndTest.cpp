@@ -194,12 +194,15 @@ TEST_F(EngineEndToEnd, ChangesAfterTheFirstFrameReachTheFrameWithTheirDamage) {
         server_->PaintRectangle(600, 400, 100, 80, 0xCC3311);
         // The pixel can change before the damage report, queued to this thread, arrives.
         EXPECT_TRUE(WaitFor(
-            [&] { return Near(session.Pixel(650, 440), 0xCC3311) && frames.damage.contains(QPoint(650, 440)); },
+            [&] {
+                return Near(session.Pixel(650, 440), 0xCC3311) && frames.damage.contains(QPoint(650, 440));
+            },
             10000))
             << "depth " << depth << ": " << std::hex << session.Pixel(650, 440);
         EXPECT_TRUE(Near(session.Pixel(100, 100), 0x3366CC)) << "depth " << depth;
         server_->ClearScreen();
-        EXPECT_TRUE(WaitFor([&] { return Near(session.Pixel(650, 440), 0x3366CC); }, 10000)) << "depth " << depth;
+        EXPECT_TRUE(WaitFor([&] { return Near(session.Pixel(650, 440), 0x3366CC); }, 10000))
+            << "depth " << depth;
         session.control->Disconnect();
         ASSERT_TRUE(session.WaitForEnd()) << session.Trace();
         session.control->SetFrameHandler(nullptr);
@@ -248,6 +251,24 @@ TEST_F(EngineEndToEnd, DisconnectWhileConnectingAndASecondConnectAfterwards) {
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::Connected);
     session.control->Disconnect();
     ASSERT_TRUE(session.WaitForEnd());
+}
+
+// Disconnect at any moment of the connection sequence (before the engine thread has
+// its context, inside the library's connect, in its failure path, in the event loop)
+// ends the session as the user's, and the engine thread with it. Under the
+// sanitizers this is where a hand-over that reached the library's socket from the
+// user-interface thread while the engine thread freed it would show.
+TEST_F(EngineEndToEnd, ADisconnectAtAnyMomentEndsTheSessionAsTheUsers) {
+    for (const int delayMs : {0, 1, 3, 10, 30, 60, 120, 250, 500}) {
+        Session session(server_->Port());
+        ASSERT_TRUE(session.Connect());
+        if (delayMs > 0) WaitFor([] { return false; }, delayMs);
+        session.control->Disconnect();
+        ASSERT_TRUE(session.WaitForEnd(10000)) << "after " << delayMs << " ms: " << session.Trace();
+        EXPECT_EQ(session.events.DisconnectReason(), RdpDisconnectReason::LocalNotError)
+            << "after " << delayMs << " ms: " << session.Trace();
+        EXPECT_EQ(session.control->Connected(), RdpConnectionState::NotConnected);
+    }
 }
 
 TEST_F(EngineEndToEnd, SeamlessSessionsKeepTheKeyColourExact) {

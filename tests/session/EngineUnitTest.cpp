@@ -4,6 +4,7 @@
 #include "DisconnectReason.h"
 #include "FrameMemory.h"
 #include "FreeRdpControl.h"
+#include "ProcessWide.h"
 #include "Recorders.h"
 #include "SessionSettings.h"
 #include "ShadowServer.h"
@@ -18,9 +19,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <winpr/synch.h>
+#include <winpr/winsock.h>
 
 #include <chrono>
 #include <thread>
@@ -290,6 +295,51 @@ TEST_F(LibrarySleep, EarlyEndsStopWhenTheAllowanceIsUsedUp) {
     EXPECT_GE(TimeOf(100).count(), 100);
 }
 
+// The library's socket reads during a connect end when the control aborts, on a
+// blocking socket (waiting for data) and on a non-blocking one; elsewhere, and before
+// an abort, they read as before.
+TEST(AbortableReads, EndTheReadOnAbortAndOnlyInsideTheScope) {
+    int sockets[2] = {-1, -1};
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sockets), 0);
+    const int abort = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ASSERT_GE(abort, 0);
+    char buffer[8] = {};
+    const std::uint64_t one = 1;
+
+    ASSERT_EQ(write(sockets[1], "ab", 2), 2);
+    {
+        const AbortableReadScope scope(abort);
+        EXPECT_EQ(_recv(sockets[0], buffer, 1, 0), 1); // data and no abort: read as before
+
+        // A blocking read with nothing to read ends when the abort comes.
+        std::thread aborter([abort, one] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ASSERT_EQ(write(abort, &one, sizeof(one)), static_cast<ssize_t>(sizeof(one)));
+        });
+        ASSERT_EQ(_recv(sockets[0], buffer, 1, 0), 1); // "b" was still there
+        errno = 0;
+        EXPECT_EQ(_recv(sockets[0], buffer, 1, 0), -1);
+        EXPECT_EQ(errno, ECONNABORTED);
+        aborter.join();
+
+        // After the abort, reads fail at once, also on a non-blocking socket with data.
+        ASSERT_EQ(write(sockets[1], "c", 1), 1);
+        fcntl(sockets[0], F_SETFL, fcntl(sockets[0], F_GETFL) | O_NONBLOCK);
+        errno = 0;
+        EXPECT_EQ(_recv(sockets[0], buffer, 1, 0), -1);
+        EXPECT_EQ(errno, ECONNABORTED);
+    }
+    EXPECT_EQ(_recv(sockets[0], buffer, 1, 0), 1); // outside the scope: unchanged
+    EXPECT_EQ(buffer[0], 'c');
+    std::thread([&] {
+        const AbortableReadScope scope(-1); // another thread, no abort descriptor
+        ASSERT_EQ(write(sockets[1], "d", 1), 1);
+        EXPECT_EQ(_recv(sockets[0], buffer, 1, 0), 1);
+    }).join();
+    close(abort);
+    close(sockets[0]);
+    close(sockets[1]);
+}
 
 // The screen buffer's pages go back to the system while the graphics pipeline's
 // surface is shown, and the buffer stays usable.
@@ -307,7 +357,8 @@ TEST(FrameMemory, ReleasedPagesLeaveMemoryThatReadsAsZeroAndStaysUsable) {
         std::vector<unsigned char> resident(pages);
         EXPECT_EQ(mincore(memory, bytes, resident.data()), 0);
         std::size_t count = 0;
-        for (unsigned char flags : resident) count += flags & 1u;
+        for (unsigned char flags : resident)
+            count += flags & 1u;
         return count;
     };
     EXPECT_EQ(residentPages(), pages);

@@ -270,7 +270,8 @@ TEST_F(ConnectEndToEnd, SeamlessWithoutTheKeyColourTimesOutAndShowsTheSessionUnl
     window->bn_ConnectClick();
     SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
     ASSERT_NE(session, nullptr) << Trace();
-    ASSERT_TRUE(WaitForLine("timeout while waiting for Overlay", 25000)) << Trace();
+    // A connect slower than a second waits 60 ticks of 500 ms.
+    ASSERT_TRUE(WaitForLine("timeout while waiting for Overlay", 40000)) << Trace();
     EXPECT_FALSE(Logged("Found Overlay"));
     EXPECT_EQ(session->pos(), QPoint(0, 0));
     EXPECT_FALSE(session->Layered());

@@ -8,7 +8,9 @@
 //   FramePipeline.cpp  the drawn screen, graphics pipeline surfaces, frame lock, damage
 //   Input.cpp          keys, pointer, buttons and wheel
 //   ProcessWide.cpp    what the engine changes for the whole process (the library's
-//                      sleep, heap limits, the library's log, its graphics handlers)
+//                      sleep and socket read, heap limits, pixel routines, the
+//                      library's root logger, its graphics pipeline handlers)
+//   SoundOutput.cpp    whether this computer can play a session's sound
 
 #include "RdpControl.h"
 #include "SessionSettings.h"
@@ -63,7 +65,10 @@ class FreeRdpControl final : public RdpControl {
     // Called by the protocol library's callbacks; each runs on the engine thread
     // unless noted.
     enum class LogLevel { Info, Warning, Error };
-    void PostLog(LogLevel level, const QString &text);             // any thread
+    void PostLog(LogLevel level, const QString &text); // any thread
+    // Disconnect was asked for (or the handshake time ran out): what the library
+    // reports failing from now on is the abort's doing.
+    [[nodiscard]] bool Aborting() const { return aborting_; }      // any thread
     void PostEvent(std::function<void(RdpControlEvents &)> event); // any thread
     [[nodiscard]] bool OnPreConnect(freerdp *instance);
     bool OnPostConnect(freerdp *instance);
@@ -112,6 +117,7 @@ class FreeRdpControl final : public RdpControl {
 
     void AbortLocked();
     void ClearAbortDescriptor();
+    void CheckSoundOutput();
     void OnHandshakeTimeout(int connectNumber);
     [[nodiscard]] bool ConnectToServer(rdpContext *context);
     void RunSession(ConnectionSettings session); // the engine thread
@@ -154,7 +160,8 @@ class FreeRdpControl final : public RdpControl {
     rdpContext *context_ = nullptr;
     bool abortRequested_ = false;
     bool timedOut_ = false;
-    int connectNumber_ = 0; // user-interface thread only
+    std::atomic<bool> aborting_{false}; // abortRequested_, readable without the lock
+    int connectNumber_ = 0;             // user-interface thread only
     std::chrono::milliseconds handshakeTimeout_;
     HANDLE wakeEvent_ = nullptr; // input queued or abort requested
     int abortDescriptor_ = -1;   // an eventfd, readable from an abort until the next Connect

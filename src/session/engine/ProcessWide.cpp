@@ -99,8 +99,11 @@ class LibraryLogRouter {
         LibraryLogRouter &router = Instance();
         std::lock_guard lock(router.mutex_);
         if (router.control_) {
-            const auto level = message->Level >= WLOG_ERROR ? FreeRdpControl::LogLevel::Error
-                                                            : FreeRdpControl::LogLevel::Warning;
+            if (IsCancelledConnect(message)) return TRUE; // the session's end line names it
+            // After an abort the library's failures are the abort's doing, not faults.
+            const auto level = router.control_->Aborting()    ? FreeRdpControl::LogLevel::Info
+                               : message->Level >= WLOG_ERROR ? FreeRdpControl::LogLevel::Error
+                                                              : FreeRdpControl::LogLevel::Warning;
             router.control_->PostLog(
                 level, QStringLiteral("FreeRDP: %1 - %2")
                            .arg(QString::fromUtf8(message->FunctionName ? message->FunctionName : ""),
@@ -114,6 +117,10 @@ class LibraryLogRouter {
     static bool IsCertificateBanner(const wLogMessage *message) {
         const char *function = message->FunctionName ? message->FunctionName : "";
         return std::strncmp(function, "tls_print_", 10) == 0 || std::strcmp(function, "verify_cb") == 0;
+    }
+
+    static bool IsCancelledConnect(const wLogMessage *message) {
+        return std::strstr(message->TextString, "ERRCONNECT_CONNECT_CANCELLED") != nullptr;
     }
 
     std::mutex mutex_;

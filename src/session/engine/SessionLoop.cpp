@@ -8,6 +8,7 @@
 #include "LogSink.h"
 #include "ProcessWide.h"
 #include "SocketWait.h"
+#include "SoundOutput.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -168,6 +169,7 @@ bool FreeRdpControl::Connect(const ConnectionSettings &settings) {
         abortRequested_ = false;
         timedOut_ = false;
     }
+    aborting_ = false;
     ResetEvent(wakeEvent_);
     ClearAbortDescriptor();
     const int connectNumber = ++connectNumber_;
@@ -234,6 +236,7 @@ void FreeRdpControl::OnHandshakeTimeout(int connectNumber) {
 //    at its own abort event (freerdp_connect starts by clearing it) is not lost.
 void FreeRdpControl::AbortLocked() {
     abortRequested_ = true;
+    aborting_ = true;
     SetEvent(wakeEvent_);
     const std::uint64_t one = 1;
     if (abortDescriptor_ >= 0 && write(abortDescriptor_, &one, sizeof(one)) < 0) {
@@ -288,6 +291,7 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
     controlDown_ = altDown_ = false;
     pointerSent_.reset();
     RouteLibraryLogTo(this);
+    CheckSoundOutput();
 
     rdpContext *context = NewLibraryContext();
     if (!context) {
@@ -318,6 +322,16 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
     state_ = RdpConnectionState::NotConnected;
     const int reason = lastReason_;
     PostEvent([reason](RdpControlEvents &events) { events.OnDisconnected(reason); });
+}
+
+// Sound brought to this computer needs something to play it on. Without a sound
+// server or card the library would try each of its sound systems and log every
+// failure as an error; sound stays off instead, said once, and the session goes on.
+void FreeRdpControl::CheckSoundOutput() {
+    if (session_.audioMode != AudioMode::PlayHere || ProbeSoundOutput().Available()) return;
+    session_.audioMode = AudioMode::DoNotPlay;
+    PostLog(LogLevel::Warning, QStringLiteral("Sound stays off: this computer has no sound server (PulseAudio or "
+                                              "PipeWire) and no sound card to play the session's sound on"));
 }
 
 // The connection sequence, whose socket reads end when the connect is aborted.
@@ -371,8 +385,12 @@ void FreeRdpControl::RunEventLoop(rdpContext *context) {
         }
         const std::int64_t firstFrame = firstFrameAt_;
         if (!loginCompleteSent_ && firstFrame != 0 &&
-            NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs)
+            NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs) {
+            PostLog(LogLevel::Info, QStringLiteral("Login complete inferred: the server sent no logon "
+                                                   "notification within %1 ms of its first picture")
+                                        .arg(LoginCompleteFallbackMs));
             PostLoginComplete();
+        }
     }
 }
 
