@@ -136,6 +136,18 @@ void ClientCore::FillConnectionLists(const std::string &nameToSelect) {
                      [&](const profiles::Connection &c) { return !select.empty() && c.name == select; });
     SetListSelection(
         found == listedConnections_.end() ? -1 : static_cast<int>(found - listedConnections_.begin()));
+    // The drop-down keeps showing the connection whose settings are on screen, at
+    // its new place, or nothing when it is gone.
+    const auto current = std::find_if(
+        sortedConnections_.begin(), sortedConnections_.end(), [&](const profiles::Connection &c) {
+            return !currentConnectionFile_.empty() && c.fileName == currentConnectionFile_;
+        });
+    previousConnectionIndex_ =
+        current == sortedConnections_.end() ? -1 : static_cast<int>(current - sortedConnections_.begin());
+    if (previousConnectionIndex_ < 0) {
+        currentConnection_.clear();
+        currentConnectionFile_.clear();
+    }
     emit connectionListsChanged();
 }
 

@@ -177,6 +177,13 @@ TEST_F(ConnectionsWindowTest, FirstConnectionSwitchingAndRestart) {
     EXPECT_EQ(window->Edit_Host->text(), "two");
     Choose(*window, "TerminalServer connection Copy 2");
     EXPECT_EQ(window->Edit_Host->text(), "three");
+    // A refill puts a new connection before the current one: the drop-down still
+    // shows the connection on screen, and the settings go back to it.
+    std::ofstream(Data() + "/AAA.rdp") << "full address:s:127.0.0.2\r\n";
+    window->Core().FillConnectionLists("");
+    EXPECT_EQ(window->cmbx_FolderMultipleConnectionsRDPFiles->currentText(),
+              "TerminalServer connection Copy 2");
+    EXPECT_EQ(window->Core().CurrentConnection(), "TerminalServer connection Copy 2");
 
     // Back to single usage: the default profile, no drop-down.
     window->rb_SingleConnectionUsage->click();
@@ -264,6 +271,19 @@ TEST_F(ConnectionsWindowTest, DeleteAndInsertKeysAskAndAct) {
     EXPECT_FALSE(Exists(Data() + "/TerminalServer connection Copy 1.rdp"));
     EXPECT_TRUE(Logged({'I', "Delete " + Data() + "/TerminalServer connection Copy 1.rdp"}));
     EXPECT_TRUE(Exists(Data() + "/Trash/files/TerminalServer connection Copy 1.rdp"));
+
+    // Every copy name taken: said in a message and the log, nothing copied.
+    for (int n = 1; n <= 999; ++n)
+        std::ofstream(Data() + "/TerminalServer connection Copy " + std::to_string(n) + ".rdp") << "x";
+    window->Core().FillConnectionLists("TerminalServer connection");
+    dialogs.messages.clear();
+    QTest::keyRelease(list, Qt::Key_Insert);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].find("are all taken"), std::string::npos);
+    EXPECT_TRUE(Logged({'E', "No free name for a copy of: " + Data() + "/TerminalServer connection.rdp"}));
+    for (int n = 1; n <= 999; ++n)
+        std::filesystem::remove(Data() + "/TerminalServer connection Copy " + std::to_string(n) + ".rdp");
+    window->Core().FillConnectionLists("");
 
     // The last connection deleted: an empty folder gets a first connection again.
     SelectRow(*window, "TerminalServer connection");
