@@ -98,8 +98,12 @@ public:
     // --- connection folder (ClientCoreConnections.cpp) ---------------------------
     // The folder's connections in the order the folder lists them (the list on the
     // Connections page) and sorted (the drop-down on the connection page).
-    [[nodiscard]] const std::vector<profiles::Connection> &ListedConnections() const { return listedConnections_; }
-    [[nodiscard]] const std::vector<profiles::Connection> &SortedConnections() const { return sortedConnections_; }
+    [[nodiscard]] const std::vector<profiles::Connection> &ListedConnections() const {
+        return listedConnections_;
+    }
+    [[nodiscard]] const std::vector<profiles::Connection> &SortedConnections() const {
+        return sortedConnections_;
+    }
     // The drop-down index of the connection whose settings are on screen, -1 for none.
     [[nodiscard]] int PreviousConnectionIndex() const { return previousConnectionIndex_; }
     // The row of the list to select after the lists were filled, -1 for none.

@@ -31,8 +31,8 @@ void WriteConnectionUsage(bool multiple, std::string_view folder) {
 }
 
 std::string ReadConnectionFolder() {
-    const auto folder =
-        AcceptStoredString(Registry::Read(Hive::CurrentUser, ApplicationKeyPath(), ValueMultipleConnectionsFolder), 3);
+    const auto folder = AcceptStoredString(
+        Registry::Read(Hive::CurrentUser, ApplicationKeyPath(), ValueMultipleConnectionsFolder), 3);
     return folder.value_or("");
 }
 

@@ -325,6 +325,17 @@ TEST_F(ConnectionsWindowTest, AnotherFolderTakesTheConnectionsAlong) {
     EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const LoggedLine &l) {
         return l.text.rfind("Begin Move all RDP files", 0) == 0;
     }));
+
+    // The folder vanishes while shown: the lists empty out with an error line, and no
+    // first connection is made in a folder that is not there.
+    fs::remove_all(target);
+    SelectRow(*window, "TerminalServer connection");
+    window->bn_MultipleConnectionsRDPFiles_Duplicate->click();
+    window->Core().FillConnectionLists("");
+    EXPECT_EQ(window->listbox_FolderMultipleConnectionsRDPFiles->count(), 0);
+    EXPECT_EQ(window->cmbx_FolderMultipleConnectionsRDPFiles->currentIndex(), -1);
+    EXPECT_TRUE(Logged({'E', "Can not read folder: " + target + "/"}));
+    EXPECT_FALSE(fs::exists(target));
 }
 
 TEST_F(ConnectionsWindowTest, StoredFolderThatIsGoneFallsBackToTheDefault) {
