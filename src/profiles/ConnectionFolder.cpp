@@ -1,5 +1,6 @@
 #include "ConnectionFolder.h"
 
+#include "FileMoves.h"
 #include "LogSink.h"
 #include "SystemInfo.h"
 
@@ -8,13 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <dirent.h>
-#include <fcntl.h>
 #include <map>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_set>
 
 namespace tsc::profiles {
@@ -41,123 +37,6 @@ bool EndsWithCaseBlind(std::string_view text, std::string_view ending) {
 
 std::string PathIn(const std::string &folder, std::string_view fileName) {
     return WithTrailingSeparator(folder) + std::string(fileName);
-}
-
-// Entries of a folder that are no folders themselves; links count as what they point to.
-struct FolderEntries {
-    std::vector<std::string> files;
-    int error = 0;
-};
-
-FolderEntries ReadFolderFiles(const std::string &folder,
-                              const std::function<bool(std::string_view)> &wanted) {
-    FolderEntries entries;
-    DIR *dir = ::opendir(folder.c_str());
-    if (!dir) {
-        entries.error = errno;
-        return entries;
-    }
-    while (const dirent *entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == ".." || !wanted(name)) continue;
-        if (entry->d_type == DT_DIR) continue;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            if (::stat(PathIn(folder, name).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
-        }
-        entries.files.emplace_back(name);
-    }
-    ::closedir(dir);
-    return entries;
-}
-
-// Renames without ever replacing: renameat2 where the file system knows it, else
-// link and unlink, which refuse an existing target just as well. 0 or an errno code.
-int RenameNoReplace(const std::string &from, const std::string &to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
-    if (::link(from.c_str(), to.c_str()) != 0) return errno;
-    if (::unlink(from.c_str()) != 0) {
-        const int unlinkError = errno;
-        (void)::unlink(to.c_str());
-        return unlinkError;
-    }
-    return 0;
-}
-
-// Copies `source` into a temporary file beside `target`, flushed to disk, and hands
-// it to `place` to become `target`. The target never holds a part of a file.
-int CopyThroughTemporary(const std::string &source, const std::string &target,
-                         const std::function<int(const std::string &, const std::string &)> &place) {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return errno;
-    struct stat info {};
-    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = S_ISREG(info.st_mode) ? errno : EISDIR;
-        ::close(in);
-        return error;
-    }
-    const auto slash = target.find_last_of('/');
-    std::string temporary =
-        (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".tsc-copy-XXXXXX";
-    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
-    int error = 0;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        if (got == 0) break;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
-            if (put < 0) {
-                if (errno == EINTR) continue;
-                error = errno;
-                break;
-            }
-            done += put;
-        }
-        if (error) break;
-    }
-    if (!error && ::fchmod(out, info.st_mode & 07777) != 0) error = errno;
-    if (!error && ::fsync(out) != 0) error = errno;
-    if (::close(out) != 0 && !error) error = errno;
-    ::close(in);
-    if (!error) error = place(temporary, target);
-    if (error) (void)::unlink(temporary.c_str());
-    return error;
-}
-
-int CopyFileNoReplace(const std::string &source, const std::string &target) {
-    return CopyThroughTemporary(source, target, RenameNoReplace);
-}
-
-struct MoveResult {
-    int copyError = 0;   // the file is still only in the old folder
-    int deleteError = 0; // the file is in both folders
-};
-
-// Moves a file without replacing one in the target folder: a rename where both lie
-// on one file system, else a copy and a delete.
-MoveResult MoveFileNoReplace(const std::string &from, const std::string &to) {
-    MoveResult result;
-    const int renamed = RenameNoReplace(from, to);
-    if (renamed != EXDEV) {
-        result.copyError = renamed;
-        return result;
-    }
-    result.copyError = CopyFileNoReplace(from, to);
-    if (!result.copyError && ::unlink(from.c_str()) != 0) result.deleteError = errno;
-    return result;
 }
 
 void LogFromTo(LogSink &log, void (LogSink::*write)(std::string_view), const std::string &first,
@@ -288,16 +167,11 @@ std::vector<Connection> SortedConnections(std::vector<Connection> connections) {
 }
 
 bool SameFolder(const std::string &a, const std::string &b) {
-    struct stat first {
-    }, second{};
-    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0)
-        return WithoutTrailingSeparator(a) == WithoutTrailingSeparator(b);
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    return tsc::SameFolder(a, b);
 }
 
 bool FileExists(const std::string &path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    return PathExists(path);
 }
 
 int MoveToTrashOrDelete(const std::string &path) {
@@ -307,7 +181,7 @@ int MoveToTrashOrDelete(const std::string &path) {
     const QString name = QFile::decodeName(encoded);
     if (QFile::encodeName(name) == encoded && QFile::moveToTrash(name)) return 0;
     if (!FileExists(path)) return ENOENT;
-    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+    return RemoveFile(path);
 }
 
 bool RenameConnection(const std::string &folder, const Connection &from, const std::string &to,
@@ -377,9 +251,9 @@ std::optional<std::string> DuplicateConnection(const std::string &folder, const 
         LogFailure(log, "Can not copy file:", sourceList, targetList, listError);
         if (listError == ENOENT) return name; // the source had no server list file
         // Without its server list the copy would be a different connection.
-        if (::unlink(target.c_str()) != 0) {
+        if (const int removeError = RemoveFile(target)) {
             log.LogError("Can not delete file: " + target);
-            log.LogError(SystemErrorText(errno));
+            log.LogError(SystemErrorText(removeError));
             return name;
         }
         log.LogInfo("Delete " + target);
@@ -485,9 +359,7 @@ void MoveAllRdpFiles(const std::string &from, const std::string &to, const Conne
 }
 
 int CopyFileReplacing(const std::string &source, const std::string &target) {
-    return CopyThroughTemporary(source, target, [](const std::string &temporary, const std::string &to) {
-        return ::rename(temporary.c_str(), to.c_str()) == 0 ? 0 : errno;
-    });
+    return tsc::CopyFileReplacing(source, target);
 }
 
 } // namespace tsc::profiles
