@@ -41,17 +41,6 @@ std::uint32_t SessionTransparencyColour() {
     return ((colorRef & 0xFFu) << 16) | (colorRef & 0xFF00u) | ((colorRef >> 16) & 0xFFu);
 }
 
-// Connection files carry exactly one ".rdp" extension, whatever the name holds.
-std::string ConnectionFileName(const std::string &name) {
-    std::string base = name;
-    if (base.size() > 4) {
-        std::string extension = base.substr(base.size() - 4);
-        for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (extension == ".rdp") base.resize(base.size() - 4);
-    }
-    return base + ".rdp";
-}
-
 // Forwards to whatever sink `target` names at the time of the call, if any.
 class ForwardingLog final : public LogSink {
 public:
@@ -213,19 +202,11 @@ void ClientCore::LoadCurrentConnection() {
         Read_V001C003_file("");
         return;
     }
-    // The connection folder's lists come with the connection folder work; until then
-    // there is no connection to choose in multiple usage.
-    if (currentConnection_.empty()) return;
-    (void)ReadLastConnection();
-    LogPlatformDiagnostics();
-    const std::string profile = CurrentConnectionProfilePath();
-    ReadProfile(profile);
-    const auto dot = profile.find_last_of('.');
-    Read_V001C003_file(profile.substr(0, dot) + "." + Identity::AppPrefix() + "_farm_v001c003.txt");
+    LoadLastConnection();
 }
 
 std::string ClientCore::CurrentConnectionProfilePath() const {
-    return WithTrailingSeparator(connectionFolder_) + ConnectionFileName(currentConnection_);
+    return WithTrailingSeparator(connectionFolder_) + currentConnectionFile_;
 }
 
 void ClientCore::Read_V001C003_file(const std::string &) {

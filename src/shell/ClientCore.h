@@ -11,6 +11,7 @@
 
 #include "ClientServices.h"
 #include "ConnectPlan.h"
+#include "ConnectionFolder.h"
 #include "PollingWait.h"
 #include "ProfileSettings.h"
 #include "RdpClientDetection.h"
@@ -94,6 +95,34 @@ public:
     [[nodiscard]] const std::string &ConnectionFolder() const { return connectionFolder_; }
     [[nodiscard]] const std::string &CurrentConnection() const { return currentConnection_; }
 
+    // --- connection folder (ClientCoreConnections.cpp) ---------------------------
+    // The folder's connections in the order the folder lists them (the list on the
+    // Connections page) and sorted (the drop-down on the connection page).
+    [[nodiscard]] const std::vector<profiles::Connection> &ListedConnections() const {
+        return listedConnections_;
+    }
+    [[nodiscard]] const std::vector<profiles::Connection> &SortedConnections() const {
+        return sortedConnections_;
+    }
+    // The drop-down index of the connection whose settings are on screen, -1 for none.
+    [[nodiscard]] int PreviousConnectionIndex() const { return previousConnectionIndex_; }
+    // The row of the list to select after the lists were filled, -1 for none.
+    [[nodiscard]] int ListSelection() const { return listSelection_; }
+    // The view reports the folder field's text and the list's selected row.
+    void SetConnectionFolderText(const std::string &folder) { connectionFolder_ = folder; }
+    void SetListSelection(int row);
+    void SetConnectionUsage(bool multiple);
+    void FillConnectionLists(const std::string &nameToSelect);
+    void CreateFirstConnection();
+    void rb_SingleConnectionUsageClick();
+    void rb_MultipleConnectionUsageClick();
+    void bn_FolderMultipleConnectionsRDPFilesClick();
+    void cmbx_FolderMultipleConnectionsRDPFilesChange(int index);
+    // The rename panel's OK: renames the list's connection `row` to the typed name.
+    void bn_OKRenameRDPConnectionClick(int row, const std::string &typedName);
+    void bn_MultipleConnectionsRDPFiles_DeleteClick(int row);
+    void bn_MultipleConnectionsRDPFiles_DuplicateClick(int row);
+
     // Widths of StringGrid_Servers' columns as the view has them now.
     void SetColumnWidths(std::vector<int> widths) { columnWidths_ = std::move(widths); }
 
@@ -163,6 +192,14 @@ signals:
     void hideMainWindowRequested();
     void showMainWindowRequested();
     void closeMainWindowRequested();
+    // The connection usage was set: option buttons, enabled controls, drop-down panel.
+    void connectionUsageChanged(bool multiple);
+    // The connection folder to show in its field.
+    void connectionFolderChanged(const QString &folder);
+    // Both connection lists were rebuilt, or the current connection changed: show
+    // ListedConnections, SortedConnections, ListSelection and PreviousConnectionIndex.
+    void connectionListsChanged();
+    void currentConnectionChanged(int index);
 
 private:
     // Start-up.
@@ -182,6 +219,18 @@ private:
     void StartServerListRefreshTimer();
     void AutoConnectIfAsked();
     [[nodiscard]] std::string CurrentConnectionProfilePath() const;
+
+    // Connection folder (ClientCoreConnections.cpp).
+    void LoadLastConnection();
+    void LoadFirstConnection();
+    void LoadConnection(const profiles::Connection &connection);
+    void SetPreviousConnectionIndex(int index);
+    void WriteBackShownSettings();
+    void CloseServerListFile();
+    [[nodiscard]] std::string UsableConnectionFolder(const std::string &stored);
+    [[nodiscard]] std::string ConnectionPath(const profiles::Connection &connection) const;
+    [[nodiscard]] bool ValidConnectionIndex(int index) const;
+    [[nodiscard]] bool ValidListRow(int row) const;
 
     // Connect procedure.
     void SetConnecting(bool connecting);
@@ -228,6 +277,12 @@ private:
     bool multipleConnections_ = false;
     std::string connectionFolder_;
     std::string currentConnection_;
+    std::string currentConnectionFile_;
+    std::vector<profiles::Connection> listedConnections_;
+    std::vector<profiles::Connection> sortedConnections_;
+    int previousConnectionIndex_ = -1;
+    int listSelection_ = -1;
+    std::string selectedListName_;
     std::vector<int> columnWidths_;
     PrinterList printers_;
     std::string title_;

@@ -40,6 +40,7 @@ MainWindow::MainWindow(MainWindowServices services) : services_(std::move(servic
     BuildWindow();
     ConnectCore();
     ConnectControls();
+    ConnectConnectionFolder();
     FormCreate();
 }
 
@@ -94,10 +95,8 @@ void MainWindow::FillLocalPrinters() {
 
 void MainWindow::ShowConnectionUsage() {
     const bool multiple = core_->MultipleConnections();
-    (multiple ? rb_MultipleConnectionUsage : rb_SingleConnectionUsage)->setChecked(true);
     if (multiple) ed_FolderMultipleConnectionsRDPFiles->setText(Q(core_->ConnectionFolder()));
-    // The connection selector and the Connections page's controls come with the
-    // connection folder work.
+    ShowConnectionUsageControls(multiple);
 }
 
 void MainWindow::ShowRdpClientDetection(bool showStatusPage) {

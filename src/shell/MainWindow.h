@@ -58,6 +58,12 @@ public:
     void bn_ConnectClick();
     // Captions.
     void ApplyCaptions();
+    // Connections page (MainWindowConnections.cpp).
+    void bn_MultipleConnectionsRDPFiles_RenameClick();
+    void bn_OKRenameRDPConnectionClick();
+    void edit_RenameRDPConnectionExit();
+    void bn_MultipleConnectionsRDPFiles_DeleteClick();
+    void bn_MultipleConnectionsRDPFiles_DuplicateClick();
     // Settings page rules.
     void cb_DesktopsizeChange();
     void cb_DoSeamlessClick();
@@ -171,6 +177,11 @@ public:
     QPushButton *bn_MultipleConnectionsRDPFiles_Duplicate = nullptr;
     QPushButton *bn_MultipleConnectionsRDPFiles_Rename = nullptr;
     QPushButton *bn_MultipleConnectionsRDPFiles_Delete = nullptr;
+    QFrame *panel_RenameRDPConnection = nullptr;
+    QLabel *lb_RenameRDPConnection = nullptr;
+    QLineEdit *edit_RenameRDPConnection = nullptr;
+    QPushButton *bn_OKRenameRDPConnection = nullptr;
+    QPushButton *bn_CancelRenameRDPConnection = nullptr;
 
     // Microsoft page.
     QLabel *Label_Explain_MSRDPClient = nullptr;
@@ -213,6 +224,13 @@ private:
     void BuildFarmInfoPage();
     void BuildLoggingPage();
     void FillLists();
+    QWidget *BuildRenamePanel();
+
+    // The connection folder's controls (MainWindowConnections.cpp).
+    void ConnectConnectionFolder();
+    void ShowConnectionUsageControls(bool multiple);
+    void ShowConnectionLists();
+    void ShowCurrentConnection(int index);
 
     // The core's reports and the user's requests.
     void ConnectCore();
@@ -243,6 +261,8 @@ private:
     // Set while the core's settings are put into the controls: the controls'
     // change handlers then hand nothing back.
     bool showingSettings_ = false;
+    // The list row whose connection the rename panel renames.
+    int renameRow_ = -1;
 };
 
 } // namespace tsc::shell

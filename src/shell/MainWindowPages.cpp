@@ -412,6 +412,7 @@ void MainWindow::BuildConnectionsPage() {
     buttons->addStretch(1);
     list->addLayout(buttons);
     page->addLayout(list, 1);
+    page->addWidget(BuildRenamePanel());
     for (QWidget *control : std::initializer_list<QWidget *>{
              ed_FolderMultipleConnectionsRDPFiles, listbox_FolderMultipleConnectionsRDPFiles,
              bn_FolderMultipleConnectionsRDPFiles, bn_MultipleConnectionsRDPFiles_Delete,

@@ -30,6 +30,12 @@ void WriteConnectionUsage(bool multiple, std::string_view folder) {
     if (multiple) (void)Registry::WriteString(Hive::CurrentUser, key, ValueMultipleConnectionsFolder, folder);
 }
 
+std::string ReadConnectionFolder() {
+    const auto folder = AcceptStoredString(
+        Registry::Read(Hive::CurrentUser, ApplicationKeyPath(), ValueMultipleConnectionsFolder), 3);
+    return folder.value_or("");
+}
+
 std::string ReadLastConnection() {
     const auto name = AcceptStoredString(Registry::Read(Hive::CurrentUser, ApplicationKeyPath(), ValueLastConnection), 2);
     return name.value_or(NoLastConnection);

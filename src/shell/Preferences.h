@@ -41,6 +41,9 @@ struct ConnectionUsage {
 [[nodiscard]] ConnectionUsage ReadConnectionUsage();
 // Writing single usage leaves the stored folder as it is.
 void WriteConnectionUsage(bool multiple, std::string_view folder);
+// The stored folder whatever the stored usage says: single usage keeps it for the
+// next switch to multiple usage. Empty when absent.
+[[nodiscard]] std::string ReadConnectionFolder();
 [[nodiscard]] std::string ReadLastConnection();
 void WriteLastConnection(std::string_view name);
 

@@ -20,8 +20,9 @@ UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const
     const Show show = icon == Icon::Question ? Show(&QMessageBox::question)
                       : icon == Icon::Error  ? Show(&QMessageBox::critical)
                                              : Show(&QMessageBox::information);
-    switch (show(parent_, QString::fromStdString(caption), QString::fromStdString(text), standard,
-                 QMessageBox::NoButton)) {
+    // A question that changes something answers No unless the user says otherwise.
+    const auto preset = buttons == Buttons::YesNo && icon == Icon::Question ? QMessageBox::No : QMessageBox::NoButton;
+    switch (show(parent_, QString::fromStdString(caption), QString::fromStdString(text), standard, preset)) {
     case QMessageBox::Yes: return Answer::Yes;
     case QMessageBox::No: return Answer::No;
     case QMessageBox::Cancel: return Answer::Cancel;
