@@ -297,6 +297,7 @@ void ClientCore::ReviewOpenedProfile() {
     facts.userSaidDontAsk = OpenedFileRecords::UserSaidDontAsk(openedProfileHash_);
     facts.questionSwitchedOff = OpenedFileRecords::QuestionSwitchedOff();
     facts.hostKnown = OpenedFileRecords::HostKnown(host);
+    facts.hasTarget = !host.empty() || settings_.doLoadBalancing;
     const OpenedProfilePlan plan = PlanOpenedProfile(facts);
     if (!plan.fromElsewhere) return;
 

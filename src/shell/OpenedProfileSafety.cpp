@@ -17,7 +17,9 @@ namespace tsc::shell {
 OpenedProfilePlan PlanOpenedProfile(const OpenedProfileFacts &facts) {
     OpenedProfilePlan plan;
     plan.fromElsewhere = facts.fromCommandLine && !facts.insideOwnFolders && !facts.writtenByClient;
-    plan.ask = plan.fromElsewhere && !facts.userSaidDontAsk && !facts.questionSwitchedOff;
+    // A file that names nothing to connect to (empty, too large, no address) shares
+    // nothing: the connect procedure says there is no host.
+    plan.ask = plan.fromElsewhere && facts.hasTarget && !facts.userSaidDontAsk && !facts.questionSwitchedOff;
     // A saved password only ever goes to a host this client has connected to: a file
     // from elsewhere cannot carry it to a server of the sender's choosing.
     plan.keepSavedPassword = !plan.fromElsewhere || facts.hostKnown;

@@ -28,6 +28,7 @@ struct OpenedProfileFacts {
     bool userSaidDontAsk = false;     // "Don't ask again for this file" for this content
     bool questionSwitchedOff = false; // the machine hive switches the question off
     bool hostKnown = false;           // this client has connected to the host before
+    bool hasTarget = true;            // it names a host, or asks the Farm for one
 };
 
 struct OpenedProfilePlan {

@@ -15,7 +15,8 @@ struct PlanCase {
 };
 
 // Facts in order: command line, own folders, written by the client, don't ask,
-// switched off, host known. Plan: from elsewhere, ask, keep the saved password.
+// switched off, host known, has a target. Plan: from elsewhere, ask, keep the saved
+// password.
 const PlanCase PlanCases[] = {
     {"profile of the data folder at start", {false, true, false, false, false, false}, {false, false, true}},
     {"parameter 1 inside the own folders", {true, true, false, false, false, false}, {false, false, true}},
@@ -25,6 +26,9 @@ const PlanCase PlanCases[] = {
     {"don't ask again for this content", {true, false, false, true, false, false}, {true, false, false}},
     {"switched off on the machine", {true, false, false, false, true, false}, {true, false, false}},
     {"switched off, known host", {true, false, false, false, true, true}, {true, false, true}},
+    {"empty or oversized file: no host",
+     {true, false, false, false, false, false, false},
+     {true, false, false}},
 };
 
 TEST(OpenedProfilePlan, FollowsTheTable) {
