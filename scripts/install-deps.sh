@@ -15,7 +15,7 @@ packages=(
   xvfb xauth freerdp2-shadow-x11 freerdp2-x11 x11-xserver-utils x11-utils xdotool x11-apps xterm
   imagemagick time procps iproute2 python3
   # the Debian package: build, check and try it
-  dpkg-dev binutils desktop-file-utils appstream lintian librsvg2-bin xdg-utils shared-mime-info debootstrap
+  dpkg-dev file binutils desktop-file-utils appstream lintian librsvg2-bin xdg-utils shared-mime-info debootstrap
 )
 
 missing=()

@@ -6,7 +6,9 @@ set -euo pipefail
 build=$1
 client=$2
 command -v dpkg-deb >/dev/null || { echo "dpkg-deb missing: skipped"; exit 77; }
-command -v dpkg-shlibdeps >/dev/null || { echo "dpkg-shlibdeps missing: skipped"; exit 77; }
+for tool in dpkg-shlibdeps file readelf; do
+    command -v "$tool" >/dev/null || { echo "$tool missing: skipped"; exit 77; }
+done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
