@@ -1,8 +1,10 @@
 #include "LogFile.h"
 
+#include "PrivateFiles.h"
 #include "SystemInfo.h"
 #include "TimeText.h"
 
+#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -106,23 +108,26 @@ TLogFile::~TLogFile() {
 }
 
 void TLogFile::Open() {
-    // O_CLOEXEC: a started program must not inherit the descriptor, or it would
-    // keep the lock alive after this process ends.
-    int file = ::open(fileName_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-    if (file < 0) {
-        if (const auto parent = ParentFolder(fileName_); !parent.empty()) (void)EnsureFolder(parent);
+    // O_CLOEXEC (added by OpenPrivateFile): a started program must not inherit the
+    // descriptor, or it would keep the lock alive after this process ends. No link
+    // is followed and only a file of this user is used, so nobody can make the log
+    // write into a file of theirs or of the system.
+    std::string folder = ParentFolder(fileName_);
+    if (folder.empty()) folder = fileName_.rfind('/', 0) == 0 ? "/" : ".";
+    // In a folder others can write (the temporary folder), a file found under the
+    // name may have been planted there to receive the log: only a file created
+    // here and now is used.
+    const bool sharedFolder = FolderExists(folder) && detail::FolderSharedWithOthers(folder);
+    int file = sharedFolder ? -1 : detail::OpenPrivateFile(fileName_, O_RDWR);
+    if (file < 0 && (sharedFolder || errno == ENOENT)) {
+        if (!sharedFolder) (void)EnsureFolder(folder);
         // O_EXCL: only a file we create here gets a fresh header; an existing
         // file is never overwritten or truncated.
-        const int created = ::open(fileName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-        if (created >= 0) {
-            (void)!::pwrite(created, NewHeader.data(), NewHeader.size(), 0);
-            ::close(created);
-        }
-        file = ::open(fileName_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+        file = detail::OpenPrivateFile(fileName_, O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (file >= 0) (void)!::pwrite(file, NewHeader.data(), NewHeader.size(), 0);
     }
     if (file < 0) return;
-    struct stat info {};
-    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(file, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(file, LOCK_EX | LOCK_NB) != 0) {
         ::close(file);
         return;
     }

@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <mutex>
 #include <set>
-#include <utility>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tsc {
@@ -38,11 +38,19 @@ void AddPlatformDiagnosticOnce(const std::string &key, std::string line) {
     if (reportedKeys.insert(key).second) pendingDiagnostics.push_back(std::move(line));
 }
 
-FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize) {
+FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize, FolderUse use) {
     FileContent content;
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!UsableFolder(FolderOfPath(path), use, false)) {
+        content.outcome = FolderExists(FolderOfPath(path)) ? ReadOutcome::Unreadable : ReadOutcome::Missing;
+        return content;
+    }
+    const int descriptor = OpenPrivateFile(path, O_RDONLY, 0, use == FolderUse::Shared);
     if (descriptor < 0) {
-        content.outcome = errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
+        const int problem = errno;
+        content.outcome = problem == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
+        if (problem == ELOOP || problem == EPERM)
+            AddPlatformDiagnosticOnce("unsafe file " + path + " " + std::to_string(problem),
+                                      "File " + path + " is not used (" + SystemErrorText(problem) + ")");
         return content;
     }
     content.outcome = ReadOutcome::Read;
@@ -66,27 +74,38 @@ FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize) {
     return content;
 }
 
-bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode_t mode) {
-    const auto cut = path.find_last_of('/');
-    const std::string folder = cut == std::string::npos ? "." : (cut == 0 ? "/" : path.substr(0, cut));
-    if (!EnsureFolder(folder)) return false;
-    std::string temporary = path + ".XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
+bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode_t mode, FolderUse use) {
+    const std::string folder = FolderOfPath(path);
+    if (!UsableFolder(folder, use, true)) return false;
+    std::string temporary;
+    const int descriptor = CreateTemporaryFile(path, temporary);
     if (descriptor < 0) return false;
+    errno = 0;
     bool written = ::fchmod(descriptor, mode) == 0;
     std::size_t done = 0;
+    // A full disk (ENOSPC) and a file-size limit (EFBIG, with SIGXFSZ ignored) end
+    // the write alike: the temporary file goes and the old file stays.
     while (written && done < bytes.size()) {
         const ssize_t put = ::write(descriptor, bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) written = false;
-        else done += static_cast<std::size_t>(put);
+        if (put <= 0)
+            written = false;
+        else
+            done += static_cast<std::size_t>(put);
     }
     written = written && ::fsync(descriptor) == 0;
-    written = ::close(descriptor) == 0 && written;
+    // The rename comes before the close: the close releases the lock that tells a
+    // cleaner at start that this file is still being written.
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int problem = errno != 0 ? errno : EIO;
         ::unlink(temporary.c_str());
+        ::close(descriptor);
+        AddPlatformDiagnosticOnce("unwritten " + path + " " + std::to_string(problem),
+                                  "File " + path + " could not be written (" + SystemErrorText(problem) +
+                                      "); the old one is kept");
         return false;
     }
+    ::close(descriptor);
     // The rename itself is durable only once the folder is flushed.
     const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderDescriptor >= 0) {
@@ -101,12 +120,19 @@ std::string KeepDamagedFile(const std::string &path) {
     return ::rename(path.c_str(), kept.c_str()) == 0 ? kept : std::string();
 }
 
-FileLock::FileLock(const std::string &path) {
+FileLock::FileLock(const std::string &path, FolderUse use) {
     const std::string lockPath = path + ".lock";
-    const auto cut = lockPath.find_last_of('/');
-    if (cut != std::string::npos && cut > 0) (void)EnsureFolder(lockPath.substr(0, cut));
-    descriptor_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (descriptor_ < 0) return;
+    if (!UsableFolder(FolderOfPath(lockPath), use, true)) return;
+    descriptor_ = OpenPrivateFile(lockPath, O_RDWR | O_CREAT, use == FolderUse::Shared ? 0644 : 0600,
+                                  use == FolderUse::Shared);
+    if (descriptor_ < 0) {
+        const int problem = errno;
+        if (problem == ELOOP || problem == EPERM || problem == EINVAL)
+            AddPlatformDiagnosticOnce("unsafe file " + lockPath + " " + std::to_string(problem),
+                                      "Lock file " + lockPath + " is not used (" + SystemErrorText(problem) +
+                                          ")");
+        return;
+    }
     while (::flock(descriptor_, LOCK_EX) != 0) {
         if (errno != EINTR) {
             ::close(descriptor_);

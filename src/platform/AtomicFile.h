@@ -2,6 +2,8 @@
 
 // Whole-file reads and atomic replacement shared by the registry hives and INI files.
 
+#include "PrivateFiles.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,27 +18,33 @@ struct FileContent {
     std::string bytes;
 };
 
-// Reads a file of at most maximumSize bytes.
-[[nodiscard]] FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize);
+// Reads a file of at most maximumSize bytes. The folder must pass FolderProblem for
+// use and the file must be ours (or root's, for a shared folder); a link is not
+// followed. An unsafe folder or file counts as unreadable.
+[[nodiscard]] FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize,
+                                        FolderUse use = FolderUse::Private);
 
-// Writes a temporary file in the same folder, flushes it to disk and renames it over
-// path, so a reader sees either the old or the new file, never a part.
-[[nodiscard]] bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode_t mode);
+// Writes a temporary file in the same folder (created when missing and checked for
+// use), flushes it to disk and renames it over path, so a reader sees either the
+// old or the new file, never a part. A link at path is replaced, never followed.
+[[nodiscard]] bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode_t mode,
+                                         FolderUse use = FolderUse::Private);
 
 // Renames a damaged file to path + ".damaged-" + time stamp so nothing in it is lost;
 // returns the new name, or empty when it could not be moved.
 [[nodiscard]] std::string KeepDamagedFile(const std::string &path);
 
-// An exclusive advisory lock on path + ".lock", held while the object lives.
+// An exclusive advisory lock on path + ".lock", held while the object lives. The
+// lock file is a private file: a link or another user's file there is not used.
 class FileLock {
-public:
-    explicit FileLock(const std::string &path);
+  public:
+    explicit FileLock(const std::string &path, FolderUse use = FolderUse::Private);
     ~FileLock();
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
     [[nodiscard]] bool Held() const { return descriptor_ >= 0; }
 
-private:
+  private:
     int descriptor_ = -1;
 };
 

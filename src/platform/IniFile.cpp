@@ -15,8 +15,10 @@ namespace detail {
 namespace {
 
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -44,7 +46,9 @@ std::optional<std::vector<IniSection>> ParseIniText(std::string_view bytes) {
         if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {
             const auto close = line.find(']');
-            sections.push_back({std::string(Trimmed(line.substr(1, close == std::string_view::npos ? line.npos : close - 1))), {}});
+            sections.push_back({std::string(Trimmed(
+                                    line.substr(1, close == std::string_view::npos ? line.npos : close - 1))),
+                                {}});
             continue;
         }
         const auto equals = line.find('=');
@@ -55,12 +59,38 @@ std::optional<std::vector<IniSection>> ParseIniText(std::string_view bytes) {
     return sections;
 }
 
+int IniIntegerValue(const std::string &text, int fallback) {
+    if (text.empty()) return fallback;
+    const char *digits = text.c_str();
+    bool negative = false;
+    if (*digits == '-' || *digits == '+') negative = *digits++ == '-';
+    int base = 10;
+    if (*digits == '$')
+        base = 16, ++digits;
+    else if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        base = 16, digits += 2;
+    // Digits must follow at once: strtoll would skip white space and take a second
+    // sign, and "-" before "-9223372036854775808" would then negate its minimum.
+    const char first = *digits;
+    const bool isDigit = (first >= '0' && first <= '9') ||
+                         (base == 16 && ((first >= 'a' && first <= 'f') || (first >= 'A' && first <= 'F')));
+    if (!isDigit) return fallback;
+    errno = 0;
+    char *end = nullptr;
+    const long long value = std::strtoll(digits, &end, base); // not negative: no sign was left
+    if (errno != 0 || *end != '\0') return fallback;
+    const long long signedValue = negative ? -value : value;
+    if (signedValue < INT_MIN || signedValue > INT_MAX) return fallback;
+    return static_cast<int>(signedValue);
+}
+
 std::string FormatIniText(const std::vector<IniSection> &sections) {
     std::string out;
     for (const auto &section : sections) {
         if (!out.empty()) out += '\n';
         out += "[" + section.name + "]\n";
-        for (const auto &entry : section.entries) out += entry.key + "=" + entry.value + "\n";
+        for (const auto &entry : section.entries)
+            out += entry.key + "=" + entry.value + "\n";
     }
     return out;
 }
@@ -98,17 +128,20 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
         return;
     }
     damaged_ = true;
-    detail::AddPlatformDiagnostic("Initialisation file " + path_ + " is damaged or unreadable; its values are not used");
+    detail::AddPlatformDiagnostic("Initialisation file " + path_ +
+                                  " is damaged or unreadable; its values are not used");
 }
 
-std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view fallback) const {
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view fallback) const {
     for (const auto &candidate : sections_) {
         if (!SameName(candidate.name, section)) continue;
         for (const auto &entry : candidate.entries) {
             if (!SameName(entry.key, key)) continue;
             std::string_view value = entry.value;
             // Windows strips one pair of enclosing quotes.
-            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front())
                 value = value.substr(1, value.size() - 2);
             return std::string(value);
         }
@@ -117,22 +150,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key, 
 }
 
 int IniFile::ReadInteger(std::string_view section, std::string_view key, int fallback) const {
-    const std::string text = ReadString(section, key, "");
-    if (text.empty()) return fallback;
-    const char *digits = text.c_str();
-    bool negative = false;
-    if (*digits == '-' || *digits == '+') negative = *digits++ == '-';
-    int base = 10;
-    if (*digits == '$') base = 16, ++digits;
-    else if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) base = 16, digits += 2;
-    if (*digits == '\0' || *digits == '-' || *digits == '+' || *digits == ' ') return fallback;
-    errno = 0;
-    char *end = nullptr;
-    const long long value = std::strtoll(digits, &end, base);
-    if (errno != 0 || *end != '\0') return fallback;
-    const long long signedValue = negative ? -value : value;
-    if (signedValue < INT_MIN || signedValue > INT_MAX) return fallback;
-    return static_cast<int>(signedValue);
+    return detail::IniIntegerValue(ReadString(section, key, ""), fallback);
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -160,11 +178,12 @@ bool IniFile::Save() const {
     if (damaged_) {
         // Never write over a file we could not read: keep it beside, then write ours.
         const std::string kept = detail::KeepDamagedFile(path_);
-        if (kept.empty() && detail::ReadWholeFile(path_, 0).outcome != detail::ReadOutcome::Missing) return false;
+        if (kept.empty() && detail::ReadWholeFile(path_, 0).outcome != detail::ReadOutcome::Missing)
+            return false;
         if (!kept.empty()) detail::AddPlatformDiagnostic("Initialisation file " + path_ + " kept as " + kept);
         damaged_ = false;
     }
-    return detail::ReplaceFileAtomically(path_, detail::FormatIniText(sections_), 0644);
+    return detail::ReplaceFileAtomically(path_, detail::FormatIniText(sections_), 0600);
 }
 
 } // namespace tsc

@@ -27,4 +27,8 @@ struct IniSection {
 [[nodiscard]] std::optional<std::vector<IniSection>> ParseIniText(std::string_view bytes);
 [[nodiscard]] std::string FormatIniText(const std::vector<IniSection> &sections);
 
+// A value read as an integer: an optional sign, then decimal digits or hexadecimal
+// ones after "$" or "0x"; fallback for anything else or a value outside int.
+[[nodiscard]] int IniIntegerValue(const std::string &text, int fallback);
+
 } // namespace tsc::detail

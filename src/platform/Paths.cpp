@@ -1,5 +1,6 @@
 #include "Environment.h"
 #include "Identity.h"
+#include "PrivateFiles.h"
 #include "SystemInfo.h"
 
 #include <cerrno>
@@ -79,7 +80,8 @@ std::optional<std::string> DesktopFromUserDirs() {
     while (file && std::getline(file, line)) {
         if (line.rfind(key, 0) != 0) continue;
         std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
         if (value.rfind("$HOME", 0) == 0) value = detail::HomeFolder() + value.substr(5);
         if (value.empty() || value.front() != '/') return std::nullopt;
         return WithoutTrailingSeparator(value);
@@ -98,15 +100,18 @@ std::string TempFolder() {
 }
 
 // The programs of the operating system itself.
-std::string SystemFolder() { return "/usr/bin"; }
+std::string SystemFolder() {
+    return "/usr/bin";
+}
 
 std::string ApplicationDataFolder() {
     try {
         const auto base = DataHome();
         if (!base) return TempFolder();
         const std::string folder = *base + "/" + Identity::AppName();
-        if (!FolderExists(folder)) (void)EnsureFolder(folder);
-        return FolderExists(folder) ? folder : TempFolder();
+        // A folder another user could change is not used: the temporary folder
+        // takes its place, as when it cannot be made.
+        return detail::UsableFolder(folder, detail::FolderUse::Private, true) ? folder : TempFolder();
     } catch (...) {
         return TempFolder();
     }
@@ -142,8 +147,12 @@ std::string LocalSettingsFolder() {
     }
 }
 
-std::string ProgramFilesFolder() { return "/opt"; }
-std::string AllUsersProfileFolder() { return "/usr/share"; }
+std::string ProgramFilesFolder() {
+    return "/opt";
+}
+std::string AllUsersProfileFolder() {
+    return "/usr/share";
+}
 
 std::string ProfilesRootFolder() {
     const std::string home = detail::HomeFolder();
@@ -155,7 +164,8 @@ std::string ProfilesRootFolder() {
 std::string LongPathName(std::string_view path) {
     if (path.empty()) return {};
     try {
-        std::filesystem::path result = std::filesystem::absolute(std::filesystem::path(path)).lexically_normal();
+        std::filesystem::path result =
+            std::filesystem::absolute(std::filesystem::path(path)).lexically_normal();
         std::string text = result.string();
         if (text.size() > 1 && text.back() == '/') text.pop_back();
         return text;
@@ -194,6 +204,8 @@ bool EnsureFolder(std::string_view path) {
     return ::mkdir(folder.c_str(), 0700) == 0 || (errno == EEXIST && FolderExists(folder));
 }
 
-std::string ApplicationKeyPath() { return "SOFTWARE\\" + Identity::AppName(); }
+std::string ApplicationKeyPath() {
+    return "SOFTWARE\\" + Identity::AppName();
+}
 
 } // namespace tsc

@@ -6,8 +6,11 @@
 #include "RegistryFormat.h"
 
 #include <functional>
-#include <utility>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <unordered_set>
+#include <utility>
 
 // The hive files live in a folder named for the program, not for AppName, so that
 // every branding of the client finds the same registry:
@@ -29,15 +32,23 @@ std::string_view RootName(Hive hive) {
 }
 
 // The user's hive is private to the user; the machine's is readable by all users.
-mode_t HiveFileMode(Hive hive) { return hive == Hive::CurrentUser ? 0600 : 0644; }
+mode_t HiveFileMode(Hive hive) {
+    return hive == Hive::CurrentUser ? 0600 : 0644;
+}
+detail::FolderUse HiveFolderUse(Hive hive) {
+    return hive == Hive::CurrentUser ? detail::FolderUse::Private : detail::FolderUse::Shared;
+}
 
 // "\SOFTWARE\TerminalServer\" and "SOFTWARE\TerminalServer" name the same key.
 std::optional<std::string> NormalisedKeyPath(std::string_view key) {
-    while (!key.empty() && key.front() == '\\') key.remove_prefix(1);
-    while (!key.empty() && key.back() == '\\') key.remove_suffix(1);
+    while (!key.empty() && key.front() == '\\')
+        key.remove_prefix(1);
+    while (!key.empty() && key.back() == '\\')
+        key.remove_suffix(1);
     if (key.find("\\\\") != std::string_view::npos) return std::nullopt;
     for (const char character : key)
-        if (character == '\n' || character == '\r' || character == '\0' || character == ']') return std::nullopt;
+        if (character == '\n' || character == '\r' || character == '\0' || character == ']')
+            return std::nullopt;
     return std::string(key);
 }
 
@@ -47,25 +58,84 @@ bool StorableName(std::string_view name) {
     return true;
 }
 
-HiveContent LoadHive(Hive hive) {
-    const std::string path = HiveFile(hive);
-    const auto content = detail::ReadWholeFile(path, detail::MaximumHiveFileSize);
+HiveContent ParseHiveFile(Hive hive, const std::string &path) {
+    const auto content = detail::ReadWholeFile(path, detail::MaximumHiveFileSize, HiveFolderUse(hive));
     switch (content.outcome) {
-    case detail::ReadOutcome::Missing: return {};
+    case detail::ReadOutcome::Missing:
+        return {};
     case detail::ReadOutcome::Unreadable:
-        detail::AddPlatformDiagnosticOnce("unreadable " + path, "Registry file " + path + " cannot be read; its values are not used");
+        detail::AddPlatformDiagnosticOnce(
+            "unreadable " + path, "Registry file " + path + " cannot be read; its values are not used");
         return {};
     case detail::ReadOutcome::TooBig:
-        detail::AddPlatformDiagnosticOnce("damaged " + path, "Registry file " + path + " is too big; its values are not used");
+        detail::AddPlatformDiagnosticOnce("damaged " + path,
+                                          "Registry file " + path + " is too big; its values are not used");
         return {};
-    case detail::ReadOutcome::Read: break;
+    case detail::ReadOutcome::Read:
+        break;
     }
     std::string problem;
     auto parsed = detail::ParseRegistryText(content.bytes, RootName(hive), &problem);
     if (parsed) return std::move(*parsed);
-    detail::AddPlatformDiagnosticOnce("damaged " + path + " " + problem,
-                                      "Registry file " + path + " is damaged (" + problem + "); its values are not used");
+    detail::AddPlatformDiagnosticOnce("damaged " + path + " " + problem, "Registry file " + path +
+                                                                             " is damaged (" + problem +
+                                                                             "); its values are not used");
     return {};
+}
+
+// What identifies one version of a hive file: every write replaces the file by a
+// rename, so a new version has a new inode; size and times catch editors that
+// write in place.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const FileStamp &other) const {
+        return exists == other.exists && device == other.device && inode == other.inode &&
+               size == other.size && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
+               changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+FileStamp StampOf(const std::string &path) {
+    FileStamp stamp;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return stamp;
+    stamp = {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+    return stamp;
+}
+
+// The last parse of each hive, used again while the file has not changed, so that
+// a start-up reading hundreds of values parses each hive once.
+struct ParsedHive {
+    std::string path;
+    FileStamp stamp;
+    std::shared_ptr<const HiveContent> content;
+};
+
+std::mutex parsedHivesMutex;
+ParsedHive parsedHives[2];
+
+std::shared_ptr<const HiveContent> LoadHive(Hive hive) {
+    const std::string path = HiveFile(hive);
+    const FileStamp before = StampOf(path);
+    ParsedHive &cached = parsedHives[hive == Hive::CurrentUser ? 0 : 1];
+    {
+        const std::lock_guard lock(parsedHivesMutex);
+        if (cached.content && cached.path == path && cached.stamp == before && before.exists)
+            return cached.content;
+    }
+    auto content = std::make_shared<const HiveContent>(ParseHiveFile(hive, path));
+    // A file replaced while it was read is parsed again at the next read.
+    if (StampOf(path) == before) {
+        const std::lock_guard lock(parsedHivesMutex);
+        cached = {path, before, content};
+    }
+    return content;
 }
 
 const RegistryKeyContent *FindKey(const HiveContent &content, std::string_view path) {
@@ -78,24 +148,27 @@ const RegistryKeyContent *FindKey(const HiveContent &content, std::string_view p
 // it did. A damaged file is moved aside first so that nothing in it is lost.
 bool ModifyHive(Hive hive, const std::function<bool(HiveContent &)> &change) {
     const std::string path = HiveFile(hive);
-    const detail::FileLock lock(path);
+    const detail::FileLock lock(path, HiveFolderUse(hive));
     if (!lock.Held()) return false;
     HiveContent content;
-    const auto file = detail::ReadWholeFile(path, detail::MaximumHiveFileSize);
+    const auto file = detail::ReadWholeFile(path, detail::MaximumHiveFileSize, HiveFolderUse(hive));
     if (file.outcome == detail::ReadOutcome::Unreadable) return false;
     std::string problem = "too big";
     std::optional<HiveContent> parsed;
-    if (file.outcome == detail::ReadOutcome::Read) parsed = detail::ParseRegistryText(file.bytes, RootName(hive), &problem);
-    if (file.outcome == detail::ReadOutcome::TooBig || (file.outcome == detail::ReadOutcome::Read && !parsed)) {
+    if (file.outcome == detail::ReadOutcome::Read)
+        parsed = detail::ParseRegistryText(file.bytes, RootName(hive), &problem);
+    if (file.outcome == detail::ReadOutcome::TooBig ||
+        (file.outcome == detail::ReadOutcome::Read && !parsed)) {
         const std::string kept = detail::KeepDamagedFile(path);
         if (kept.empty()) return false;
-        detail::AddPlatformDiagnostic("Registry file " + path + " is damaged (" + problem + "); kept as " + kept +
-                                      ", starting with an empty one");
+        detail::AddPlatformDiagnostic("Registry file " + path + " is damaged (" + problem + "); kept as " +
+                                      kept + ", starting with an empty one");
     } else if (parsed) {
         content = std::move(*parsed);
     }
     if (!change(content)) return true;
-    return detail::ReplaceFileAtomically(path, detail::FormatRegistryText(content, RootName(hive)), HiveFileMode(hive));
+    return detail::ReplaceFileAtomically(path, detail::FormatRegistryText(content, RootName(hive)),
+                                         HiveFileMode(hive), HiveFolderUse(hive));
 }
 
 std::string ValueText(const RegistryValue &value) {
@@ -116,8 +189,8 @@ std::optional<RegistryValue> Read(Hive hive, std::string_view key, std::string_v
     try {
         const auto path = NormalisedKeyPath(key);
         if (!path) return std::nullopt;
-        const HiveContent content = LoadHive(hive);
-        const RegistryKeyContent *found = FindKey(content, *path);
+        const auto content = LoadHive(hive);
+        const RegistryKeyContent *found = FindKey(*content, *path);
         if (found == nullptr) return std::nullopt;
         for (const auto &[valueName, value] : found->values)
             if (SameRegistryName(valueName, name)) return value;
@@ -139,7 +212,8 @@ std::optional<std::uint32_t> ReadDword(Hive hive, std::string_view key, std::str
     return d[0] | d[1] << 8 | d[2] << 16 | static_cast<std::uint32_t>(d[3]) << 24;
 }
 
-std::optional<std::vector<std::string>> ReadMultiString(Hive hive, std::string_view key, std::string_view name) {
+std::optional<std::vector<std::string>> ReadMultiString(Hive hive, std::string_view key,
+                                                        std::string_view name) {
     auto value = Read(hive, key, name);
     if (!value || value->type != RegistryType::MultiString) return std::nullopt;
     // Strings each end in a zero; an empty string (two zeros in a row) ends the list.
@@ -188,7 +262,8 @@ bool WriteString(Hive hive, std::string_view key, std::string_view name, std::st
 bool WriteDword(Hive hive, std::string_view key, std::string_view name, std::uint32_t number) {
     const RegistryValue value{RegistryType::Dword,
                               {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                               static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)}};
+                               static_cast<std::uint8_t>(number >> 16),
+                               static_cast<std::uint8_t>(number >> 24)}};
     return Write(hive, key, name, value);
 }
 
@@ -200,7 +275,8 @@ bool DeleteValue(Hive hive, std::string_view key, std::string_view name) {
             for (auto &candidate : content.keys) {
                 if (!SameRegistryName(candidate.path, *path)) continue;
                 const auto before = candidate.values.size();
-                std::erase_if(candidate.values, [&](const auto &entry) { return SameRegistryName(entry.first, name); });
+                std::erase_if(candidate.values,
+                              [&](const auto &entry) { return SameRegistryName(entry.first, name); });
                 return candidate.values.size() != before;
             }
             return false;
@@ -216,15 +292,19 @@ std::vector<std::string> Subkeys(Hive hive, std::string_view key) {
         const auto path = NormalisedKeyPath(key);
         if (!path) return names;
         const std::string prefix = path->empty() ? std::string() : *path + "\\";
-        for (const auto &candidate : LoadHive(hive).keys) {
+        std::unordered_set<std::string> known;
+        const auto content = LoadHive(hive);
+        for (const auto &candidate : content->keys) {
             if (candidate.path.size() <= prefix.size() ||
                 !SameRegistryName(std::string_view(candidate.path).substr(0, prefix.size()), prefix))
                 continue;
             const std::string_view rest = std::string_view(candidate.path).substr(prefix.size());
             const std::string child(rest.substr(0, rest.find('\\')));
-            bool known = false;
-            for (const auto &name : names) known = known || SameRegistryName(name, child);
-            if (!known) names.push_back(child);
+            std::string lower = child;
+            for (char &character : lower)
+                if (character >= 'A' && character <= 'Z')
+                    character = static_cast<char>(character - 'A' + 'a');
+            if (known.insert(std::move(lower)).second) names.push_back(child);
         }
     } catch (...) {
     }
@@ -236,9 +316,10 @@ std::vector<std::string> ValueNames(Hive hive, std::string_view key) {
     try {
         const auto path = NormalisedKeyPath(key);
         if (!path) return names;
-        const HiveContent content = LoadHive(hive);
-        if (const RegistryKeyContent *found = FindKey(content, *path))
-            for (const auto &entry : found->values) names.push_back(entry.first);
+        const auto content = LoadHive(hive);
+        if (const RegistryKeyContent *found = FindKey(*content, *path))
+            for (const auto &entry : found->values)
+                names.push_back(entry.first);
     } catch (...) {
     }
     return names;

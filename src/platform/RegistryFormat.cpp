@@ -1,6 +1,7 @@
 #include "RegistryFormat.h"
 
 #include <cstdio>
+#include <unordered_map>
 
 namespace tsc::detail {
 
@@ -14,13 +15,15 @@ char Lower(char character) {
 }
 
 std::string_view TrimmedLeft(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
     return text;
 }
 
 std::string_view Trimmed(std::string_view text) {
     text = TrimmedLeft(text);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -117,39 +120,67 @@ std::optional<RegistryValue> ReadData(std::string_view text) {
     return value;
 }
 
-RegistryKeyContent &KeyFor(HiveContent &hive, std::string_view path) {
-    for (auto &key : hive.keys)
-        if (SameRegistryName(key.path, path)) return key;
-    hive.keys.push_back({std::string(path), {}});
-    return hive.keys.back();
+std::string LowerName(std::string_view name) {
+    std::string lower(name);
+    for (char &character : lower)
+        character = Lower(character);
+    return lower;
 }
 
-void SetValue(RegistryKeyContent &key, std::string name, RegistryValue value) {
-    for (auto &[existingName, existingValue] : key.values)
-        if (SameRegistryName(existingName, name)) {
-            existingValue = std::move(value); // a repeated name: the later line wins, as on import
-            return;
+// Finds keys and values by name in constant time while a hive is parsed, so that a
+// file of many keys or values costs time in proportion to its size.
+class HiveIndex {
+  public:
+    explicit HiveIndex(HiveContent &hive) : hive_(hive) {}
+
+    std::size_t KeyFor(std::string_view path) {
+        const auto [entry, added] = keys_.try_emplace(LowerName(path), hive_.keys.size());
+        if (added) {
+            hive_.keys.push_back({std::string(path), {}});
+            values_.emplace_back();
         }
-    key.values.emplace_back(std::move(name), std::move(value));
-}
+        return entry->second;
+    }
+
+    void SetValue(std::size_t keyIndex, std::string name, RegistryValue value) {
+        auto &values = hive_.keys[keyIndex].values;
+        const auto [entry, added] = values_[keyIndex].try_emplace(LowerName(name), values.size());
+        if (added)
+            values.emplace_back(std::move(name), std::move(value));
+        else
+            values[entry->second].second =
+                std::move(value); // a repeated name: the later line wins, as on import
+    }
+
+  private:
+    HiveContent &hive_;
+    std::unordered_map<std::string, std::size_t> keys_;
+    std::vector<std::unordered_map<std::string, std::size_t>> values_;
+};
 
 // Logical lines: a line ending in "\" continues on the next one (long hex lists).
 std::vector<std::string> LogicalLines(std::string_view bytes) {
     std::vector<std::string> lines;
     std::string pending;
     bool continuing = false;
+    bool hexValue = false; // the pending line holds "=hex"; known once, not searched again
     std::size_t start = 0;
     while (start <= bytes.size()) {
         auto end = bytes.find('\n', start);
         if (end == std::string_view::npos) end = bytes.size();
         std::string_view line = bytes.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (continuing) line = TrimmedLeft(line);
+        if (continuing)
+            line = TrimmedLeft(line);
+        else
+            hexValue = line.find("=hex") != std::string_view::npos;
         pending.append(line);
-        const std::string_view whole = Trimmed(pending);
-        continuing = !whole.empty() && whole.back() == '\\' && whole.find("=hex") != std::string_view::npos;
+        while (!pending.empty() &&
+               (pending.back() == ' ' || pending.back() == '\t' || pending.back() == '\r'))
+            pending.pop_back();
+        continuing = hexValue && !pending.empty() && pending.back() == '\\';
         if (continuing) {
-            pending.assign(whole.substr(0, whole.size() - 1));
+            pending.pop_back();
         } else {
             lines.push_back(std::move(pending));
             pending.clear();
@@ -200,7 +231,8 @@ bool QuotableString(const std::vector<std::uint8_t> &data) {
 std::string FormatData(const RegistryValue &value) {
     const auto type = static_cast<std::uint32_t>(value.type);
     if (value.type == RegistryType::String && QuotableString(value.data))
-        return Quoted(std::string_view(reinterpret_cast<const char *>(value.data.data()), value.data.size() - 1));
+        return Quoted(
+            std::string_view(reinterpret_cast<const char *>(value.data.data()), value.data.size() - 1));
     if (value.type == RegistryType::Dword && value.data.size() == 4) {
         const std::uint32_t number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
                                      static_cast<std::uint32_t>(value.data[3]) << 24;
@@ -226,14 +258,17 @@ bool SameRegistryName(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::optional<HiveContent> ParseRegistryText(std::string_view bytes, std::string_view rootName, std::string *problem) {
-    if (bytes.size() > MaximumHiveFileSize) return Fail(problem, "larger than " + std::to_string(MaximumHiveFileSize) + " bytes");
+std::optional<HiveContent> ParseRegistryText(std::string_view bytes, std::string_view rootName,
+                                             std::string *problem) {
+    if (bytes.size() > MaximumHiveFileSize)
+        return Fail(problem, "larger than " + std::to_string(MaximumHiveFileSize) + " bytes");
     if (bytes.find('\0') != std::string_view::npos) return Fail(problem, "contains zero bytes");
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     HiveContent hive;
     const auto lines = LogicalLines(bytes);
     bool headerSeen = false;
-    RegistryKeyContent *current = nullptr;
+    HiveIndex index(hive);
+    std::optional<std::size_t> current;
     std::size_t lineNumber = 0;
     for (const auto &rawLine : lines) {
         ++lineNumber;
@@ -254,10 +289,10 @@ std::optional<HiveContent> ParseRegistryText(std::string_view bytes, std::string
             std::string_view path = name.substr(std::min(name.size(), rootName.size() + 1));
             if (path.find("\\\\") != std::string_view::npos || (!path.empty() && path.back() == '\\'))
                 return Fail(problem, where + "empty key name part");
-            current = &KeyFor(hive, path);
+            current = index.KeyFor(path);
             continue;
         }
-        if (current == nullptr) return Fail(problem, where + "value outside a key");
+        if (!current) return Fail(problem, where + "value outside a key");
         std::string_view rest = line;
         std::string name;
         if (rest.front() == '@') {
@@ -271,9 +306,10 @@ std::optional<HiveContent> ParseRegistryText(std::string_view bytes, std::string
         if (rest.empty() || rest.front() != '=') return Fail(problem, where + "missing \"=\"");
         auto value = ReadData(rest.substr(1));
         if (!value) return Fail(problem, where + "bad value data");
-        SetValue(*current, std::move(name), std::move(*value));
+        index.SetValue(*current, std::move(name), std::move(*value));
     }
-    if (!headerSeen && !lines.empty() && !Trimmed(bytes).empty()) return Fail(problem, "no " + std::string(Header) + " line");
+    if (!headerSeen && !lines.empty() && !Trimmed(bytes).empty())
+        return Fail(problem, "no " + std::string(Header) + " line");
     return hive;
 }
 

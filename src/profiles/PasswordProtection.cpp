@@ -6,9 +6,9 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <exception>
 
 namespace tsc::profiles {
@@ -28,6 +28,14 @@ struct ScrubbedBytes {
     Bytes bytes;
     ~ScrubbedBytes() {
         if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+    }
+};
+
+// The same for a text; OPENSSL_cleanse cannot be optimised away like a plain fill.
+template <typename Text> struct ScrubbedText {
+    Text text;
+    ~ScrubbedText() {
+        if (!text.empty()) OPENSSL_cleanse(text.data(), text.size() * sizeof(typename Text::value_type));
     }
 };
 
@@ -84,13 +92,15 @@ Bytes BytesFromHexText(std::string_view text) {
     return bytes;
 }
 
-std::string ProtectPassword(ProtectionService &service, std::string_view password, unsigned flags, LogSink *log) {
+std::string ProtectPassword(ProtectionService &service, std::string_view password, unsigned flags,
+                            LogSink *log) {
     (void)flags; // the service never prompts; the value is kept for the call shape
     std::string result;
     int code = 0;
     Info(log, "Begin CPWR");
     try {
-        const std::u16string units = Utf8ToUtf16(password);
+        ScrubbedText<std::u16string> wide{Utf8ToUtf16(password)};
+        const std::u16string &units = wide.text;
         if (static_cast<std::uint16_t>(units.size()) < 2) {
             Error(log, "Err CPWR:1");
         } else {
@@ -101,8 +111,8 @@ std::string ProtectPassword(ProtectionService &service, std::string_view passwor
                 input.bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
             }
             Bytes blob;
-            code = CallWithRetry(service, log, "Err CPWR:2",
-                                 [&] { return service.Protect(input.bytes, blob); });
+            code =
+                CallWithRetry(service, log, "Err CPWR:2", [&] { return service.Protect(input.bytes, blob); });
             if (code == 0) {
                 Info(log, "OK CPWR:2");
                 if (!blob.empty()) {
@@ -126,26 +136,27 @@ std::string UnprotectPassword(ProtectionService &service, std::string_view hexTe
                               int callerNumber) {
     std::string result;
     int code = 0;
-    Info(log, "Begin UCPWR:" + TwoDigits(static_cast<long long>(hexText.size())) + ":" + (wide ? "yes" : "no") +
-                  ":f " + std::to_string(callerNumber));
+    Info(log, "Begin UCPWR:" + TwoDigits(static_cast<long long>(hexText.size())) + ":" +
+                  (wide ? "yes" : "no") + ":f " + std::to_string(callerNumber));
     try {
         if (hexText.size() < 2) {
             Error(log, "Err UCPWR:1");
         } else {
             const Bytes blob = BytesFromHexText(hexText);
             ScrubbedBytes plain;
-            code = CallWithRetry(service, log, "Err UCPWR:2:",
-                                 [&] { return service.Unprotect(blob, plain.bytes); });
+            code = CallWithRetry(service, log,
+                                 "Err UCPWR:2:", [&] { return service.Unprotect(blob, plain.bytes); });
             if (code == 0) {
                 Info(log, "OK UCPWR:2");
                 if (!plain.bytes.empty()) {
                     if (wide) {
-                        std::u16string units(plain.bytes.size() / 2, u'\0');
-                        for (std::size_t i = 0; i < units.size(); ++i) {
-                            units[i] = static_cast<char16_t>(plain.bytes[2 * i] | (plain.bytes[2 * i + 1] << 8));
+                        ScrubbedText<std::u16string> units{std::u16string(plain.bytes.size() / 2, u'\0')};
+                        for (std::size_t i = 0; i < units.text.size(); ++i) {
+                            units.text[i] =
+                                static_cast<char16_t>(plain.bytes[2 * i] | (plain.bytes[2 * i + 1] << 8));
                         }
-                        result = TrimControls(Utf16ToUtf8(units));
-                        std::fill(units.begin(), units.end(), u'\0');
+                        ScrubbedText<std::string> utf8{Utf16ToUtf8(units.text)};
+                        result = TrimControls(utf8.text);
                     } else {
                         const auto *start = reinterpret_cast<const char *>(plain.bytes.data());
                         const std::string_view text(start, plain.bytes.size() - 1);

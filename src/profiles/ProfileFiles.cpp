@@ -1,5 +1,8 @@
 #include "ProfileFiles.h"
 
+#include "PrivateFiles.h"
+#include "SystemInfo.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -13,7 +16,7 @@ namespace tsc::profiles {
 namespace {
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() { Close(); }
     FileDescriptor(const FileDescriptor &) = delete;
@@ -25,7 +28,7 @@ public:
         return result;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -33,27 +36,6 @@ std::string FolderOf(const std::string &path) {
     const auto cut = path.find_last_of('/');
     if (cut == std::string::npos) return ".";
     return cut == 0 ? std::string("/") : path.substr(0, cut);
-}
-
-// A profile reached through a symbolic link is replaced where it really lives, so
-// the link stays a link.
-std::string RealTarget(const std::string &path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    char resolved[PATH_MAX];
-    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-// Read without umask(), which would change the mask for every thread meanwhile.
-mode_t CurrentUmask() {
-    FileDescriptor status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
-    char buffer[4096];
-    const ssize_t got = status.get() >= 0 ? ::read(status.get(), buffer, sizeof buffer - 1) : -1;
-    if (got > 0) {
-        buffer[got] = '\0';
-        if (const char *line = std::strstr(buffer, "Umask:")) return static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
-    }
-    return 022;
 }
 
 int WriteAll(int fd, std::string_view content) {
@@ -72,6 +54,11 @@ int WriteAll(int fd, std::string_view content) {
 bool ProfileFileExists(const std::string &path) {
     struct stat info {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool AnythingExists(const std::string &path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
 
 bool IsReadOnlyFile(const std::string &path) {
@@ -103,33 +90,45 @@ int ReadSmallFile(const std::string &path, std::size_t maximumSize, std::string 
     return 0;
 }
 
-int ReplaceFileAtomically(const std::string &path, std::string_view content, const BeforeReplaceHook &beforeReplace) {
-    const std::string target = RealTarget(path);
-    mode_t mode = 0;
+std::string WriteBackRefusal(const std::string &path, std::size_t sizeLimit) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT ? std::string() : SystemErrorText(errno);
+    if (S_ISLNK(info.st_mode)) return "it is a link";
+    if (!S_ISREG(info.st_mode)) return "it is no regular file";
+    if (info.st_uid != ::geteuid()) return "it belongs to user " + std::to_string(info.st_uid);
+    if (static_cast<std::size_t>(info.st_size) >= sizeLimit)
+        return "it could not be read: " + std::to_string(info.st_size) + " bytes";
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (file.get() < 0) return "it could not be read: " + SystemErrorText(errno);
+    return {};
+}
+
+int ReplaceFileAtomically(const std::string &path, std::string_view content,
+                          const BeforeReplaceHook &beforeReplace) {
+    mode_t mode = 0600;
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
+    if (::lstat(path.c_str(), &old) == 0 && !S_ISLNK(old.st_mode)) {
         if (!S_ISREG(old.st_mode)) return EISDIR;
-        if (IsReadOnlyFile(target)) return EACCES;
+        if (IsReadOnlyFile(path)) return EACCES;
         mode = old.st_mode & 07777;
-    } else {
-        mode = 0666 & ~CurrentUmask();
     }
-    std::string temporary = FolderOf(target) + "/." + target.substr(target.find_last_of('/') + 1) + ".XXXXXX";
-    if (target.find('/') == std::string::npos) temporary = "." + target + ".XXXXXX";
-    FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+    std::string temporary;
+    FileDescriptor file(detail::CreateTemporaryFile(path, temporary));
     if (file.get() < 0) return errno;
     int result = ::fchmod(file.get(), mode) == 0 ? 0 : errno;
     if (result == 0) result = WriteAll(file.get(), content);
     if (result == 0 && ::fsync(file.get()) != 0) result = errno;
-    if (file.Close() != 0 && result == 0) result = errno;
     if (result == 0 && beforeReplace) result = beforeReplace(temporary);
-    if (result == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) result = errno;
+    if (result == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) result = errno;
     if (result != 0) {
         ::unlink(temporary.c_str());
         return result;
     }
+    // Closed only after the rename: the lock on the temporary file tells a cleaner
+    // at start that it is still being written.
+    (void)file.Close(); // the content was flushed by fsync already
     // The rename itself becomes durable with the folder's entry.
-    FileDescriptor folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0) (void)::fsync(folder.get());
     return 0;
 }

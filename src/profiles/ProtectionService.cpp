@@ -1,5 +1,8 @@
 #include "ProtectionService.h"
 
+#include "PrivateFiles.h"
+#include "SystemInfo.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -21,7 +24,7 @@ struct CipherContextDeleter {
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) ::close(fd_);
@@ -30,7 +33,7 @@ public:
     FileDescriptor &operator=(const FileDescriptor &) = delete;
     [[nodiscard]] int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -56,25 +59,13 @@ bool WriteExactly(int fd, const std::uint8_t *buffer, std::size_t size) {
     return true;
 }
 
-std::string FolderOf(const std::string &path) {
-    const auto cut = path.find_last_of('/');
-    return cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);
-}
-
-int MakeFolders(const std::string &folder) {
-    if (folder.empty() || folder == "/" || folder == ".") return 0;
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-    if (const int parent = MakeFolders(FolderOf(folder)); parent != 0) return parent;
-    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return 0;
-    return errno;
-}
-
 } // namespace
 
 ProtectionService::ProtectionService(std::string keyFile) : keyFile_(std::move(keyFile)) {}
 
-ProtectionService::~ProtectionService() { Close(); }
+ProtectionService::~ProtectionService() {
+    Close();
+}
 
 std::string ProtectionService::DefaultKeyFile() {
     std::string folder;
@@ -106,11 +97,14 @@ void ProtectionService::Close() {
 }
 
 int ProtectionService::LoadKey() {
-    FileDescriptor file(::open(keyFile_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // In a folder others could change, the key could be swapped or deleted.
+    const std::string folder = detail::FolderOfPath(keyFile_);
+    if (!detail::UsableFolder(folder, detail::FolderUse::Private, false))
+        return FolderExists(folder) ? EPERM : ENOENT;
+    FileDescriptor file(detail::OpenPrivateFile(keyFile_, O_RDONLY));
     if (file.get() < 0) return errno;
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) return errno;
-    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) return EPERM;
     if (info.st_size != static_cast<off_t>(KeySize)) return EINVAL;
     // Nobody but the user may read the key.
     if ((info.st_mode & 077) != 0 && ::fchmod(file.get(), 0600) != 0) return errno;
@@ -122,12 +116,11 @@ int ProtectionService::LoadKey() {
 // name: link() fails when the name exists, so two processes starting together
 // never see a half-written key and the loser simply loads the winner's key.
 int ProtectionService::CreateKey() {
-    const std::string folder = FolderOf(keyFile_);
-    if (const int made = MakeFolders(folder); made != 0) return made;
+    if (!detail::UsableFolder(detail::FolderOfPath(keyFile_), detail::FolderUse::Private, true)) return EPERM;
     std::uint8_t fresh[KeySize];
     if (RAND_bytes(fresh, sizeof fresh) != 1) return EIO;
-    std::string pattern = keyFile_ + ".XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    std::string pattern;
+    const int fd = detail::CreateTemporaryFile(keyFile_, pattern);
     if (fd < 0) return errno;
     FileDescriptor file(fd);
     int result = 0;
@@ -181,8 +174,8 @@ int ProtectionService::Unprotect(const Bytes &blob, Bytes &plain) {
     int length = 0;
     if (!context || EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, key_, nonce) != 1 ||
         EVP_DecryptUpdate(context.get(), nullptr, &length, blob.data(), 1) != 1 ||
-        (cipherSize > 0 && EVP_DecryptUpdate(context.get(), out.data(), &length, cipher,
-                                             static_cast<int>(cipherSize)) != 1) ||
+        (cipherSize > 0 &&
+         EVP_DecryptUpdate(context.get(), out.data(), &length, cipher, static_cast<int>(cipherSize)) != 1) ||
         EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, TagSize, tag.data()) != 1) {
         return EIO;
     }

@@ -1,13 +1,12 @@
 #include "RdpClientDetection.h"
 
 #include "LogSink.h"
+#include "NestedEventLoop.h"
 #include "RdpEngineLibrary.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 #include <cerrno>
 
@@ -23,15 +22,6 @@ std::string EngineFileName() {
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
-}
-
-void PumpEventsFor(int milliseconds) {
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        if (QCoreApplication::instance()) QCoreApplication::processEvents();
-        QThread::msleep(
-            static_cast<unsigned long>(std::min<qint64>(20, std::max<qint64>(1, deadline.remainingTime()))));
-    }
 }
 
 } // namespace
@@ -109,7 +99,7 @@ DefaultRdpClientDetectionEnvironment(std::function<bool()> isAdministrator,
     };
     environment.isNtFamily = [] { return true; };
     environment.isAdministrator = std::move(isAdministrator);
-    environment.wait = PumpEventsFor;
+    environment.wait = [](int milliseconds) { SpinEventsUntil([] { return false; }, milliseconds); };
     return environment;
 }
 

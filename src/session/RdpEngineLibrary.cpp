@@ -6,32 +6,53 @@
 #include <QLibrary>
 #include <QStringList>
 
+#include "SystemInfo.h"
+
 namespace tsc {
 
 namespace {
 
-QStringList CandidatePaths() {
+// An executable of the build tree (tests, a developer's run), never an installed
+// one: an installed program must not load a library from wherever it was built,
+// which may be a folder others can write.
+bool InBuildTree(const QString &executableFolder) {
+    const QString tree = QDir(QStringLiteral(TSC_BUILD_TREE)).canonicalPath();
+    const QString folder = QDir(executableFolder).canonicalPath();
+    return !tree.isEmpty() && !folder.isEmpty() &&
+           (folder == tree || folder.startsWith(tree + QLatin1Char('/')));
+}
+
+QString ExecutableFolder() {
+    if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
+    return QFileInfo(QString::fromStdString(ExecutablePath())).absolutePath();
+}
+
+QStringList CandidatesForThisProcess() {
     const QString overridePath = qEnvironmentVariable(RdpEngineLibrary::OverrideVariable);
     if (!overridePath.isEmpty()) return {overridePath};
-    QStringList candidates;
-    if (QCoreApplication::instance()) {
-        const QDir executableDir(QCoreApplication::applicationDirPath());
-        candidates << executableDir.filePath(QStringLiteral(TSC_ENGINE_FILE_NAME));
-        candidates << QDir::cleanPath(
-            executableDir.filePath(QStringLiteral("../" TSC_ENGINE_INSTALL_SUBDIR "/" TSC_ENGINE_FILE_NAME)));
-    }
-    candidates << QStringLiteral(TSC_ENGINE_BUILD_PATH);
-    return candidates;
+    return RdpEngineLibrary::CandidatePaths(ExecutableFolder());
 }
 
 } // namespace
 
+QStringList RdpEngineLibrary::CandidatePaths(const QString &executableFolder) {
+    QStringList candidates;
+    if (!executableFolder.isEmpty()) {
+        const QDir executableDir(executableFolder);
+        candidates << executableDir.filePath(QStringLiteral(TSC_ENGINE_FILE_NAME));
+        candidates << QDir::cleanPath(
+            executableDir.filePath(QStringLiteral("../" TSC_ENGINE_INSTALL_SUBDIR "/" TSC_ENGINE_FILE_NAME)));
+    }
+    if (InBuildTree(executableFolder)) candidates << QStringLiteral(TSC_ENGINE_BUILD_PATH);
+    return candidates;
+}
+
 QString RdpEngineLibrary::LibraryPath() {
-    const QStringList candidates = CandidatePaths();
+    const QStringList candidates = CandidatesForThisProcess();
     for (const QString &candidate : candidates) {
         if (QFileInfo(candidate).isFile()) return candidate;
     }
-    return candidates.first();
+    return candidates.isEmpty() ? QStringLiteral(TSC_ENGINE_FILE_NAME) : candidates.first();
 }
 
 RdpEngineLibrary &RdpEngineLibrary::Instance() {

@@ -8,6 +8,7 @@
 
 #include <QLibrary>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -19,9 +20,12 @@ class RdpEngineLibrary {
     static constexpr char OverrideVariable[] = "TSC_RDP_ENGINE";
 
     // The engine library's path: the override when set; otherwise the first that
-    // exists of: beside the executable, the install folder relative to the
-    // executable, the build tree. When none exists, the first of them.
+    // exists of CandidatePaths for this executable. When none exists, the first.
     [[nodiscard]] static QString LibraryPath();
+    // Where an executable in executableFolder looks for the engine: beside itself,
+    // the install folder relative to it, and the build tree only when the
+    // executable itself is in the build tree.
+    [[nodiscard]] static QStringList CandidatePaths(const QString &executableFolder);
 
     [[nodiscard]] static RdpEngineLibrary &Instance();
 

@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Identity.h"
 #include "NavigationBar.h"
+#include "NestedEventLoop.h"
 #include "OpenedProfileSafety.h"
 #include "PlatformDiagnostics.h"
 #include "Preferences.h"
@@ -17,10 +18,8 @@
 #include "UserDialogs.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -72,18 +71,6 @@ public:
 private:
     std::function<LogSink *()> target_;
 };
-
-// The one place where the client still runs the event loop from inside a handler:
-// shutdown waits for the sessions' disconnect after the main loop has ended, so
-// nothing else would deliver the engine's queued events.
-void SpinEventsUntil(const std::function<bool()> &condition, int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition() && clock.elapsed() < milliseconds) {
-        QThread::msleep(10);
-        QCoreApplication::processEvents();
-    }
-}
 
 } // namespace
 

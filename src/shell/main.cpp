@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Language.h"
 #include "MainWindow.h"
+#include "PrivateFiles.h"
 #include "ProcessState.h"
 #include "SystemInfo.h"
 
@@ -39,6 +40,7 @@ void StartPendingCopy() {
 } // namespace
 
 int main(int argc, char **argv) {
+    tsc::HardenProcess();
     std::vector<std::string> parameters(argv + 1, argv + argc);
     switch (CommandLine::RequestOf(parameters)) {
     case CommandLine::Request::Help:
@@ -60,6 +62,7 @@ int main(int argc, char **argv) {
     // client, never a toolkit option.
     int applicationArgc = 1;
     Application application(applicationArgc, argv);
+    (void)tsc::RemoveOwnStaleTemporaryFiles();
     LoadLanguageBesideExecutable();
     {
         auto window = std::make_unique<MainWindow>();

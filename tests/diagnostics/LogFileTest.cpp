@@ -328,3 +328,42 @@ TEST_F(LogFileTest, OnlyOneWriterAtATime) {
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->FileName(), path);
 }
+
+// Another user of the machine must neither receive the log nor make it overwrite a
+// file: a link is never followed, and in a folder others can write only a file
+// created by this process is used.
+TEST_F(LogFileTest, PlantedFilesAndLinksAreNotUsed) {
+    WriteAll(PathOf("victim"), "keep me");
+    ASSERT_EQ(::symlink(PathOf("victim").c_str(), PathOf("linked.log").c_str()), 0);
+    {
+        TLogFile log(PathOf("linked.log"), 200);
+        EXPECT_FALSE(log.Active());
+    }
+    EXPECT_EQ(ReadAll(PathOf("victim")), "keep me");
+
+    // A shared temporary folder (sticky, writable by all) with a file planted under
+    // the fall-back name, owned by another user (nobody).
+    const std::string shared = PathOf("shared-tmp");
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string planted = shared + "/1_client.log";
+    WriteAll(planted, "        12\r\n");
+    if (::geteuid() == 0) ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(TLogFile(planted, 200).Active());
+    EXPECT_EQ(ReadAll(planted), "        12\r\n");
+    // The same name in a folder only we can write is the log itself.
+    ASSERT_EQ(::chmod(shared.c_str(), 0700), 0);
+    if (::geteuid() == 0) {
+        EXPECT_FALSE(TLogFile(planted, 200).Active()) << "a file of another owner is never ours";
+        ASSERT_EQ(::chown(planted.c_str(), 0, 0), 0);
+    }
+    EXPECT_TRUE(TLogFile(planted, 200).Active());
+
+    // The linked log in the data folder is refused; the fall-back, created afresh
+    // in the shared folder, is ours and used.
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    auto fallback = tsc::OpenClientLog(folder_.string(), shared, "linked.log", "2");
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_EQ(fallback->FileName(), shared + "/2_linked.log");
+    EXPECT_EQ(ReadAll(PathOf("victim")), "keep me");
+}

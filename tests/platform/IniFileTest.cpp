@@ -43,7 +43,9 @@ TEST_F(IniFileTest, ReadsWindowsFiles) {
 
 TEST_F(IniFileTest, DamagedFileIsTreatedAsEmptyAndKeptBesideOnSave) {
     const std::string path = Root() + "/tsv.ini";
-    const std::string garbage("\x7F" "ELF\x02\x01\x01\0\0\0[Column widths]\nCol0=5\n", 33);
+    const std::string garbage("\x7F"
+                              "ELF\x02\x01\x01\0\0\0[Column widths]\nCol0=5\n",
+                              33);
     WriteFile(path, garbage);
     (void)tsc::TakePlatformDiagnostics();
     tsc::IniFile ini(path);
@@ -54,11 +56,45 @@ TEST_F(IniFileTest, DamagedFileIsTreatedAsEmptyAndKeptBesideOnSave) {
     EXPECT_EQ(tsc::IniFile(path).ReadInteger("Column widths", "Col0", -1), 9);
     bool kept = false;
     for (const auto &entry : std::filesystem::directory_iterator(Root()))
-        if (entry.path().filename().string().rfind("tsv.ini.damaged-", 0) == 0) kept = ReadFile(entry.path()) == garbage;
+        if (entry.path().filename().string().rfind("tsv.ini.damaged-", 0) == 0)
+            kept = ReadFile(entry.path()) == garbage;
     EXPECT_TRUE(kept);
 
     WriteFile(path, std::string(1024 * 1024 + 1, 'x')); // too big to be ours
     EXPECT_EQ(tsc::IniFile(path).ReadString("a", "b", "fb"), "fb");
+}
+
+} // namespace
+
+namespace {
+
+// A value that is no int gives the fallback; nothing may overflow on the way
+// (UBSan stops the test if it does).
+TEST(IniIntegerValue, AcceptsIntegersAndFallsBackOnEverythingElse) {
+    const std::pair<std::string, int> cases[] = {
+        {"42", 42},
+        {"-42", -42},
+        {"+7", 7},
+        {"$ff", 255},
+        {"0x10", 16},
+        {"-0X10", -16},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"2147483648", -1},
+        {"", -1},
+        {"-9223372036854775808", -1},
+        {"\t-9223372036854775808", -1},
+        {"-\t-9223372036854775808", -1},
+        {"--9223372036854775808", -1},
+        {"- 5", -1},
+        {"-", -1},
+        {"0x", -1},
+        {"12a", -1},
+        {"99999999999999999999", -1},
+        {"$-1", -1},
+    };
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(tsc::detail::IniIntegerValue(text, -1), expected) << text;
 }
 
 } // namespace

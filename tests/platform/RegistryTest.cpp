@@ -1,5 +1,5 @@
-#include "PlatformDiagnostics.h"
 #include "Registry.h"
+#include "PlatformDiagnostics.h"
 #include "RegistryFormat.h"
 #include "TestEnvironment.h"
 
@@ -16,8 +16,10 @@ constexpr const char Key[] = "SOFTWARE\\TerminalServer";
 class RegistryStore : public IsolatedTest {};
 
 TEST_F(RegistryStore, HiveFilesLiveInAnAppNameIndependentFolder) {
-    EXPECT_EQ(Registry::HiveFile(Hive::CurrentUser), Root() + "/home/user/.config/TerminalServerClient/HKEY_CURRENT_USER.reg");
-    EXPECT_EQ(Registry::HiveFile(Hive::LocalMachine), Root() + "/config-dirs/TerminalServerClient/HKEY_LOCAL_MACHINE.reg");
+    EXPECT_EQ(Registry::HiveFile(Hive::CurrentUser),
+              Root() + "/home/user/.config/TerminalServerClient/HKEY_CURRENT_USER.reg");
+    EXPECT_EQ(Registry::HiveFile(Hive::LocalMachine),
+              Root() + "/config-dirs/TerminalServerClient/HKEY_LOCAL_MACHINE.reg");
 }
 
 TEST_F(RegistryStore, TypedValuesRoundTripWithWindowsSizesAndFileOrder) {
@@ -39,11 +41,12 @@ TEST_F(RegistryStore, TypedValuesRoundTripWithWindowsSizesAndFileOrder) {
     EXPECT_EQ(Registry::ReadDword(Hive::CurrentUser, Key, "Count"), 43u);
     EXPECT_EQ(Registry::Read(Hive::CurrentUser, Key, "Blob")->data, (std::vector<std::uint8_t>{0, 1, 0xFF}));
     EXPECT_EQ(Registry::Read(Hive::CurrentUser, Key, "List")->data, multi);
-    EXPECT_EQ(Registry::ReadMultiString(Hive::CurrentUser, Key, "List"), (std::vector<std::string>{"a", "bc"}));
+    EXPECT_EQ(Registry::ReadMultiString(Hive::CurrentUser, Key, "List"),
+              (std::vector<std::string>{"a", "bc"}));
     EXPECT_EQ(Registry::ReadString(Hive::CurrentUser, Key, ""), "default");
     EXPECT_EQ(Registry::ReadString(Hive::CurrentUser, Key, "Lines"), "one\ntwo");
     EXPECT_FALSE(Registry::ReadDword(Hive::CurrentUser, Key, "Path File for Client")); // other type
-    EXPECT_FALSE(Registry::ReadString(Hive::LocalMachine, Key, "Count"));               // other hive
+    EXPECT_FALSE(Registry::ReadString(Hive::LocalMachine, Key, "Count"));              // other hive
 
     EXPECT_EQ(Registry::ValueNames(Hive::CurrentUser, Key),
               (std::vector<std::string>{"Path File for Client", "Count", "Blob", "List", "", "Lines"}));
@@ -62,8 +65,10 @@ TEST_F(RegistryStore, TypedValuesRoundTripWithWindowsSizesAndFileOrder) {
               std::string::npos)
         << file;
     // Replaced by rename: no temporary file stays behind.
-    for (const auto &entry : std::filesystem::directory_iterator(Root() + "/home/user/.config/TerminalServerClient"))
-        EXPECT_TRUE(entry.path().extension() == ".reg" || entry.path().extension() == ".lock") << entry.path();
+    for (const auto &entry :
+         std::filesystem::directory_iterator(Root() + "/home/user/.config/TerminalServerClient"))
+        EXPECT_TRUE(entry.path().extension() == ".reg" || entry.path().extension() == ".lock")
+            << entry.path();
 }
 
 TEST_F(RegistryStore, ReadsWhatAnAdministratorWrote) {
@@ -111,8 +116,10 @@ TEST(RegistryFormat, RejectsWhatIsNotAHiveOfThisRoot) {
         "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=\"\\n\"\n",
         "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=\"\0\"\n"s,
     };
-    for (const auto &text : bad) EXPECT_FALSE(tsc::detail::ParseRegistryText(text, "HKEY_CURRENT_USER")) << text;
-    EXPECT_FALSE(tsc::detail::ParseRegistryText(std::string(tsc::detail::MaximumHiveFileSize + 1, '\n'), "HKEY_CURRENT_USER"));
+    for (const auto &text : bad)
+        EXPECT_FALSE(tsc::detail::ParseRegistryText(text, "HKEY_CURRENT_USER")) << text;
+    EXPECT_FALSE(tsc::detail::ParseRegistryText(std::string(tsc::detail::MaximumHiveFileSize + 1, '\n'),
+                                                "HKEY_CURRENT_USER"));
     EXPECT_TRUE(tsc::detail::ParseRegistryText("", "HKEY_CURRENT_USER"));
 }
 
@@ -125,8 +132,10 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing) {
         if (child == 0) {
             bool ok = true;
             for (int index = 0; index < ValuesPerProcess; ++index)
-                ok = Registry::WriteDword(Hive::CurrentUser, Key, "p" + std::to_string(process) + "_" + std::to_string(index),
-                                          static_cast<std::uint32_t>(index)) && ok;
+                ok = Registry::WriteDword(Hive::CurrentUser, Key,
+                                          "p" + std::to_string(process) + "_" + std::to_string(index),
+                                          static_cast<std::uint32_t>(index)) &&
+                     ok;
             ::_exit(ok ? 0 : 1);
         }
         children.push_back(child);
@@ -145,6 +154,50 @@ TEST_F(RegistryStore, UnwritableHiveOrUnstorableNameFailsTheWrite) {
     EXPECT_FALSE(Registry::WriteString(Hive::CurrentUser, "SOFTWARE\\\\Empty", "x", "x"));
     SetVariable("XDG_CONFIG_DIRS", "/proc/tsc-not-writable"); // not writable even for root
     EXPECT_FALSE(Registry::WriteDword(Hive::LocalMachine, Key, "x", 1));
+}
+
+} // namespace
+
+namespace {
+
+// Keys and values named again (in any letter case) merge into the first one, the
+// later value winning, in file order; hex lists continue over many lines.
+TEST(RegistryFormat, RepeatedNamesMergeInFileOrder) {
+    std::string text = "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"1\"\n[HKEY_CURRENT_USER\\B]\n\"y\"=\"2\"\n"
+                       "[hkey_current_user\\a]\n\"X\"=\"3\"\n\"z\"=hex:01,\\\n";
+    for (int line = 0; line < 1000; ++line)
+        text += "  02,\\\n";
+    text += "  03\n";
+    const auto hive = tsc::detail::ParseRegistryText(text, "HKEY_CURRENT_USER");
+    ASSERT_TRUE(hive);
+    ASSERT_EQ(hive->keys.size(), 2u);
+    EXPECT_EQ(hive->keys[0].path, "A");
+    ASSERT_EQ(hive->keys[0].values.size(), 2u);
+    EXPECT_EQ(hive->keys[0].values[0].first, "x");
+    EXPECT_EQ(hive->keys[0].values[0].second.data, (std::vector<std::uint8_t>{'3', 0}));
+    EXPECT_EQ(hive->keys[0].values[1].second.data.size(), 1002u);
+    EXPECT_EQ(hive->keys[1].path, "B");
+}
+
+// The parsed hive is reused while the file stays as it is, and a change made by
+// another process or by hand is seen at the next read.
+TEST_F(RegistryStore, ReadsSeeEveryChangeOfTheFile) {
+    ASSERT_TRUE(Registry::WriteString(Hive::CurrentUser, Key, "v", "1"));
+    EXPECT_EQ(Registry::ReadString(Hive::CurrentUser, Key, "v"), "1");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(Registry::WriteString(Hive::CurrentUser, Key, "v", "2") ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(Registry::ReadString(Hive::CurrentUser, Key, "v"), "2");
+    // Edited in place, same size.
+    const std::string hive = Registry::HiveFile(Hive::CurrentUser);
+    std::string text = ReadFile(hive);
+    text.replace(text.find("\"v\"=\"2\""), 7, "\"v\"=\"3\"");
+    WriteFile(hive, text);
+    EXPECT_EQ(Registry::ReadString(Hive::CurrentUser, Key, "v"), "3");
+    std::filesystem::remove(hive);
+    EXPECT_FALSE(Registry::ReadString(Hive::CurrentUser, Key, "v"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "Application.h"
 #include "IniFile.h"
 #include "MainWindow.h"
+#include "PollingWait.h"
 #include "Preferences.h"
 #include "SystemInfo.h"
 #include "WindowTestSupport.h"
@@ -389,6 +390,41 @@ TEST_F(MainWindowTest, SecondRunContinuesTheLogAndTheColumnWidths) {
     EXPECT_EQ(count("Client Started: "), 2);
     ASSERT_FALSE(logLines.empty());
     EXPECT_TRUE(logLines.back().ends_with(" Log stopped"));
+}
+
+// The connect procedure's wait for the Farm: the window's events go on meanwhile, a
+// condition met at once still waits the minimum, abandoning ends it at once.
+TEST(PollingWaitTest, EndsOnItsConditionAfterTheMinimumOrAtOnceWhenAbandoned) {
+    struct Case {
+        bool condition, abandon;
+        qint64 atLeast, below;
+    };
+    for (const Case c : {Case{true, false, PollingWait::MinimumMilliseconds, 2000}, Case{false, true, 0, 400}}) {
+        PollingWait wait;
+        QElapsedTimer clock;
+        clock.start();
+        bool done = false;
+        int ticks = 0;
+        QTimer other;
+        QObject::connect(&other, &QTimer::timeout, [&] { ++ticks; });
+        other.start(10);
+        wait.Start([&] { return c.condition; }, [&] { return c.abandon; }, [&] { done = true; });
+        while (!done && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        ASSERT_TRUE(done);
+        EXPECT_GE(clock.elapsed(), c.atLeast);
+        EXPECT_LT(clock.elapsed(), c.below);
+        EXPECT_FALSE(wait.Waiting());
+        if (c.atLeast > 0) EXPECT_GT(ticks, 10); // the event loop ran throughout
+    }
+    // Cancelled: its done never runs.
+    PollingWait wait;
+    bool done = false;
+    wait.Start([] { return true; }, [] { return false; }, [&] { done = true; });
+    wait.Cancel();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 700) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(done);
 }
 
 TEST_F(MainWindowTest, HungShutdownIsEndedByTheAutoCloseTimer) {
