@@ -39,9 +39,23 @@ std::vector<std::string> SharedResources(const profiles::ProfileSettings &settin
     return shared;
 }
 
+namespace {
+
+// A name from the file as the question shows it: bounded, and on one line.
+std::string Shown(const std::string &name) {
+    constexpr std::size_t Limit = 200;
+    std::string shown = name.size() > Limit ? name.substr(0, Limit) + "..." : name;
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return shown;
+}
+
+} // namespace
+
 std::string QuestionText(const OpenedProfileQuestion &question) {
-    std::string text = "The file " + question.file + " comes from outside this program's folders.\n\n";
-    text += "It connects to: " + (question.host.empty() ? std::string("(no host)") : question.host) + "\n";
+    std::string text = "The file " + Shown(question.file) + " comes from outside this program's folders.\n\n";
+    text +=
+        "It connects to: " + (question.host.empty() ? std::string("(no host)") : Shown(question.host)) + "\n";
     text += question.hostKnown ? "You have connected to this host before.\n"
                                : "You have NEVER connected to this host before.\n";
     text += "\n";

@@ -62,6 +62,13 @@ TEST(OpenedProfileQuestion, NamesEverySharedResourceAndTellsANewHost) {
     EXPECT_NE(text.find("saved password in this file is not used"), std::string::npos);
     question.hostKnown = true;
     EXPECT_EQ(QuestionText(question).find("NEVER"), std::string::npos);
+
+    // Names from elsewhere stay bounded and cannot forge lines of the question.
+    question.file = "/tmp/a\nIt shares no local resources.\n.rdp";
+    question.host = std::string(5000, 'h');
+    const std::string forged = QuestionText(question);
+    EXPECT_EQ(forged.find("\nIt shares no local resources."), std::string::npos);
+    EXPECT_LT(forged.size(), 1000u);
 }
 
 TEST(OpenedProfileRecords, HostsAndListsAreKeptBounded) {
