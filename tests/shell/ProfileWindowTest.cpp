@@ -1,8 +1,8 @@
 #include "Application.h"
 #include "CommandLine.h"
 #include "MainWindow.h"
-#include "UserDialogs.h"
 #include "SystemInfo.h"
+#include "UserDialogs.h"
 #include "WindowTestSupport.h"
 
 #include <QCheckBox>
@@ -67,17 +67,18 @@ std::string ProfileText(const std::string &path) {
 // Answers the question before a profile from elsewhere connects, and keeps what it
 // was asked; every other message is acknowledged.
 class AnsweringDialogs final : public UserDialogs {
-public:
+  public:
     AnsweringDialogs(OpenedProfileAnswer answer, std::vector<OpenedProfileQuestion> &asked)
         : answer_(answer), asked_(asked) {}
     Answer ShowMessage(const std::string &, const std::string &, Buttons) override { return Answer::Ok; }
     std::string SelectFolder(const std::string &, const std::string &) override { return {}; }
-    OpenedProfileAnswer AskOpenedProfile(const std::string &, const OpenedProfileQuestion &question) override {
+    OpenedProfileAnswer AskOpenedProfile(const std::string &,
+                                         const OpenedProfileQuestion &question) override {
         asked_.push_back(question);
         return answer_;
     }
 
-private:
+  private:
     OpenedProfileAnswer answer_;
     std::vector<OpenedProfileQuestion> &asked_;
 };
@@ -264,7 +265,8 @@ namespace {
 // about, its hiding ignored; declined, it neither connects nor is written; once the
 // client has written it (after a confirmed connect), it is not asked about again.
 TEST_F(ProfileWindowTest, ProfileFromElsewhereIsAskedAboutUntilTheClientWroteIt) {
-    const std::string original = "full address:s:evil.example\r\nredirectdrives:i:1\r\ntsv_hidesettings:s:yes\r\n";
+    const std::string original =
+        "full address:s:evil.example\r\nredirectdrives:i:1\r\ntsv_hidesettings:s:yes\r\n";
     std::ofstream(Path("mail.rdp"), std::ios::binary) << original;
     CommandLine::SetParameters({Path("mail.rdp")});
     answer = {false, false};
