@@ -14,6 +14,8 @@ packages=(
   # a real RDP server on loopback, the anchor client, and X tools for tests and the demo
   xvfb xauth freerdp2-shadow-x11 freerdp2-x11 x11-xserver-utils x11-utils xdotool x11-apps xterm
   imagemagick time procps iproute2 python3
+  # the update host of the self-update tests and the demo
+  lighttpd
   # the Debian package: build, check and try it
   dpkg-dev file binutils desktop-file-utils appstream lintian librsvg2-bin xdg-utils shared-mime-info debootstrap
 )

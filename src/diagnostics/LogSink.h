@@ -8,7 +8,7 @@ namespace tsc {
 // LogWarning and LogError. A message may hold several lines; the implementation
 // splits them, drops lines that carry a protected password and never throws.
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     virtual void LogInfo(std::string_view message) = 0;
     virtual void LogWarning(std::string_view message) = 0;

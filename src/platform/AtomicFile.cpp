@@ -38,6 +38,10 @@ void AddPlatformDiagnosticOnce(const std::string &key, std::string line) {
     if (reportedKeys.insert(key).second) pendingDiagnostics.push_back(std::move(line));
 }
 
+namespace {
+FileContent ReadOpenFile(int descriptor, std::size_t maximumSize);
+}
+
 FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize, FolderUse use) {
     FileContent content;
     if (!UsableFolder(FolderOfPath(path), use, false)) {
@@ -53,6 +57,29 @@ FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize, Fold
                                       "File " + path + " is not used (" + SystemErrorText(problem) + ")");
         return content;
     }
+    return ReadOpenFile(descriptor, maximumSize);
+}
+
+FileContent ReadRegularFile(const std::string &path, std::size_t maximumSize) {
+    FileContent content;
+    // O_NONBLOCK keeps open() from waiting for a writer when the path is a FIFO.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        content.outcome = errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
+        return content;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        content.outcome = ReadOutcome::Unreadable;
+        return content;
+    }
+    return ReadOpenFile(descriptor, maximumSize);
+}
+
+namespace {
+FileContent ReadOpenFile(int descriptor, std::size_t maximumSize) {
+    FileContent content;
     content.outcome = ReadOutcome::Read;
     char buffer[65536];
     for (;;) {
@@ -73,6 +100,7 @@ FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize, Fold
     if (content.outcome != ReadOutcome::Read) content.bytes.clear();
     return content;
 }
+} // namespace
 
 bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode_t mode, FolderUse use) {
     const std::string folder = FolderOfPath(path);

@@ -24,6 +24,10 @@ struct FileContent {
 [[nodiscard]] FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize,
                                         FolderUse use = FolderUse::Private);
 
+// The same for a file that someone else may have replaced: anything that is not a
+// regular file (a folder, a FIFO, a device) is Unreadable, and opening never blocks.
+[[nodiscard]] FileContent ReadRegularFile(const std::string &path, std::size_t maximumSize);
+
 // Writes a temporary file in the same folder (created when missing and checked for
 // use), flushes it to disk and renames it over path, so a reader sees either the
 // old or the new file, never a part. A link at path is replaced, never followed.

@@ -311,6 +311,16 @@ std::vector<std::string> Subkeys(Hive hive, std::string_view key) {
     return names;
 }
 
+std::vector<RegistryKey> AllKeys(Hive hive) {
+    std::vector<RegistryKey> keys;
+    try {
+        const auto content = LoadHive(hive);
+        for (const auto &key : content->keys) keys.push_back({key.path, key.values});
+    } catch (...) {
+    }
+    return keys;
+}
+
 std::vector<std::string> ValueNames(Hive hive, std::string_view key) {
     std::vector<std::string> names;
     try {

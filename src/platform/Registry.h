@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tsc {
@@ -20,7 +21,7 @@ enum class RegistryType : std::uint32_t { String = 1, Binary = 3, Dword = 4, Mul
 
 struct RegistryValue {
     RegistryType type = RegistryType::String;
-    std::vector<std::uint8_t> data;   // Windows' layout: REG_SZ counts its terminating zero
+    std::vector<std::uint8_t> data; // Windows' layout: REG_SZ counts its terminating zero
 };
 
 namespace Registry {
@@ -39,6 +40,14 @@ namespace Registry {
 [[nodiscard]] bool WriteString(Hive hive, std::string_view key, std::string_view name, std::string_view text);
 [[nodiscard]] bool WriteDword(Hive hive, std::string_view key, std::string_view name, std::uint32_t value);
 [[nodiscard]] bool DeleteValue(Hive hive, std::string_view key, std::string_view name);
+
+// Every key of a hive in file order with its values, from one read of the file:
+// for walks over many keys, where a read per key would parse the file each time.
+struct RegistryKey {
+    std::string path; // below the hive root, "\"-separated
+    std::vector<std::pair<std::string, RegistryValue>> values;
+};
+[[nodiscard]] std::vector<RegistryKey> AllKeys(Hive hive);
 
 // Enumeration in file order.
 [[nodiscard]] std::vector<std::string> Subkeys(Hive hive, std::string_view key);

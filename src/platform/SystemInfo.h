@@ -5,21 +5,22 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tsc {
 
 // Folders. Paths use "/" and carry no final separator unless stated.
-[[nodiscard]] std::string TempFolder();             // $TMPDIR, else /tmp
+[[nodiscard]] std::string TempFolder(); // $TMPDIR, else /tmp
 [[nodiscard]] std::string SystemFolder();
-[[nodiscard]] std::string ApplicationDataFolder();  // $XDG_DATA_HOME/AppName, created; else TempFolder
-[[nodiscard]] std::string UserAppDataFolder();      // $XDG_DATA_HOME, created; else TempFolder
+[[nodiscard]] std::string ApplicationDataFolder(); // $XDG_DATA_HOME/AppName, created; else TempFolder
+[[nodiscard]] std::string UserAppDataFolder();     // $XDG_DATA_HOME, created; else TempFolder
 [[nodiscard]] std::string DesktopFolder();
 [[nodiscard]] std::string LocalSettingsFolder();
 [[nodiscard]] std::string ProgramFilesFolder();
 [[nodiscard]] std::string AllUsersProfileFolder();
-[[nodiscard]] std::string ProfilesRootFolder();     // with a final "/"
+[[nodiscard]] std::string ProfilesRootFolder(); // with a final "/"
 [[nodiscard]] std::string LongPathName(std::string_view path);
 
 [[nodiscard]] std::string WithTrailingSeparator(std::string_view path);
@@ -28,17 +29,19 @@ namespace tsc {
 [[nodiscard]] bool EnsureFolder(std::string_view path);
 
 // Registry facts.
-[[nodiscard]] std::string ApplicationKeyPath();     // "SOFTWARE\" + AppName
-[[nodiscard]] std::uint32_t TransparencyColor();    // 0x00BBGGRR, default 0x00FF00FF
+[[nodiscard]] std::string ApplicationKeyPath();  // "SOFTWARE\" + AppName
+[[nodiscard]] std::uint32_t TransparencyColor(); // 0x00BBGGRR, default 0x00FF00FF
 
 // Versions and identity of the user.
 using FileVersion = std::array<std::uint16_t, 4>;
 [[nodiscard]] FileVersion FileVersionNumbers(std::string_view file);
 [[nodiscard]] std::string FileVersionText(std::string_view file);
+// Where the 52-byte fixed-file-info block of an executable starts; empty without one.
+[[nodiscard]] std::optional<std::uint64_t> FixedFileInfoOffset(std::string_view file);
 [[nodiscard]] std::string ExecutablePath();
-[[nodiscard]] std::uint32_t RealOSVersion();        // major << 16 | minor
-[[nodiscard]] std::uint32_t OSVersion();            // major << 16 | minor
-[[nodiscard]] bool IsWin64();                       // always false here: native build
+[[nodiscard]] std::uint32_t RealOSVersion(); // major << 16 | minor
+[[nodiscard]] std::uint32_t OSVersion();     // major << 16 | minor
+[[nodiscard]] bool IsWin64();                // always false here: native build
 [[nodiscard]] std::string LogonUserName();
 [[nodiscard]] bool IsAdministrator();
 
@@ -48,6 +51,6 @@ using FileVersion = std::array<std::uint16_t, 4>;
 [[nodiscard]] std::string SafeFileName(std::string_view text);
 [[nodiscard]] std::string ExpandText(std::string_view text);
 [[nodiscard]] std::uint32_t TickDifference(std::uint32_t a, std::uint32_t b);
-[[nodiscard]] std::uint32_t TickCount();            // milliseconds, wraps like a 32-bit tick counter
+[[nodiscard]] std::uint32_t TickCount(); // milliseconds, wraps like a 32-bit tick counter
 
 } // namespace tsc

@@ -76,14 +76,12 @@ void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &system
 
 std::string RdpClientStatusText(bool rdpControlUsable, std::string_view rdpClientVersion,
                                 const RdpStatusTextLookup &lookupText) {
-    if (rdpControlUsable) return lookupText("00000090", "Everything seems to be OK");
-    if (VariantForVersion(rdpClientVersion) != RdpControlVariant::Unsupported)
-        return lookupText(
-            "00000088",
-            "This PC seems to have the correct version of the RDP Software from Microsoft. However, it "
-            "is not yet Registered.\r\rPlease contact your Administrator.");
-    return lookupText("00000089", "This PC seems not to have the correct version of the RDP Software from "
-                                  "Microsoft.\r\rPlease contact your Administrator.");
+    // The texts speak of what runs the sessions here: the FreeRDP engine library.
+    const RdpStatusText &status = rdpControlUsable ? RdpStatusOk
+                                  : VariantForVersion(rdpClientVersion) != RdpControlVariant::Unsupported
+                                      ? RdpStatusRegisterMissing
+                                      : RdpStatusEngineMissing;
+    return lookupText(status.identifier, status.text);
 }
 
 RdpClientDetectionEnvironment

@@ -35,6 +35,21 @@ void RegisterMSTSCAX(LogSink &log, const std::function<std::string(int)> &system
 // language table (prefix "004") and falls back to the default.
 using RdpStatusTextLookup =
     std::function<std::string(std::string_view identifier, std::string_view defaultText)>;
+// The status texts of the engine page: their language-table identifier (prefix
+// "004") and the built-in text. They speak of what runs the sessions here: the
+// FreeRDP engine library.
+struct RdpStatusText {
+    const char *identifier;
+    const char *text;
+};
+inline constexpr RdpStatusText RdpStatusRegisterMissing{
+    "00000088", "This PC seems to have the correct version of the FreeRDP engine library, but it is not yet "
+                "registered with the dynamic linker.\r\rPlease contact your Administrator."};
+inline constexpr RdpStatusText RdpStatusEngineMissing{
+    "00000089", "This PC seems not to have the correct version of the FreeRDP engine library: it needs the "
+                "client's engine module and the FreeRDP 2 package (libfreerdp-client2-2).\r\rPlease contact "
+                "your Administrator."};
+inline constexpr RdpStatusText RdpStatusOk{"00000090", "Everything seems to be OK"};
 [[nodiscard]] std::string RdpClientStatusText(bool rdpControlUsable, std::string_view rdpClientVersion,
                                               const RdpStatusTextLookup &lookupText);
 

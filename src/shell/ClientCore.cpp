@@ -354,9 +354,10 @@ void ClientCore::SetTitles(const std::string &text) {
 // Connection profile
 
 void ClientCore::ReadProfile(const std::string &path) {
-    profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
+    const profiles::ReadProfileResult result = profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
     if (settings_.autoConnect) ReviewOpenedProfile();
     emit settingsChanged();
+    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
 }
 
 std::string ClientCore::WriteProfile(const std::string &path, const std::string &tag) {
@@ -364,6 +365,7 @@ std::string ClientCore::WriteProfile(const std::string &path, const std::string 
         profiles::WriteProfile(path, tag, settings_, ProfileFileEnvironment(), *this);
     if (result.written) RecordWrittenProfile(result.path);
     emit profileWritten();
+    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
     return result.path;
 }
 

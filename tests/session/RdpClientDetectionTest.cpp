@@ -33,13 +33,13 @@ TEST(RdpClientStatus, TextsByUsabilityAndVersion) {
     };
     EXPECT_EQ(RdpClientStatusText(true, "2.11.7.0", defaults), "Everything seems to be OK");
     EXPECT_EQ(RdpClientStatusText(false, "2.11.7.0", defaults),
-              "This PC seems to have the correct version of the RDP Software from Microsoft. However, it is "
-              "not yet "
-              "Registered.\r\rPlease contact your Administrator.");
+              "This PC seems to have the correct version of the FreeRDP engine library, but it is not yet "
+              "registered with the dynamic linker.\r\rPlease contact your Administrator.");
     EXPECT_EQ(
         RdpClientStatusText(false, "0.0.0.0", defaults),
-        "This PC seems not to have the correct version of the RDP Software from Microsoft.\r\rPlease contact "
-        "your Administrator.");
+        "This PC seems not to have the correct version of the FreeRDP engine library: it needs the client's "
+        "engine module and the FreeRDP 2 package (libfreerdp-client2-2).\r\rPlease contact your "
+        "Administrator.");
     std::string asked;
     const RdpStatusTextLookup table = [&](std::string_view id, std::string_view) {
         asked = id;
