@@ -16,6 +16,8 @@ packages=(
   imagemagick time procps iproute2 python3
   # the update host of the self-update tests and the demo
   lighttpd
+  # the Debian package: build, check and try it
+  dpkg-dev file binutils desktop-file-utils appstream lintian librsvg2-bin xdg-utils shared-mime-info debootstrap
 )
 
 missing=()

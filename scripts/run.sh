@@ -37,7 +37,10 @@ echo "demo: terminal server on 127.0.0.1:$server_port (its desktop is display $s
 export HOME=$demo/home XDG_DATA_HOME=$demo/home/data XDG_CONFIG_HOME=$demo/home/config \
   XDG_STATE_HOME=$demo/home/state XDG_CONFIG_DIRS=$demo/home/etc TMPDIR=$demo/home/tmp
 mkdir -p "$TMPDIR"
-profile=$demo/demo.rdp
+# In the client's own data folder: a profile there connects without the question a
+# file from elsewhere gets.
+mkdir -p -m 700 "$XDG_DATA_HOME" "$XDG_DATA_HOME/TerminalServer"
+profile=$XDG_DATA_HOME/TerminalServer/demo.rdp
 printf '%s\r\n' "screen mode id:i:1" "full address:s:127.0.0.1:$server_port" "username:s:demo" \
   "tsv_doloadbalancing:s:no" "tsv_doseamless:s:yes" > "$profile"
 

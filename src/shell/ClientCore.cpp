@@ -4,6 +4,7 @@
 #include "Identity.h"
 #include "NavigationBar.h"
 #include "NestedEventLoop.h"
+#include "OpenedProfileSafety.h"
 #include "PlatformDiagnostics.h"
 #include "Preferences.h"
 #include "ProcessState.h"
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
+#include <utility>
 
 namespace tsc::shell {
 
@@ -238,12 +240,77 @@ void ClientCore::StartServerListRefreshTimer() {
 
 void ClientCore::AutoConnectIfAsked() {
     if (!settings_.autoConnect) return;
+    if (!ConfirmOpenedProfile()) return;
     if (connecting_) {
         LogWarning("Can not auto connect; check RDP-settings");
         return;
     }
     LogInfo("Auto connect...");
     emit connectClickPosted();
+}
+
+// ---------------------------------------------------------------------------
+// A profile opened from elsewhere
+
+void ClientCore::ReviewOpenedProfile() {
+    openedProfileQuestion_.reset();
+    const std::string path = ExpandText(CommandLine::Parameter(1));
+    openedProfileHash_ = ProfileContentHash(path);
+    const std::string host = HostOfAddress(settings_.host);
+    OpenedProfileFacts facts;
+    facts.fromCommandLine = true;
+    facts.insideOwnFolders = IsInsideFolder(path, ApplicationDataFolder()) ||
+                             (multipleConnections_ && IsInsideFolder(path, connectionFolder_));
+    facts.writtenByClient = OpenedFileRecords::WrittenByClient(openedProfileHash_);
+    facts.userSaidDontAsk = OpenedFileRecords::UserSaidDontAsk(openedProfileHash_);
+    facts.questionSwitchedOff = OpenedFileRecords::QuestionSwitchedOff();
+    facts.hostKnown = OpenedFileRecords::HostKnown(host);
+    facts.hasTarget = !host.empty() || settings_.doLoadBalancing;
+    const OpenedProfilePlan plan = PlanOpenedProfile(facts);
+    if (!plan.fromElsewhere) return;
+
+    LogInfo("Profile from outside the client's folders: " + path);
+    if (settings_.hideSettings) LogInfo("Its settings page hiding is ignored");
+    settings_.hideSettings = false;
+    const bool hadPassword = settings_.saveMyPassword && !settings_.password.empty();
+    if (!plan.keepSavedPassword && hadPassword) {
+        LogWarning("Its saved password is not used for a host never connected to");
+        settings_.password.clear();
+        settings_.saveMyPassword = false;
+    }
+    if (!plan.ask) return;
+    OpenedProfileQuestion question;
+    question.file = path;
+    question.host = settings_.host;
+    question.hostKnown = facts.hostKnown;
+    question.sharedResources = SharedResources(settings_, plan.keepSavedPassword);
+    question.savedPasswordDropped = !plan.keepSavedPassword && hadPassword;
+    openedProfileQuestion_ = std::move(question);
+}
+
+bool ClientCore::ConfirmOpenedProfile() {
+    if (!openedProfileQuestion_) return true;
+    const OpenedProfileQuestion question = *std::exchange(openedProfileQuestion_, std::nullopt);
+    LogInfo("Ask before connecting to " + question.host);
+    const OpenedProfileAnswer answer = dialogs_.AskOpenedProfile(title_, question);
+    if (!answer.connect) {
+        LogInfo("Connect cancelled by the user: " + question.file);
+        openedProfileDeclined_ = true;
+        LogInfo("AutoClose client...");
+        CloseAfterAutoConnect();
+        return false;
+    }
+    LogInfo(answer.dontAskAgain ? "Connect confirmed; not asked again for this file" : "Connect confirmed");
+    if (answer.dontAskAgain) OpenedFileRecords::RecordDontAsk(openedProfileHash_);
+    return true;
+}
+
+void ClientCore::RecordWrittenProfile(const std::string &path) {
+    OpenedFileRecords::RecordWritten(ProfileContentHash(path));
+}
+
+void ClientCore::RecordConnectedHost(const std::string &host) {
+    OpenedFileRecords::RecordHost(HostOfAddress(host));
 }
 
 // ---------------------------------------------------------------------------
@@ -269,6 +336,7 @@ void ClientCore::SetTitles(const std::string &text) {
 
 void ClientCore::ReadProfile(const std::string &path) {
     const profiles::ReadProfileResult result = profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
+    if (settings_.autoConnect) ReviewOpenedProfile();
     emit settingsChanged();
     if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
 }
@@ -276,6 +344,7 @@ void ClientCore::ReadProfile(const std::string &path) {
 std::string ClientCore::WriteProfile(const std::string &path, const std::string &tag) {
     const profiles::WriteProfileResult result =
         profiles::WriteProfile(path, tag, settings_, ProfileFileEnvironment(), *this);
+    if (result.written) RecordWrittenProfile(result.path);
     emit profileWritten();
     if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
     return result.path;
@@ -472,6 +541,7 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         LogInfo("RDP object: connect");
         window->Control().Connect(connection);
         connection.WipePassword();
+        RecordConnectedHost(target.host);
     } catch (const std::exception &failure) {
         ConnectFailed(failure.what(), variant);
     }
@@ -610,6 +680,8 @@ void ClientCore::WriteAllIniValues() {
 }
 
 void ClientCore::WriteBackCurrentProfile() {
+    // A declined file from elsewhere stays as it came, and unrecorded.
+    if (openedProfileDeclined_) return;
     if (!multipleConnections_)
         WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), "1");
     else if (!currentConnection_.empty())

@@ -12,6 +12,7 @@
 #include "ClientServices.h"
 #include "ConnectPlan.h"
 #include "ConnectionFolder.h"
+#include "OpenedProfileSafety.h"
 #include "PollingWait.h"
 #include "ProfileSettings.h"
 #include "RdpClientDetection.h"
@@ -218,6 +219,13 @@ private:
     void ReadAllIniValues();
     void StartServerListRefreshTimer();
     void AutoConnectIfAsked();
+    // A profile from parameter 1 that comes from elsewhere: mended as it is read
+    // (no hidden settings page, no saved password for a host never connected to),
+    // and confirmed by the user before it connects (false: declined, the client ends).
+    void ReviewOpenedProfile();
+    [[nodiscard]] bool ConfirmOpenedProfile();
+    void RecordWrittenProfile(const std::string &path);
+    void RecordConnectedHost(const std::string &host);
     [[nodiscard]] std::string CurrentConnectionProfilePath() const;
 
     // Connection folder (ClientCoreConnections.cpp).
@@ -292,6 +300,10 @@ private:
     bool connecting_ = false;
     bool destroyed_ = false;
     int autoCloseTicks_ = 0;
+    // The review of the profile from parameter 1, when it comes from elsewhere.
+    std::optional<OpenedProfileQuestion> openedProfileQuestion_;
+    std::string openedProfileHash_;
+    bool openedProfileDeclined_ = false;
     int refreshCountdownTag_ = 0;
     // Server list state of the load balancing.
     bool refreshBusy_ = false;

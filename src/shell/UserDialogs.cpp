@@ -1,7 +1,9 @@
 #include "UserDialogs.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace tsc::shell {
 
@@ -34,6 +36,27 @@ std::string QtUserDialogs::SelectFolder(const std::string &caption, const std::s
     return QFileDialog::getExistingDirectory(parent_, QString::fromStdString(caption),
                                              QString::fromStdString(startFolder))
         .toStdString();
+}
+
+// Cancel is the default button: Enter or Escape on a surprise never connects.
+OpenedProfileAnswer QtUserDialogs::AskOpenedProfile(const std::string &caption,
+                                                    const OpenedProfileQuestion &question) {
+    QMessageBox box(question.hostKnown ? QMessageBox::Question : QMessageBox::Warning,
+                    QString::fromStdString(caption), QString::fromStdString(QuestionText(question)),
+                    QMessageBox::NoButton, parent_);
+    box.setObjectName(QStringLiteral("OpenedProfileQuestion"));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton *connect = box.addButton(QStringLiteral("Connect"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    auto *dontAsk = new QCheckBox(QStringLiteral("Don't ask again for this file"), &box);
+    box.setCheckBox(dontAsk);
+    box.exec();
+    OpenedProfileAnswer answer;
+    answer.connect = box.clickedButton() == connect;
+    answer.dontAskAgain = answer.connect && dontAsk->isChecked();
+    return answer;
 }
 
 } // namespace tsc::shell

@@ -3,6 +3,8 @@
 // Message boxes and the folder dialog, behind one interface so that tests can
 // answer them without a person.
 
+#include "OpenedProfileSafety.h"
+
 #include <string>
 
 class QWidget;
@@ -23,6 +25,12 @@ public:
     }
     // The chosen folder, or empty when the user cancelled.
     virtual std::string SelectFolder(const std::string &caption, const std::string &startFolder) = 0;
+    // The question before a profile from elsewhere connects: "Connect", "Cancel" and
+    // "Don't ask again for this file". Dialogs that do not ask decline.
+    virtual OpenedProfileAnswer AskOpenedProfile(const std::string &caption, const OpenedProfileQuestion &) {
+        (void)caption;
+        return {};
+    }
 };
 
 // The real dialogs, modal to `parent`.
@@ -32,6 +40,7 @@ public:
     Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons) override;
     Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons, Icon icon) override;
     std::string SelectFolder(const std::string &caption, const std::string &startFolder) override;
+    OpenedProfileAnswer AskOpenedProfile(const std::string &caption, const OpenedProfileQuestion &question) override;
 
 private:
     QWidget *parent_;

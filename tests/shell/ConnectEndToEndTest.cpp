@@ -168,7 +168,10 @@ TEST_F(ConnectEndToEnd, AnAutomaticSessionClosesTheProgramWhenTheServerEndsIt) {
 // The installed program started with a seamless profile as parameter 1.
 TEST_F(ConnectEndToEnd, ProgramStartedWithAProfileConnectsAtOnceAndEndsWithTheSession) {
     ASSERT_TRUE(StartServer("#FF00FF"));
-    const QString profile = folder_.path() + "/demo.rdp";
+    // In the client's own data folder: connects without the question a file from
+    // elsewhere gets.
+    ASSERT_TRUE(EnsureFolder(ApplicationDataFolder()));
+    const QString profile = QString::fromStdString(ApplicationDataFolder()) + "/demo.rdp";
     QFile file(profile);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QStringLiteral("full address:s:127.0.0.1:%1\r\nusername:s:tester\r\naudiomode:i:2\r\n"

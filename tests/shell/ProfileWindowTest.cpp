@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "MainWindow.h"
 #include "SystemInfo.h"
+#include "UserDialogs.h"
 #include "WindowTestSupport.h"
 
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -62,6 +64,25 @@ std::string ProfileText(const std::string &path) {
         .toStdString();
 }
 
+// Answers the question before a profile from elsewhere connects, and keeps what it
+// was asked; every other message is acknowledged.
+class AnsweringDialogs final : public UserDialogs {
+  public:
+    AnsweringDialogs(OpenedProfileAnswer answer, std::vector<OpenedProfileQuestion> &asked)
+        : answer_(answer), asked_(asked) {}
+    Answer ShowMessage(const std::string &, const std::string &, Buttons) override { return Answer::Ok; }
+    std::string SelectFolder(const std::string &, const std::string &) override { return {}; }
+    OpenedProfileAnswer AskOpenedProfile(const std::string &,
+                                         const OpenedProfileQuestion &question) override {
+        asked_.push_back(question);
+        return answer_;
+    }
+
+  private:
+    OpenedProfileAnswer answer_;
+    std::vector<OpenedProfileQuestion> &asked_;
+};
+
 class ProfileWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,6 +103,7 @@ class ProfileWindowTest : public ::testing::Test {
         services.printers = [] { return PrinterList{{"Office"}, "Office", ""}; };
         services.pixelsPerInch = [] { return 96; };
         services.terminateProcess = [] {};
+        services.dialogs = std::make_unique<AnsweringDialogs>(answer, asked);
         return std::make_unique<MainWindow>(std::move(services));
     }
 
@@ -97,6 +119,8 @@ class ProfileWindowTest : public ::testing::Test {
 
     QTemporaryDir folder_;
     std::vector<LoggedLine> lines;
+    OpenedProfileAnswer answer{true, false};
+    std::vector<OpenedProfileQuestion> asked;
 };
 
 TEST_F(ProfileWindowTest, EverySettingComesBackAfterARestart) {
@@ -185,6 +209,9 @@ TEST_F(ProfileWindowTest, ProfileNamedOnTheCommandLineIsReadConnectedAndWrittenB
         EXPECT_EQ(window->cb_Colors->currentIndex(), 3);
         EXPECT_TRUE(Logged({'I', "PRM 1: %TSC_TEST_ROOT%/given.rdp"}));
         EXPECT_TRUE(Logged({'I', "Auto connect..."}));
+        ASSERT_EQ(asked.size(), 1u); // a file from elsewhere
+        EXPECT_EQ(asked[0].host, "ts.example");
+        EXPECT_FALSE(asked[0].hostKnown);
         window->edit_UserName->setText("dave");
     }
     EXPECT_TRUE(Logged({'I', "Write FileName (commandline parameter 1): " + Path("given.rdp")}));
@@ -230,3 +257,47 @@ int main(int argc, char **argv) {
     tsc::shell::Application application(applicationArgc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace tsc::shell {
+namespace {
+
+// A file from elsewhere that hides the settings page and shares the drives: asked
+// about, its hiding ignored; declined, it neither connects nor is written; once the
+// client has written it (after a confirmed connect), it is not asked about again.
+TEST_F(ProfileWindowTest, ProfileFromElsewhereIsAskedAboutUntilTheClientWroteIt) {
+    const std::string original =
+        "full address:s:evil.example\r\nredirectdrives:i:1\r\ntsv_hidesettings:s:yes\r\n";
+    std::ofstream(Path("mail.rdp"), std::ios::binary) << original;
+    CommandLine::SetParameters({Path("mail.rdp")});
+    answer = {false, false};
+    {
+        auto window = MakeWindow(true);
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].host, "evil.example");
+        EXPECT_NE(std::find(asked[0].sharedResources.begin(), asked[0].sharedResources.end(),
+                            "your drives (every local file you can read and write)"),
+                  asked[0].sharedResources.end());
+        EXPECT_TRUE(TabVisible(*window, window->TabSheet_Settings));
+        EXPECT_FALSE(Logged({'I', "Auto connect..."}));
+        EXPECT_TRUE(Logged({'I', "Connect cancelled by the user: " + Path("mail.rdp")}));
+        EXPECT_TRUE(Logged({'I', "AutoClose client..."}));
+        EXPECT_TRUE(window->Core().AutoCloseTimer()->isActive());
+    }
+    EXPECT_EQ(ReadFile(Path("mail.rdp")), original);
+
+    answer = {true, false};
+    asked.clear();
+    { auto window = MakeWindow(true); } // asked again, confirmed, written back at the end
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_NE(ProfileText(Path("mail.rdp")).find("full address:s:evil.example"), std::string::npos);
+
+    asked.clear();
+    {
+        auto window = MakeWindow(true);
+        EXPECT_TRUE(Logged({'I', "Auto connect..."}));
+    }
+    EXPECT_TRUE(asked.empty());
+}
+
+} // namespace
+} // namespace tsc::shell
