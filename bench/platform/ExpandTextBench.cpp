@@ -23,9 +23,11 @@ void ExpandTextOf200Characters(benchmark::State &state) {
     SetUpFiftyEntries();
     std::string text = "%tsc_bench_variable_3%\\profiles\\&41&42 %TSC_BENCH_VARIABLE_27%/farm&2Ex "
                        "%TSC_BENCH_VARIABLE_49%&E9&4a %UNKNOWN% tail &30&31&32 %TSC_BENCH_VARIABLE_0%";
-    while (text.size() < 200) text += 'x';
+    while (text.size() < 200)
+        text += 'x';
     text.resize(200);
-    for (auto _ : state) benchmark::DoNotOptimize(tsc::ExpandText(text));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tsc::ExpandText(text));
     state.SetLabel("200 characters, 50 environment entries");
 }
 

@@ -87,7 +87,8 @@ int main(int argc, char **argv) {
     // The engine connects on its own thread while the window is made and mapped;
     // the widget paints the whole frame buffer when it is first exposed.
     log.LogInfo("connect");
-    if (!session.Connect(settings)) std::fprintf(stderr, "settings refused (colour depth %d?)\n", settings.colorDepth);
+    if (!session.Connect(settings))
+        std::fprintf(stderr, "settings refused (colour depth %d?)\n", settings.colorDepth);
     widget.setWindowFlag(Qt::FramelessWindowHint);
     widget.setGeometry(QRect(QPoint(0, 0), size));
     widget.show();

@@ -37,7 +37,8 @@ struct Desktop {
     void Round(int cx, int cy, int r) {
         for (int y = cy - r; y <= cy + r; ++y)
             for (int x = cx - r; x <= cx + r; ++x)
-                if (x >= 0 && y >= 0 && x < width && y < height && (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
+                if (x >= 0 && y >= 0 && x < width && y < height &&
+                    (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
                     pixels[static_cast<std::size_t>(y) * width + x] = 0xFF3060A0u;
     }
     tsc::RdpFrame Frame() const {

@@ -15,7 +15,7 @@
 #include <ctime>
 
 class FirstPaintProbe : public QObject {
-public:
+  public:
     bool eventFilter(QObject *watched, QEvent *event) override {
         if (event->type() == QEvent::Paint && !reported_) {
             reported_ = true;
@@ -29,6 +29,6 @@ public:
         return QObject::eventFilter(watched, event);
     }
 
-private:
+  private:
     bool reported_ = false;
 };

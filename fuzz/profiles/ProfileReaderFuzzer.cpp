@@ -12,7 +12,7 @@
 namespace {
 
 class NullLog : public tsc::LogSink {
-public:
+  public:
     void LogInfo(std::string_view) override {}
     void LogWarning(std::string_view) override {}
     void LogError(std::string_view) override {}

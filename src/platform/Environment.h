@@ -14,7 +14,8 @@ inline constexpr std::size_t MaximumFolderValueLength = 1022;
 
 // The value of an environment variable when it "counts": longer than minimumLength
 // and no longer than MaximumFolderValueLength characters.
-[[nodiscard]] std::optional<std::string> CountingEnvironmentValue(const char *name, std::size_t minimumLength);
+[[nodiscard]] std::optional<std::string> CountingEnvironmentValue(const char *name,
+                                                                  std::size_t minimumLength);
 
 // $HOME, else the home folder of the effective user's passwd entry; empty when neither.
 [[nodiscard]] std::string HomeFolder();

@@ -29,7 +29,7 @@ struct FileInfo {
 };
 
 class BoundedFile {
-public:
+  public:
     explicit BoundedFile(const std::string &path) : descriptor_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
         struct stat info {};
         if (descriptor_ >= 0 && ::fstat(descriptor_, &info) == 0 && S_ISREG(info.st_mode))
@@ -46,14 +46,15 @@ public:
         auto *bytes = static_cast<unsigned char *>(out);
         std::size_t done = 0;
         while (done < length) {
-            const ssize_t got = ::pread(descriptor_, bytes + done, length - done, static_cast<off_t>(offset + done));
+            const ssize_t got =
+                ::pread(descriptor_, bytes + done, length - done, static_cast<off_t>(offset + done));
             if (got <= 0) return false;
             done += static_cast<std::size_t>(got);
         }
         return true;
     }
 
-private:
+  private:
     int descriptor_ = -1;
     std::uint64_t size_ = 0;
 };
@@ -83,11 +84,13 @@ struct ElfLayout {
     std::uint64_t sectionEntrySize = 0;
 };
 
-bool ReadSectionHeader(const BoundedFile &file, const ElfLayout &layout, std::uint64_t index, SectionHeader &out) {
+bool ReadSectionHeader(const BoundedFile &file, const ElfLayout &layout, std::uint64_t index,
+                       SectionHeader &out) {
     unsigned char bytes[64] = {};
     const std::size_t needed = layout.is64 ? 64 : 40;
     if (index > MaximumSectionCount) return false;
-    if (!file.ReadAt(layout.sectionTableOffset + index * layout.sectionEntrySize, bytes, needed)) return false;
+    if (!file.ReadAt(layout.sectionTableOffset + index * layout.sectionEntrySize, bytes, needed))
+        return false;
     const Fields &f = layout.fields;
     out.name = static_cast<std::uint32_t>(f.At(bytes, 4));
     out.type = static_cast<std::uint32_t>(f.At(bytes + 4, 4));
@@ -106,7 +109,8 @@ bool ReadSectionHeader(const BoundedFile &file, const ElfLayout &layout, std::ui
 bool HasName(const BoundedFile &file, const SectionHeader &names, std::uint32_t nameOffset) {
     char text[sizeof SectionName] = {};
     if (nameOffset > names.size || sizeof text > names.size - nameOffset) return false;
-    return file.ReadAt(names.offset + nameOffset, text, sizeof text) && std::memcmp(text, SectionName, sizeof text) == 0;
+    return file.ReadAt(names.offset + nameOffset, text, sizeof text) &&
+           std::memcmp(text, SectionName, sizeof text) == 0;
 }
 
 std::uint32_t LittleEndianWord(const unsigned char *bytes) {
@@ -117,7 +121,11 @@ std::uint32_t LittleEndianWord(const unsigned char *bytes) {
 FileInfo ReadFileInfo(const std::string &path) {
     const BoundedFile file(path);
     unsigned char header[64] = {};
-    if (!file.ReadAt(0, header, 52) || std::memcmp(header, "\x7f" "ELF", 4) != 0) return {};
+    if (!file.ReadAt(0, header, 52) || std::memcmp(header,
+                                                   "\x7f"
+                                                   "ELF",
+                                                   4) != 0)
+        return {};
     ElfLayout layout;
     if (header[4] != 1 && header[4] != 2) return {};
     if (header[5] != 1 && header[5] != 2) return {};
@@ -140,8 +148,8 @@ FileInfo ReadFileInfo(const std::string &path) {
     if (layout.sectionTableOffset == 0 || layout.sectionEntrySize < (layout.is64 ? 64u : 40u)) return {};
     SectionHeader first;
     if (!ReadSectionHeader(file, layout, 0, first)) return {};
-    if (sectionCount == 0) sectionCount = first.size;         // more sections than the header field holds
-    if (namesIndex == 0xFFFF) namesIndex = first.link;        // SHN_XINDEX
+    if (sectionCount == 0) sectionCount = first.size;  // more sections than the header field holds
+    if (namesIndex == 0xFFFF) namesIndex = first.link; // SHN_XINDEX
     if (sectionCount > MaximumSectionCount || namesIndex >= sectionCount) return {};
     SectionHeader names;
     if (!ReadSectionHeader(file, layout, namesIndex, names)) return {};
@@ -190,10 +198,14 @@ std::string FileVersionText(std::string_view file) {
     try {
         const FileInfo info = ReadFileInfo(std::string(file));
         switch (info.status) {
-        case FileInfoStatus::NoFileInfo: return ".No FileInfo in file";
-        case FileInfoStatus::ReadError: return ".Error getting FileInfo";
-        case FileInfoStatus::NoValidFixedFileInfo: return ".No valid FixedFileInfo information in FileInfoRecord";
-        case FileInfoStatus::Found: break;
+        case FileInfoStatus::NoFileInfo:
+            return ".No FileInfo in file";
+        case FileInfoStatus::ReadError:
+            return ".Error getting FileInfo";
+        case FileInfoStatus::NoValidFixedFileInfo:
+            return ".No valid FixedFileInfo information in FileInfoRecord";
+        case FileInfoStatus::Found:
+            break;
         }
         return std::to_string(info.versionMostSignificant >> 16) + "." +
                std::to_string(info.versionMostSignificant & 0xFFFF) + "." +

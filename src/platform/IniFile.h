@@ -14,18 +14,18 @@
 namespace tsc {
 
 class IniFile {
-public:
-    explicit IniFile(std::string path);   // reads the file when it exists
+  public:
+    explicit IniFile(std::string path); // reads the file when it exists
 
     [[nodiscard]] std::string ReadString(std::string_view section, std::string_view key,
                                          std::string_view fallback) const;
     [[nodiscard]] int ReadInteger(std::string_view section, std::string_view key, int fallback) const;
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
-    [[nodiscard]] bool Save() const;      // atomic replace; false when it could not be written
+    [[nodiscard]] bool Save() const; // atomic replace; false when it could not be written
     [[nodiscard]] const std::string &Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     std::vector<detail::IniSection> sections_;
     mutable bool damaged_ = false; // the file on disk could not be read; Save keeps it aside

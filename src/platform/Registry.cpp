@@ -315,7 +315,8 @@ std::vector<RegistryKey> AllKeys(Hive hive) {
     std::vector<RegistryKey> keys;
     try {
         const auto content = LoadHive(hive);
-        for (const auto &key : content->keys) keys.push_back({key.path, key.values});
+        for (const auto &key : content->keys)
+            keys.push_back({key.path, key.values});
     } catch (...) {
     }
     return keys;

@@ -30,11 +30,17 @@ std::uint32_t TransparencyColor() {
         .value_or(DefaultTransparencyColor);
 }
 
-std::uint32_t RealOSVersion() { return KernelVersion(); }
-std::uint32_t OSVersion() { return KernelVersion(); }
+std::uint32_t RealOSVersion() {
+    return KernelVersion();
+}
+std::uint32_t OSVersion() {
+    return KernelVersion();
+}
 
 // Native build for its processor: there is no second registry view to choose.
-bool IsWin64() { return false; }
+bool IsWin64() {
+    return false;
+}
 
 std::string LogonUserName() {
     std::vector<char> buffer(16384);
@@ -48,7 +54,9 @@ std::string LogonUserName() {
     return name;
 }
 
-bool IsAdministrator() { return ::geteuid() == 0; }
+bool IsAdministrator() {
+    return ::geteuid() == 0;
+}
 
 std::string ExecutablePath() {
     std::vector<char> buffer(4096);
@@ -60,7 +68,8 @@ std::string ExecutablePath() {
 std::uint32_t TickCount() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    const auto milliseconds =
+        static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<std::uint32_t>(milliseconds);
 }
 

@@ -39,18 +39,27 @@ std::string Windows1252ToUtf8(unsigned code) {
     return out;
 }
 
-
 bool IsValidUtf8(std::string_view bytes) {
     std::size_t position = 0;
     while (position < bytes.size()) {
         const auto lead = static_cast<unsigned char>(bytes[position]);
         std::size_t length = 0;
         char32_t code = 0;
-        if (lead < 0x80) { ++position; continue; }
-        if (lead >= 0xC2 && lead <= 0xDF) { length = 2; code = lead & 0x1F; }
-        else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; code = lead & 0x0F; }
-        else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; code = lead & 0x07; }
-        else return false;
+        if (lead < 0x80) {
+            ++position;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+        } else
+            return false;
         if (position + length > bytes.size()) return false;
         for (std::size_t i = 1; i < length; ++i) {
             const auto next = static_cast<unsigned char>(bytes[position + i]);
@@ -71,8 +80,10 @@ std::string TextAsUtf8(std::string_view bytes) {
     out.reserve(bytes.size() * 2);
     for (const char character : bytes) {
         const auto code = static_cast<unsigned char>(character);
-        if (code < 0x80) out += character;
-        else out += Windows1252ToUtf8(code);
+        if (code < 0x80)
+            out += character;
+        else
+            out += Windows1252ToUtf8(code);
     }
     return out;
 }
@@ -87,8 +98,10 @@ constexpr int MaximumExpansionSteps = 500;
 constexpr std::size_t MaximumEnvironmentEntryLength = 10239;
 
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
     return text;
 }
 
@@ -101,10 +114,12 @@ std::size_t FindReference(std::string_view text, std::string_view name, std::siz
     const std::size_t length = name.size() + 2;
     while (from + length <= text.size()) {
         const std::size_t percent = text.find('%', from);
-        if (percent == std::string_view::npos || percent + length > text.size()) return std::string_view::npos;
+        if (percent == std::string_view::npos || percent + length > text.size())
+            return std::string_view::npos;
         if (text[percent + length - 1] == '%') {
             std::size_t matched = 0;
-            while (matched < name.size() && AsciiLower(text[percent + 1 + matched]) == AsciiLower(name[matched]))
+            while (matched < name.size() &&
+                   AsciiLower(text[percent + 1 + matched]) == AsciiLower(name[matched]))
                 ++matched;
             if (matched == name.size()) return percent;
         }
@@ -176,8 +191,12 @@ void ExpandEscapes(std::string &text, int &steps) {
 }
 
 // strerror_r comes in the GNU shape (returns the text) or the XSI shape (fills the buffer).
-[[maybe_unused]] std::string StrerrorResult(const char *text, const char *) { return text ? text : ""; }
-[[maybe_unused]] std::string StrerrorResult(int result, const char *buffer) { return result == 0 ? buffer : ""; }
+[[maybe_unused]] std::string StrerrorResult(const char *text, const char *) {
+    return text ? text : "";
+}
+[[maybe_unused]] std::string StrerrorResult(int result, const char *buffer) {
+    return result == 0 ? buffer : "";
+}
 
 } // namespace
 
@@ -203,7 +222,9 @@ std::string SystemErrorText(int code) {
     return message + " [" + std::to_string(code) + "]";
 }
 
-std::string YesNoText(bool flag) { return flag ? "yes" : "no"; }
+std::string YesNoText(bool flag) {
+    return flag ? "yes" : "no";
+}
 
 std::string SafeFileName(std::string_view text) {
     std::string result;
@@ -226,6 +247,8 @@ std::string SafeFileName(std::string_view text) {
     return result;
 }
 
-std::uint32_t TickDifference(std::uint32_t a, std::uint32_t b) { return a - b; }
+std::uint32_t TickDifference(std::uint32_t a, std::uint32_t b) {
+    return a - b;
+}
 
 } // namespace tsc

@@ -39,8 +39,8 @@ struct DesktopSize {
     std::uint16_t height = 0;
 };
 // The sizes of the items DesktopSize640x480 to DesktopSize1280x1024, in item order.
-inline constexpr std::array<DesktopSize, 5> FixedDesktopSizes{{
-    {640, 480}, {800, 600}, {1024, 768}, {1152, 864}, {1280, 1024}}};
+inline constexpr std::array<DesktopSize, 5> FixedDesktopSizes{
+    {{640, 480}, {800, 600}, {1024, 768}, {1152, 864}, {1280, 1024}}};
 
 // The size an item of the size list sets; none for full screen, "Width x Height"
 // and no selection.
@@ -74,18 +74,18 @@ inline constexpr const char *DefaultRdpPlusPort = "3391";
 
 struct ProfileSettings {
     // First page.
-    std::string userName;          // edit_UserName (InitSettings puts the logon name here)
-    std::string password;          // edit_Password, plain text; the file holds it protected
-    bool saveMyPassword = false;   // cb_SaveMyPassword
-    std::string domain;            // edit_Domain
-    std::string host;              // Edit_Host
+    std::string userName;        // edit_UserName (InitSettings puts the logon name here)
+    std::string password;        // edit_Password, plain text; the file holds it protected
+    bool saveMyPassword = false; // cb_SaveMyPassword
+    std::string domain;          // edit_Domain
+    std::string host;            // Edit_Host
 
     // Settings page, options.
-    bool doLoadBalancing = false;              // cb_DoLoadBalancing
-    bool doAskLoadBalancingHostname = true;    // cb_DoAskLoadBalancingHostname (disabled control)
-    bool doSeamless = false;                   // cb_DoSeamless
-    bool doRdpPlus = false;                    // cb_DoRDPPlus
-    bool doSslGateway = false;                 // cb_DoSSLGateway
+    bool doLoadBalancing = false;           // cb_DoLoadBalancing
+    bool doAskLoadBalancingHostname = true; // cb_DoAskLoadBalancingHostname (disabled control)
+    bool doSeamless = false;                // cb_DoSeamless
+    bool doRdpPlus = false;                 // cb_DoRDPPlus
+    bool doSslGateway = false;              // cb_DoSSLGateway
     // Reading a profile switches RDP+ and SSL off: cb_DoRDPPlus, cb_DoSSLGateway and
     // cbx_SelectCert disabled, the TabSheet_RDPPlus tab hidden.
     bool rdpPlusControlsEnabled = true;
@@ -99,31 +99,31 @@ struct ProfileSettings {
     int colorsIndex = ColorsHigh15;               // cb_Colors
 
     // Settings page, local resources (Panel_Settings2).
-    int soundIndex = 0;              // cb_Sound: bring to this computer, leave at server, do not play
-    int windowsKeysIndex = 1;        // cb_WindowsKeys: local, server, server only in full screen
-    bool connectDiskDrives = false;  // cb_ConnectDiskDrives
-    bool connectPrinters = false;    // cb_ConnectPrinters
-    bool commPorts = false;          // cb_CommPorts
-    bool smartCards = false;         // cb_SmartCards
+    int soundIndex = 0;             // cb_Sound: bring to this computer, leave at server, do not play
+    int windowsKeysIndex = 1;       // cb_WindowsKeys: local, server, server only in full screen
+    bool connectDiskDrives = false; // cb_ConnectDiskDrives
+    bool connectPrinters = false;   // cb_ConnectPrinters
+    bool commPorts = false;         // cb_CommPorts
+    bool smartCards = false;        // cb_SmartCards
 
     // Settings page, performance (Panel_Settings3).
-    bool bitmapCaching = true;       // cb_Bitmapcaching
-    bool themes = false;             // cb_Themes
-    bool animation = false;          // cb_Animation
-    bool windowDragging = false;     // cb_WindowDragging
-    bool background = false;         // cb_Background ("Show Desktop background")
+    bool bitmapCaching = true;   // cb_Bitmapcaching
+    bool themes = false;         // cb_Themes
+    bool animation = false;      // cb_Animation
+    bool windowDragging = false; // cb_WindowDragging
+    bool background = false;     // cb_Background ("Show Desktop background")
 
     // Main-window state the profile touches.
-    bool autoConnect = false;        // AutoConnect: the profile came from command-line parameter 1
-    bool hideSettings = false;       // HideSettings: AppPrefix + "_hidesettings"
-    bool profileReadOnly = false;    // ProfileReadOnly: the profile last read is read-only
+    bool autoConnect = false;     // AutoConnect: the profile came from command-line parameter 1
+    bool hideSettings = false;    // HideSettings: AppPrefix + "_hidesettings"
+    bool profileReadOnly = false; // ProfileReadOnly: the profile last read is read-only
     std::string rdpPlusPort = DefaultRdpPlusPort; // RdpPlusPort: AppPrefix + "_rdpplusport"
 
     // Written only: the farm server chosen by the server list (used while load
     // balancing is on) and its domain (label_Domain1, "..." when unknown).
-    std::string selectedServerHost;  // SelectedServerHost
-    std::string selectedServerPort;  // SelectedServerPort
-    std::string farmServerDomain;    // label_Domain1
+    std::string selectedServerHost; // SelectedServerHost
+    std::string selectedServerPort; // SelectedServerPort
+    std::string farmServerDomain;   // label_Domain1
 };
 
 } // namespace tsc::profiles

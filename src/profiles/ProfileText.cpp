@@ -91,8 +91,10 @@ std::string TrimControls(std::string_view text) {
     const auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
     std::size_t begin = 0;
     std::size_t end = text.size();
-    while (begin < end && isControl(text[begin])) ++begin;
-    while (end > begin && isControl(text[end - 1])) --end;
+    while (begin < end && isControl(text[begin]))
+        ++begin;
+    while (end > begin && isControl(text[end - 1]))
+        --end;
     return std::string(text.substr(begin, end - begin));
 }
 
@@ -117,9 +119,12 @@ DecodedProfile DecodeProfileBytes(std::string_view bytes) {
 
 const char *EncodingLogTag(ProfileEncoding encoding) {
     switch (encoding) {
-    case ProfileEncoding::Utf16WithMark: return "_RDP_file is a MS-type, widechar";
-    case ProfileEncoding::Utf16: return "_RDP_file is widechar";
-    case ProfileEncoding::EightBit: break;
+    case ProfileEncoding::Utf16WithMark:
+        return "_RDP_file is a MS-type, widechar";
+    case ProfileEncoding::Utf16:
+        return "_RDP_file is widechar";
+    case ProfileEncoding::EightBit:
+        break;
     }
     return "_RDP_file is simple ascii";
 }
@@ -144,7 +149,8 @@ std::string EncodeProfileLines(const std::vector<std::string> &lines) {
         bytes += static_cast<char>(unit >> 8);
     };
     for (const std::string &line : lines) {
-        for (const char16_t unit : Utf8ToUtf16(line)) appendUnit(unit);
+        for (const char16_t unit : Utf8ToUtf16(line))
+            appendUnit(unit);
         appendUnit(u'\r');
         appendUnit(u'\n');
     }
@@ -153,7 +159,8 @@ std::string EncodeProfileLines(const std::vector<std::string> &lines) {
 
 std::int32_t RuntimeIntegerValue(std::string_view text) {
     std::size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+        ++pos;
     bool negative = false;
     if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
     unsigned base = 10;
@@ -166,16 +173,21 @@ std::int32_t RuntimeIntegerValue(std::string_view text) {
     }
     // Decimal stops before the value leaves the 32-bit signed range, hexadecimal
     // before it leaves 32 bits.
-    const std::uint64_t limit = base == 10 ? std::uint64_t{std::numeric_limits<std::int32_t>::max()} + (negative ? 1 : 0)
-                                           : std::numeric_limits<std::uint32_t>::max();
+    const std::uint64_t limit =
+        base == 10 ? std::uint64_t{std::numeric_limits<std::int32_t>::max()} + (negative ? 1 : 0)
+                   : std::numeric_limits<std::uint32_t>::max();
     std::uint64_t value = 0;
     for (; pos < text.size(); ++pos) {
         const char c = text[pos];
         unsigned digit = 0;
-        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-        else break;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            break;
         const std::uint64_t next = value * base + digit;
         if (next > limit) break;
         value = next;

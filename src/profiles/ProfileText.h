@@ -12,9 +12,9 @@
 namespace tsc::profiles {
 
 enum class ProfileEncoding {
-    Utf16WithMark,   // FF FE, then UTF-16 LE
-    Utf16,           // second byte 00: UTF-16 LE without mark
-    EightBit,        // UTF-8, or Windows-1252 when the bytes are not valid UTF-8
+    Utf16WithMark, // FF FE, then UTF-16 LE
+    Utf16,         // second byte 00: UTF-16 LE without mark
+    EightBit,      // UTF-8, or Windows-1252 when the bytes are not valid UTF-8
 };
 
 struct DecodedProfile {

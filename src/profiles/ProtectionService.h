@@ -19,7 +19,7 @@ namespace tsc::profiles {
 using Bytes = std::vector<std::uint8_t>;
 
 class ProtectionService {
-public:
+  public:
     // keyFile: the path of the per-user key; DefaultKeyFile() in the program.
     explicit ProtectionService(std::string keyFile);
     ~ProtectionService();
@@ -44,7 +44,7 @@ public:
     static constexpr std::size_t NonceSize = 12;
     static constexpr std::size_t TagSize = 16;
 
-private:
+  private:
     [[nodiscard]] int LoadKey();
     [[nodiscard]] int CreateKey();
 

@@ -16,10 +16,8 @@ constexpr QSize DefaultWindowedSize(800, 600);
 
 // A whole decimal integer with an optional sign; nothing else.
 bool ParseInteger(std::string_view text, int &value) {
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    if (text.empty())
-        return false;
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size();
 }
@@ -33,33 +31,39 @@ std::string HostPart(std::string_view text) {
 ConnectTarget TargetFromHostField(std::string_view hostField) {
     ConnectTarget target{HostPart(hostField), DefaultRdpPort};
     const auto colon = hostField.find(':');
-    if (colon == std::string_view::npos)
-        return target;
+    if (colon == std::string_view::npos) return target;
     int port = 0;
-    if (ParseInteger(hostField.substr(colon + 1, PortCharacters), port) && port >= LowestPort && port <= HighestPort)
+    if (ParseInteger(hostField.substr(colon + 1, PortCharacters), port) && port >= LowestPort &&
+        port <= HighestPort)
         target.port = port;
     return target;
 }
 
-ConnectTarget TargetFromSelectedServer(std::string_view selectedServerHost, std::string_view selectedServerPort) {
+ConnectTarget TargetFromSelectedServer(std::string_view selectedServerHost,
+                                       std::string_view selectedServerPort) {
     ConnectTarget target{HostPart(selectedServerHost), DefaultRdpPort};
     int port = 0;
-    if (ParseInteger(selectedServerPort, port))
-        target.port = port;
+    if (ParseInteger(selectedServerPort, port)) target.port = port;
     return target;
 }
 
 const SessionVariantTraits &TraitsOf(RdpControlVariant variant) {
-    static const SessionVariantTraits wxp51{RdpControlVariant::WXP51, "Tform_WXP51_RDPObject", "51", "RDP 5.1",
-                                            {{1600, 1200}, {1280, 1024}}};
-    static const SessionVariantTraits wxp60{RdpControlVariant::WXP60, "Tform_wxp60_RDPObject", "60", "RDP 6.0",
-                                            {{1600, 1200}, {1280, 1024}}};
-    static const SessionVariantTraits win7{RdpControlVariant::Win7_61, "Tform_win7_61_RDPObject", "61", "RDP 6.1",
+    static const SessionVariantTraits wxp51{
+        RdpControlVariant::WXP51, "Tform_WXP51_RDPObject", "51", "RDP 5.1", {{1600, 1200}, {1280, 1024}}};
+    static const SessionVariantTraits wxp60{
+        RdpControlVariant::WXP60, "Tform_wxp60_RDPObject", "60", "RDP 6.0", {{1600, 1200}, {1280, 1024}}};
+    static const SessionVariantTraits win7{RdpControlVariant::Win7_61,
+                                           "Tform_win7_61_RDPObject",
+                                           "61",
+                                           "RDP 6.1",
                                            {{4096, 2048}, {1600, 1200}, {1280, 1024}}};
     switch (variant) {
-    case RdpControlVariant::WXP51: return wxp51;
-    case RdpControlVariant::WXP60: return wxp60;
-    default: return win7;
+    case RdpControlVariant::WXP51:
+        return wxp51;
+    case RdpControlVariant::WXP60:
+        return wxp60;
+    default:
+        return win7;
     }
 }
 
@@ -69,8 +73,7 @@ QSize FallbackSize(const QSize &refused, const SessionVariantTraits &traits, std
 }
 
 DisplayPlan PlanDisplay(bool seamless, int desktopSizeIndex, std::uint32_t transparencyColour) {
-    if (seamless)
-        return {DisplayMode::Seamless, "Do seamless", true, transparencyColour, SeamlessWorkDir};
+    if (seamless) return {DisplayMode::Seamless, "Do seamless", true, transparencyColour, SeamlessWorkDir};
     if (profiles::IsFullScreenIndex(desktopSizeIndex))
         return {DisplayMode::FullScreen, "Do fullscreen", true, WindowWhite, {}};
     return {DisplayMode::Windowed, "Do not seamless", false, WindowWhite, {}};
@@ -80,17 +83,18 @@ QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeig
     if (const auto fixed = profiles::FixedDesktopSizeOf(desktopSizeIndex))
         return {fixed->width, fixed->height};
     const auto typed = [](int value) { return value >= 1 && value <= LargestTypedSize; };
-    if (typed(desktopWidth) && typed(desktopHeight))
-        return {desktopWidth, desktopHeight};
+    if (typed(desktopWidth) && typed(desktopHeight)) return {desktopWidth, desktopHeight};
     return DefaultWindowedSize;
 }
 
 Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktopWidth, int desktopHeight,
                              const QRect &monitor, const QRect &workArea) {
     if (mode == DisplayMode::Windowed)
-        return {QRect(workArea.topLeft(), WindowedClientSize(desktopSizeIndex, desktopWidth, desktopHeight)), 0, false};
+        return {QRect(workArea.topLeft(), WindowedClientSize(desktopSizeIndex, desktopWidth, desktopHeight)),
+                0, false};
     const QRect area =
-        mode == DisplayMode::Seamless || desktopSizeIndex == profiles::DesktopSizeFullScreenTaskbar ? workArea : monitor;
+        mode == DisplayMode::Seamless || desktopSizeIndex == profiles::DesktopSizeFullScreenTaskbar ? workArea
+                                                                                                    : monitor;
     return {area, mode == DisplayMode::Seamless ? 3 * monitor.width() : 0, true};
 }
 
@@ -102,8 +106,9 @@ std::string SessionCaption(const profiles::ProfileSettings &settings, const std:
     return settings.userName.empty() ? host : settings.userName + " :: " + host;
 }
 
-ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings, const ConnectTarget &target,
-                                           const DisplayPlan &display, QSize desktop) {
+ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings,
+                                           const ConnectTarget &target, const DisplayPlan &display,
+                                           QSize desktop) {
     ConnectionSettings connection;
     connection.server = target.host;
     connection.port = target.port;
@@ -126,7 +131,8 @@ ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &sett
     connection.bitmapPersistence = settings.bitmapCaching;
     using namespace PerformanceFlag;
     connection.performanceFlags = (settings.doSeamless || !settings.background ? NoWallpaper : 0u) |
-                                  (!settings.themes ? NoThemes : 0u) | (!settings.windowDragging ? NoFullWindowDrag : 0u) |
+                                  (!settings.themes ? NoThemes : 0u) |
+                                  (!settings.windowDragging ? NoFullWindowDrag : 0u) |
                                   (!settings.animation ? NoMenuAnimations : 0u);
     connection.displayConnectionBar = settings.displayConnectionBar;
     return connection;

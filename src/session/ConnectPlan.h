@@ -74,11 +74,10 @@ struct Placement {
     int seamlessShift = 0;
     bool usesClientOrigin = false; // false: `client.topLeft()` is the window frame's top-left
 };
-[[nodiscard]] Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktopWidth, int desktopHeight,
-                                           const QRect &monitor, const QRect &workArea);
+[[nodiscard]] Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktopWidth,
+                                           int desktopHeight, const QRect &monitor, const QRect &workArea);
 // Client sizes of the windowed display for the fixed size items, and the typed size.
 [[nodiscard]] QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight);
-
 
 // The caption of a session: "user :: host", or the host alone.
 [[nodiscard]] std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host);
@@ -86,8 +85,8 @@ struct Placement {
 // The one value a session is started with: the profile's settings, the target, the
 // display plan (its work folder) and the desktop size the control accepted.
 [[nodiscard]] ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings,
-                                                         const ConnectTarget &target, const DisplayPlan &display,
-                                                         QSize desktop);
+                                                         const ConnectTarget &target,
+                                                         const DisplayPlan &display, QSize desktop);
 // A domain of "..." stands for no domain.
 [[nodiscard]] bool IsDomainGiven(std::string_view domain);
 

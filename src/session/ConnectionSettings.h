@@ -54,7 +54,8 @@ struct ConnectionSettings {
     // it stays behind in freed memory.
     void WipePassword() {
         volatile char *characters = password.data();
-        for (std::size_t index = 0; index < password.size(); ++index) characters[index] = 0;
+        for (std::size_t index = 0; index < password.size(); ++index)
+            characters[index] = 0;
         password.clear();
     }
 };

@@ -80,7 +80,8 @@ void RdpSessionWidget::paintEvent(QPaintEvent *event) {
         }
         std::lock_guard lock(control_->FrameLock());
         const RdpFrame frame = control_->Frame();
-        const QRegion inside = frame.data ? event->region() & QRect(0, 0, frame.width, frame.height) : QRegion();
+        const QRegion inside =
+            frame.data ? event->region() & QRect(0, 0, frame.width, frame.height) : QRegion();
         painter_->PutImage(winId(), frame.data, frame.width, frame.height, frame.stride, inside);
         painter_->Fill(winId(), event->region() - inside, 0x000000);
         painter_->Flush();

@@ -19,8 +19,7 @@ void RowRuns(const std::uint32_t *row, int left, int right, std::uint32_t key, s
     while (x < right) {
         while (x < right && (row[x] & 0xFFFFFFu) == key)
             ++x;
-        if (x == right)
-            break;
+        if (x == right) break;
         const int start = x;
         while (x < right && (row[x] & 0xFFFFFFu) != key)
             ++x;
@@ -32,8 +31,7 @@ void RowRuns(const std::uint32_t *row, int left, int right, std::uint32_t key, s
 
 QRegion NonKeyRegion(const RdpFrame &frame, const QRect &rect, std::uint32_t key) {
     const QRect area = rect & QRect(0, 0, frame.width, frame.height);
-    if (!frame.data || area.isEmpty())
-        return {};
+    if (!frame.data || area.isEmpty()) return {};
     key &= 0xFFFFFFu;
     std::vector<QRect> rects;
     std::vector<Run> band;
@@ -44,7 +42,8 @@ QRegion NonKeyRegion(const RdpFrame &frame, const QRect &rect, std::uint32_t key
             rects.emplace_back(run.left, bandTop, run.right - run.left, bottom - bandTop);
     };
     for (int y = area.top(); y <= area.bottom(); ++y) {
-        const auto *row = reinterpret_cast<const std::uint32_t *>(frame.data + static_cast<std::ptrdiff_t>(y) * frame.stride);
+        const auto *row = reinterpret_cast<const std::uint32_t *>(
+            frame.data + static_cast<std::ptrdiff_t>(y) * frame.stride);
         RowRuns(row, area.left(), area.right() + 1, key, runs);
         if (y == area.top() || runs != band) {
             flush(y);
@@ -54,23 +53,20 @@ QRegion NonKeyRegion(const RdpFrame &frame, const QRect &rect, std::uint32_t key
     }
     flush(area.bottom() + 1);
     QRegion region;
-    if (!rects.empty())
-        region.setRects(rects.data(), static_cast<int>(rects.size()));
+    if (!rects.empty()) region.setRects(rects.data(), static_cast<int>(rects.size()));
     return region;
 }
 
 void SeamlessMask::SetKey(std::uint32_t key, const RdpFrame &frame) {
     key &= 0xFFFFFFu;
-    if (key == key_)
-        return;
+    if (key == key_) return;
     key_ = key;
     Reset(frame);
 }
 
 void SeamlessMask::Update(const RdpFrame &frame, const QRegion &damage) {
     const QRegion inside = damage & QRect(0, 0, frame.width, frame.height);
-    if (inside.isEmpty())
-        return;
+    if (inside.isEmpty()) return;
     QRegion opaque;
     for (const QRect &rect : inside)
         opaque += NonKeyRegion(frame, rect, key_);

@@ -18,7 +18,7 @@ namespace tsc {
 [[nodiscard]] QRegion NonKeyRegion(const RdpFrame &frame, const QRect &rect, std::uint32_t key);
 
 class SeamlessMask {
-public:
+  public:
     explicit SeamlessMask(std::uint32_t key = 0xFF00FF) : key_(key & 0xFFFFFFu) {}
 
     [[nodiscard]] std::uint32_t Key() const { return key_; }
@@ -30,7 +30,7 @@ public:
     void Reset(const RdpFrame &frame);
     [[nodiscard]] const QRegion &Visible() const { return visible_; }
 
-private:
+  private:
     std::uint32_t key_;
     QRegion visible_;
 };

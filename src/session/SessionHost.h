@@ -10,7 +10,7 @@
 namespace tsc {
 
 class SessionHost : public LogSink {
-public:
+  public:
     // cb_DoSeamless as it is checked now.
     [[nodiscard]] virtual bool DoSeamless() const = 0;
     // AutoConnect: the session was started from the command line.

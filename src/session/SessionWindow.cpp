@@ -1,22 +1,22 @@
 #include "SessionWindow.h"
 
+#include "Identity.h"
 #include "NavigationBar.h"
 #include "RdpSessionWidget.h"
 #include "SessionHost.h"
 #include "SessionPictures.h"
-#include "X11WindowPainter.h"
 #include "SystemInfo.h"
-#include "Identity.h"
+#include "X11WindowPainter.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QThread>
 #include <QTimer>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <array>
 #include <cstdio>
@@ -55,7 +55,8 @@ bool ContainsIgnoringCase(const std::string &text, const std::string &part) {
 
 } // namespace
 
-SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpControl> control, SessionHost &host)
+SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpControl> control,
+                             SessionHost &host)
     : QWidget(nullptr), variant_(variant), traits_(TraitsOf(variant)), host_(host) {
     setObjectName(QString::fromLatin1(traits_.windowClassName).mid(1)); // the instance: form_..._RDPObject
     setWindowTitle(QStringLiteral("Remote Desktop"));
@@ -73,7 +74,8 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     timerConnected_->setObjectName(QStringLiteral("Timer_Connected"));
     timerConnected_->setInterval(500);
     connect(timerConnected_, &QTimer::timeout, this, [this] { Timer_ConnectedTimer(); });
-    connect(msRdpClient_, &RdpSessionWidget::frameUpdated, this, [this](const QRegion &damage) { OnFrameUpdated(damage); });
+    connect(msRdpClient_, &RdpSessionWidget::frameUpdated, this,
+            [this](const QRegion &damage) { OnFrameUpdated(damage); });
     connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
     Control().SetEventHandler(this);
     Control().SetLogSink(&host_);
@@ -163,8 +165,7 @@ void SessionWindow::paintEvent(QPaintEvent *event) {
 // --- the colour key ---------------------------------------------------------------
 
 void SessionWindow::ApplyColourKey() {
-    if (!seamlessSetup_)
-        return;
+    if (!seamlessSetup_) return;
     layered_ = true;
     {
         std::lock_guard lock(Control().FrameLock());
@@ -183,7 +184,8 @@ void SessionWindow::RemoveLayering() {
 void SessionWindow::ApplyMask() {
     // The navigation bar stays whole whatever the remote screen shows under it.
     QRegion visible = mask_.Visible();
-    if (const Tform_showNavBar *bar = Tform_showNavBar::Current(); bar && bar->parentWidget() == this && bar->isVisible())
+    if (const Tform_showNavBar *bar = Tform_showNavBar::Current();
+        bar && bar->parentWidget() == this && bar->isVisible())
         visible += bar->geometry();
     // An empty region would mean "no mask": a one-pixel region outside the window
     // hides everything instead.
@@ -191,13 +193,11 @@ void SessionWindow::ApplyMask() {
 }
 
 void SessionWindow::OnNavigationBarPlaced() {
-    if (layered_)
-        ApplyMask();
+    if (layered_) ApplyMask();
 }
 
 void SessionWindow::OnFrameUpdated(const QRegion &damage) {
-    if (!layered_)
-        return;
+    if (!layered_) return;
     {
         std::lock_guard lock(Control().FrameLock());
         mask_.Update(Control().Frame(), damage);
@@ -206,8 +206,7 @@ void SessionWindow::OnFrameUpdated(const QRegion &damage) {
 }
 
 void SessionWindow::OnFrameResized() {
-    if (!layered_)
-        return;
+    if (!layered_) return;
     {
         std::lock_guard lock(Control().FrameLock());
         mask_.Reset(Control().Frame());
@@ -219,13 +218,11 @@ void SessionWindow::OnFrameResized() {
 
 void SessionWindow::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
+    if (!event->spontaneous()) FormShow();
 }
 
 void SessionWindow::FormShow() {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     if (OverlayFoundFlag(variant_)) {
         ApplyColourKey();
         return;
@@ -262,11 +259,12 @@ std::optional<std::uint32_t> SessionWindow::SampleShownPixel() {
     const QPoint inControl = msRdpClient_->mapFrom(this, QPoint(x, y));
     std::lock_guard lock(Control().FrameLock());
     const RdpFrame frame = Control().Frame();
-    if (!frame.data || x < 0 || y >= height())
-        return std::nullopt;
-    if (!QRect(0, 0, frame.width, frame.height).contains(inControl) || !msRdpClient_->geometry().contains(x, y))
+    if (!frame.data || x < 0 || y >= height()) return std::nullopt;
+    if (!QRect(0, 0, frame.width, frame.height).contains(inControl) ||
+        !msRdpClient_->geometry().contains(x, y))
         return palette().color(QPalette::Window).rgb() & 0xFFFFFFu;
-    const auto *row = reinterpret_cast<const std::uint32_t *>(frame.data + static_cast<std::ptrdiff_t>(inControl.y()) * frame.stride);
+    const auto *row = reinterpret_cast<const std::uint32_t *>(
+        frame.data + static_cast<std::ptrdiff_t>(inControl.y()) * frame.stride);
     return row[inControl.x()] & 0xFFFFFFu;
 }
 
@@ -296,8 +294,7 @@ void SessionWindow::RunOverlayCheck() {
 
 void SessionWindow::BringOnScreen() {
     timerConnected_->stop();
-    if (movedOnScreen_)
-        return;
+    if (movedOnScreen_) return;
     move(x() + seamlessShift_, y());
     host_.LogInfo("b-left: " + std::to_string(x()));
     movedOnScreen_ = true;
@@ -312,7 +309,8 @@ bool SessionWindow::event(QEvent *event) {
     }
     if (event->type() == QEvent::ChildPolished) {
         if (auto *bar = qobject_cast<Tform_showNavBar *>(static_cast<QChildEvent *>(event)->child()))
-            connect(bar, &Tform_showNavBar::placed, this, &SessionWindow::OnNavigationBarPlaced, Qt::UniqueConnection);
+            connect(bar, &Tform_showNavBar::placed, this, &SessionWindow::OnNavigationBarPlaced,
+                    Qt::UniqueConnection);
     }
     return QWidget::event(event);
 }
@@ -334,8 +332,7 @@ void SessionWindow::closeEvent(QCloseEvent *event) {
 }
 
 void SessionWindow::CaptionUpdate() {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     const ConnectionSettings &session = Control().Settings();
     const std::string *sources[] = {&session.server, &session.domain, &session.userName};
     const char *labels[] = {" Server:   ", " Domain:   ", " UserName: "};
@@ -359,15 +356,13 @@ void SessionWindow::CaptionUpdate() {
 // --- control events ---------------------------------------------------------------
 
 void SessionWindow::OnConnecting() {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     host_.LogInfo("MsRdpClientConnecting");
     connectStartTick_.start();
 }
 
 void SessionWindow::OnConnected() {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     host_.LogInfo("MsRdpClientConnected");
     if (connectStartTick_.isValid() && connectStartTick_.elapsed() > SlowConnectMilliseconds) {
         slowConnection_ = true;
@@ -378,16 +373,14 @@ void SessionWindow::OnConnected() {
 }
 
 void SessionWindow::OnLoginComplete() {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     host_.LogInfo("MsRdpClientLoginComplete");
     CaptionUpdate();
     FormShow();
 }
 
 void SessionWindow::OnDisconnected(int reason) {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     OverlayFoundFlag(variant_) = false;
     host_.LogInfo("MsRdpClientDisconnected: " + std::to_string(reason));
     timerConnected_->stop();
@@ -404,37 +397,35 @@ void SessionWindow::OnDisconnected(int reason) {
 }
 
 void SessionWindow::OnFatalError(int errorCode) {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     host_.LogError("MsRdpClientFatalError: " + std::to_string(errorCode));
     host_.LogError(SystemErrorText(errorCode));
 }
 
 void SessionWindow::OnWarning(int warningCode) {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     host_.LogWarning("MsRdpClientWarning: " + std::to_string(warningCode));
     host_.LogWarning(SystemErrorText(warningCode));
 }
 
 void SessionWindow::OnAutoReconnecting(int reason, int attemptCount) {
     if (Acting())
-        host_.LogInfo("MsRdpClientAutoReconnecting: " + std::to_string(reason) + " : " + std::to_string(attemptCount));
+        host_.LogInfo("MsRdpClientAutoReconnecting: " + std::to_string(reason) + " : " +
+                      std::to_string(attemptCount));
 }
 
 void SessionWindow::OnRemoteDesktopSizeChange(int width, int height) {
     if (Acting())
-        host_.LogInfo("MsRdpClientRemoteDesktopSizeChange: " + std::to_string(width) + " x " + std::to_string(height));
+        host_.LogInfo("MsRdpClientRemoteDesktopSizeChange: " + std::to_string(width) + " x " +
+                      std::to_string(height));
 }
 
 void SessionWindow::OnReceivedTSPublicKey(const QString &key) {
-    if (Acting())
-        host_.LogInfo("MsRdpClientReceivedTSPublicKey: " + key.toStdString());
+    if (Acting()) host_.LogInfo("MsRdpClientReceivedTSPublicKey: " + key.toStdString());
 }
 
 void SessionWindow::OnLeaveFullScreenMode() {
-    if (!Acting())
-        return;
+    if (!Acting()) return;
     host_.LogInfo("MsRdpClientLeaveFullScreenMode");
     showNormal();
     resize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
@@ -442,17 +433,32 @@ void SessionWindow::OnLeaveFullScreenMode() {
 
 // Events the window only reports.
 void SessionWindow::LogEventIfActing(std::string_view line) {
-    if (Acting())
-        host_.LogInfo(line);
+    if (Acting()) host_.LogInfo(line);
 }
 
-void SessionWindow::OnEnterFullScreenMode() { LogEventIfActing("MsRdpClientEnterFullScreenMode"); }
-void SessionWindow::OnConfirmClose() { LogEventIfActing("MsRdpClientConfirmClose"); }
-void SessionWindow::OnIdleTimeoutNotification() { LogEventIfActing("MsRdpClientIdleTimeoutNotification"); }
-void SessionWindow::OnRequestContainerMinimize() { LogEventIfActing("MsRdpClientRequestContainerMinimize"); }
-void SessionWindow::OnRequestGoFullScreen() { LogEventIfActing("MsRdpClientRequestGoFullScreen"); }
-void SessionWindow::OnEnter() { LogEventIfActing("MsRdpClientEnter"); }
-void SessionWindow::OnExit() { LogEventIfActing("MsRdpClientExit"); }
-void SessionWindow::OnRequestLeaveFullScreen() { LogEventIfActing("MsRdpClientRequestLeaveFullScreen("); }
+void SessionWindow::OnEnterFullScreenMode() {
+    LogEventIfActing("MsRdpClientEnterFullScreenMode");
+}
+void SessionWindow::OnConfirmClose() {
+    LogEventIfActing("MsRdpClientConfirmClose");
+}
+void SessionWindow::OnIdleTimeoutNotification() {
+    LogEventIfActing("MsRdpClientIdleTimeoutNotification");
+}
+void SessionWindow::OnRequestContainerMinimize() {
+    LogEventIfActing("MsRdpClientRequestContainerMinimize");
+}
+void SessionWindow::OnRequestGoFullScreen() {
+    LogEventIfActing("MsRdpClientRequestGoFullScreen");
+}
+void SessionWindow::OnEnter() {
+    LogEventIfActing("MsRdpClientEnter");
+}
+void SessionWindow::OnExit() {
+    LogEventIfActing("MsRdpClientExit");
+}
+void SessionWindow::OnRequestLeaveFullScreen() {
+    LogEventIfActing("MsRdpClientRequestLeaveFullScreen(");
+}
 
 } // namespace tsc

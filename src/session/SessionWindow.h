@@ -33,7 +33,7 @@ class SessionHost;
 
 class SessionWindow : public QWidget, public RdpControlEvents {
     Q_OBJECT
-public:
+  public:
     // Posted to the window to have its caption read again from the control.
     static constexpr QEvent::Type CaptionUpdateEvent = static_cast<QEvent::Type>(QEvent::User + 201);
     static constexpr int OverlayTicks = 30;
@@ -95,11 +95,11 @@ public:
     void OnEnter() override;
     void OnExit() override;
 
-signals:
+  signals:
     // After the overlay search ended: found, or timed out and shown unlayered.
     void overlaySearchEnded(bool found);
 
-protected:
+  protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -107,7 +107,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     [[nodiscard]] QPaintEngine *paintEngine() const override;
 
-private:
+  private:
     void FormCreate();
     [[nodiscard]] bool Acting() const;
     void LogEventIfActing(std::string_view line);

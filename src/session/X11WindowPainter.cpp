@@ -93,8 +93,8 @@ bool X11WindowPainter::CanDraw(const QWidget &widget) {
 void X11WindowPainter::PutRows(WId window, const std::uint8_t *rows, int x, int y, int width, int count) {
     const auto bytes = static_cast<std::uint32_t>(std::size_t(width) * 4 * std::size_t(count));
     xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, static_cast<xcb_drawable_t>(window), gc_,
-                  static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(count), static_cast<std::int16_t>(x),
-                  static_cast<std::int16_t>(y), 0, depth_, bytes, rows);
+                  static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(count),
+                  static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0, depth_, bytes, rows);
 }
 
 void X11WindowPainter::PutImage(WId window, const std::uint8_t *pixels, int width, int height, int stride,
@@ -119,7 +119,8 @@ void X11WindowPainter::PutImage(WId window, const std::uint8_t *pixels, int widt
             const int count = std::min(rows, rect.bottom() + 1 - y);
             for (int row = 0; row < count; ++row)
                 std::memcpy(scratch_.data() + std::size_t(row) * rowBytes,
-                            pixels + std::size_t(y + row) * std::size_t(stride) + std::size_t(rect.x()) * 4, rowBytes);
+                            pixels + std::size_t(y + row) * std::size_t(stride) + std::size_t(rect.x()) * 4,
+                            rowBytes);
             PutRows(window, scratch_.data(), rect.x(), y, rect.width(), count);
         }
     }
@@ -133,7 +134,8 @@ void X11WindowPainter::Fill(WId window, const QRegion &region, std::uint32_t rgb
     const std::size_t perRequest = (maximumRequestBytes_ - PutImageHeaderBytes) / sizeof(xcb_rectangle_t);
     for (const QRect &rect : region) {
         rects.push_back({static_cast<std::int16_t>(rect.x()), static_cast<std::int16_t>(rect.y()),
-                         static_cast<std::uint16_t>(rect.width()), static_cast<std::uint16_t>(rect.height())});
+                         static_cast<std::uint16_t>(rect.width()),
+                         static_cast<std::uint16_t>(rect.height())});
         if (rects.size() == perRequest) {
             xcb_poly_fill_rectangle(connection_, static_cast<xcb_drawable_t>(window), gc_,
                                     static_cast<std::uint32_t>(rects.size()), rects.data());

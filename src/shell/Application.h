@@ -11,14 +11,14 @@
 namespace tsc::shell {
 
 class Application : public QApplication {
-public:
+  public:
     Application(int &argc, char **argv);
 
     // Receives the message of every exception that escapes an event handler.
     void SetExceptionHandler(std::function<void(const std::string &message)> handler);
     bool notify(QObject *receiver, QEvent *event) override;
 
-private:
+  private:
     std::function<void(const std::string &)> exceptionHandler_;
 };
 

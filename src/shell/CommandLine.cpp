@@ -5,8 +5,12 @@ namespace {
 std::vector<std::string> stored;
 } // namespace
 
-void SetParameters(std::vector<std::string> parameters) { stored = std::move(parameters); }
-const std::vector<std::string> &Parameters() { return stored; }
+void SetParameters(std::vector<std::string> parameters) {
+    stored = std::move(parameters);
+}
+const std::vector<std::string> &Parameters() {
+    return stored;
+}
 std::string Parameter(std::size_t number) {
     return number >= 1 && number <= stored.size() ? stored[number - 1] : std::string{};
 }

@@ -7,7 +7,8 @@ PollingWait::PollingWait(QObject *parent) : QObject(parent) {
     connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
 }
 
-void PollingWait::Start(std::function<bool()> condition, std::function<bool()> abandon, std::function<void()> done) {
+void PollingWait::Start(std::function<bool()> condition, std::function<bool()> abandon,
+                        std::function<void()> done) {
     condition_ = std::move(condition);
     abandon_ = std::move(abandon);
     done_ = std::move(done);

@@ -15,7 +15,7 @@
 namespace tsc::shell {
 
 class PollingWait : public QObject {
-public:
+  public:
     static constexpr int TickMilliseconds = 20;
     static constexpr int MinimumMilliseconds = 500;
     static constexpr int MaximumMilliseconds = 30000;
@@ -28,7 +28,7 @@ public:
     // Ends a running wait without calling its `done`.
     void Cancel();
 
-private:
+  private:
     void Tick();
 
     QTimer timer_;

@@ -7,12 +7,15 @@ namespace tsc::shell {
 std::string TrimText(std::string_view text) {
     auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
     std::size_t begin = 0, end = text.size();
-    while (begin < end && isBlank(text[begin])) ++begin;
-    while (end > begin && isBlank(text[end - 1])) --end;
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
     return std::string(text.substr(begin, end - begin));
 }
 
-std::optional<std::string> AcceptStoredString(const std::optional<RegistryValue> &value, std::size_t minimumSize) {
+std::optional<std::string> AcceptStoredString(const std::optional<RegistryValue> &value,
+                                              std::size_t minimumSize) {
     if (!value || value->type != RegistryType::String) return std::nullopt;
     const auto size = value->data.size();
     if (size < minimumSize || size > StoredStringMaximumSize) return std::nullopt;
@@ -27,7 +30,8 @@ std::string ColumnWidthKey(std::string_view gridName, int column) {
     return std::string(gridName) + " " + "Column width " + " " + index;
 }
 
-bool AcceptColumnWidth(int width) { return width > 20 && width < 400; }
-
+bool AcceptColumnWidth(int width) {
+    return width > 20 && width < 400;
+}
 
 } // namespace tsc::shell

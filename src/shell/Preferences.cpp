@@ -1,9 +1,9 @@
 #include "Preferences.h"
 
+#include "Identity.h"
 #include "IniFile.h"
 #include "LogSink.h"
 #include "SystemInfo.h"
-#include "Identity.h"
 
 #include <charconv>
 #include <stdexcept>
@@ -37,7 +37,8 @@ std::string ReadConnectionFolder() {
 }
 
 std::string ReadLastConnection() {
-    const auto name = AcceptStoredString(Registry::Read(Hive::CurrentUser, ApplicationKeyPath(), ValueLastConnection), 2);
+    const auto name =
+        AcceptStoredString(Registry::Read(Hive::CurrentUser, ApplicationKeyPath(), ValueLastConnection), 2);
     return name.value_or(NoLastConnection);
 }
 
@@ -45,14 +46,17 @@ void WriteLastConnection(std::string_view name) {
     (void)Registry::WriteString(Hive::CurrentUser, ApplicationKeyPath(), ValueLastConnection, name);
 }
 
-std::string IniFilePath() { return ApplicationDataFolder() + "/" + Identity::IniFileName(); }
+std::string IniFilePath() {
+    return ApplicationDataFolder() + "/" + Identity::IniFileName();
+}
 
 namespace {
 int ParseWidth(const std::string &text) {
     int number = 0;
     const char *end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, number);
-    if (error != std::errc{} || stop != end) throw std::invalid_argument("'" + text + "' is not a valid integer value");
+    if (error != std::errc{} || stop != end)
+        throw std::invalid_argument("'" + text + "' is not a valid integer value");
     return number;
 }
 } // namespace
@@ -64,7 +68,8 @@ std::vector<std::optional<int>> ReadColumnWidths(const std::string &path, int co
     try {
         const IniFile file(shownPath);
         for (int column = 0; column < columnCount; ++column) {
-            const std::string text = file.ReadString(ColumnWidthSection, ColumnWidthKey(ServerGridName, column), "");
+            const std::string text =
+                file.ReadString(ColumnWidthSection, ColumnWidthKey(ServerGridName, column), "");
             if (text.empty()) continue;
             const int width = ParseWidth(text);
             if (AcceptColumnWidth(width)) widths[static_cast<std::size_t>(column)] = width;

@@ -4,7 +4,9 @@
 
 namespace tsc::shell {
 
-const char *SizeFieldFallbackText(SizeField field) { return field == SizeField::Width ? "1024" : "800"; }
+const char *SizeFieldFallbackText(SizeField field) {
+    return field == SizeField::Width ? "1024" : "800";
+}
 
 SizeFieldOutcome CheckSizeField(std::string_view text, int selectedIndex, SizeField field) {
     using Action = SizeFieldOutcome::Action;
@@ -19,8 +21,8 @@ SizeFieldOutcome CheckSizeField(std::string_view text, int selectedIndex, SizeFi
     return {Action::UseFallback, static_cast<std::uint16_t>(std::stoi(fallback)), fallback};
 }
 
-WindowHeights PageHeights(bool shortPage, bool multipleConnections, int selectorPanelHeight, int currentHeight,
-                          int pixelsPerInch) {
+WindowHeights PageHeights(bool shortPage, bool multipleConnections, int selectorPanelHeight,
+                          int currentHeight, int pixelsPerInch) {
     if (shortPage) {
         const int design = multipleConnections ? 360 + selectorPanelHeight : 360;
         const int height = ScaledHeight(design, pixelsPerInch);

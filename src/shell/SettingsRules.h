@@ -65,22 +65,23 @@ using profiles::DesktopSizeLimit;
 using profiles::IsFullScreenIndex;
 
 // The size fields can be typed into only for "Width x Height".
-[[nodiscard]] constexpr bool SizeFieldsEnabled(int index) { return index == profiles::DesktopSizeWidthHeight; }
+[[nodiscard]] constexpr bool SizeFieldsEnabled(int index) {
+    return index == profiles::DesktopSizeWidthHeight;
+}
 [[nodiscard]] const char *SizeFieldFallbackText(SizeField field);
 
 // What a change of a size field's text does.
 struct SizeFieldOutcome {
     enum class Action {
-        Nothing,      // empty text: nothing changes
-        Store,        // a valid size: store `value`
-        EmptyField,   // invalid while a full-screen item is selected: empty the field
-        UseFallback,  // invalid otherwise: the field shows `text`, `value` is stored
+        Nothing,     // empty text: nothing changes
+        Store,       // a valid size: store `value`
+        EmptyField,  // invalid while a full-screen item is selected: empty the field
+        UseFallback, // invalid otherwise: the field shows `text`, `value` is stored
     } action = Action::Nothing;
     std::uint16_t value = 0;
     std::string text;
 };
 [[nodiscard]] SizeFieldOutcome CheckSizeField(std::string_view text, int selectedIndex, SizeField field);
-
 
 // Page height rule. Sizes were designed at 96 pixels per inch; an 88-pixel band of
 // the window does not scale, so S(x) = x*P/96 - (88*P/96 - 88), in integer steps.

@@ -12,8 +12,8 @@ UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const
     return ShowMessage(caption, text, buttons, Icon::Information);
 }
 
-UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const std::string &text, Buttons buttons,
-                                               Icon icon) {
+UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const std::string &text,
+                                               Buttons buttons, Icon icon) {
     const auto standard = buttons == Buttons::Ok         ? QMessageBox::Ok
                           : buttons == Buttons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                          : QMessageBox::Yes | QMessageBox::No;
@@ -23,12 +23,17 @@ UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const
                       : icon == Icon::Error  ? Show(&QMessageBox::critical)
                                              : Show(&QMessageBox::information);
     // A question that changes something answers No unless the user says otherwise.
-    const auto preset = buttons == Buttons::YesNo && icon == Icon::Question ? QMessageBox::No : QMessageBox::NoButton;
+    const auto preset =
+        buttons == Buttons::YesNo && icon == Icon::Question ? QMessageBox::No : QMessageBox::NoButton;
     switch (show(parent_, QString::fromStdString(caption), QString::fromStdString(text), standard, preset)) {
-    case QMessageBox::Yes: return Answer::Yes;
-    case QMessageBox::No: return Answer::No;
-    case QMessageBox::Cancel: return Answer::Cancel;
-    default: return Answer::Ok;
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    case QMessageBox::Cancel:
+        return Answer::Cancel;
+    default:
+        return Answer::Ok;
     }
 }
 

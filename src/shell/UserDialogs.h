@@ -12,7 +12,7 @@ class QWidget;
 namespace tsc::shell {
 
 class UserDialogs {
-public:
+  public:
     enum class Buttons { Ok, OkCancel, YesNo };
     enum class Answer { Ok, Cancel, Yes, No };
     enum class Icon { Information, Question, Error };
@@ -35,14 +35,16 @@ public:
 
 // The real dialogs, modal to `parent`.
 class QtUserDialogs final : public UserDialogs {
-public:
+  public:
     explicit QtUserDialogs(QWidget *parent) : parent_(parent) {}
     Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons) override;
-    Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons, Icon icon) override;
+    Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons,
+                       Icon icon) override;
     std::string SelectFolder(const std::string &caption, const std::string &startFolder) override;
-    OpenedProfileAnswer AskOpenedProfile(const std::string &caption, const OpenedProfileQuestion &question) override;
+    OpenedProfileAnswer AskOpenedProfile(const std::string &caption,
+                                         const OpenedProfileQuestion &question) override;
 
-private:
+  private:
     QWidget *parent_;
 };
 

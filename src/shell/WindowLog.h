@@ -14,7 +14,7 @@
 namespace tsc::shell {
 
 class WindowLog : public LogSink {
-public:
+  public:
     // False when the file could not be opened: the window then tries elsewhere.
     [[nodiscard]] virtual bool IsActive() const = 0;
     // Writes the stop line and closes the file; later writes do nothing.

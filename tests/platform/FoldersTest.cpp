@@ -13,7 +13,7 @@ TEST_F(Folders, TempFolderFallsBackWhenTmpdirDoesNotCount) {
     EXPECT_EQ(tsc::TempFolder(), Root() + "/tmp");
     SetVariable("TMPDIR", "");
     EXPECT_EQ(tsc::TempFolder(), "/tmp");
-    SetVariable("TMPDIR", "/" + std::string(1021, 'x'));  // 1022 characters still count
+    SetVariable("TMPDIR", "/" + std::string(1021, 'x')); // 1022 characters still count
     EXPECT_EQ(tsc::TempFolder().size(), 1022u);
     SetVariable("TMPDIR", "/" + std::string(1022, 'x'));
     EXPECT_EQ(tsc::TempFolder(), "/tmp");

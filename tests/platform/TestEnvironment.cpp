@@ -8,8 +8,8 @@
 #include <sstream>
 
 namespace {
-const char *const IsolatedVariables[] = {"HOME", "TMPDIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
-                                         "XDG_CONFIG_DIRS", "XDG_STATE_HOME"};
+const char *const IsolatedVariables[] = {
+    "HOME", "TMPDIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_STATE_HOME"};
 }
 
 void IsolatedTest::SetUp() {
@@ -30,8 +30,10 @@ void IsolatedTest::SetUp() {
 
 void IsolatedTest::TearDown() {
     for (const auto &[name, value] : saved_) {
-        if (value) ::setenv(name.c_str(), value->c_str(), 1);
-        else ::unsetenv(name.c_str());
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
     }
     saved_.clear();
     tsc::Identity::ResetToDefaults();

@@ -9,7 +9,7 @@
 // Gives each test its own folder and points HOME, TMPDIR and the XDG variables into
 // it, so nothing touches the real home folder. Restores the variables afterwards.
 class IsolatedTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -19,7 +19,7 @@ protected:
     static void WriteFile(const std::string &path, const std::string &bytes);
     [[nodiscard]] static std::string ReadFile(const std::string &path);
 
-private:
+  private:
     std::string root_;
     std::map<std::string, std::optional<std::string>> saved_;
 };

@@ -9,15 +9,18 @@ namespace {
 TEST(SafeFileName, KeepsDigitsLettersTheCharactersBetweenThemBlankDotAndDash) {
     const std::pair<const char *, const char *> cases[] = {
         {"Server 1.rdp", "Server 1.rdp"},
-        {"a_b^c\\d[e]`", "a_b^c\\d[e]`"},   // the six characters between "Z" and "a" stay
+        {"a_b^c\\d[e]`", "a_b^c\\d[e]`"}, // the six characters between "Z" and "a" stay
         {"C:/farm/x", "C__farm_x"},
         {"a{b}~|", "a_b___"},
         {"tab\there", "tab_here"},
-        {"M\xC3\xBCller", "M_ller"},        // one "_" per character, not per byte
-        {"\xE2\x82\xAC" "5", "_5"},
+        {"M\xC3\xBCller", "M_ller"}, // one "_" per character, not per byte
+        {"\xE2\x82\xAC"
+         "5",
+         "_5"},
         {"", ""},
     };
-    for (const auto &[input, expected] : cases) EXPECT_EQ(tsc::SafeFileName(input), expected) << input;
+    for (const auto &[input, expected] : cases)
+        EXPECT_EQ(tsc::SafeFileName(input), expected) << input;
 }
 
 TEST(SystemErrorText, SystemTextWithoutTrailingPunctuationAndTheCode) {

@@ -8,7 +8,8 @@
 using namespace std::chrono;
 
 namespace {
-system_clock::time_point UtcMoment(int year, int month, int day, int hour, int minute, int second, int millis) {
+system_clock::time_point UtcMoment(int year, int month, int day, int hour, int minute, int second,
+                                   int millis) {
     std::tm parts{};
     parts.tm_year = year - 1900;
     parts.tm_mon = month - 1;

@@ -11,8 +11,10 @@ namespace {
 using test::RecordingLog;
 
 class PasswordProtectionTest : public test::TestHome {
-protected:
-    std::string KeyFile(const char *name = "protection.key") { return (home / "config" / "tsc" / name).string(); }
+  protected:
+    std::string KeyFile(const char *name = "protection.key") {
+        return (home / "config" / "tsc" / name).string();
+    }
 };
 
 TEST_F(PasswordProtectionTest, RoundTripGivesThePasswordBackTrimmed) {
@@ -47,15 +49,18 @@ TEST_F(PasswordProtectionTest, KeyFileIsPrivateAndCreatedOnce) {
             blob = ProtectPassword(service, "password", ProtectUiForbidden, nullptr);
         });
     }
-    for (auto &thread : threads) thread.join();
+    for (auto &thread : threads)
+        thread.join();
     ProtectionService service(KeyFile());
-    for (const auto &blob : blobs) EXPECT_EQ(UnprotectPassword(service, blob, true, nullptr, 8), "password");
+    for (const auto &blob : blobs)
+        EXPECT_EQ(UnprotectPassword(service, blob, true, nullptr, 8), "password");
 
     struct stat info {};
     ASSERT_EQ(::stat(KeyFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(info.st_size, 32);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home / "config" / "tsc"), {}), 1); // no leftovers
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home / "config" / "tsc"), {}),
+              1); // no leftovers
 }
 
 TEST_F(PasswordProtectionTest, TooShortPasswordGivesNothing) {
@@ -74,13 +79,17 @@ TEST_F(PasswordProtectionTest, TextsThatDoNotUnprotectGiveNothingAfterOneRetry) 
     const std::string otherUsersHex = ProtectPassword(otherUser, "password", ProtectUiForbidden, nullptr);
 
     std::string lowerCase = hex;
-    for (char &c : lowerCase) c = static_cast<char>(std::tolower(c));
+    for (char &c : lowerCase)
+        c = static_cast<char>(std::tolower(c));
     std::string changedByte = hex;
     changedByte[hex.size() / 2] = changedByte[hex.size() / 2] == '0' ? '1' : '0';
 
     const std::pair<const char *, std::string> cases[] = {
-        {"lower case", lowerCase},       {"changed byte", changedByte},   {"another user's key", otherUsersHex},
-        {"cut short", hex.substr(0, 20)}, {"not hex", std::string(40, 'Z')},
+        {"lower case", lowerCase},
+        {"changed byte", changedByte},
+        {"another user's key", otherUsersHex},
+        {"cut short", hex.substr(0, 20)},
+        {"not hex", std::string(40, 'Z')},
     };
     for (const auto &[what, text] : cases) {
         RecordingLog log;
@@ -92,7 +101,8 @@ TEST_F(PasswordProtectionTest, TextsThatDoNotUnprotectGiveNothingAfterOneRetry) 
     }
     RecordingLog log;
     EXPECT_EQ(UnprotectPassword(service, "A", true, &log, 8), "");
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"I Begin UCPWR:01:yes:f 8", "E Err UCPWR:1", "I End UCPWR"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"I Begin UCPWR:01:yes:f 8", "E Err UCPWR:1", "I End UCPWR"}));
 }
 
 TEST_F(PasswordProtectionTest, UnusableKeyFileIsAFailureNotACrash) {

@@ -22,8 +22,10 @@ TEST(ProfileText, DecodesTheThreeEncodings) {
         std::string text;
     };
     const Case cases[] = {
-        {"UTF-16 with mark", Utf16Bytes(u" a:s:\u00e9\r\n", true), ProfileEncoding::Utf16WithMark, "a:s:\u00e9"},
-        {"UTF-16 with mark, odd last byte", Utf16Bytes(u"a:s:b", true) + "x", ProfileEncoding::Utf16WithMark, "a:s:b"},
+        {"UTF-16 with mark", Utf16Bytes(u" a:s:\u00e9\r\n", true), ProfileEncoding::Utf16WithMark,
+         "a:s:\u00e9"},
+        {"UTF-16 with mark, odd last byte", Utf16Bytes(u"a:s:b", true) + "x", ProfileEncoding::Utf16WithMark,
+         "a:s:b"},
         {"lone mark", "\xFF\xFE", ProfileEncoding::Utf16WithMark, ""},
         {"UTF-16 without mark", Utf16Bytes(u"ab\r\n", false), ProfileEncoding::Utf16, "ab"},
         {"UTF-16 without mark, odd length", Utf16Bytes(u"ab", false) + "c", ProfileEncoding::Utf16, "ab"},
@@ -41,25 +43,41 @@ TEST(ProfileText, DecodesTheThreeEncodings) {
 }
 
 TEST(ProfileText, EncodesLinesAsUtf16WithMarkAndCrLf) {
-    EXPECT_EQ(EncodeProfileLines({"a:s:\xC3\xA9", ""}), std::string("\xFF\xFE" "a\0:\0s\0:\0\xE9\0\r\0\n\0\r\0\n\0", 20));
+    EXPECT_EQ(EncodeProfileLines({"a:s:\xC3\xA9", ""}), std::string("\xFF\xFE"
+                                                                    "a\0:\0s\0:\0\xE9\0\r\0\n\0\r\0\n\0",
+                                                                    20));
     const std::string emoji = "\xF0\x9F\x98\x80"; // outside the basic plane: a surrogate pair
     EXPECT_EQ(DecodeProfileBytes(EncodeProfileLines({"u:s:" + emoji})).text, "u:s:" + emoji);
 }
 
 TEST(ProfileText, SplitsAtEveryLineEnd) {
-    EXPECT_EQ(SplitProfileLines("a\r\nb\rc\nd\n\ne"), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
+    EXPECT_EQ(SplitProfileLines("a\r\nb\rc\nd\n\ne"),
+              (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
     EXPECT_TRUE(SplitProfileLines("").empty());
 }
 
 TEST(ProfileText, ReadsIntegersLikeTheRuntime) {
     const std::pair<const char *, std::int32_t> cases[] = {
-        {"1024", 1024},        {"  1024", 1024},     {"1024px", 1024},     {"px", 0},
-        {"", 0},               {"-5", -5},           {"+7", 7},            {"$400", 1024},
-        {"x1f", 31},           {"0x10", 16},         {"$zz", 0},           {"65536", 65536},
-        {"2147483647", 2147483647}, {"99999999999", 999999999}, {"-2147483648", INT32_MIN},
-        {"$FFFFFFFF", -1},     {"$1FFFFFFFF", 0x1FFFFFFF},
+        {"1024", 1024},
+        {"  1024", 1024},
+        {"1024px", 1024},
+        {"px", 0},
+        {"", 0},
+        {"-5", -5},
+        {"+7", 7},
+        {"$400", 1024},
+        {"x1f", 31},
+        {"0x10", 16},
+        {"$zz", 0},
+        {"65536", 65536},
+        {"2147483647", 2147483647},
+        {"99999999999", 999999999},
+        {"-2147483648", INT32_MIN},
+        {"$FFFFFFFF", -1},
+        {"$1FFFFFFFF", 0x1FFFFFFF},
     };
-    for (const auto &[text, value] : cases) EXPECT_EQ(RuntimeIntegerValue(text), value) << text;
+    for (const auto &[text, value] : cases)
+        EXPECT_EQ(RuntimeIntegerValue(text), value) << text;
 }
 
 } // namespace

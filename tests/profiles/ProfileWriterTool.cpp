@@ -7,9 +7,11 @@
 
 namespace {
 class StderrLog : public tsc::LogSink {
-public:
+  public:
     void LogInfo(std::string_view) override {}
-    void LogWarning(std::string_view m) override { std::fprintf(stderr, "W %.*s\n", int(m.size()), m.data()); }
+    void LogWarning(std::string_view m) override {
+        std::fprintf(stderr, "W %.*s\n", int(m.size()), m.data());
+    }
     void LogError(std::string_view m) override { std::fprintf(stderr, "E %.*s\n", int(m.size()), m.data()); }
 };
 } // namespace

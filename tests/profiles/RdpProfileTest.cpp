@@ -1,6 +1,6 @@
+#include "RdpProfile.h"
 #include "PasswordProtection.h"
 #include "ProfileText.h"
-#include "RdpProfile.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -15,7 +15,7 @@ using test::RecordingLog;
 namespace fs = std::filesystem;
 
 class RdpProfileTest : public test::TestHome {
-protected:
+  protected:
     void SetUp() override {
         TestHome::SetUp();
         fs::create_directories(home / "data" / "TerminalServer");
@@ -53,42 +53,68 @@ TEST_F(RdpProfileTest, ReadsEveryKeyOfTheTable) {
     };
     const Case cases[] = {
         {"", [](auto &s) { EXPECT_EQ(s.desktopSizeIndex, DesktopSizeFullScreen); }}, // empty file: not parsed
-        {"x", [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight, s.desktopSizeIndex), std::tuple(800, 600, 1)); }},
+        {"x",
+         [](auto &s) {
+             EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight, s.desktopSizeIndex),
+                       std::tuple(800, 600, 1));
+         }},
         {"desktopwidth:i:1024\ndesktopheight:i:768", [](auto &s) { EXPECT_EQ(s.desktopSizeIndex, 2); }},
-        {"desktopwidth:i:1024\ndesktopheight:i:600", [](auto &s) {
-             EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight, s.desktopSizeIndex), std::tuple(1024, 600, 7)); }},
-        {"desktopwidth:i:0\ndesktopheight:i:99999", [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(800, 600)); }},
-        {"desktopwidth:i:65536\ndesktopheight:i:66304", [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(800, 768)); }},
-        {"desktopwidth:i:-1\ndesktopheight:i:1152abc", [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(800, 1152)); }},
-        {"desktopwidth:i:$480\ndesktopheight:i:99999999999999999999", [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(1152, 600)); }},
-        {"desktopwidth:i:1280\ndesktopheight:i:1024\nscreen mode id:i:2", [](auto &s) {
-             EXPECT_EQ(std::tie(s.desktopSizeIndex, s.desktopWidth), std::tuple(6, 1280)); }},
+        {"desktopwidth:i:1024\ndesktopheight:i:600",
+         [](auto &s) {
+             EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight, s.desktopSizeIndex),
+                       std::tuple(1024, 600, 7));
+         }},
+        {"desktopwidth:i:0\ndesktopheight:i:99999",
+         [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(800, 600)); }},
+        {"desktopwidth:i:65536\ndesktopheight:i:66304",
+         [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(800, 768)); }},
+        {"desktopwidth:i:-1\ndesktopheight:i:1152abc",
+         [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(800, 1152)); }},
+        {"desktopwidth:i:$480\ndesktopheight:i:99999999999999999999",
+         [](auto &s) { EXPECT_EQ(std::tie(s.desktopWidth, s.desktopHeight), std::tuple(1152, 600)); }},
+        {"desktopwidth:i:1280\ndesktopheight:i:1024\nscreen mode id:i:2",
+         [](auto &s) { EXPECT_EQ(std::tie(s.desktopSizeIndex, s.desktopWidth), std::tuple(6, 1280)); }},
         {"screen mode id:i:3", [](auto &s) { EXPECT_EQ(s.desktopSizeIndex, 5); }},
         {"screen mode id:i:1", [](auto &s) { EXPECT_EQ(s.desktopSizeIndex, 1); }},
         {"session bpp:i:24", [](auto &s) { EXPECT_EQ(s.colorsIndex, 3); }},
         {"session bpp:i:8", [](auto &s) { EXPECT_EQ(s.colorsIndex, 0); }},
-        {"session bpp:i:32", [](auto &s) { EXPECT_EQ(s.colorsIndex, ColorsHighest24); }}, // the common client's true colour
-        {"session bpp:i:66", [](auto &s) { EXPECT_EQ(s.colorsIndex, ColorsHigh15); }}, // not listed: unchanged
-        {"keyboardhook:i:2\naudiomode:i:1", [](auto &s) { EXPECT_EQ(std::tie(s.windowsKeysIndex, s.soundIndex), std::tuple(2, 1)); }},
-        {"keyboardhook:i:3\naudiomode:i:", [](auto &s) { EXPECT_EQ(std::tie(s.windowsKeysIndex, s.soundIndex), std::tuple(1, 0)); }},
-        {"redirectdrives:i:1\nredirectprinters:i:1\nredirectcomports:i:1\nredirectsmartcards:i:1\ndisplayconnectionbar:i:0",
+        {"session bpp:i:32",
+         [](auto &s) { EXPECT_EQ(s.colorsIndex, ColorsHighest24); }}, // the common client's true colour
+        {"session bpp:i:66",
+         [](auto &s) { EXPECT_EQ(s.colorsIndex, ColorsHigh15); }}, // not listed: unchanged
+        {"keyboardhook:i:2\naudiomode:i:1",
+         [](auto &s) { EXPECT_EQ(std::tie(s.windowsKeysIndex, s.soundIndex), std::tuple(2, 1)); }},
+        {"keyboardhook:i:3\naudiomode:i:",
+         [](auto &s) { EXPECT_EQ(std::tie(s.windowsKeysIndex, s.soundIndex), std::tuple(1, 0)); }},
+        {"redirectdrives:i:1\nredirectprinters:i:1\nredirectcomports:i:1\nredirectsmartcards:i:"
+         "1\ndisplayconnectionbar:i:0",
          [](auto &s) {
              EXPECT_TRUE(s.connectDiskDrives && s.connectPrinters && s.commPorts && s.smartCards);
-             EXPECT_FALSE(s.displayConnectionBar); }},
-        {"disable wallpaper:i:1\ndisable full window drag:i:0\ndisable menu anims:i:0\ndisable themes:i:0\nbitmapcachepersistenable:i:0",
-         [](auto &s) { EXPECT_TRUE(s.background && s.windowDragging && s.animation && s.themes); EXPECT_FALSE(s.bitmapCaching); }},
-        {"REDIRECTDRIVES:I:1\nredirectdrives:i:0\nRedirectDrives:i:1", [](auto &s) { EXPECT_TRUE(s.connectDiskDrives); }},
+             EXPECT_FALSE(s.displayConnectionBar);
+         }},
+        {"disable wallpaper:i:1\ndisable full window drag:i:0\ndisable menu anims:i:0\ndisable "
+         "themes:i:0\nbitmapcachepersistenable:i:0",
+         [](auto &s) {
+             EXPECT_TRUE(s.background && s.windowDragging && s.animation && s.themes);
+             EXPECT_FALSE(s.bitmapCaching);
+         }},
+        {"REDIRECTDRIVES:I:1\nredirectdrives:i:0\nRedirectDrives:i:1",
+         [](auto &s) { EXPECT_TRUE(s.connectDiskDrives); }},
         {"redirectdrives:i:yes", [](auto &s) { EXPECT_FALSE(s.connectDiskDrives); }},
         {"username:s:<bob>", [](auto &s) { EXPECT_EQ(s.userName, "bob"); }},
         {"username:s:<bob", [](auto &s) { EXPECT_EQ(s.userName, "bo"); }},
         {"username:s:<", [](auto &s) { EXPECT_EQ(s.userName, ""); }},
         {"username:s:EXAMPLE\\alice", [](auto &s) { EXPECT_EQ(s.userName, "EXAMPLE\\alice"); }},
         {"username", [](auto &s) { EXPECT_EQ(s.userName, ""); }},
-        {"usernamex:s:bob", [](auto &s) { EXPECT_EQ(s.userName, ":bob"); }}, // value from the 4th character after the key
+        {"usernamex:s:bob",
+         [](auto &s) { EXPECT_EQ(s.userName, ":bob"); }}, // value from the 4th character after the key
         {"savemypassword:s:YES", [](auto &s) { EXPECT_FALSE(s.saveMyPassword); }},
         {"savemypassword:s:yes", [](auto &s) { EXPECT_TRUE(s.saveMyPassword); }},
-        {"tsv_doloadbalancing:s:YES\ntsv_doaskloadbalancinghostname:s:no\ntsv_doseamless:s:Yes", [](auto &s) {
-             EXPECT_TRUE(s.doLoadBalancing && s.doSeamless); EXPECT_FALSE(s.doAskLoadBalancingHostname); }},
+        {"tsv_doloadbalancing:s:YES\ntsv_doaskloadbalancinghostname:s:no\ntsv_doseamless:s:Yes",
+         [](auto &s) {
+             EXPECT_TRUE(s.doLoadBalancing && s.doSeamless);
+             EXPECT_FALSE(s.doAskLoadBalancingHostname);
+         }},
         {"tsv_doseamless:s:1", [](auto &s) { EXPECT_FALSE(s.doSeamless); }},
         {"full address:s:host.example:3390", [](auto &s) { EXPECT_EQ(s.host, "host.example:3390"); }},
         {"x", [](auto &s) { EXPECT_EQ(s.rdpPlusPort, "3391"); }},
@@ -97,8 +123,10 @@ TEST_F(RdpProfileTest, ReadsEveryKeyOfTheTable) {
         {"domain:s:...", [](auto &s) { EXPECT_EQ(s.domain, ""); }},
         {"domain:s:CORP", [](auto &s) { EXPECT_EQ(s.domain, "CORP"); }},
         {"domainname:s:CORP", [](auto &s) { EXPECT_EQ(s.domain, "e:s:CORP"); }},
-        {"x", [](auto &s) {
-             EXPECT_FALSE(s.doRdpPlus || s.doSslGateway || s.rdpPlusControlsEnabled || s.rdpPlusPageVisible); }},
+        {"x",
+         [](auto &s) {
+             EXPECT_FALSE(s.doRdpPlus || s.doSslGateway || s.rdpPlusControlsEnabled || s.rdpPlusPageVisible);
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.lines);
@@ -111,17 +139,39 @@ TEST_F(RdpProfileTest, WritesEveryKeyInFileOrder) {
     settings.userName = "alice";
     settings.domain = "CORP";
     settings.host = "rdp.example";
-    EXPECT_EQ(Written(settings), (std::vector<std::string>{
-        "screen mode id:i:2", "desktopwidth:i:0", "desktopheight:i:0", "session bpp:i:15", "keyboardhook:i:1",
-        "audiomode:i:0", "displayconnectionbar:i:1", "redirectdrives:i:0", "redirectprinters:i:0",
-        "redirectcomports:i:0", "redirectsmartcards:i:0", "bitmapcachepersistenable:i:1", "disable themes:i:1",
-        "disable menu anims:i:1", "disable full window drag:i:1", "disable wallpaper:i:0",
-        "full address:s:rdp.example", "tsv_rdpplusport:i:3391", "autoreconnection enabled:i:0", "auto connect:i:1",
-        "username:s:alice", "domain:s:CORP", "savemypassword:s:no", "password 51:b:", "tsv_hidesettings:s:no",
-        "tsv_doloadbalancing:s:no", "tsv_doaskloadbalancinghostname:s:yes", "tsv_doseamless:s:no"}));
+    EXPECT_EQ(Written(settings), (std::vector<std::string>{"screen mode id:i:2",
+                                                           "desktopwidth:i:0",
+                                                           "desktopheight:i:0",
+                                                           "session bpp:i:15",
+                                                           "keyboardhook:i:1",
+                                                           "audiomode:i:0",
+                                                           "displayconnectionbar:i:1",
+                                                           "redirectdrives:i:0",
+                                                           "redirectprinters:i:0",
+                                                           "redirectcomports:i:0",
+                                                           "redirectsmartcards:i:0",
+                                                           "bitmapcachepersistenable:i:1",
+                                                           "disable themes:i:1",
+                                                           "disable menu anims:i:1",
+                                                           "disable full window drag:i:1",
+                                                           "disable wallpaper:i:0",
+                                                           "full address:s:rdp.example",
+                                                           "tsv_rdpplusport:i:3391",
+                                                           "autoreconnection enabled:i:0",
+                                                           "auto connect:i:1",
+                                                           "username:s:alice",
+                                                           "domain:s:CORP",
+                                                           "savemypassword:s:no",
+                                                           "password 51:b:",
+                                                           "tsv_hidesettings:s:no",
+                                                           "tsv_doloadbalancing:s:no",
+                                                           "tsv_doaskloadbalancinghostname:s:yes",
+                                                           "tsv_doseamless:s:no"}));
     // Bytes: mark, UTF-16 LE, CR LF after every line.
     const std::string bytes = ReadBytes(home / "w.rdp");
-    EXPECT_EQ(bytes.substr(0, 6), std::string("\xFF\xFE" "s\0c\0", 6));
+    EXPECT_EQ(bytes.substr(0, 6), std::string("\xFF\xFE"
+                                              "s\0c\0",
+                                              6));
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\r\0\n\0", 4));
 }
 
@@ -131,28 +181,74 @@ TEST_F(RdpProfileTest, WritesEachSettingAsItsLine) {
         std::vector<std::string> lines;
     };
     const Case cases[] = {
-        {[](auto &s) { s.desktopSizeIndex = 0; }, {"screen mode id:i:1", "desktopwidth:i:640", "desktopheight:i:480"}},
+        {[](auto &s) { s.desktopSizeIndex = 0; },
+         {"screen mode id:i:1", "desktopwidth:i:640", "desktopheight:i:480"}},
         {[](auto &s) { s.desktopSizeIndex = 3; }, {"desktopwidth:i:1152", "desktopheight:i:864"}},
         {[](auto &s) { s.desktopSizeIndex = 4; }, {"desktopwidth:i:1280", "desktopheight:i:1024"}},
-        {[](auto &s) { s.desktopSizeIndex = 5; s.desktopWidth = 1400; }, {"screen mode id:i:3", "desktopwidth:i:1400"}},
-        {[](auto &s) { s.desktopSizeIndex = 7; s.desktopWidth = 1000; s.desktopHeight = 700; },
+        {[](auto &s) {
+             s.desktopSizeIndex = 5;
+             s.desktopWidth = 1400;
+         },
+         {"screen mode id:i:3", "desktopwidth:i:1400"}},
+        {[](auto &s) {
+             s.desktopSizeIndex = 7;
+             s.desktopWidth = 1000;
+             s.desktopHeight = 700;
+         },
          {"screen mode id:i:1", "desktopwidth:i:1000", "desktopheight:i:700"}},
         {[](auto &s) { s.colorsIndex = 0; }, {"session bpp:i:8"}},
         {[](auto &s) { s.colorsIndex = 3; }, {"session bpp:i:24"}},
-        {[](auto &s) { s.windowsKeysIndex = 2; s.soundIndex = 2; }, {"keyboardhook:i:2", "audiomode:i:2"}},
-        {[](auto &s) { s.connectDiskDrives = s.connectPrinters = s.commPorts = s.smartCards = true; s.displayConnectionBar = false; },
-         {"redirectdrives:i:1", "redirectprinters:i:1", "redirectcomports:i:1", "redirectsmartcards:i:1", "displayconnectionbar:i:0"}},
-        {[](auto &s) { s.background = s.windowDragging = s.animation = s.themes = true; s.bitmapCaching = false; },
-         {"disable wallpaper:i:1", "disable full window drag:i:0", "disable menu anims:i:0", "disable themes:i:0",
-          "bitmapcachepersistenable:i:0"}},
-        {[](auto &s) { s.doLoadBalancing = true; s.selectedServerHost = "ts7"; s.selectedServerPort = "3389"; s.host = "farm"; },
+        {[](auto &s) {
+             s.windowsKeysIndex = 2;
+             s.soundIndex = 2;
+         },
+         {"keyboardhook:i:2", "audiomode:i:2"}},
+        {[](auto &s) {
+             s.connectDiskDrives = s.connectPrinters = s.commPorts = s.smartCards = true;
+             s.displayConnectionBar = false;
+         },
+         {"redirectdrives:i:1", "redirectprinters:i:1", "redirectcomports:i:1", "redirectsmartcards:i:1",
+          "displayconnectionbar:i:0"}},
+        {[](auto &s) {
+             s.background = s.windowDragging = s.animation = s.themes = true;
+             s.bitmapCaching = false;
+         },
+         {"disable wallpaper:i:1", "disable full window drag:i:0", "disable menu anims:i:0",
+          "disable themes:i:0", "bitmapcachepersistenable:i:0"}},
+        {[](auto &s) {
+             s.doLoadBalancing = true;
+             s.selectedServerHost = "ts7";
+             s.selectedServerPort = "3389";
+             s.host = "farm";
+         },
          {"full address:s:ts7:3389", "tsv_doloadbalancing:s:yes"}},
         // No server chosen by the farm yet: the typed host is kept, not replaced by ":".
-        {[](auto &s) { s.doLoadBalancing = true; s.host = "farm"; }, {"full address:s:farm"}},
-        {[](auto &s) { s.doLoadBalancing = true; s.domain = "OWN"; s.farmServerDomain = "FARM"; }, {"domain:s:FARM"}},
-        {[](auto &s) { s.doLoadBalancing = true; s.domain = "OWN"; s.farmServerDomain = "..."; }, {"domain:s:OWN"}},
-        {[](auto &s) { s.domain = "OWN"; s.farmServerDomain = "FARM"; }, {"domain:s:OWN"}},
-        {[](auto &s) { s.rdpPlusPort = "4000"; s.hideSettings = s.doSeamless = true; },
+        {[](auto &s) {
+             s.doLoadBalancing = true;
+             s.host = "farm";
+         },
+         {"full address:s:farm"}},
+        {[](auto &s) {
+             s.doLoadBalancing = true;
+             s.domain = "OWN";
+             s.farmServerDomain = "FARM";
+         },
+         {"domain:s:FARM"}},
+        {[](auto &s) {
+             s.doLoadBalancing = true;
+             s.domain = "OWN";
+             s.farmServerDomain = "...";
+         },
+         {"domain:s:OWN"}},
+        {[](auto &s) {
+             s.domain = "OWN";
+             s.farmServerDomain = "FARM";
+         },
+         {"domain:s:OWN"}},
+        {[](auto &s) {
+             s.rdpPlusPort = "4000";
+             s.hideSettings = s.doSeamless = true;
+         },
          {"tsv_rdpplusport:i:4000", "tsv_hidesettings:s:yes", "tsv_doseamless:s:yes"}},
     };
     for (const Case &c : cases) {
@@ -191,11 +287,12 @@ TEST_F(RdpProfileTest, WrittenProfileReadsBackUnchanged) {
     ProfileSettings expected = written;
     expected.rdpPlusControlsEnabled = expected.rdpPlusPageVisible = false;
     const auto fields = [](const ProfileSettings &s) {
-        return std::tie(s.userName, s.password, s.saveMyPassword, s.domain, s.host, s.desktopSizeIndex, s.desktopWidth,
-                        s.desktopHeight, s.colorsIndex, s.soundIndex, s.windowsKeysIndex, s.connectDiskDrives,
-                        s.connectPrinters, s.commPorts, s.smartCards, s.background, s.animation, s.themes,
-                        s.windowDragging, s.bitmapCaching, s.displayConnectionBar, s.doSeamless, s.hideSettings,
-                        s.doLoadBalancing, s.doAskLoadBalancingHostname, s.rdpPlusPort, s.rdpPlusControlsEnabled);
+        return std::tie(s.userName, s.password, s.saveMyPassword, s.domain, s.host, s.desktopSizeIndex,
+                        s.desktopWidth, s.desktopHeight, s.colorsIndex, s.soundIndex, s.windowsKeysIndex,
+                        s.connectDiskDrives, s.connectPrinters, s.commPorts, s.smartCards, s.background,
+                        s.animation, s.themes, s.windowDragging, s.bitmapCaching, s.displayConnectionBar,
+                        s.doSeamless, s.hideSettings, s.doLoadBalancing, s.doAskLoadBalancingHostname,
+                        s.rdpPlusPort, s.rdpPlusControlsEnabled);
     };
     EXPECT_TRUE(fields(read) == fields(expected));
     EXPECT_EQ(read.password, written.password);
@@ -210,9 +307,9 @@ TEST_F(RdpProfileTest, ProfileOfTheCommonClientReadsLikeItsEightBitTwin) {
     EXPECT_TRUE(log.Has("I tsv_RDP_file is simple ascii"));
     const auto fields = [](const ProfileSettings &s) {
         return std::tie(s.userName, s.domain, s.host, s.desktopSizeIndex, s.desktopWidth, s.desktopHeight,
-                        s.colorsIndex, s.soundIndex, s.windowsKeysIndex, s.connectDiskDrives, s.connectPrinters,
-                        s.commPorts, s.smartCards, s.background, s.animation, s.themes, s.windowDragging,
-                        s.bitmapCaching, s.displayConnectionBar);
+                        s.colorsIndex, s.soundIndex, s.windowsKeysIndex, s.connectDiskDrives,
+                        s.connectPrinters, s.commPorts, s.smartCards, s.background, s.animation, s.themes,
+                        s.windowDragging, s.bitmapCaching, s.displayConnectionBar);
     };
     EXPECT_TRUE(fields(wide) == fields(narrow));
     EXPECT_EQ(wide.host, "rdgw-farm.example.net");
@@ -241,7 +338,8 @@ TEST_F(RdpProfileTest, ProfileSavedByTheCommonClientOpensInTrueColour) {
 
 TEST_F(RdpProfileTest, UnmarkedUtf16IsReadAsWidechar) {
     std::string bytes;
-    for (const char c : std::string("username:s:wide\r\nfull address:s:h2")) bytes += std::string{c, '\0'};
+    for (const char c : std::string("username:s:wide\r\nfull address:s:h2"))
+        bytes += std::string{c, '\0'};
     ProfileSettings settings = ReadLines(bytes);
     EXPECT_TRUE(log.Has("I tsv_RDP_file is widechar"));
     EXPECT_EQ(settings.userName, "wide");
@@ -276,10 +374,12 @@ TEST_F(RdpProfileTest, SizeLimitDecidesWhetherTheFileIsParsed) {
 
 TEST_F(RdpProfileTest, BadBytesNeverCrashAndChangeOnlyWhatTheyHold) {
     const std::string bad[] = {
-        std::string("\xFF\xFE", 2),                          // lone mark
-        std::string("\xFF\xFE" "a\0b\0c", 7),                // odd-length UTF-16
-        std::string("a\0", 2) + std::string(1, '\xD8'),      // UTF-16 without mark, odd
-        std::string("\x00\x01\x02\xFF\xFE\xFD\x80\x81", 8),  // garbage
+        std::string("\xFF\xFE", 2), // lone mark
+        std::string("\xFF\xFE"
+                    "a\0b\0c",
+                    7),                                     // odd-length UTF-16
+        std::string("a\0", 2) + std::string(1, '\xD8'),     // UTF-16 without mark, odd
+        std::string("\x00\x01\x02\xFF\xFE\xFD\x80\x81", 8), // garbage
         "no colons here\nnor here",
         "desktopwidth:i:\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF",
     };
@@ -385,7 +485,8 @@ TEST_F(RdpProfileTest, CommandLineNamesTheProfile) {
     WriteBytes(home / "three.rdp", "username:s:three");
     environment.expandText = [this](std::string_view text) {
         std::string expanded(text);
-        if (const auto at = expanded.find("%H%"); at != std::string::npos) expanded.replace(at, 3, home.string());
+        if (const auto at = expanded.find("%H%"); at != std::string::npos)
+            expanded.replace(at, 3, home.string());
         return expanded;
     };
 

@@ -16,7 +16,7 @@ namespace tsc::profiles::test {
 
 // Keeps every line the way the log would get it, with its level.
 class RecordingLog : public LogSink {
-public:
+  public:
     void LogInfo(std::string_view message) override { Add("I ", message); }
     void LogWarning(std::string_view message) override { Add("W ", message); }
     void LogError(std::string_view message) override { Add("E ", message); }
@@ -24,22 +24,25 @@ public:
     std::vector<std::string> lines;
 
     [[nodiscard]] bool Has(const std::string &line) const {
-        for (const auto &l : lines) if (l == line) return true;
+        for (const auto &l : lines)
+            if (l == line) return true;
         return false;
     }
     [[nodiscard]] std::string All() const {
         std::string all;
-        for (const auto &l : lines) all += l + "\n";
+        for (const auto &l : lines)
+            all += l + "\n";
         return all;
     }
 
-private:
+  private:
     void Add(const char *level, std::string_view message) {
         std::string text(message);
         std::size_t start = 0;
         while (start <= text.size()) {
             const auto end = text.find('\n', start);
-            lines.push_back(level + text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+            lines.push_back(level +
+                            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
             if (end == std::string::npos) break;
             start = end + 1;
         }
@@ -48,7 +51,7 @@ private:
 
 // A private home for one test: HOME, TMPDIR and the XDG folders point into it.
 class TestHome : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const char *name : EnvironmentNames) {
             const char *value = std::getenv(name);
@@ -57,7 +60,8 @@ protected:
         std::string pattern = (std::filesystem::temp_directory_path() / "tsc-profiles-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         home = pattern;
-        for (const char *folder : {"data", "config", "state", "tmp"}) std::filesystem::create_directories(home / folder);
+        for (const char *folder : {"data", "config", "state", "tmp"})
+            std::filesystem::create_directories(home / folder);
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
@@ -70,8 +74,10 @@ protected:
         std::filesystem::remove_all(home, ignored);
         // The next test of this process needs a temporary folder that still exists.
         for (const auto &[name, value] : savedEnvironment) {
-            if (value) ::setenv(name, value->c_str(), 1);
-            else ::unsetenv(name);
+            if (value)
+                ::setenv(name, value->c_str(), 1);
+            else
+                ::unsetenv(name);
         }
     }
 
@@ -85,12 +91,14 @@ protected:
 
     std::filesystem::path home;
 
-private:
-    static constexpr const char *EnvironmentNames[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
-                                                       "TMPDIR"};
+  private:
+    static constexpr const char *EnvironmentNames[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
+                                                       "XDG_STATE_HOME", "TMPDIR"};
     std::vector<std::pair<const char *, std::optional<std::string>>> savedEnvironment;
 };
 
-inline std::string FixturePath(const std::string &name) { return std::string(TSC_PROFILE_FIXTURES) + "/" + name; }
+inline std::string FixturePath(const std::string &name) {
+    return std::string(TSC_PROFILE_FIXTURES) + "/" + name;
+}
 
 } // namespace tsc::profiles::test

@@ -17,11 +17,21 @@ TEST(ConnectTarget, HostFieldGivesHostAndPortWithFallbacks) {
         int port;
     };
     const Case cases[] = {
-        {"server:3390", "server", 3390},  {"server", "server", 3389},       {"server:5", "server", 3389},
-        {"server:70000", "server", 3389}, {"server:123456", "server", 12345}, {"server:abc", "server", 3389},
-        {"server:", "server", 3389},      {"server:10", "server", 10},       {"server:65534", "server", 65534},
-        {"server:65535", "server", 3389}, {"server:-3390", "server", 3389},  {"a:b:3390", "a", 3389},
-        {":", "", 3389},                  {":3390", "", 3390},               {"", "", 3389},
+        {"server:3390", "server", 3390},
+        {"server", "server", 3389},
+        {"server:5", "server", 3389},
+        {"server:70000", "server", 3389},
+        {"server:123456", "server", 12345},
+        {"server:abc", "server", 3389},
+        {"server:", "server", 3389},
+        {"server:10", "server", 10},
+        {"server:65534", "server", 65534},
+        {"server:65535", "server", 3389},
+        {"server:-3390", "server", 3389},
+        {"a:b:3390", "a", 3389},
+        {":", "", 3389},
+        {":3390", "", 3390},
+        {"", "", 3389},
     };
     for (const Case &c : cases) {
         const ConnectTarget target = TargetFromHostField(c.field);
@@ -141,7 +151,8 @@ TEST(ConnectionSettingsOfAConnect, MappedFromTheProfileSettingsAndThePlan) {
     settings.domain = "...";
     settings.userName.clear();
     const DisplayPlan seamlessPlan = PlanDisplay(true, profiles::DesktopSizeFullScreen, 0xFF00FF);
-    const ConnectionSettings seamless = BuildConnectionSettings(settings, target, seamlessPlan, QSize(800, 600));
+    const ConnectionSettings seamless =
+        BuildConnectionSettings(settings, target, seamlessPlan, QSize(800, 600));
     EXPECT_EQ(seamless.performanceFlags & PerformanceFlag::NoWallpaper, PerformanceFlag::NoWallpaper);
     EXPECT_EQ(seamless.userName, "");
     EXPECT_EQ(seamless.domain, "");

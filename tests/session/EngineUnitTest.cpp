@@ -49,7 +49,8 @@ TEST(ControlProperties, SizesAndDepthsOutsideTheProtocolAreRefused) {
         ConnectionSettings refused;
         refused.desktopWidth = c.width;
         refused.desktopHeight = c.height;
-        if (!(c.widthOk && c.heightOk)) EXPECT_FALSE(control.Connect(refused)) << c.width << " x " << c.height;
+        if (!(c.widthOk && c.heightOk))
+            EXPECT_FALSE(control.Connect(refused)) << c.width << " x " << c.height;
     }
     for (int depth : {8, 15, 16, 24, 32})
         EXPECT_TRUE(RdpControl::IsSupportedColorDepth(depth)) << depth;

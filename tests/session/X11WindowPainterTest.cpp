@@ -2,9 +2,9 @@
 // X server then holds, piece by piece, and a session widget on X11 shows its frame
 // without a toolkit backing store. Runs on an Xvfb display of its own.
 
+#include "X11WindowPainter.h"
 #include "../shell/FakeRdpControl.h"
 #include "RdpSessionWidget.h"
-#include "X11WindowPainter.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -42,17 +42,17 @@ xcb_connection_t *Connection() {
 // What the X server holds in the window (the root window: the screen), as 0xRRGGBB
 // values row by row.
 std::vector<std::uint32_t> WindowPixels(WId window, int width, int height) {
-    xcb_get_image_reply_t *reply =
-        xcb_get_image_reply(Connection(),
-                            xcb_get_image(Connection(), XCB_IMAGE_FORMAT_Z_PIXMAP, static_cast<xcb_drawable_t>(window),
-                                          0, 0, static_cast<std::uint16_t>(width),
-                                          static_cast<std::uint16_t>(height), ~0u),
-                            nullptr);
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(
+        Connection(),
+        xcb_get_image(Connection(), XCB_IMAGE_FORMAT_Z_PIXMAP, static_cast<xcb_drawable_t>(window), 0, 0,
+                      static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), ~0u),
+        nullptr);
     std::vector<std::uint32_t> pixels;
     if (!reply) return pixels;
     const auto *data = reinterpret_cast<const std::uint32_t *>(xcb_get_image_data(reply));
     pixels.assign(data, data + std::size_t(width) * std::size_t(height));
-    for (std::uint32_t &pixel : pixels) pixel &= 0xFFFFFFu;
+    for (std::uint32_t &pixel : pixels)
+        pixel &= 0xFFFFFFu;
     std::free(reply);
     return pixels;
 }
@@ -80,14 +80,15 @@ constexpr int Width = 300;
 constexpr int Height = 200;
 
 std::uint32_t Pattern(int x, int y) {
-    return (static_cast<std::uint32_t>(x * 7) & 0xFFu) << 16 | (static_cast<std::uint32_t>(y * 5) & 0xFFu) << 8 |
-           (static_cast<std::uint32_t>(x ^ y) & 0xFFu);
+    return (static_cast<std::uint32_t>(x * 7) & 0xFFu) << 16 |
+           (static_cast<std::uint32_t>(y * 5) & 0xFFu) << 8 | (static_cast<std::uint32_t>(x ^ y) & 0xFFu);
 }
 
 TEST(X11WindowPainter, PutsEveryPartOfTheRegionAndNothingElse) {
     std::vector<std::uint32_t> image(std::size_t(Width) * Height);
     for (int y = 0; y < Height; ++y)
-        for (int x = 0; x < Width; ++x) image[std::size_t(y) * Width + x] = 0xFF000000u | Pattern(x, y);
+        for (int x = 0; x < Width; ++x)
+            image[std::size_t(y) * Width + x] = 0xFF000000u | Pattern(x, y);
     const auto *pixels = reinterpret_cast<const std::uint8_t *>(image.data());
 
     BareWindow window;

@@ -9,9 +9,9 @@
 
 namespace tsc::Identity {
 
-[[nodiscard]] const std::string &AppTitle();    // "Terminal Server"
-[[nodiscard]] const std::string &AppName();     // "TerminalServer"
-[[nodiscard]] const std::string &AppPrefix();   // "tsv"
+[[nodiscard]] const std::string &AppTitle();  // "Terminal Server"
+[[nodiscard]] const std::string &AppName();   // "TerminalServer"
+[[nodiscard]] const std::string &AppPrefix(); // "tsv"
 [[nodiscard]] const std::string &DesktopFilename();
 [[nodiscard]] std::string DottedVersion();      // "4.0.66.1"
 [[nodiscard]] std::string UnderscoredVersion(); // "4_0_66_1"

@@ -62,7 +62,8 @@ void FreeRdpControl::SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool dow
     if (scancode == RDP_SCANCODE_LWIN || scancode == RDP_SCANCODE_RWIN) {
         // The hook mode decides whether the Windows keys belong to the remote desktop.
         const KeyboardHookMode mode = session_.keyboardHookMode;
-        if (!(mode == KeyboardHookMode::Remote || (mode == KeyboardHookMode::RemoteInFullScreen && fullScreen_)))
+        if (!(mode == KeyboardHookMode::Remote ||
+              (mode == KeyboardHookMode::RemoteInFullScreen && fullScreen_)))
             return;
     }
     if (scancode == RDP_SCANCODE_PAUSE) {

@@ -330,8 +330,9 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
 void FreeRdpControl::CheckSoundOutput() {
     if (session_.audioMode != AudioMode::PlayHere || ProbeSoundOutput().Available()) return;
     session_.audioMode = AudioMode::DoNotPlay;
-    PostLog(LogLevel::Warning, QStringLiteral("Sound stays off: this computer has no sound server (PulseAudio or "
-                                              "PipeWire) and no sound card to play the session's sound on"));
+    PostLog(LogLevel::Warning,
+            QStringLiteral("Sound stays off: this computer has no sound server (PulseAudio or "
+                           "PipeWire) and no sound card to play the session's sound on"));
 }
 
 // The connection sequence, whose socket reads end when the connect is aborted.
