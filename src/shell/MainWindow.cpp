@@ -1,9 +1,13 @@
 #include "MainWindow.h"
 
+#include "CaptionApplier.h"
+#include "CaptionTable.h"
+#include "Identity.h"
 #include "Language.h"
 #include "ProfileBinding.h"
 #include "StartupLines.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,12 +19,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextEdit>
 
 #include <algorithm>
 
@@ -74,6 +80,7 @@ void MainWindow::ConnectCore() {
         activateWindow();
     });
     connect(core_, &ClientCore::closeMainWindowRequested, this, &QWidget::close);
+    connect(core_, &ClientCore::supportArchiveBusyChanged, this, &MainWindow::ShowSupportArchiveBusy);
 }
 
 void MainWindow::ShowSettings() {
@@ -133,6 +140,7 @@ void MainWindow::ConnectControls() {
     });
     connect(bn_Close, &QPushButton::clicked, core_, [this] { core_->bn_CloseClick(); });
     connect(bn_Connect, &QPushButton::clicked, this, &MainWindow::bn_ConnectClick);
+    connect(bn_Zip, &QPushButton::clicked, this, &MainWindow::bn_ZipClick);
     connect(cb_Desktopsize, &QComboBox::currentIndexChanged, this, [this] { cb_DesktopsizeChange(); });
     connect(edit_Desktopsize_width, &QLineEdit::textChanged, this, [this] { ApplySizeField(SizeField::Width); });
     connect(edit_Desktopsize_height, &QLineEdit::textChanged, this, [this] { ApplySizeField(SizeField::Height); });
@@ -216,7 +224,85 @@ void MainWindow::FormCreate() {
 }
 
 void MainWindow::ApplyCaptions() {
-    // Comes with the language table: captions, item texts, font and images from it.
+    label_AppName->setText(Q(Identity::AppTitle()));
+    language::ApplyCaptionRows(
+        this, [](std::string_view prefix, std::string_view identifier, std::string_view current) {
+            return LookupText(prefix, identifier, current);
+        });
+    ApplyServerGridHeadings();
+    FillPrintFileItems();
+    ApplySupportText();
+    ApplyLanguageImages();
+    if (const auto face = LanguageFont()) language::ApplyFont(this, *face);
+}
+
+void MainWindow::ApplyServerGridHeadings() {
+    StringGrid_Servers->setRowCount(2);
+    const auto headings = language::ServerGridHeadings();
+    for (int column = 0; column < StringGrid_Servers->columnCount(); ++column) {
+        if (static_cast<std::size_t>(column) >= headings.size()) break;
+        const language::CaptionRow &heading = headings[static_cast<std::size_t>(column)];
+        QTableWidgetItem *cell = StringGrid_Servers->item(0, column);
+        const std::string current = cell ? cell->text().toStdString() : heading.defaultText;
+        const QString text = Q(LookupText(heading.prefix, heading.identifier, current));
+        if (cell)
+            cell->setText(text);
+        else
+            StringGrid_Servers->setItem(0, column, new QTableWidgetItem(text));
+    }
+}
+
+// The Support text is one entry of the table: its lines joined by CR LF.
+void MainWindow::ApplySupportText() {
+    const QStringList current = reZip->toPlainText().split(QLatin1Char('\n'));
+    const std::string joined = current.join(QStringLiteral("\r\n")).toStdString();
+    const language::CaptionRow &entry = language::SupportText;
+    QStringList lines;
+    for (const std::string &line : language::SplitLines(LookupText(entry.prefix, entry.identifier, joined)))
+        lines << Q(line);
+    reZip->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+// The first image is the application's icon and the banner's logo, the second the
+// main window's icon; an image that does not load leaves what was there.
+void MainWindow::ApplyLanguageImages() {
+    QPixmap first;
+    if (language::LoadImage(LanguageFirstImage(), first)) {
+        QApplication::setWindowIcon(QIcon(first));
+        Image_BitmapLogo->setPixmap(first);
+    }
+    QPixmap second;
+    if (language::LoadImage(LanguageSecondImage(), second)) setWindowIcon(QIcon(second));
+}
+
+// ---------------------------------------------------------------------------
+// Support page
+
+void MainWindow::bn_ZipClick() {
+    core_->bn_ZipClick();
+}
+
+void MainWindow::ShowSupportArchiveBusy(bool busy) {
+    bn_Zip->setEnabled(!busy);
+    if (!busy) {
+        delete supportProgress_;
+        supportProgress_ = nullptr;
+        return;
+    }
+    supportProgress_ = new QProgressDialog(this);
+    supportProgress_->setObjectName(QStringLiteral("SupportProgress"));
+    supportProgress_->setWindowTitle(bn_Zip->text());
+    supportProgress_->setRange(0, 0);
+    supportProgress_->setMinimumDuration(0);
+    supportProgress_->setWindowModality(Qt::WindowModal);
+    supportProgress_->setAutoClose(false);
+    supportProgress_->setAutoReset(false);
+    connect(core_, &ClientCore::supportArchiveFolderEntered, supportProgress_,
+            &QProgressDialog::setLabelText);
+    // The dialog is the context: a click after the archive has ended reaches nothing.
+    connect(supportProgress_, &QProgressDialog::canceled, supportProgress_,
+            [this] { core_->CancelSupportArchive(); });
+    supportProgress_->show();
 }
 
 void MainWindow::SetActivePage(QWidget *page) {

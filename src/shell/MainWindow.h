@@ -23,6 +23,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressDialog;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -58,6 +59,11 @@ public:
     void bn_ConnectClick();
     // Captions.
     void ApplyCaptions();
+    // "ZIP" on the Support page: the core builds the archive; the window shows its
+    // progress with a way to cancel it.
+    void bn_ZipClick();
+    // The progress of the support archive while it runs, else null.
+    [[nodiscard]] QProgressDialog *SupportProgress() const { return supportProgress_; }
     // Settings page rules.
     void cb_DesktopsizeChange();
     void cb_DoSeamlessClick();
@@ -213,6 +219,8 @@ private:
     void BuildFarmInfoPage();
     void BuildLoggingPage();
     void FillLists();
+    void FillSupportText();
+    void FillPrintFileItems();
 
     // The core's reports and the user's requests.
     void ConnectCore();
@@ -223,6 +231,11 @@ private:
     void ApplyStoredColumnWidths(const std::vector<std::optional<int>> &widths);
     void HandOverSettings();
     void HandOverColumnWidths();
+    void ShowSupportArchiveBusy(bool busy);
+    // Steps of ApplyCaptions.
+    void ApplyServerGridHeadings();
+    void ApplySupportText();
+    void ApplyLanguageImages();
     
     void ApplySizeField(SizeField field);
     void FillLocalPrinters();
@@ -243,6 +256,7 @@ private:
     // Set while the core's settings are put into the controls: the controls'
     // change handlers then hand nothing back.
     bool showingSettings_ = false;
+    QProgressDialog *supportProgress_ = nullptr;
 };
 
 } // namespace tsc::shell
