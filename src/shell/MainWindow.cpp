@@ -233,7 +233,8 @@ void MainWindow::ApplyCaptions() {
     FillPrintFileItems();
     ApplySupportText();
     ApplyLanguageImages();
-    if (const auto face = LanguageFont()) language::ApplyFont(this, *face);
+    // A table made without a font leaves the window's: an empty name is no face.
+    if (const auto face = LanguageFont(); face && !face->name.empty()) language::ApplyFont(this, *face);
 }
 
 void MainWindow::ApplyServerGridHeadings() {
@@ -269,10 +270,33 @@ void MainWindow::ApplyLanguageImages() {
     QPixmap first;
     if (language::LoadImage(LanguageFirstImage(), first)) {
         QApplication::setWindowIcon(QIcon(first));
-        Image_BitmapLogo->setPixmap(first);
+        ShowLogo(first);
     }
     QPixmap second;
     if (language::LoadImage(LanguageSecondImage(), second)) setWindowIcon(QIcon(second));
+}
+
+// A logo keeps its proportions: at the left of the banner, at most the banner's
+// height and two thirds of its width, with the title and the line beside it.
+void MainWindow::ShowLogo(const QPixmap &logo) {
+    constexpr int Margin = 6;
+    QPixmap shown = logo;
+    const int height = Panel_logo->height() - 2 * Margin;
+    if (shown.height() > height) shown = shown.scaledToHeight(height, Qt::SmoothTransformation);
+    const int width = this->width() * 2 / 3;
+    if (shown.width() > width) shown = shown.scaledToWidth(width, Qt::SmoothTransformation);
+    Image_BitmapLogo->setScaledContents(false);
+    Image_BitmapLogo->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Image_BitmapLogo->setContentsMargins(Margin, 0, 0, 0);
+    Image_BitmapLogo->setPixmap(shown);
+    // The banner's style sheet decides the labels' margins, so the room for the logo
+    // is a padding of the labels' own style sheets.
+    for (QLabel *label : {label_AppName, Label_LBSeamLess}) {
+        label->setStyleSheet(QStringLiteral("padding-left: %1px; padding-right: %2px;")
+                                 .arg(shown.width() + 2 * Margin)
+                                 .arg(Margin));
+        label->setWordWrap(true);
+    }
 }
 
 // ---------------------------------------------------------------------------

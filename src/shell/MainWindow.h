@@ -23,6 +23,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPixmap;
 class QProgressDialog;
 class QPushButton;
 class QRadioButton;
@@ -236,6 +237,7 @@ private:
     void ApplyServerGridHeadings();
     void ApplySupportText();
     void ApplyLanguageImages();
+    void ShowLogo(const QPixmap &logo);
     
     void ApplySizeField(SizeField field);
     void FillLocalPrinters();

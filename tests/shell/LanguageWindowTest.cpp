@@ -121,6 +121,9 @@ TEST_F(LanguageWindowTest, GermanFileGivesEveryCaptionInGerman) {
         QString::fromUtf8("- das Protokoll von Terminal Server mit ausgewählten Registry-Einstellungen,")));
     EXPECT_FALSE(window->reZip->toPlainText().contains('\r'));
 
+    // The file brings no font: the window keeps its own.
+    EXPECT_EQ(window->font().family(), QApplication::font().family());
+
     // The identity stays; the log says where the table came from, after the start lines.
     EXPECT_EQ(window->windowTitle(), "Terminal Server Client");
     EXPECT_EQ(window->label_AppName->text(), "Terminal Server");
