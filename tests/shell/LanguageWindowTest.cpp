@@ -21,8 +21,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSharedMemory>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextEdit>
@@ -246,6 +248,62 @@ TEST_F(LanguageWindowTest, ClosingWhileTheArchiveIsBuiltStopsItsThread) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), LoggedLine{'I', "Begin RegDump"}), 1);
     window.reset(); // cancels and waits for the worker
     EXPECT_EQ(lines.back(), (LoggedLine{'I', "Log stopped"}));
+}
+
+// The log file of a client whose user's home is `home`, as far as it is written.
+QByteArray ClientLog(const QString &home) {
+    QFile log(home + "/XDG_DATA_HOME/TerminalServer/TerminalServer_FarmClient.log");
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
+bool WaitForLogLine(const QString &home, const QByteArray &text) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!ClientLog(home).contains(text) && clock.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return ClientLog(home).contains(text);
+}
+
+// Installed as an administrator would: the German file beside the executable. The
+// first client takes it from there and records it for the machine; a second user's
+// client started meanwhile maps the table the first one shares.
+TEST_F(LanguageWindowTest, ClientBesideTheGermanFileSharesItsTableWithTheNextClient) {
+    const QString bin = folder_.path() + "/bin";
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString client = bin + "/" + QFileInfo(TSC_TEST_CLIENT_PATH).fileName();
+    ASSERT_TRUE(QFile::copy(TSC_TEST_CLIENT_PATH, client));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(LanguagesFolder + "/de.lang"), bin + "/de.lang"));
+
+    // Two users of one machine: homes of their own, the temporary folder and the
+    // machine hive in common.
+    const auto start = [&](QProcess &process, const QString &home) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"})
+            environment.insert(name, home + "/" + name);
+        environment.insert("HOME", home);
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // ended by a signal below
+        process.setProcessEnvironment(environment);
+        process.setProgram(client);
+        process.start();
+    };
+    const QString anna = folder_.path() + "/home/anna";
+    const QString bert = folder_.path() + "/home/bert";
+    QProcess first;
+    QProcess second;
+    start(first, anna);
+    EXPECT_TRUE(WaitForLogLine(anna, "|Info|Language: table from file " + (bin + "/de.lang").toUtf8()))
+        << ClientLog(anna).toStdString();
+    start(second, bert);
+    EXPECT_TRUE(WaitForLogLine(bert, "|Info|Language: table from shared memory"))
+        << ClientLog(bert).toStdString();
+    for (QProcess *process : {&first, &second}) {
+        process->terminate();
+        EXPECT_TRUE(process->waitForFinished(10000));
+    }
+    // Ended by a signal, neither client removed the block: the last one to detach does.
+    QSharedMemory block;
+    block.setNativeKey(QString::fromStdString(SharedBlockKey()));
+    if (block.attach(QSharedMemory::ReadOnly)) block.detach();
 }
 
 } // namespace
