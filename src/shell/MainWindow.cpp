@@ -324,8 +324,10 @@ void MainWindow::ShowSupportArchiveBusy(bool busy) {
     connect(core_, &ClientCore::supportArchiveFolderEntered, supportProgress_,
             &QProgressDialog::setLabelText);
     // The dialog is the context: a click after the archive has ended reaches nothing.
-    connect(supportProgress_, &QProgressDialog::canceled, supportProgress_,
-            [this] { core_->CancelSupportArchive(); });
+    // The cancel button, closing the dialog and Escape all stop the archive.
+    const auto cancel = [this] { core_->CancelSupportArchive(); };
+    connect(supportProgress_, &QProgressDialog::canceled, supportProgress_, cancel);
+    connect(supportProgress_, &QDialog::rejected, supportProgress_, cancel);
     supportProgress_->show();
 }
 

@@ -239,6 +239,35 @@ TEST_F(LanguageWindowTest, ZipPutsTheLogAndTheServerListIntoAnArchiveOnTheDeskto
     EXPECT_EQ(shown.size(), 1);
 }
 
+TEST_F(LanguageWindowTest, CancelFromTheProgressDialogKeepsTheOlderArchive) {
+    const QString desktop = UseDesktopFolder(home_);
+    const QString archive = desktop + "/Client_TerminalServerSupport.zip";
+    QFile older(archive);
+    ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+    older.write("the archive of last week");
+    older.close();
+    // Enough folders that the walk is still under way when the cancel arrives.
+    for (int user = 0; user < 400; ++user)
+        ASSERT_TRUE(QDir().mkpath(folder_.path() + "/home/user" + QString::number(user) + "/.local/share"));
+    auto window = MakeWindow();
+    window->bn_Zip->click();
+    ASSERT_NE(window->SupportProgress(), nullptr);
+    auto *cancel = window->SupportProgress()->findChild<QPushButton *>();
+    ASSERT_NE(cancel, nullptr);
+    cancel->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (window->Core().SupportArchiveRunning() && clock.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(window->Core().SupportArchiveRunning());
+    EXPECT_TRUE(Logged({'I', "Support archive cancelled"}));
+    ASSERT_TRUE(older.open(QIODevice::ReadOnly));
+    EXPECT_EQ(older.readAll(), "the archive of last week");
+    EXPECT_EQ(QDir(desktop).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"Client_TerminalServerSupport.zip"});
+    EXPECT_TRUE(window->bn_Zip->isEnabled());
+}
+
 TEST_F(LanguageWindowTest, ClosingWhileTheArchiveIsBuiltStopsItsThread) {
     UseDesktopFolder(home_);
     auto window = MakeWindow();
