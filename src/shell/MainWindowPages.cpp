@@ -46,8 +46,8 @@ template <typename T> T *Named(T *widget, const char *name) {
 }
 #define NAMED(Type, member, ...) member = Named(new Type(__VA_ARGS__), #member)
 
-// The built-in caption of a control whose text on this platform differs from the
-// one the language files were first written for.
+// The caption table's built-in text of a control: the engine page speaks of
+// FreeRDP, and the table holds its texts once.
 QString Caption(const char *objectName) {
     const std::string_view text = language::CaptionDefault(objectName);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
