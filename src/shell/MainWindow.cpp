@@ -235,6 +235,7 @@ void MainWindow::ApplyCaptions() {
     ApplyLanguageImages();
     // A table made without a font leaves the window's: an empty name is no face.
     if (const auto face = LanguageFont(); face && !face->name.empty()) language::ApplyFont(this, *face);
+    AlignSettingsLabels();
 }
 
 void MainWindow::ApplyServerGridHeadings() {

@@ -222,6 +222,7 @@ private:
     void FillLists();
     void FillSupportText();
     void FillPrintFileItems();
+    void AlignSettingsLabels();
 
     // The core's reports and the user's requests.
     void ConnectCore();

@@ -358,6 +358,18 @@ void MainWindow::BuildSettingsPage() {
     for (QGridLayout *grid : {display, resources, performance}) grid->setColumnMinimumWidth(0, labelWidth + 6);
 }
 
+// After the captions and the font of a language table: the widest label may be
+// another one now.
+void MainWindow::AlignSettingsLabels() {
+    int labelWidth = 0;
+    for (QLabel *label : {Label_Desktopsize, Label_DisplayConnectionBar, Label_Colors, Label_Sound,
+                          Label_WindowsKeys, Label_LocalDevices, Label_Performance})
+        labelWidth = std::max(labelWidth, label->sizeHint().width());
+    for (QFrame *panel : {Panel_Settings1, Panel_Settings2, Panel_Settings3})
+        if (auto *grid = qobject_cast<QGridLayout *>(panel->layout()))
+            grid->setColumnMinimumWidth(0, labelWidth + 6);
+}
+
 void MainWindow::BuildRdpPlusPage() {
     NAMED(QWidget, TabSheet_RDPPlus, PageControl_kiv);
     PageControl_kiv->addTab(TabSheet_RDPPlus, "RDP+");

@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
@@ -123,6 +124,12 @@ TEST_F(LanguageWindowTest, GermanFileGivesEveryCaptionInGerman) {
         QString::fromUtf8("- das Protokoll von Terminal Server mit ausgewählten Registry-Einstellungen,")));
     EXPECT_FALSE(window->reZip->toPlainText().contains('\r'));
 
+    // The Settings page's panels share one label column as wide as the widest German label.
+    for (QFrame *panel : {window->Panel_Settings1, window->Panel_Settings2, window->Panel_Settings3}) {
+        auto *grid = qobject_cast<QGridLayout *>(panel->layout());
+        ASSERT_NE(grid, nullptr);
+        EXPECT_GE(grid->columnMinimumWidth(0), window->Label_DisplayConnectionBar->sizeHint().width());
+    }
     // The file brings no font: the window keeps its own.
     EXPECT_EQ(window->font().family(), QApplication::font().family());
 
