@@ -1,7 +1,9 @@
 #include "ClientCore.h"
 
+#include "CaptionTable.h"
 #include "CommandLine.h"
 #include "Identity.h"
+#include "Language.h"
 #include "NavigationBar.h"
 #include "NestedEventLoop.h"
 #include "OpenedProfileSafety.h"
@@ -11,8 +13,10 @@
 #include "ProtectionService.h"
 #include "RdpProfile.h"
 #include "RdpSessionWidget.h"
+#include "RegistryDump.h"
 #include "SessionWindow.h"
 #include "StartupLines.h"
+#include "SupportArchive.h"
 #include "SystemInfo.h"
 #include "TimeText.h"
 #include "UserDialogs.h"
@@ -20,6 +24,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -101,6 +106,7 @@ void ClientCore::Start() {
     // runs on, so both stay available.
     OpenLog();
     LogStartLines();
+    LogLanguageLines();
     LogPlatformDiagnostics();
     LogMonitorReport();
     RunSelfUpdateDecision();
@@ -129,6 +135,13 @@ void ClientCore::LogStartLines() {
     LogInfo("OS Version: " + VersionPairText(OSVersion()));
     LogInfo("Real OS Version: " + VersionPairText(RealOSVersion()));
     LogInfo(IsWin64() ? "Running on Win64" : "Running on Win32");
+}
+
+// Where the language table came from and what was refused; the table is loaded
+// before the log exists.
+void ClientCore::LogLanguageLines() {
+    for (const std::string &line : TakeLanguageLogLines())
+        LogInfo(line);
 }
 
 void ClientCore::LogMonitorReport() {
@@ -592,10 +605,7 @@ QSize ClientCore::FitDesktopSize(SessionWindow &window, QSize size) {
 
 void ClientCore::ConnectFailed(const std::string &message, RdpControlVariant variant) {
     LogError("Exception RDP object: " + message);
-    dialogs_.ShowMessage(title_,
-                         "An error occured: " + message + "\r\r" +
-                             "You can try to solve this by (re)installing\rthe Remote Desktop Client from "
-                             "Microsoft,\rusing the button in the Settings-page",
+    dialogs_.ShowMessage(title_, "An error occured: " + message + "\r\r" + language::EngineReinstallAdvice,
                          UserDialogs::Buttons::Ok, UserDialogs::Icon::Error);
     emit showMainWindowRequested();
     if (variant != RdpControlVariant::Unsupported) FreeSessionWindow(variant);
@@ -629,6 +639,68 @@ void ClientCore::bn_CloseClick() {
     emit closeMainWindowRequested();
 }
 
+// ---------------------------------------------------------------------------
+// The Support page
+
+void ClientCore::bn_ZipClick() {
+    if (SupportArchiveRunning() || destroyed_) return;
+    LogRegistryDump(*this);
+    // The walk may cover thousands of home folders: it runs on a thread of its own
+    // while the window stays responsive and shows the folder being searched.
+    supportThread_ = new QThread(this);
+    supportThread_->setObjectName(QStringLiteral("SupportArchive"));
+    supportWorker_ = new SupportArchiveWorker(DefaultSupportArchiveRequest());
+    supportWorker_->moveToThread(supportThread_);
+    connect(supportThread_, &QThread::started, supportWorker_, &SupportArchiveWorker::run);
+    connect(supportWorker_, &SupportArchiveWorker::folderEntered, this,
+            &ClientCore::supportArchiveFolderEntered);
+    connect(supportWorker_, &SupportArchiveWorker::finished, this,
+            [this](const SupportArchiveResult &result) { SupportArchiveFinished(result); });
+    emit supportArchiveBusyChanged(true);
+    supportThread_->start();
+}
+
+bool ClientCore::SupportArchiveRunning() const {
+    return supportThread_ != nullptr;
+}
+
+// Runs on the user-interface thread while the worker is busy inside run(): the flag
+// is atomic, a queued call would wait for run() to end.
+void ClientCore::CancelSupportArchive() {
+    if (supportWorker_) supportWorker_->cancel();
+}
+
+void ClientCore::SupportArchiveFinished(const SupportArchiveResult &result) {
+    for (const SupportArchiveLine &line : result.lines) {
+        switch (line.level) {
+        case SupportArchiveLine::Level::Info:
+            LogInfo(line.text);
+            break;
+        case SupportArchiveLine::Level::Warning:
+            LogWarning(line.text);
+            break;
+        case SupportArchiveLine::Level::Error:
+            LogError(line.text);
+            break;
+        }
+    }
+    StopSupportArchive();
+}
+
+// Ends the worker's thread (cancelling a walk still under way) and frees both. The
+// wait is short: the walk checks the flag at every folder.
+void ClientCore::StopSupportArchive() {
+    if (!supportThread_) return;
+    supportWorker_->cancel();
+    supportThread_->quit();
+    supportThread_->wait();
+    delete supportWorker_;
+    delete supportThread_;
+    supportWorker_ = nullptr;
+    supportThread_ = nullptr;
+    emit supportArchiveBusyChanged(false);
+}
+
 void ClientCore::Timer_RefreshServerListTimer() {
     // Comes with the server list refresh.
 }
@@ -653,6 +725,7 @@ void ClientCore::FormDestroy() {
         destroyed_ = true;
         farmWait_.Cancel();
         AbortUpdateTransfer();
+        StopSupportArchive();
         if (ProcessState::PendingStartPath().empty()) {
             WriteAllIniValues();
             WriteBackCurrentProfile();

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+class QThread;
 class QTimer;
 
 namespace tsc::profiles {
@@ -38,7 +39,9 @@ class ProtectionService;
 
 namespace tsc {
 class SessionWindow;
-}
+class SupportArchiveWorker;
+struct SupportArchiveResult;
+} // namespace tsc
 
 namespace tsc::shell {
 
@@ -65,6 +68,12 @@ public:
     void bn_ConnectClick(const MonitorAreas &monitor);
     // "Close": closes the Farm connection and asks the view to close.
     void bn_CloseClick();
+    // "ZIP" on the Support page: the registry dump into the log, then the support
+    // archive on a thread of its own (supportArchiveBusyChanged brackets it).
+    void bn_ZipClick();
+    // Stops the walk of a running support archive; its finish follows.
+    void CancelSupportArchive();
+    [[nodiscard]] bool SupportArchiveRunning() const;
     // Shutdown after the message loop; runs its steps once, later calls only stop
     // what is left. The view calls it while its controls still exist.
     void FormDestroy();
@@ -201,11 +210,16 @@ signals:
     // ListedConnections, SortedConnections, ListSelection and PreviousConnectionIndex.
     void connectionListsChanged();
     void currentConnectionChanged(int index);
+    // The support archive started (true) or ended (false).
+    void supportArchiveBusyChanged(bool busy);
+    // The support archive's walk entered a folder.
+    void supportArchiveFolderEntered(const QString &folder);
 
 private:
     // Start-up.
     void OpenLog();
     void LogStartLines();
+    void LogLanguageLines();
     void LogMonitorReport();
     void RunSelfUpdateDecision();
     void StartHandover();
@@ -266,6 +280,8 @@ private:
     void FreeSessionWindows();
     void CloseFarmConnection();
     void DrainUpdateLogList();
+    void StopSupportArchive();
+    void SupportArchiveFinished(const SupportArchiveResult &result);
 
     void Timer_RefreshServerListTimer();
     void Timer_GetMeAnUpdateLoggingTimer();
@@ -317,6 +333,9 @@ private:
     QTimer *Timer_AutoClose = nullptr;
     QTimer *Timer_GetMeAnUpdateLogging = nullptr;
     std::array<QPointer<SessionWindow>, 3> sessionWindows_; // RDP 5.1, 6.0, 6.1/7
+    // The support archive's thread and its worker, while one runs.
+    QThread *supportThread_ = nullptr;
+    SupportArchiveWorker *supportWorker_ = nullptr;
 };
 
 } // namespace tsc::shell

@@ -1,9 +1,13 @@
 #include "MainWindow.h"
 
+#include "CaptionApplier.h"
+#include "CaptionTable.h"
+#include "Identity.h"
 #include "Language.h"
 #include "ProfileBinding.h"
 #include "StartupLines.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,12 +19,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextEdit>
 
 #include <algorithm>
 
@@ -75,6 +81,7 @@ void MainWindow::ConnectCore() {
         activateWindow();
     });
     connect(core_, &ClientCore::closeMainWindowRequested, this, &QWidget::close);
+    connect(core_, &ClientCore::supportArchiveBusyChanged, this, &MainWindow::ShowSupportArchiveBusy);
 }
 
 void MainWindow::ShowSettings() {
@@ -132,6 +139,7 @@ void MainWindow::ConnectControls() {
     });
     connect(bn_Close, &QPushButton::clicked, core_, [this] { core_->bn_CloseClick(); });
     connect(bn_Connect, &QPushButton::clicked, this, &MainWindow::bn_ConnectClick);
+    connect(bn_Zip, &QPushButton::clicked, this, &MainWindow::bn_ZipClick);
     connect(cb_Desktopsize, &QComboBox::currentIndexChanged, this, [this] { cb_DesktopsizeChange(); });
     connect(edit_Desktopsize_width, &QLineEdit::textChanged, this, [this] { ApplySizeField(SizeField::Width); });
     connect(edit_Desktopsize_height, &QLineEdit::textChanged, this, [this] { ApplySizeField(SizeField::Height); });
@@ -215,7 +223,112 @@ void MainWindow::FormCreate() {
 }
 
 void MainWindow::ApplyCaptions() {
-    // Comes with the language table: captions, item texts, font and images from it.
+    label_AppName->setText(Q(Identity::AppTitle()));
+    language::ApplyCaptionRows(
+        this, [](std::string_view prefix, std::string_view identifier, std::string_view current) {
+            return LookupText(prefix, identifier, current);
+        });
+    ApplyServerGridHeadings();
+    FillPrintFileItems();
+    ApplySupportText();
+    ApplyLanguageImages();
+    // A table made without a font leaves the window's: an empty name is no face.
+    if (const auto face = LanguageFont(); face && !face->name.empty()) language::ApplyFont(this, *face);
+    AlignSettingsLabels();
+}
+
+void MainWindow::ApplyServerGridHeadings() {
+    StringGrid_Servers->setRowCount(2);
+    const auto headings = language::ServerGridHeadings();
+    for (int column = 0; column < StringGrid_Servers->columnCount(); ++column) {
+        if (static_cast<std::size_t>(column) >= headings.size()) break;
+        const language::CaptionRow &heading = headings[static_cast<std::size_t>(column)];
+        QTableWidgetItem *cell = StringGrid_Servers->item(0, column);
+        const std::string current = cell ? cell->text().toStdString() : heading.defaultText;
+        const QString text = Q(LookupText(heading.prefix, heading.identifier, current));
+        if (cell)
+            cell->setText(text);
+        else
+            StringGrid_Servers->setItem(0, column, new QTableWidgetItem(text));
+    }
+}
+
+// The Support text is one entry of the table: its lines joined by CR LF.
+void MainWindow::ApplySupportText() {
+    const QStringList current = reZip->toPlainText().split(QLatin1Char('\n'));
+    const std::string joined = current.join(QStringLiteral("\r\n")).toStdString();
+    const language::CaptionRow &entry = language::SupportText;
+    QStringList lines;
+    for (const std::string &line : language::SplitLines(LookupText(entry.prefix, entry.identifier, joined)))
+        lines << Q(line);
+    reZip->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+// The first image is the application's icon and the banner's logo, the second the
+// main window's icon; an image that does not load leaves what was there.
+void MainWindow::ApplyLanguageImages() {
+    QPixmap first;
+    if (language::LoadImage(LanguageFirstImage(), first)) {
+        QApplication::setWindowIcon(QIcon(first));
+        ShowLogo(first);
+    }
+    QPixmap second;
+    if (language::LoadImage(LanguageSecondImage(), second)) setWindowIcon(QIcon(second));
+}
+
+// A logo keeps its proportions: at the left of the banner, at most the banner's
+// height and two thirds of its width, with the title and the line beside it.
+void MainWindow::ShowLogo(const QPixmap &logo) {
+    constexpr int Margin = 6;
+    QPixmap shown = logo;
+    const int height = Panel_logo->height() - 2 * Margin;
+    if (shown.height() > height) shown = shown.scaledToHeight(height, Qt::SmoothTransformation);
+    const int width = this->width() * 2 / 3;
+    if (shown.width() > width) shown = shown.scaledToWidth(width, Qt::SmoothTransformation);
+    Image_BitmapLogo->setScaledContents(false);
+    Image_BitmapLogo->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Image_BitmapLogo->setContentsMargins(Margin, 0, 0, 0);
+    Image_BitmapLogo->setPixmap(shown);
+    // The banner's style sheet decides the labels' margins, so the room for the logo
+    // is a padding of the labels' own style sheets.
+    for (QLabel *label : {label_AppName, Label_LBSeamLess}) {
+        label->setStyleSheet(QStringLiteral("padding-left: %1px; padding-right: %2px;")
+                                 .arg(shown.width() + 2 * Margin)
+                                 .arg(Margin));
+        label->setWordWrap(true);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Support page
+
+void MainWindow::bn_ZipClick() {
+    core_->bn_ZipClick();
+}
+
+void MainWindow::ShowSupportArchiveBusy(bool busy) {
+    bn_Zip->setEnabled(!busy);
+    if (!busy) {
+        delete supportProgress_;
+        supportProgress_ = nullptr;
+        return;
+    }
+    supportProgress_ = new QProgressDialog(this);
+    supportProgress_->setObjectName(QStringLiteral("SupportProgress"));
+    supportProgress_->setWindowTitle(bn_Zip->text());
+    supportProgress_->setRange(0, 0);
+    supportProgress_->setMinimumDuration(0);
+    supportProgress_->setWindowModality(Qt::WindowModal);
+    supportProgress_->setAutoClose(false);
+    supportProgress_->setAutoReset(false);
+    connect(core_, &ClientCore::supportArchiveFolderEntered, supportProgress_,
+            &QProgressDialog::setLabelText);
+    // The dialog is the context: a click after the archive has ended reaches nothing.
+    // The cancel button, closing the dialog and Escape all stop the archive.
+    const auto cancel = [this] { core_->CancelSupportArchive(); };
+    connect(supportProgress_, &QProgressDialog::canceled, supportProgress_, cancel);
+    connect(supportProgress_, &QDialog::rejected, supportProgress_, cancel);
+    supportProgress_->show();
 }
 
 void MainWindow::SetActivePage(QWidget *page) {

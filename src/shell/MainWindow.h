@@ -23,6 +23,8 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPixmap;
+class QProgressDialog;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -64,6 +66,11 @@ public:
     void edit_RenameRDPConnectionExit();
     void bn_MultipleConnectionsRDPFiles_DeleteClick();
     void bn_MultipleConnectionsRDPFiles_DuplicateClick();
+    // "ZIP" on the Support page: the core builds the archive; the window shows its
+    // progress with a way to cancel it.
+    void bn_ZipClick();
+    // The progress of the support archive while it runs, else null.
+    [[nodiscard]] QProgressDialog *SupportProgress() const { return supportProgress_; }
     // Settings page rules.
     void cb_DesktopsizeChange();
     void cb_DoSeamlessClick();
@@ -231,6 +238,9 @@ private:
     void ShowConnectionUsageControls(bool multiple);
     void ShowConnectionLists();
     void ShowCurrentConnection(int index);
+    void FillSupportText();
+    void FillPrintFileItems();
+    void AlignSettingsLabels();
 
     // The core's reports and the user's requests.
     void ConnectCore();
@@ -241,6 +251,12 @@ private:
     void ApplyStoredColumnWidths(const std::vector<std::optional<int>> &widths);
     void HandOverSettings();
     void HandOverColumnWidths();
+    void ShowSupportArchiveBusy(bool busy);
+    // Steps of ApplyCaptions.
+    void ApplyServerGridHeadings();
+    void ApplySupportText();
+    void ApplyLanguageImages();
+    void ShowLogo(const QPixmap &logo);
     
     void ApplySizeField(SizeField field);
     void FillLocalPrinters();
@@ -263,6 +279,7 @@ private:
     bool showingSettings_ = false;
     // The list row whose connection the rename panel renames.
     int renameRow_ = -1;
+    QProgressDialog *supportProgress_ = nullptr;
 };
 
 } // namespace tsc::shell

@@ -3,6 +3,7 @@
 
 #include "MainWindow.h"
 
+#include "CaptionTable.h"
 #include "Identity.h"
 #include "Language.h"
 
@@ -44,6 +45,13 @@ template <typename T> T *Named(T *widget, const char *name) {
     return widget;
 }
 #define NAMED(Type, member, ...) member = Named(new Type(__VA_ARGS__), #member)
+
+// The caption table's built-in text of a control: the engine page speaks of
+// FreeRDP, and the table holds its texts once.
+QString Caption(const char *objectName) {
+    const std::string_view text = language::CaptionDefault(objectName);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 QFrame *Panel(QWidget *parent) {
     auto *panel = new QFrame(parent);
@@ -350,6 +358,18 @@ void MainWindow::BuildSettingsPage() {
     for (QGridLayout *grid : {display, resources, performance}) grid->setColumnMinimumWidth(0, labelWidth + 6);
 }
 
+// After the captions and the font of a language table: the widest label may be
+// another one now.
+void MainWindow::AlignSettingsLabels() {
+    int labelWidth = 0;
+    for (QLabel *label : {Label_Desktopsize, Label_DisplayConnectionBar, Label_Colors, Label_Sound,
+                          Label_WindowsKeys, Label_LocalDevices, Label_Performance})
+        labelWidth = std::max(labelWidth, label->sizeHint().width());
+    for (QFrame *panel : {Panel_Settings1, Panel_Settings2, Panel_Settings3})
+        if (auto *grid = qobject_cast<QGridLayout *>(panel->layout()))
+            grid->setColumnMinimumWidth(0, labelWidth + 6);
+}
+
 void MainWindow::BuildRdpPlusPage() {
     NAMED(QWidget, TabSheet_RDPPlus, PageControl_kiv);
     PageControl_kiv->addTab(TabSheet_RDPPlus, "RDP+");
@@ -375,8 +395,16 @@ void MainWindow::BuildSupportPage() {
     NAMED(QPushButton, bn_Zip, "ZIP", TabSheet_Support);
     NAMED(QTextEdit, reZip, TabSheet_Support);
     reZip->setReadOnly(true);
+    FillSupportText();
     page->addWidget(bn_Zip, 0, Qt::AlignTop);
     page->addWidget(reZip, 1);
+}
+
+void MainWindow::FillSupportText() {
+    QStringList lines;
+    for (const char *line : language::SupportTextLines())
+        lines << QString::fromUtf8(line);
+    reZip->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
 void MainWindow::BuildConnectionsPage() {
@@ -422,18 +450,14 @@ void MainWindow::BuildConnectionsPage() {
 
 void MainWindow::BuildMicrosoftPage() {
     NAMED(QWidget, TabSheet_MSRDP, PageControl_kiv);
-    PageControl_kiv->addTab(TabSheet_MSRDP, "Microsoft");
+    PageControl_kiv->addTab(TabSheet_MSRDP, Caption("TabSheet_MSRDP"));
     auto *page = new QVBoxLayout(TabSheet_MSRDP);
     page->setContentsMargins(8, 8, 8, 8);
-    NAMED(QLabel, Label_Explain_MSRDPClient,
-          "The Load balancing / Seamless client requires the latest version of the RDP software from Microsoft. "
-          "Please download and install it. After downloading and the installation, click on Register in order to "
-          "make the RDP software Active on this PC.",
-          TabSheet_MSRDP);
+    NAMED(QLabel, Label_Explain_MSRDPClient, Caption("Label_Explain_MSRDPClient"), TabSheet_MSRDP);
     Label_Explain_MSRDPClient->setWordWrap(true);
     page->addWidget(Label_Explain_MSRDPClient);
     page->addSpacing(8);
-    NAMED(QLabel, Label_CurrentStatus, "Current Status:", TabSheet_MSRDP);
+    NAMED(QLabel, Label_CurrentStatus, Caption("Label_CurrentStatus"), TabSheet_MSRDP);
     NAMED(QLabel, label_Status, TabSheet_MSRDP);
     label_Status->setWordWrap(true);
     page->addWidget(Label_CurrentStatus);
@@ -442,10 +466,9 @@ void MainWindow::BuildMicrosoftPage() {
     // Download and registration are not offered on this platform: the panels stay hidden.
     NAMED(QFrame, Panel_MSRDP_Download, TabSheet_MSRDP);
     auto *download = new QVBoxLayout(Panel_MSRDP_Download);
-    NAMED(QLabel, Label_MSRDP_Step1, "Step 1: download the RDP Client software from the Micrsoft website:",
-          Panel_MSRDP_Download);
-    NAMED(QPushButton, bn_DownLoadMSRDP, "Download from Microsoft", Panel_MSRDP_Download);
-    NAMED(QLabel, Label_MSRDP_Step1a, "After downloading, install the RDP Client software.", Panel_MSRDP_Download);
+    NAMED(QLabel, Label_MSRDP_Step1, Caption("Label_MSRDP_Step1"), Panel_MSRDP_Download);
+    NAMED(QPushButton, bn_DownLoadMSRDP, Caption("bn_DownLoadMSRDP"), Panel_MSRDP_Download);
+    NAMED(QLabel, Label_MSRDP_Step1a, Caption("Label_MSRDP_Step1a"), Panel_MSRDP_Download);
     download->addWidget(Label_MSRDP_Step1);
     download->addWidget(bn_DownLoadMSRDP);
     download->addWidget(Label_MSRDP_Step1a);
@@ -453,10 +476,8 @@ void MainWindow::BuildMicrosoftPage() {
     page->addWidget(Panel_MSRDP_Download);
     NAMED(QFrame, Panel_MSRDP_Register, TabSheet_MSRDP);
     auto *registration = new QVBoxLayout(Panel_MSRDP_Register);
-    NAMED(QLabel, Label_MSRDP_Step2,
-          "Step 2: When the installation of the RDP CLient software is finished, click on Register:",
-          Panel_MSRDP_Register);
-    NAMED(QPushButton, bn_RegisterMSTSCAX, "Register MS RDP Client", Panel_MSRDP_Register);
+    NAMED(QLabel, Label_MSRDP_Step2, Caption("Label_MSRDP_Step2"), Panel_MSRDP_Register);
+    NAMED(QPushButton, bn_RegisterMSTSCAX, Caption("bn_RegisterMSTSCAX"), Panel_MSRDP_Register);
     registration->addWidget(Label_MSRDP_Step2);
     registration->addWidget(bn_RegisterMSTSCAX);
     Panel_MSRDP_Register->hide();
@@ -510,6 +531,10 @@ void MainWindow::FillLists() {
     Fill(cb_Colors, ColorItems);
     Fill(cb_Sound, SoundItems);
     Fill(cb_WindowsKeys, WindowsKeyItems);
+}
+
+void MainWindow::FillPrintFileItems() {
+    Fill(cbx_PSPDFPrinterFilesSelect, PrintFileItems);
 }
 
 } // namespace tsc::shell

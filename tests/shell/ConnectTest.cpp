@@ -252,9 +252,11 @@ TEST_F(ConnectTest, RefusedSizesFallBackAndARefusedLastFallBackFailsTheConnect) 
     EXPECT_TRUE(Logged('E', "Exception RDP object: The RDP control refuses the desktop size 1280 x 1024"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].icon, UserDialogs::Icon::Error);
-    EXPECT_EQ(messages[0].text, "An error occured: The RDP control refuses the desktop size 1280 x 1024\r\r"
-                                "You can try to solve this by (re)installing\rthe Remote Desktop Client from "
-                                "Microsoft,\rusing the button in the Settings-page");
+    EXPECT_EQ(messages[0].text,
+              "An error occured: The RDP control refuses the desktop size 1280 x 1024\r\r"
+              "You can try to solve this by (re)installing\rthe FreeRDP 2 package "
+              "(libfreerdp-client2-2)\rand the client's RDP engine module,\rsee the status on "
+              "the FreeRDP page");
     EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61), nullptr);
     EXPECT_TRUE(record.destroyed);
     EXPECT_TRUE(window->isVisible());

@@ -175,7 +175,7 @@ TEST_F(MainWindowTest, ShiftRevealsTheHiddenPagesUnlessSettingsAreHidden) {
         for (int i = 0; i < window->PageControl_kiv->count(); ++i) list << window->PageControl_kiv->tabText(i);
         return list;
     }();
-    EXPECT_EQ(captions, (QStringList{"Authorization", "Settings", "RDP+", "Support", "Connections", "Microsoft",
+    EXPECT_EQ(captions, (QStringList{"Authorization", "Settings", "RDP+", "Support", "Connections", "FreeRDP",
                                      "Farm Info", "Logging"}));
 }
 
