@@ -135,6 +135,7 @@ TEST_F(SelfUpdateEndToEnd, PublishedBuildIsDownloadedHandedOverInstalledAndTidie
     ASSERT_TRUE(tsc::Registry::WriteString(tsc::Hive::LocalMachine, "SOFTWARE\\TerminalServer",
                                            "Update Publisher Key", PublisherKey));
 
+    ASSERT_FALSE(update_test::Accepts(Address)) << "port 80 of " << Address << " is already in use";
     const update_test::Lighttpd web_server(Address, web.toStdString());
     ASSERT_TRUE(web_server.Running()) << "the self-update test needs port 80 of " << Address
                                       << ": run it as root, with nothing else bound there";
