@@ -6,7 +6,8 @@
 #   bash scripts/run.sh <profile.rdp>    the client on your own profile (the usual
 #                                        positional parameters), your own settings
 #
-# The demo keeps all its files (settings, log, profile, screenshot) under build/demo.
+# The demo keeps all its files (settings, log, profile, screenshot) under build/demo;
+# DEMO_KEEP_HOME=1 keeps its home from the last run.
 # Without a display it runs the client on a virtual display too, and saves a
 # screenshot of what a user would see.
 set -euo pipefail
@@ -22,7 +23,9 @@ if (($# > 0)) || [ -n "${TSC_NO_DEMO:-}" ]; then
 fi
 
 demo=$PWD/build/demo
-rm -rf "$demo/home"
+# A fresh home for every demo, unless DEMO_KEEP_HOME=1 keeps the last one (settings,
+# log, hives and a downloaded update).
+[ -n "${DEMO_KEEP_HOME:-}" ] || rm -rf "$demo/home"
 mkdir -p "$demo/home"
 cleanup() { bash tools/demo/demo-stop.sh "$demo/server"; bash tools/demo/demo-stop.sh "$demo/client"; }
 trap cleanup EXIT

@@ -20,6 +20,7 @@
 #include "SystemInfo.h"
 #include "TimeText.h"
 #include "UserDialogs.h"
+#include "VersionedCopies.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -99,7 +100,6 @@ void ClientCore::Start() {
     ResetTitles();
     settings_.autoConnect = false;
     settings_.hideSettings = false;
-    updateLogList_.clear();
     Timer_AutoClose->stop();
     autoCloseTicks_ = 0;
     // Saved passwords and seamless display are offered by every system this client
@@ -154,8 +154,12 @@ void ClientCore::LogMonitorReport() {
 }
 
 void ClientCore::RunSelfUpdateDecision() {
-    // Comes with the self-update work: copying into the installed client, or finding
-    // a verified newer copy and setting the pending start path.
+    // Running as a versioned copy: copy into the installed client. Else a verified
+    // newer copy becomes the pending start, which main() starts after the event loop.
+    const update::StartupDecision decision =
+        update::RunStartupUpdateDecision(*this, HasActiveLog() ? log_->FileOnly() : nullptr);
+    if (decision.outcome == update::StartupOutcome::HandOver)
+        ProcessState::SetPendingStart(decision.pendingStartPath, decision.pendingStartVersion);
 }
 
 void ClientCore::StartHandover() {
@@ -621,7 +625,13 @@ SessionWindow *ClientCore::SessionWindowOf(RdpControlVariant variant) const {
 // What the session windows ask for
 
 void ClientCore::StartUpdateCheck(const std::string &) {
-    // Comes with the update check: starts the update thread against the session host.
+    // The check asks the host the user connected to, not the session's own server
+    // name: the Farm's chosen server with load balancing, else the typed host.
+    updateService_.StartUpdateCheck(*this, UpdateCheckHost());
+}
+
+std::string ClientCore::UpdateCheckHost() const {
+    return update::UpdateHostOf(settings_.doLoadBalancing, settings_.selectedServerHost, settings_.host);
 }
 
 void ClientCore::CloseAfterAutoConnect() {
@@ -705,9 +715,7 @@ void ClientCore::Timer_RefreshServerListTimer() {
     // Comes with the server list refresh.
 }
 
-void ClientCore::Timer_GetMeAnUpdateLoggingTimer() {
-    // Comes with the update check: drains the update thread's lines once it has finished.
-}
+void ClientCore::Timer_GetMeAnUpdateLoggingTimer() { updateService_.DrainUpdateLogList(*this, HasActiveLog()); }
 
 void ClientCore::ApplicationEvents1Exception(const std::string &message) {
     LogError(message);
@@ -743,9 +751,7 @@ void ClientCore::FormDestroy() {
     }
 }
 
-void ClientCore::AbortUpdateTransfer() {
-    // Comes with the update check: aborts a running transfer of the update thread.
-}
+void ClientCore::AbortUpdateTransfer() { updateService_.AbortUpdateTransfer(); }
 
 void ClientCore::WriteAllIniValues() {
     WriteColumnWidths(IniFilePath(), columnWidths_, *this);
@@ -787,10 +793,7 @@ void ClientCore::CloseFarmConnection() {
     // Comes with the Farm protocol: closes the Farm socket and the server list file.
 }
 
-void ClientCore::DrainUpdateLogList() {
-    for (const std::string &line : updateLogList_) LogInfo(line);
-    updateLogList_.clear();
-}
+void ClientCore::DrainUpdateLogList() { updateService_.DrainAtShutdown(*this); }
 
 void ClientCore::StartAutoClose() { Timer_AutoClose->start(); }
 

@@ -14,9 +14,11 @@
 #include "ConnectionFolder.h"
 #include "OpenedProfileSafety.h"
 #include "PollingWait.h"
+#include "ProcessState.h"
 #include "ProfileSettings.h"
 #include "RdpClientDetection.h"
 #include "SessionHost.h"
+#include "UpdateCheck.h"
 #include "WindowLog.h"
 
 #include <QObject>
@@ -166,6 +168,9 @@ public:
     void ResetTitles() override;
     void SaveCurrentProfile(const std::string &tag) override;
     void StartUpdateCheck(const std::string &host) override;
+    // The host the update check asks after "connected": the Farm's chosen server with
+    // load balancing, else the typed host (a port dropped).
+    [[nodiscard]] std::string UpdateCheckHost() const;
     void CloseAfterAutoConnect() override;
     void ShowMainWindow() override;
     void CloseMainWindow() override;
@@ -325,8 +330,8 @@ private:
     bool refreshBusy_ = false;
     bool serverListComplete_ = false;
     std::vector<std::string> refreshWorkList_;
-    // Lines of the update thread waiting for the log (drained at shutdown).
-    std::vector<std::string> updateLogList_;
+    // The update check after "connected"; its worker reads the closing flag.
+    update::UpdateService updateService_{[] { return ProcessState::Closing(); }};
     PollingWait farmWait_;
 
     QTimer *Timer_RefreshServerList = nullptr;

@@ -6,6 +6,7 @@
 #include "PrivateFiles.h"
 #include "ProcessState.h"
 #include "SystemInfo.h"
+#include "VersionedCopies.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,11 +31,6 @@ void LoadLanguageBesideExecutable() {
     if (found.isEmpty()) return;
     const std::string path = (folder + "/" + found.front()).toStdString();
     if (LoadLanguage(path)) RegisterLanguage(path);
-}
-
-void StartPendingCopy() {
-    // Comes with the self-update work: starts the verified newer copy with this
-    // process's parameters, or deletes it when it cannot be started.
 }
 
 } // namespace
@@ -74,6 +70,6 @@ int main(int argc, char **argv) {
         window.reset(); // runs the core's FormDestroy
     }
     ReleaseLanguage();
-    StartPendingCopy();
-    return 0;
+    // A verified newer copy found at start-up takes over with this process's parameters.
+    return tsc::update::StartPendingCopy(ProcessState::PendingStartPath(), CommandLine::Parameters());
 }

@@ -23,9 +23,9 @@ void Stop(std::unique_ptr<QProcess> &process) {
     process.reset();
 }
 
-bool Listening(quint16 port) {
+bool Listening(const QString &address, quint16 port) {
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.connectToHost(QHostAddress(address), port);
     const bool connected = socket.waitForConnected(200);
     socket.abort();
     return connected;
@@ -94,9 +94,10 @@ bool ShadowServer::StartServer(quint16 port) {
         server_->setProcessChannelMode(QProcess::MergedChannels);
         server_->setStandardOutputFile(configHome_ + QStringLiteral("/shadow.log"), QIODevice::Append);
         server_->start(QStringLiteral("freerdp-shadow-cli"),
-                       {QStringLiteral("/bind-address:127.0.0.1"), QStringLiteral("/port:%1").arg(port_),
+                       {QStringLiteral("/bind-address:") + address_, QStringLiteral("/port:%1").arg(port_),
                         QStringLiteral("-auth")});
-        if (WaitFor([&] { return server_->state() == QProcess::NotRunning || Listening(port_); }, 10000) &&
+        if (WaitFor([&] { return server_->state() == QProcess::NotRunning || Listening(address_, port_); },
+                    10000) &&
             server_->state() == QProcess::Running)
             return true;
         Stop(server_);

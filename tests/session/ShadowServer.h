@@ -18,6 +18,8 @@ class ShadowServer {
     ShadowServer(const QString &configHome, const QString &rootColour);
     ~ShadowServer();
 
+    // The loopback address the server listens on (127.0.0.1 unless set before Start).
+    void SetAddress(const QString &address) { address_ = address; }
     [[nodiscard]] bool Start(quint16 port = 0); // 0: any free port
     void StopServer();                          // the RDP server only; the display stays
     [[nodiscard]] bool RestartServer(const QString &configHome);
@@ -42,6 +44,7 @@ class ShadowServer {
     QString configHome_;
     QString rootColour_;
     QString display_;
+    QString address_ = QStringLiteral("127.0.0.1");
     quint16 port_ = 0;
     QString error_;
     std::unique_ptr<QProcess> xvfb_;
