@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the client and runs it.
 #
-#   bash scripts/run.sh                  the demo: a local terminal server and the client
-#                                        connected to it, seamless
+#   bash scripts/run.sh                  the demo Farm: two local terminal servers, a Farm
+#                                        endpoint naming one of them as preferred, and the
+#                                        client with load balancing on and an empty home
+#   bash scripts/run.sh --direct         the direct demo: one terminal server and the
+#                                        client connected to it by address, seamless
 #   bash scripts/run.sh <profile.rdp>    the client on your own profile (the usual
 #                                        positional parameters), your own settings
 #
-# The demo keeps all its files (settings, log, profile, screenshot) under build/demo;
+# The demo keeps all its files (settings, log, profile, screenshots) under build/demo;
 # DEMO_KEEP_HOME=1 keeps its home from the last run.
-# Without a display it runs the client on a virtual display too, and saves a
-# screenshot of what a user would see.
+# Without a display it runs the client on a virtual display too, and saves
+# screenshots of what a user would see.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
 build=${BUILD_DIR:-build/release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DTSC_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)"
+if [ -z "${SKIP_BUILD:-}" ]; then
+  bash scripts/install-deps.sh
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DTSC_BENCH=OFF >/dev/null
+  cmake --build "$build" -j"$(nproc)"
+fi
 client=$(ls "$build"/src/shell/tsv*client)
+endpoint=$build/tools/farm-endpoint/farm-endpoint
 
-if (($# > 0)) || [ -n "${TSC_NO_DEMO:-}" ]; then
+if [ "${1:-}" = "--direct" ]; then
+  shift
+elif (($# > 0)) || [ -n "${TSC_NO_DEMO:-}" ]; then
   exec "$client" "$@"
+else
+  exec bash tools/demo/demo-farm.sh "$client" "$endpoint"
 fi
 
 demo=$PWD/build/demo

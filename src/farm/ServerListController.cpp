@@ -7,6 +7,9 @@ namespace tsc::farm {
 
 ServerListController::ServerListController(LogSink &log, QObject *parent)
     : QObject(parent), log_(log), exchange_(log, this), tick_([] { return TickCount(); }) {
+    // A child by name, so the timer can be found like the application's other timers.
+    timer_.setParent(this);
+    timer_.setObjectName(QStringLiteral("Timer_RefreshServerList"));
     timer_.setInterval(TimerIntervalMs);
     connect(&timer_, &QTimer::timeout, this, &ServerListController::TimerTick);
     connectWait_.setSingleShot(true);

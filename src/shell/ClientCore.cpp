@@ -14,6 +14,7 @@
 #include "RdpProfile.h"
 #include "RdpSessionWidget.h"
 #include "RegistryDump.h"
+#include "ServerListFiles.h"
 #include "SessionWindow.h"
 #include "StartupLines.h"
 #include "SupportArchive.h"
@@ -70,7 +71,7 @@ private:
 } // namespace
 
 ClientCore::ClientCore(ClientServices services, UserDialogs &dialogs, QObject *parent)
-    : QObject(parent), services_(std::move(services)), dialogs_(dialogs), farmWait_(this) {
+    : QObject(parent), services_(std::move(services)), dialogs_(dialogs) {
     setObjectName(QStringLiteral("ClientCore"));
     CompleteClientServices(services_);
     passwordLog_ = std::make_unique<ForwardingLog>([this]() -> LogSink * {
@@ -81,13 +82,14 @@ ClientCore::ClientCore(ClientServices services, UserDialogs &dialogs, QObject *p
         member->setObjectName(QString::fromLatin1(name));
         member->setInterval(interval);
     };
-    timer(Timer_RefreshServerList, "Timer_RefreshServerList", 500);
     timer(Timer_AutoClose, "Timer_AutoClose", 1000);
     timer(Timer_GetMeAnUpdateLogging, "Timer_GetMeAnUpdateLogging", 1000);
-    connect(Timer_RefreshServerList, &QTimer::timeout, this, [this] { Timer_RefreshServerListTimer(); });
     connect(Timer_AutoClose, &QTimer::timeout, this, [this] { Timer_AutoCloseTimer(); });
     connect(Timer_GetMeAnUpdateLogging, &QTimer::timeout, this, [this] { Timer_GetMeAnUpdateLoggingTimer(); });
     Timer_GetMeAnUpdateLogging->start();
+    farm_ = new farm::ServerListController(*this, this);
+    farm_->setObjectName(QStringLiteral("ServerListController"));
+    connect(farm_, &farm::ServerListController::connectListReady, this, &ClientCore::ConnectListReady);
 }
 
 ClientCore::~ClientCore() { FormDestroy(); }
@@ -96,7 +98,6 @@ ClientCore::~ClientCore() { FormDestroy(); }
 // Start-up
 
 void ClientCore::Start() {
-    refreshWorkList_.clear();
     ResetTitles();
     settings_.autoConnect = false;
     settings_.hideSettings = false;
@@ -206,12 +207,23 @@ void ClientCore::ReadConnectionUsagePreference() {
     multipleConnections_ = usage.multiple;
     connectionFolder_ = usage.multiple ? usage.folder : std::string();
     LogPlatformDiagnostics();
+    SetFarmListSituation();
     emit connectionUsageRead();
 }
 
+// Where an exchange records the list: the data folder, or beside the selected
+// connection's profile, or the file the command line names.
+void ClientCore::SetFarmListSituation() {
+    farm_->SetListFileSituation(
+        {multipleConnections_,
+         multipleConnections_ && !currentConnection_.empty() ? CurrentConnectionProfilePath() : std::string(),
+         CommandLine::Parameters()});
+}
+
+// Converts an older "_farm_v001c001.txt" list when no "_farm_v001c003.txt" list
+// exists yet, shows it and deletes the older file.
 void ClientCore::MigrateServerList() {
-    // Comes with the server list files: converts an older "_farm_v001c001.txt" list
-    // when no "_farm_v001c003.txt" list exists yet.
+    farm_->MigrateOlderFormat(settings_.doLoadBalancing);
 }
 
 void ClientCore::LoadCurrentConnection() {
@@ -228,8 +240,10 @@ std::string ClientCore::CurrentConnectionProfilePath() const {
     return WithTrailingSeparator(connectionFolder_) + currentConnectionFile_;
 }
 
-void ClientCore::Read_V001C003_file(const std::string &) {
-    // Comes with the server list files: reads the recorded server list.
+// The recorded server list; an empty path is the data folder's file.
+void ClientCore::Read_V001C003_file(const std::string &path) {
+    farm_->ReadServerListFile(path.empty() ? std::nullopt : std::optional<std::string>(path),
+                              settings_.doLoadBalancing);
 }
 
 void ClientCore::CheckRdpControl() {
@@ -246,13 +260,8 @@ void ClientCore::ReadAllIniValues() {
 }
 
 void ClientCore::StartServerListRefreshTimer() {
-    refreshCountdownTag_ = 0;
-    const bool balancing = settings_.doLoadBalancing;
-    if (balancing)
-        Timer_RefreshServerList->start();
-    else
-        Timer_RefreshServerList->stop();
-    emit loadBalancingActiveChanged(balancing);
+    farm_->StartRefreshTimer();
+    emit loadBalancingActiveChanged(settings_.doLoadBalancing);
 }
 
 void ClientCore::AutoConnectIfAsked() {
@@ -355,10 +364,16 @@ void ClientCore::ReadProfile(const std::string &path) {
     const profiles::ReadProfileResult result = profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
     if (settings_.autoConnect) ReviewOpenedProfile();
     emit settingsChanged();
+    ApplyFarmSettings();
     if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
 }
 
 std::string ClientCore::WriteProfile(const std::string &path, const std::string &tag) {
+    // The full address and the RDP+ port of a load-balanced connection are the Farm's
+    // preferred server.
+    settings_.selectedServerHost = farm_->SelectedServerHost();
+    settings_.selectedServerPort = farm_->SelectedServerPort();
+    if (!farm_->RdpPlusPort().empty()) settings_.rdpPlusPort = farm_->RdpPlusPort();
     const profiles::WriteProfileResult result =
         profiles::WriteProfile(path, tag, settings_, ProfileFileEnvironment(), *this);
     if (result.written) RecordWrittenProfile(result.path);
@@ -392,7 +407,24 @@ const profiles::ProfileEnvironment &ClientCore::ProfileFileEnvironment() {
     return *profileEnvironment_;
 }
 
-void ClientCore::UserNameEdited() { refreshCountdownTag_ = 3; }
+void ClientCore::UserNameEdited(const std::string &userName) { farm_->SetUserName(userName); }
+
+void ClientCore::LoadBalancingClicked(bool on) {
+    settings_.doLoadBalancing = on;
+    farm_->SetLoadBalancing(on);
+    emit loadBalancingActiveChanged(on);
+}
+
+void ClientCore::AskForFarmClicked(bool on) {
+    settings_.doAskLoadBalancingHostname = on;
+    farm_->SetAskForFarm(on);
+}
+
+void ClientCore::ApplyFarmSettings() {
+    farm_->SetUserName(settings_.userName);
+    farm_->SetLoadBalancing(settings_.doLoadBalancing);
+    farm_->SetAskForFarm(settings_.doAskLoadBalancingHostname);
+}
 
 // ---------------------------------------------------------------------------
 // The connect procedure
@@ -412,88 +444,34 @@ void ClientCore::bn_ConnectClick(const MonitorAreas &monitor) {
         return;
     }
     LogInfo("DoLoadBalancing");
-    LoadBalanceBeforeConnect([this, monitor] { FinishConnect(monitor); });
-}
-
-// With load balancing the server list must be there first: wait for a running
-// refresh, or start one and wait for it. Each wait is a state of its own (no nested
-// event loop); Close is unavailable meanwhile.
-void ClientCore::LoadBalanceBeforeConnect(std::function<void()> then) {
-    if (refreshBusy_) {
-        LogInfo("Want to connect. However, refresh serverlist is busy, so wait 30 seconds...");
-        WaitForRefreshToEnd([this, then] { RefreshThenConnect(then); });
-        return;
-    }
-    RefreshThenConnect(std::move(then));
-}
-
-void ClientCore::WaitForRefreshToEnd(std::function<void()> then) {
+    // The Farm's list first: the controller waits for a running refresh, runs one,
+    // and answers connectListReady. Close is unavailable meanwhile.
+    connectMonitor_ = monitor;
+    waitingForFarm_ = true;
     emit closeAvailableChanged(false);
-    farmWait_.Start([this] { return !refreshBusy_; },
-                    [this] { return Timer_AutoClose->isActive() || !settings_.doLoadBalancing; },
-                    [this, then] {
-                        emit closeAvailableChanged(true);
-                        if (Timer_AutoClose->isActive()) {
-                            emit closeMainWindowRequested();
-                            SetConnecting(false);
-                            return;
-                        }
-                        then();
-                    });
+    farm_->PrepareConnect();
 }
 
-void ClientCore::RefreshThenConnect(std::function<void()> then) {
-    if ((!serverListComplete_ && !settings_.doAskLoadBalancingHostname) || !ServerListRefreshAvailable()) {
-        LogWarning("I have no serverlist and I can also not ask the user for a hostname....");
-        then();
+void ClientCore::ConnectListReady(bool complete) {
+    if (!waitingForFarm_) return;
+    waitingForFarm_ = false;
+    emit closeAvailableChanged(true);
+    if (destroyed_ || Timer_AutoClose->isActive() || ProcessState::Closing()) {
+        QMetaObject::invokeMethod(this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
+        SetConnecting(false);
         return;
     }
-    if (refreshBusy_ || Timer_AutoClose->isActive()) {
-        then();
-        return;
-    }
-    LogInfo("Want to connect. Get server list, and wait for result...");
-    RefreshServerList();
-    emit closeAvailableChanged(false);
-    farmWait_.Start([this] { return serverListComplete_; },
-                    [this] { return Timer_AutoClose->isActive() || !settings_.doLoadBalancing; },
-                    [this, then] {
-                        emit closeAvailableChanged(true);
-                        if (Timer_AutoClose->isActive()) {
-                            emit closeMainWindowRequested();
-                            SetConnecting(false);
-                            return;
-                        }
-                        if (serverListComplete_)
-                            LogInfo("Server list is here. Connect...");
-                        else if (settings_.doLoadBalancing && settings_.doAskLoadBalancingHostname)
-                            AskFirstTimeServer();
-                        else
-                            emit farmErrorShown();
-                        then();
-                    });
+    FinishConnect(connectMonitor_, complete);
 }
 
-// The server list refresh comes with the load-balancing work; until then there is
-// no list to wait for.
-bool ClientCore::ServerListRefreshAvailable() const { return false; }
-
-void ClientCore::RefreshServerList() {
-    // Comes with the server list refresh: asks the Farm endpoints for the list.
-}
-
-void ClientCore::AskFirstTimeServer() {
-    // Comes with the server list refresh: asks the user for a server of the Farm.
-}
-
-void ClientCore::FinishConnect(const MonitorAreas &monitor) {
+void ClientCore::FinishConnect(const MonitorAreas &monitor, bool listComplete) {
     LogInfo("Do not RDP+");
     const ConnectTarget target = ConnectionTarget();
     if (target.host.empty()) {
         LogWarning("Cannot connect: no hostname to connect to...");
         dialogs_.ShowMessage(title_, "A problem occured: I do not have a hostname to connect to...",
                              UserDialogs::Buttons::Ok, UserDialogs::Icon::Question);
-    } else if (!Timer_AutoClose->isActive() && (!settings_.doLoadBalancing || serverListComplete_)) {
+    } else if (!Timer_AutoClose->isActive() && (!settings_.doLoadBalancing || listComplete)) {
         SaveProfileBeforeConnect();
         emit hideMainWindowRequested();
         OpenSession(target, monitor);
@@ -504,7 +482,7 @@ void ClientCore::FinishConnect(const MonitorAreas &monitor) {
 
 ConnectTarget ClientCore::ConnectionTarget() const {
     if (settings_.doLoadBalancing)
-        return TargetFromSelectedServer(settings_.selectedServerHost, settings_.selectedServerPort);
+        return TargetFromSelectedServer(farm_->SelectedServerHost(), farm_->SelectedServerPort());
     return TargetFromHostField(settings_.host);
 }
 
@@ -711,10 +689,6 @@ void ClientCore::StopSupportArchive() {
     emit supportArchiveBusyChanged(false);
 }
 
-void ClientCore::Timer_RefreshServerListTimer() {
-    // Comes with the server list refresh.
-}
-
 void ClientCore::Timer_GetMeAnUpdateLoggingTimer() { updateService_.DrainUpdateLogList(*this, HasActiveLog()); }
 
 void ClientCore::ApplicationEvents1Exception(const std::string &message) {
@@ -725,13 +699,15 @@ void ClientCore::ApplicationEvents1Exception(const std::string &message) {
 // ---------------------------------------------------------------------------
 // Shutdown
 
-void ClientCore::FormClose() { ProcessState::SetClosing(); }
+void ClientCore::FormClose() {
+    ProcessState::SetClosing();
+    farm_->Shutdown();
+}
 
 void ClientCore::FormDestroy() {
     if (!destroyed_) {
         ProcessState::SetShuttingDown();
         destroyed_ = true;
-        farmWait_.Cancel();
         AbortUpdateTransfer();
         StopSupportArchive();
         if (ProcessState::PendingStartPath().empty()) {
@@ -743,7 +719,6 @@ void ClientCore::FormDestroy() {
         StartAutoClose();
     }
     CloseFarmConnection();
-    refreshWorkList_.clear();
     DrainUpdateLogList();
     if (log_) {
         log_->Stop();
@@ -789,13 +764,18 @@ void ClientCore::FreeSessionWindows() {
     for (const RdpControlVariant variant : SessionVariants) FreeSessionWindow(variant);
 }
 
+// Ends a waiting exchange at once (an unfinished list is discarded) and stops the
+// refresh timer.
 void ClientCore::CloseFarmConnection() {
-    // Comes with the Farm protocol: closes the Farm socket and the server list file.
+    farm_->Shutdown();
 }
 
 void ClientCore::DrainUpdateLogList() { updateService_.DrainAtShutdown(*this); }
 
-void ClientCore::StartAutoClose() { Timer_AutoClose->start(); }
+void ClientCore::StartAutoClose() {
+    Timer_AutoClose->start();
+    farm_->Shutdown();
+}
 
 void ClientCore::Timer_AutoCloseTimer() {
     emit closeMainWindowRequested();

@@ -13,10 +13,10 @@
 #include "ConnectPlan.h"
 #include "ConnectionFolder.h"
 #include "OpenedProfileSafety.h"
-#include "PollingWait.h"
 #include "ProcessState.h"
 #include "ProfileSettings.h"
 #include "RdpClientDetection.h"
+#include "ServerListController.h"
 #include "SessionHost.h"
 #include "UpdateCheck.h"
 #include "WindowLog.h"
@@ -99,7 +99,11 @@ public:
     // The installed printers as InitSettings found them (empty after a failure).
     [[nodiscard]] const PrinterList &Printers() const { return printers_; }
     // The user name was edited: the server list is asked again at the next tick.
-    void UserNameEdited();
+    void UserNameEdited(const std::string &userName);
+    // "Do Load Balancing" clicked: the refresh timer and a waiting exchange follow it.
+    void LoadBalancingClicked(bool on);
+    // "Ask user for Load Balancing hostname" clicked.
+    void AskForFarmClicked(bool on);
 
     // Connection usage: single (one profile in the data folder) or multiple
     // (a folder of profiles, one of them current).
@@ -144,12 +148,14 @@ public:
     [[nodiscard]] bool RdpControlUsable() const { return rdpControlUsable_; }
     [[nodiscard]] bool Connecting() const { return connecting_; }
     [[nodiscard]] bool LoadBalancingEnabled() const { return settings_.doLoadBalancing; }
-    [[nodiscard]] int RefreshCountdownTag() const { return refreshCountdownTag_; }
-    void SetRefreshCountdownTag(int tag) { refreshCountdownTag_ = tag; }
+    // The load balancing: server list, refresh timer, busy pictures, first-time prompt.
+    [[nodiscard]] farm::ServerListController &Farm() { return *farm_; }
+    [[nodiscard]] const farm::ServerListController &Farm() const { return *farm_; }
+    // The connect procedure waits for the Farm's list (Close is unavailable meanwhile).
+    [[nodiscard]] bool WaitingForFarm() const { return waitingForFarm_; }
     [[nodiscard]] SessionWindow *SessionWindowOf(RdpControlVariant variant) const;
     [[nodiscard]] QTimer *AutoCloseTimer() const { return Timer_AutoClose; }
     [[nodiscard]] QTimer *UpdateLoggingTimer() const { return Timer_GetMeAnUpdateLogging; }
-    [[nodiscard]] QTimer *RefreshTimer() const { return Timer_RefreshServerList; }
     // The title the window carries now.
     [[nodiscard]] const std::string &Title() const { return title_; }
     // The log file without the Logging page (for lines only the file may hold).
@@ -202,8 +208,6 @@ signals:
     void closeAvailableChanged(bool available);
     // Load balancing's refresh timer started or stopped ("List" follows it).
     void loadBalancingActiveChanged(bool active);
-    // No server list and nobody to ask: the error picture, for five seconds.
-    void farmErrorShown();
     void hideMainWindowRequested();
     void showMainWindowRequested();
     void closeMainWindowRequested();
@@ -261,13 +265,11 @@ private:
 
     // Connect procedure.
     void SetConnecting(bool connecting);
-    void LoadBalanceBeforeConnect(std::function<void()> then);
-    void WaitForRefreshToEnd(std::function<void()> then);
-    void RefreshThenConnect(std::function<void()> then);
-    [[nodiscard]] bool ServerListRefreshAvailable() const;
-    void RefreshServerList();
-    void AskFirstTimeServer();
-    void FinishConnect(const MonitorAreas &monitor);
+    void ConnectListReady(bool complete);
+    void FinishConnect(const MonitorAreas &monitor, bool listComplete = false);
+    // The settings the load balancing takes from a profile.
+    void ApplyFarmSettings();
+    void SetFarmListSituation();
     [[nodiscard]] ConnectTarget ConnectionTarget() const;
     void SaveProfileBeforeConnect();
     void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
@@ -288,7 +290,6 @@ private:
     void StopSupportArchive();
     void SupportArchiveFinished(const SupportArchiveResult &result);
 
-    void Timer_RefreshServerListTimer();
     void Timer_GetMeAnUpdateLoggingTimer();
     void Log(void (LogSink::*write)(std::string_view), std::string_view message);
     // Built on first use; the folders, command line and identity are fixed by then.
@@ -325,16 +326,13 @@ private:
     std::optional<OpenedProfileQuestion> openedProfileQuestion_;
     std::string openedProfileHash_;
     bool openedProfileDeclined_ = false;
-    int refreshCountdownTag_ = 0;
-    // Server list state of the load balancing.
-    bool refreshBusy_ = false;
-    bool serverListComplete_ = false;
-    std::vector<std::string> refreshWorkList_;
+    // The load balancing (a child of the core); the connect procedure waiting for it.
+    farm::ServerListController *farm_ = nullptr;
+    bool waitingForFarm_ = false;
+    MonitorAreas connectMonitor_;
     // The update check after "connected"; its worker reads the closing flag.
     update::UpdateService updateService_{[] { return ProcessState::Closing(); }};
-    PollingWait farmWait_;
 
-    QTimer *Timer_RefreshServerList = nullptr;
     QTimer *Timer_AutoClose = nullptr;
     QTimer *Timer_GetMeAnUpdateLogging = nullptr;
     std::array<QPointer<SessionWindow>, 3> sessionWindows_; // RDP 5.1, 6.0, 6.1/7

@@ -29,6 +29,7 @@
 #include <QTextEdit>
 
 #include <algorithm>
+#include <array>
 
 namespace tsc::shell {
 
@@ -70,10 +71,9 @@ void MainWindow::ConnectCore() {
         setWindowTitle(title);
         Label_WEZ_options->setText(options);
     });
-    connect(core_, &ClientCore::connectingChanged, bn_Connect, [this](bool busy) { bn_Connect->setEnabled(!busy); });
-    connect(core_, &ClientCore::closeAvailableChanged, bn_Close, &QPushButton::setEnabled);
+    connect(core_, &ClientCore::connectingChanged, bn_Connect, [this] { ShowConnectCloseAvailability(); });
+    connect(core_, &ClientCore::closeAvailableChanged, bn_Close, [this] { ShowConnectCloseAvailability(); });
     connect(core_, &ClientCore::loadBalancingActiveChanged, bn_GetList, &QPushButton::setEnabled);
-    connect(core_, &ClientCore::farmErrorShown, images_error, &QLabel::show);
     connect(core_, &ClientCore::hideMainWindowRequested, this, &QWidget::hide);
     connect(core_, &ClientCore::showMainWindowRequested, this, [this] {
         show();
@@ -82,6 +82,99 @@ void MainWindow::ConnectCore() {
     });
     connect(core_, &ClientCore::closeMainWindowRequested, this, &QWidget::close);
     connect(core_, &ClientCore::supportArchiveBusyChanged, this, &MainWindow::ShowSupportArchiveBusy);
+    ConnectFarm();
+}
+
+void MainWindow::ConnectFarm() {
+    using farm::ServerListController;
+    ServerListController *farm = &core_->Farm();
+    connect(farm, &ServerListController::serverListShown, this, &MainWindow::FillServerGrid);
+    connect(farm, &ServerListController::preferredServerChanged, this,
+            [this](const QString &name, const QString &domain) {
+                label_PreferredServer1->setText(name);
+                label_PreferredServer2->setText(name);
+                label_Domain1->setText(domain);
+                label_Domain2->setText(domain);
+            });
+    connect(farm, &ServerListController::domainLoaded, edit_Domain, &QLineEdit::setText);
+    connect(farm, &ServerListController::indicatorChanged, this, &MainWindow::ShowFarmIndicator);
+    connect(farm, &ServerListController::askFirstTimeServer, this, &MainWindow::ShowFirstTimePrompt);
+    connect(farm, &ServerListController::firstTimeServerAccepted, this, &MainWindow::HideFirstTimePrompt);
+    connect(farm, &ServerListController::firstTimeOkEnabled, bn_OkFirstTimeServer, &QPushButton::setEnabled);
+    connect(farm, &ServerListController::exchangeRunningChanged, this, [this] { ShowConnectCloseAvailability(); });
+    connect(farm, &ServerListController::userNameFilled, edit_UserName, &QLineEdit::setText);
+
+    connect(bn_GetList, &QPushButton::clicked, farm, &ServerListController::ListClicked);
+    connect(bn_OtherFarm, &QPushButton::clicked, farm, &ServerListController::OtherFarmClicked);
+    connect(bn_OkFirstTimeServer, &QPushButton::clicked, this, [this] {
+        core_->Farm().OkFirstTimeServer(edit_FirstTimeServerAddress->text(), edit_FirstTimeServerPort->text());
+    });
+    connect(cb_DoLoadBalancing, &QCheckBox::clicked, this, [this](bool on) {
+        ShowLoadBalancingControls(*this);
+        core_->LoadBalancingClicked(on);
+    });
+    connect(cb_DoAskLoadBalancingHostname, &QCheckBox::clicked, this,
+            [this](bool on) { core_->AskForFarmClicked(on); });
+}
+
+// Connect waits while the connect procedure runs or an exchange with the Farm runs;
+// Close while the procedure waits for the Farm or an exchange runs.
+void MainWindow::ShowConnectCloseAvailability() {
+    const bool exchange = core_->Farm().ExchangeRunning();
+    bn_Connect->setEnabled(!core_->Connecting() && !exchange);
+    bn_Close->setEnabled(!core_->WaitingForFarm() && !exchange);
+}
+
+// The grid keeps its heading row; the selection follows the server's name.
+void MainWindow::FillServerGrid() {
+    const std::vector<farm::ServerRow> &rows = core_->Farm().Rows();
+    std::optional<std::string> remembered;
+    if (StringGrid_Servers->currentRow() >= 1)
+        if (const QTableWidgetItem *selected = StringGrid_Servers->item(StringGrid_Servers->currentRow(), 0))
+            remembered = selected->text().toStdString();
+    const auto setText = [this](int row, int column, const QString &text) {
+        if (QTableWidgetItem *item = StringGrid_Servers->item(row, column))
+            item->setText(text);
+        else
+            StringGrid_Servers->setItem(row, column, new QTableWidgetItem(text));
+    };
+    StringGrid_Servers->setUpdatesEnabled(false);
+    StringGrid_Servers->setRowCount(1 + static_cast<int>(std::max<std::size_t>(1, rows.size())));
+    // Row 0 holds the headings the captions gave it.
+    int column = 0;
+    for (column = 0; column < StringGrid_Servers->columnCount(); ++column) setText(1, column, {});
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const farm::ServerRow &row = rows[r];
+        column = 0;
+        for (const std::string *cell : {&row.name, &row.address, &row.rdpPort, &row.rdpPlusPort, &row.loadBalancingPort})
+            setText(static_cast<int>(r) + 1, column++, Q(*cell));
+    }
+    StringGrid_Servers->setCurrentCell(1 + static_cast<int>(farm::RowToSelect(remembered, rows)), 0);
+    StringGrid_Servers->setUpdatesEnabled(true);
+}
+
+// Exactly one of the five busy pictures or the error picture, or none.
+void MainWindow::ShowFarmIndicator(farm::Indicator indicator) {
+    const std::array<QLabel *, 6> pictures{image_busy1, image_busy2, image_busy3, image_busy4, image_busy5, images_error};
+    for (std::size_t index = 0; index < pictures.size(); ++index)
+        pictures[index]->setVisible(static_cast<int>(indicator) == static_cast<int>(index) + 1);
+}
+
+// The prompt takes the place of the user name fields; OK becomes the default button.
+void MainWindow::ShowFirstTimePrompt() {
+    Panel_UserPswDomain->hide();
+    panel_AskFirstTime->show();
+    bn_Connect->setDefault(false);
+    bn_OkFirstTimeServer->setDefault(true);
+    bn_OtherFarm->show();
+    edit_FirstTimeServerAddress->setFocus();
+}
+
+void MainWindow::HideFirstTimePrompt() {
+    panel_AskFirstTime->hide();
+    Panel_UserPswDomain->show();
+    bn_OkFirstTimeServer->setDefault(false);
+    bn_Connect->setDefault(true);
 }
 
 void MainWindow::ShowSettings() {
@@ -146,7 +239,7 @@ void MainWindow::ConnectControls() {
     connect(cb_DoSeamless, &QCheckBox::toggled, this, [this] { cb_DoSeamlessClick(); });
     connect(edit_UserName, &QLineEdit::textChanged, this, [this] {
         if (edit_UserName->text().isEmpty()) edit_Password->clear();
-        core_->UserNameEdited();
+        core_->UserNameEdited(edit_UserName->text().toStdString());
     });
 
     // Every control that holds a setting hands its change to the core.
@@ -190,6 +283,10 @@ MonitorAreas MainWindow::NearestMonitor() const {
 void MainWindow::keyPressEvent(QKeyEvent *event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier && panel_AskFirstTime->isVisible() && bn_OkFirstTimeServer->isEnabled()) {
+        bn_OkFirstTimeServer->click();
+        return;
+    }
     if (enter && modifiers == Qt::NoModifier && bn_Connect->isVisible() && bn_Connect->isEnabled()) {
         bn_Connect->click();
         return;

@@ -113,6 +113,8 @@ public:
     QFrame *Panel_PreferredServer_Domain = nullptr;
     QLabel *Label_PreferredServer = nullptr;
     QLabel *Label_DomainPreferredServer = nullptr;
+    QLabel *label_PreferredServer1 = nullptr; // the Farm's preferred server
+    QLabel *label_Domain1 = nullptr;
     QFrame *panel_AskFirstTime = nullptr;
     QLabel *Label_EnterAnServerForTheFarm = nullptr;
     QLineEdit *edit_FirstTimeServerAddress = nullptr;
@@ -206,6 +208,8 @@ public:
     QLabel *Label_Servers = nullptr;
     QLabel *Label_PreferedServers = nullptr;
     QLabel *Label_PreferedDomainServer = nullptr;
+    QLabel *label_PreferredServer2 = nullptr;
+    QLabel *label_Domain2 = nullptr;
     QLabel *Label_AvailableServers = nullptr;
     QTableWidget *StringGrid_Servers = nullptr;
     QPushButton *bn_GetList = nullptr;
@@ -249,6 +253,13 @@ private:
     void ShowConnectionUsage();
     void ShowRdpClientDetection(bool showStatusPage);
     void ApplyStoredColumnWidths(const std::vector<std::optional<int>> &widths);
+    // The load balancing's reports and requests (the core's ServerListController).
+    void ConnectFarm();
+    void FillServerGrid();
+    void ShowFarmIndicator(farm::Indicator indicator);
+    void ShowFirstTimePrompt();
+    void HideFirstTimePrompt();
+    void ShowConnectCloseAvailability();
     void HandOverSettings();
     void HandOverColumnWidths();
     void ShowSupportArchiveBusy(bool busy);

@@ -181,8 +181,12 @@ void MainWindow::BuildAuthorizationPage() {
     preferred->setContentsMargins(0, 0, 0, 0);
     NAMED(QLabel, Label_PreferredServer, "Preferred Server: ", Panel_PreferredServer_Domain);
     NAMED(QLabel, Label_DomainPreferredServer, "Domain:", Panel_PreferredServer_Domain);
-    preferred->addWidget(Label_PreferredServer, 1);
-    preferred->addWidget(Label_DomainPreferredServer, 1);
+    NAMED(QLabel, label_PreferredServer1, "...", Panel_PreferredServer_Domain);
+    NAMED(QLabel, label_Domain1, "...", Panel_PreferredServer_Domain);
+    preferred->addWidget(Label_PreferredServer);
+    preferred->addWidget(label_PreferredServer1, 1);
+    preferred->addWidget(Label_DomainPreferredServer);
+    preferred->addWidget(label_Domain1, 1);
     Panel_PreferredServer_Domain->hide();
     page->addWidget(Panel_PreferredServer_Domain);
 
@@ -196,6 +200,7 @@ void MainWindow::BuildAuthorizationPage() {
     NAMED(QLineEdit, edit_FirstTimeServerAddress, panel_AskFirstTime);
     NAMED(QLineEdit, edit_FirstTimeServerPort, panel_AskFirstTime);
     NAMED(QPushButton, bn_OkFirstTimeServer, "OK", panel_AskFirstTime);
+    edit_FirstTimeServerPort->setMaxLength(6);
     ask->addWidget(edit_FirstTimeServerAddress, 1, 0);
     ask->addWidget(edit_FirstTimeServerPort, 1, 1);
     ask->addWidget(bn_OkFirstTimeServer, 1, 2);
@@ -212,6 +217,10 @@ void MainWindow::BuildAuthorizationPage() {
                                 {&image_busy5, "image_busy5"}, {&images_error, "images_error"}}) {
         *member = Named(new QLabel(TabSheet_Authorization), name);
         (*member)->setFixedSize(12, 12);
+        // Until the pictures come from the language table: a blue square that moves
+        // along while a refresh runs, a red one for the error.
+        (*member)->setStyleSheet(*member == images_error ? "background: #c0392b; border-radius: 6px;"
+                                                         : "background: #2f6fb5; border-radius: 3px;");
         (*member)->hide();
         bottom->addWidget(*member);
     }
@@ -494,9 +503,14 @@ void MainWindow::BuildFarmInfoPage() {
     NAMED(QLabel, Label_Servers, "Servers:", TabSheet_FarmInfo);
     NAMED(QLabel, Label_PreferedServers, "Preferred:", TabSheet_FarmInfo);
     NAMED(QLabel, Label_PreferedDomainServer, "Domain:", TabSheet_FarmInfo);
+    NAMED(QLabel, label_PreferredServer2, "...", TabSheet_FarmInfo);
+    NAMED(QLabel, label_Domain2, "...", TabSheet_FarmInfo);
     preferred->addWidget(Label_Servers, 0, 0);
     preferred->addWidget(Label_PreferedServers, 1, 0);
+    preferred->addWidget(label_PreferredServer2, 1, 1);
     preferred->addWidget(Label_PreferedDomainServer, 2, 0);
+    preferred->addWidget(label_Domain2, 2, 1);
+    preferred->setColumnStretch(1, 1);
     page->addLayout(preferred);
     NAMED(QLabel, Label_AvailableServers, "The following servers are available in the Farm:", TabSheet_FarmInfo);
     page->addWidget(Label_AvailableServers);

@@ -118,13 +118,19 @@ void ShowProfileSettings(MainWindow &window, const profiles::ProfileSettings &se
             window.SetPageTabVisible(page, false);
     }
     window.bn_OtherFarm->setVisible(settings.doLoadBalancing);
+    window.Panel_PreferredServer_Domain->setVisible(settings.doLoadBalancing);
     window.panel_AskFirstTime->hide();
+    window.Panel_UserPswDomain->show();
 }
 
 void ShowLoadBalancingControls(MainWindow &window) {
     const bool balancing = window.cb_DoLoadBalancing->isChecked();
     window.bn_OtherFarm->setVisible(balancing);
-    if (!balancing) window.panel_AskFirstTime->hide();
+    window.Panel_PreferredServer_Domain->setVisible(balancing);
+    if (!balancing) {
+        window.panel_AskFirstTime->hide();
+        window.Panel_UserPswDomain->show();
+    }
 }
 
 } // namespace tsc::shell

@@ -1,7 +1,6 @@
 #include "Application.h"
 #include "IniFile.h"
 #include "MainWindow.h"
-#include "PollingWait.h"
 #include "Preferences.h"
 #include "SystemInfo.h"
 #include "WindowTestSupport.h"
@@ -75,7 +74,7 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     EXPECT_EQ(openedLogs[0].second, 200);
 
     const auto texts = Texts();
-    ASSERT_EQ(texts.size(), 22u);
+    ASSERT_EQ(texts.size(), 25u);
     EXPECT_EQ(texts[0].rfind("Client Started: " + ExecutablePath() + " [", 0), 0u) << texts[0];
     EXPECT_TRUE(texts[0].ends_with("] Build: 01-Jun-2011 20:00:33.739"));
     EXPECT_EQ(texts[1].rfind("OS Version: ", 0), 0u);
@@ -83,6 +82,7 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     EXPECT_EQ(texts[2].rfind("Real OS Version: ", 0), 0u);
     const std::vector<std::string> rest(texts.begin() + 3, texts.end());
     const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
+    const std::string list = ApplicationDataFolder() + "/tsv_farm_v001c003.txt";
     const std::vector<std::string> expected{
         "Running on Win32",
         "Begin Monitor information",
@@ -95,6 +95,9 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
         "ParamCount: 0",
         "Can not find file: " + profile,
         "End Read_tsv_RDP_file",
+        "Begin Read_V001C003_file: " + list + " [no]",
+        "File does not exist: " + list,
+        "End Read_V001C003_file: no",
         "libtsc-rdpengine.so: [2.11.7.0]",
         "Testing libtsc-rdpengine.so class: OK",
         "Begin ReadAllIniValues: " + IniFilePath(),
@@ -236,10 +239,10 @@ TEST_F(MainWindowTest, SettingsDefaultsAndRules) {
 
     // An emptied user name takes the password with it and asks for a list refresh.
     w.edit_Password->setText("secret");
-    w.Core().SetRefreshCountdownTag(0);
+    w.Core().Farm().StartRefreshTimer(); // countdown tag 0
     w.edit_UserName->setText("someone");
     EXPECT_EQ(w.edit_Password->text(), "secret");
-    EXPECT_EQ(w.Core().RefreshCountdownTag(), 3);
+    EXPECT_EQ(w.Core().Farm().TimerTag(), 3);
     w.edit_UserName->clear();
     EXPECT_TRUE(w.edit_Password->text().isEmpty());
 }
@@ -267,7 +270,7 @@ TEST_F(MainWindowTest, EveryControlCarriesItsNameAsObjectName) {
     EXPECT_EQ(window->windowTitle(), "Terminal Server Client");
     EXPECT_TRUE(window->Core().UpdateLoggingTimer()->isActive());
     EXPECT_FALSE(window->Core().AutoCloseTimer()->isActive());
-    EXPECT_FALSE(window->Core().RefreshTimer()->isActive());
+    EXPECT_FALSE(window->Core().Farm().TimerActive());
     EXPECT_FALSE(window->bn_GetList->isEnabled());
 }
 
@@ -390,41 +393,6 @@ TEST_F(MainWindowTest, SecondRunContinuesTheLogAndTheColumnWidths) {
     EXPECT_EQ(count("Client Started: "), 2);
     ASSERT_FALSE(logLines.empty());
     EXPECT_TRUE(logLines.back().ends_with(" Log stopped"));
-}
-
-// The connect procedure's wait for the Farm: the window's events go on meanwhile, a
-// condition met at once still waits the minimum, abandoning ends it at once.
-TEST(PollingWaitTest, EndsOnItsConditionAfterTheMinimumOrAtOnceWhenAbandoned) {
-    struct Case {
-        bool condition, abandon;
-        qint64 atLeast, below;
-    };
-    for (const Case c : {Case{true, false, PollingWait::MinimumMilliseconds, 2000}, Case{false, true, 0, 400}}) {
-        PollingWait wait;
-        QElapsedTimer clock;
-        clock.start();
-        bool done = false;
-        int ticks = 0;
-        QTimer other;
-        QObject::connect(&other, &QTimer::timeout, [&] { ++ticks; });
-        other.start(10);
-        wait.Start([&] { return c.condition; }, [&] { return c.abandon; }, [&] { done = true; });
-        while (!done && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-        ASSERT_TRUE(done);
-        EXPECT_GE(clock.elapsed(), c.atLeast);
-        EXPECT_LT(clock.elapsed(), c.below);
-        EXPECT_FALSE(wait.Waiting());
-        if (c.atLeast > 0) EXPECT_GT(ticks, 10); // the event loop ran throughout
-    }
-    // Cancelled: its done never runs.
-    PollingWait wait;
-    bool done = false;
-    wait.Start([] { return true; }, [] { return false; }, [&] { done = true; });
-    wait.Cancel();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 700) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_FALSE(done);
 }
 
 TEST_F(MainWindowTest, HungShutdownIsEndedByTheAutoCloseTimer) {

@@ -145,7 +145,10 @@ TEST_F(SelfUpdateEndToEnd, PublishedBuildIsDownloadedHandedOverInstalledAndTidie
     ASSERT_TRUE(server_->Start()) << server_->Error().toStdString();
     clientDisplay_ = qEnvironmentVariable("DISPLAY");
 
-    profile_ = root + "/demo.rdp";
+    // In the client's own data folder: connects without the question a file from
+    // elsewhere gets.
+    ASSERT_TRUE(tsc::EnsureFolder(tsc::ApplicationDataFolder()));
+    profile_ = QString::fromStdString(tsc::ApplicationDataFolder()) + "/demo.rdp";
     std::ofstream(profile_.toStdString())
         << "full address:s:" << Address << ":" << server_->Port()
         << "\r\nusername:s:tester\r\naudiomode:i:2\r\ntsv_doseamless:s:yes\r\n";
