@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   freerdp2-dev libx11-dev libxcb1-dev libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev libcups2-dev

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/check-format.sh
 build=${BUILD_DIR:-build/test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTSC_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"

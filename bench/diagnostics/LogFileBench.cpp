@@ -49,7 +49,7 @@ BENCHMARK(TwoPositionedWrites);
 void DistinctMessage(benchmark::State &state) {
     const auto path = BenchFile("tsc-bench-distinct.log");
     {
-        tsc::TLogFile log(path, 200);
+        tsc::LogFile log(path, 200);
         bool alternate = false;
         for (auto _ : state) {
             benchmark::DoNotOptimize(log.Info((alternate = !alternate) ? MessageA : MessageB));
@@ -62,7 +62,7 @@ BENCHMARK(DistinctMessage);
 void FoldedRepetition(benchmark::State &state) {
     const auto path = BenchFile("tsc-bench-folded.log");
     {
-        tsc::TLogFile log(path, 200);
+        tsc::LogFile log(path, 200);
         for (auto _ : state)
             benchmark::DoNotOptimize(log.Info(MessageA));
     }

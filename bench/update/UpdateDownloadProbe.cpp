@@ -73,7 +73,7 @@ int main(int argc, char **argv) {
 
     int applicationArgc = 1;
     QCoreApplication application(applicationArgc, argv);
-    tsc::Logger log(std::make_unique<tsc::TLogFile>(root + "/client.log", 200));
+    tsc::Logger log(std::make_unique<tsc::LogFile>(root + "/client.log", 200));
     tsc::update::UpdateService service([] { return false; });
     tsc::update::UpdateCheckSettings settings = tsc::update::UpdateCheckSettings::Current();
     settings.ownExecutable = tsc::ExecutablePath();

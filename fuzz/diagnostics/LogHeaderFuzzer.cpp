@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     std::int64_t maximum = 0;
     {
-        tsc::TLogFile log(path, kilobytes);
+        tsc::LogFile log(path, kilobytes);
         if (!log.Active()) std::abort();
         maximum = log.MaximumSize();
         const std::string message(content.substr(0, 600));
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::ifstream in(path, std::ios::binary);
     char header[12] = {};
     in.read(header, sizeof header);
-    const auto offset = tsc::TLogFile::ParseHeader(std::string_view(header, 10));
+    const auto offset = tsc::LogFile::ParseHeader(std::string_view(header, 10));
     if (header[10] != '\r' || header[11] != '\n' || offset < 12 || offset >= maximum) std::abort();
     return 0;
 }

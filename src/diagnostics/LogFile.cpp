@@ -67,12 +67,12 @@ std::string ParentFolder(const std::string &path) {
 
 } // namespace
 
-std::int64_t TLogFile::MaximumSizeFor(std::int64_t kilobytes) {
+std::int64_t LogFile::MaximumSizeFor(std::int64_t kilobytes) {
     if (kilobytes < 20 || kilobytes > 100'000) return DefaultMaximumSize;
     return kilobytes * 1024;
 }
 
-std::int64_t TLogFile::ParseHeader(std::string_view firstBytes) {
+std::int64_t LogFile::ParseHeader(std::string_view firstBytes) {
     std::string_view field = firstBytes.substr(0, 10);
     std::size_t at = 0;
     while (at < field.size() && field[at] == ' ')
@@ -86,7 +86,7 @@ std::int64_t TLogFile::ParseHeader(std::string_view firstBytes) {
     return value < HeaderSize ? HeaderSize : value;
 }
 
-TLogFile::TLogFile(std::string fileName, std::int64_t maximumSizeKilobytes)
+LogFile::LogFile(std::string fileName, std::int64_t maximumSizeKilobytes)
     : fileName_(std::move(fileName)), maximumSize_(MaximumSizeFor(maximumSizeKilobytes)) {
     line_.reserve(512);
     stamp_.reserve(32);
@@ -103,11 +103,11 @@ TLogFile::TLogFile(std::string fileName, std::int64_t maximumSizeKilobytes)
     WriteLine(line_);
 }
 
-TLogFile::~TLogFile() {
+LogFile::~LogFile() {
     Stop();
 }
 
-void TLogFile::Open() {
+void LogFile::Open() {
     // O_CLOEXEC (added by OpenPrivateFile): a started program must not inherit the
     // descriptor, or it would keep the lock alive after this process ends. No link
     // is followed and only a file of this user is used, so nobody can make the log
@@ -137,7 +137,7 @@ void TLogFile::Open() {
     file_ = file;
 }
 
-const std::string &TLogFile::Stamp() {
+const std::string &LogFile::Stamp() {
     // Formatting local time is the dearest part of a line; the date and time of
     // day change once a second, so only the milliseconds are formatted each time.
     using namespace std::chrono;
@@ -156,7 +156,7 @@ const std::string &TLogFile::Stamp() {
     return stamp_;
 }
 
-void TLogFile::WriteLine(std::string_view text) {
+void LogFile::WriteLine(std::string_view text) {
     if (!Active()) return;
     // Only a start line with an absurd file name can be this long; it is cut so
     // that nothing is ever written beyond the maximum size.
@@ -189,7 +189,7 @@ void TLogFile::WriteLine(std::string_view text) {
     (void)!::pwrite(file_, header, sizeof header, 0);
 }
 
-void TLogFile::Flush(Level level) {
+void LogFile::Flush(Level level) {
     auto &record = repeats_[level];
     if (!record.lastMessage.empty() && record.count > 1) {
         line_.assign(record.lastStamp);
@@ -205,7 +205,7 @@ void TLogFile::Flush(Level level) {
     record.count = 0;
 }
 
-void TLogFile::WriteMessageLines(Level level, std::string_view message) {
+void LogFile::WriteMessageLines(Level level, std::string_view message) {
     std::string_view stamp = stamp_; // the display line's stamp, taken just before
     std::string_view rest = message;
     do {
@@ -228,7 +228,7 @@ void TLogFile::WriteMessageLines(Level level, std::string_view message) {
     } while (!rest.empty());
 }
 
-std::string TLogFile::Write(Level level, std::string_view message) {
+std::string LogFile::Write(Level level, std::string_view message) {
     static constexpr Level OthersFlushed[LevelCount][2] = {
         {WarningLevel, ErrorLevel}, // Info
         {ErrorLevel, InfoLevel},    // Warning
@@ -266,17 +266,17 @@ std::string TLogFile::Write(Level level, std::string_view message) {
     return display;
 }
 
-std::string TLogFile::Info(std::string_view message) {
+std::string LogFile::Info(std::string_view message) {
     return Write(InfoLevel, message);
 }
-std::string TLogFile::Warning(std::string_view message) {
+std::string LogFile::Warning(std::string_view message) {
     return Write(WarningLevel, message);
 }
-std::string TLogFile::Error(std::string_view message) {
+std::string LogFile::Error(std::string_view message) {
     return Write(ErrorLevel, message);
 }
 
-void TLogFile::Stop() {
+void LogFile::Stop() {
     if (!Active()) return;
     Flush(InfoLevel);
     Flush(ErrorLevel);
@@ -288,15 +288,15 @@ void TLogFile::Stop() {
     file_ = -1;
 }
 
-std::unique_ptr<TLogFile> OpenClientLog(std::string_view dataFolder, std::string_view tempFolder,
-                                        std::string_view fileName, std::string_view timeStamp) {
+std::unique_ptr<LogFile> OpenClientLog(std::string_view dataFolder, std::string_view tempFolder,
+                                       std::string_view fileName, std::string_view timeStamp) {
     constexpr std::int64_t ClientLogKilobytes = 200;
-    auto log = std::make_unique<TLogFile>(WithTrailingSeparator(dataFolder) + std::string(fileName),
-                                          ClientLogKilobytes);
+    auto log = std::make_unique<LogFile>(WithTrailingSeparator(dataFolder) + std::string(fileName),
+                                         ClientLogKilobytes);
     if (log->Active()) return log;
-    log = std::make_unique<TLogFile>(WithTrailingSeparator(tempFolder) + std::string(timeStamp) + "_" +
-                                         std::string(fileName),
-                                     ClientLogKilobytes);
+    log = std::make_unique<LogFile>(WithTrailingSeparator(tempFolder) + std::string(timeStamp) + "_" +
+                                        std::string(fileName),
+                                    ClientLogKilobytes);
     if (log->Active()) return log;
     return nullptr;
 }

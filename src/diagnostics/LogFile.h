@@ -20,7 +20,7 @@
 
 namespace tsc {
 
-class TLogFile {
+class LogFile {
   public:
     static constexpr std::int64_t HeaderSize = 12;
     static constexpr std::int64_t DefaultMaximumSize = 10'485'760;
@@ -30,10 +30,10 @@ class TLogFile {
 
     // Opens or creates the file and writes the start line. Whether the file
     // opened is told by Active(); an inactive log skips every write.
-    TLogFile(std::string fileName, std::int64_t maximumSizeKilobytes);
-    ~TLogFile(); // stops the log when still active
-    TLogFile(const TLogFile &) = delete;
-    TLogFile &operator=(const TLogFile &) = delete;
+    LogFile(std::string fileName, std::int64_t maximumSizeKilobytes);
+    ~LogFile(); // stops the log when still active
+    LogFile(const LogFile &) = delete;
+    LogFile &operator=(const LogFile &) = delete;
 
     [[nodiscard]] bool Active() const { return file_ >= 0; }
     [[nodiscard]] const std::string &FileName() const { return fileName_; }
@@ -89,8 +89,7 @@ class TLogFile {
 // Opens the client log as the main window does at start-up: fileName in
 // dataFolder with 200 KB; when that does not open, timeStamp + "_" + fileName in
 // tempFolder; when that fails too, none (the client runs without a log).
-[[nodiscard]] std::unique_ptr<TLogFile> OpenClientLog(std::string_view dataFolder,
-                                                      std::string_view tempFolder, std::string_view fileName,
-                                                      std::string_view timeStamp);
+[[nodiscard]] std::unique_ptr<LogFile> OpenClientLog(std::string_view dataFolder, std::string_view tempFolder,
+                                                     std::string_view fileName, std::string_view timeStamp);
 
 } // namespace tsc

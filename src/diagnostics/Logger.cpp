@@ -7,7 +7,7 @@ namespace {
 constexpr std::string_view PasswordMarker = "password 51";
 } // namespace
 
-void Logger::Open(std::unique_ptr<TLogFile> log) {
+void Logger::Open(std::unique_ptr<LogFile> log) {
     Stop();
     log_ = std::move(log);
 }
@@ -49,13 +49,13 @@ void Logger::Log(Operation operation, std::string_view message) noexcept {
 }
 
 void Logger::LogInfo(std::string_view message) {
-    Log(&TLogFile::Info, message);
+    Log(&LogFile::Info, message);
 }
 void Logger::LogWarning(std::string_view message) {
-    Log(&TLogFile::Warning, message);
+    Log(&LogFile::Warning, message);
 }
 void Logger::LogError(std::string_view message) {
-    Log(&TLogFile::Error, message);
+    Log(&LogFile::Error, message);
 }
 
 } // namespace tsc

@@ -19,15 +19,15 @@ class Logger final : public LogSink {
     using DisplayLine = std::function<void(const std::string &)>;
 
     Logger() = default;
-    explicit Logger(std::unique_ptr<TLogFile> log) : log_(std::move(log)) {}
+    explicit Logger(std::unique_ptr<LogFile> log) : log_(std::move(log)) {}
 
     // Takes the log file; an older one is stopped first.
-    void Open(std::unique_ptr<TLogFile> log);
+    void Open(std::unique_ptr<LogFile> log);
     // Where display lines go (the Logging page); empty for none.
     void SetDisplay(DisplayLine display) { display_ = std::move(display); }
     // The log file itself, for lines that go to the file but not to the page;
     // nullptr when the client runs without a log.
-    [[nodiscard]] TLogFile *File() const { return log_.get(); }
+    [[nodiscard]] LogFile *File() const { return log_.get(); }
     // Stops the log and forgets it; the wrappers do nothing afterwards.
     void Stop() noexcept;
 
@@ -39,10 +39,10 @@ class Logger final : public LogSink {
     static void SplitLines(std::string_view text, std::vector<std::string> &lines);
 
   private:
-    using Operation = std::string (TLogFile::*)(std::string_view);
+    using Operation = std::string (LogFile::*)(std::string_view);
     void Log(Operation operation, std::string_view message) noexcept;
 
-    std::unique_ptr<TLogFile> log_;
+    std::unique_ptr<LogFile> log_;
     std::vector<std::string> lineList_;
     DisplayLine display_;
 };

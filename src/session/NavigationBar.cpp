@@ -18,7 +18,7 @@ namespace tsc {
 
 namespace {
 
-Tform_showNavBar *currentBar = nullptr;
+NavigationBar *currentBar = nullptr;
 
 QFrame *Bevel(QWidget *parent, const char *name) {
     auto *bevel = new QFrame(parent);
@@ -56,21 +56,21 @@ void ClickableImage::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
 }
 
-Tform_showNavBar *Tform_showNavBar::Create(QWidget *sessionWindow) {
+NavigationBar *NavigationBar::Create(QWidget *sessionWindow) {
     Destroy();
-    currentBar = new Tform_showNavBar(sessionWindow);
+    currentBar = new NavigationBar(sessionWindow);
     return currentBar;
 }
 
-void Tform_showNavBar::Destroy() {
+void NavigationBar::Destroy() {
     delete currentBar; // the destructor clears the reference
 }
 
-Tform_showNavBar *Tform_showNavBar::Current() {
+NavigationBar *NavigationBar::Current() {
     return currentBar;
 }
 
-Tform_showNavBar::Tform_showNavBar(QWidget *parent) : QFrame(parent) {
+NavigationBar::NavigationBar(QWidget *parent) : QFrame(parent) {
     setObjectName(QStringLiteral("form_showNavBar"));
     // A window of its own, above the session widget's; the bar paints every pixel.
     setAttribute(Qt::WA_NativeWindow);
@@ -120,26 +120,26 @@ Tform_showNavBar::Tform_showNavBar(QWidget *parent) : QFrame(parent) {
     FormCreate();
 }
 
-Tform_showNavBar::~Tform_showNavBar() {
+NavigationBar::~NavigationBar() {
     if (currentBar == this) currentBar = nullptr;
 }
 
-int Tform_showNavBar::Scaled(int size96) const {
+int NavigationBar::Scaled(int size96) const {
     return static_cast<int>(std::lround(size96 * scale_));
 }
 
-void Tform_showNavBar::FormCreate() {
+void NavigationBar::FormCreate() {
     move(0, 0);
     Collapse();
 }
 
-void Tform_showNavBar::SetBrandingImage(const QPixmap &image) {
+void NavigationBar::SetBrandingImage(const QPixmap &image) {
     branding_ = image;
     ShowToggleIcon();
     Repaint();
 }
 
-void Tform_showNavBar::ShowToggleIcon() {
+void NavigationBar::ShowToggleIcon() {
     const int icon = Scaled(IconSize);
     if (!branding_.isNull()) {
         icon_ShowNavBar->setPixmap(branding_.scaled(QSize(icon, icon) * devicePixelRatioF(),
@@ -154,7 +154,7 @@ void Tform_showNavBar::ShowToggleIcon() {
 
 // The strip and the bar are exactly as wide as what they show; with a parent, the
 // caption is shortened so that the bar stays inside it with its margin on the right.
-void Tform_showNavBar::LayOut() {
+void NavigationBar::LayOut() {
     const int height = Scaled(BarHeight);
     const int icon = Scaled(IconSize);
     const int bevel = Scaled(BevelWidth);
@@ -191,7 +191,7 @@ void Tform_showNavBar::LayOut() {
     ShowToggleIcon();
 }
 
-void Tform_showNavBar::Collapse() {
+void NavigationBar::Collapse() {
     Panel_HideShow->hide();
     LayOut();
     show();
@@ -202,7 +202,7 @@ void Tform_showNavBar::Collapse() {
     emit placed();
 }
 
-void Tform_showNavBar::ExpandWithCaption(const QString &caption) {
+void NavigationBar::ExpandWithCaption(const QString &caption) {
     hide();
     move(0, y());
     caption_ = caption;
@@ -219,42 +219,42 @@ void Tform_showNavBar::ExpandWithCaption(const QString &caption) {
     emit placed();
 }
 
-void Tform_showNavBar::icon_ShowNavBarClick() {
+void NavigationBar::icon_ShowNavBarClick() {
     if (Panel_HideShow->isVisibleTo(this))
         Collapse();
     else
         ExpandWithCaption(caption_);
 }
 
-void Tform_showNavBar::Replace() {
+void NavigationBar::Replace() {
     if (Panel_HideShow->isVisibleTo(this))
         ExpandWithCaption(caption_);
     else
         Collapse();
 }
 
-void Tform_showNavBar::image_MinimizeClick() {
+void NavigationBar::image_MinimizeClick() {
     minimizeApplication();
 }
 
-void Tform_showNavBar::image_CloseClick() {
+void NavigationBar::image_CloseClick() {
     terminateApplication();
 }
 
 // --- painting ------------------------------------------------------------------------
 
-void Tform_showNavBar::Repaint() {
+void NavigationBar::Repaint() {
     for (QWidget *child : findChildren<QWidget *>())
         child->update();
     update();
 }
 
-QPaintEngine *Tform_showNavBar::paintEngine() const {
+QPaintEngine *NavigationBar::paintEngine() const {
     return nullptr; // painted through the toolkit's backing store, or by PaintOnScreen
 }
 
 // Whether the session window paints on screen, so this bar must do so too.
-bool Tform_showNavBar::PaintsOnScreen() {
+bool NavigationBar::PaintsOnScreen() {
     if (!window()->testAttribute(Qt::WA_PaintOnScreen) || !testAttribute(Qt::WA_WState_Created)) return false;
     if (!triedPainter_) {
         triedPainter_ = true;
@@ -263,7 +263,7 @@ bool Tform_showNavBar::PaintsOnScreen() {
     return painter_ && painter_->CanDraw(*this);
 }
 
-void Tform_showNavBar::paintEvent(QPaintEvent *event) {
+void NavigationBar::paintEvent(QPaintEvent *event) {
     // grab() and render() redirect the painting to an image: the toolkit's way then.
     if (!redirected(nullptr) && PaintsOnScreen()) {
         PaintOnScreen();
@@ -273,7 +273,7 @@ void Tform_showNavBar::paintEvent(QPaintEvent *event) {
 }
 
 // The toolkit draws the bar's widgets into a picture; X puts the picture on screen.
-void Tform_showNavBar::PaintOnScreen() {
+void NavigationBar::PaintOnScreen() {
     QImage picture(size(), QImage::Format_RGB32);
     picture.fill(palette().color(QPalette::Button));
     {
@@ -291,7 +291,7 @@ void Tform_showNavBar::PaintOnScreen() {
 
 // On a window that paints on screen the toolkit asks each child to paint itself on
 // screen, which it cannot: the bar paints them all instead.
-bool Tform_showNavBar::eventFilter(QObject *watched, QEvent *event) {
+bool NavigationBar::eventFilter(QObject *watched, QEvent *event) {
     if (watched != this && event->type() == QEvent::UpdateRequest && PaintsOnScreen()) {
         update();
         return true;

@@ -33,7 +33,7 @@ class ClickableImage : public QLabel {
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
-class Tform_showNavBar : public QFrame {
+class NavigationBar : public QFrame {
     Q_OBJECT
   public:
     // Sizes at 96 dots per inch; at higher resolutions they grow with the font.
@@ -43,12 +43,12 @@ class Tform_showNavBar : public QFrame {
     static constexpr int RightMargin = 100;
 
     // Frees any existing bar first; the new one is hidden until collapsed or expanded.
-    static Tform_showNavBar *Create(QWidget *sessionWindow);
+    static NavigationBar *Create(QWidget *sessionWindow);
     static void Destroy();
     // The bar while it exists, else null.
-    [[nodiscard]] static Tform_showNavBar *Current();
+    [[nodiscard]] static NavigationBar *Current();
 
-    ~Tform_showNavBar() override;
+    ~NavigationBar() override;
 
     void Collapse();
     void ExpandWithCaption(const QString &caption);
@@ -90,7 +90,7 @@ class Tform_showNavBar : public QFrame {
     [[nodiscard]] QPaintEngine *paintEngine() const override;
 
   private:
-    explicit Tform_showNavBar(QWidget *parent);
+    explicit NavigationBar(QWidget *parent);
     void FormCreate();
     void LayOut(); // sizes the bar to its contents and keeps it inside the parent
     void ShowToggleIcon();

@@ -184,7 +184,7 @@ void SessionWindow::RemoveLayering() {
 void SessionWindow::ApplyMask() {
     // The navigation bar stays whole whatever the remote screen shows under it.
     QRegion visible = mask_.Visible();
-    if (const Tform_showNavBar *bar = Tform_showNavBar::Current();
+    if (const NavigationBar *bar = NavigationBar::Current();
         bar && bar->parentWidget() == this && bar->isVisible())
         visible += bar->geometry();
     // An empty region would mean "no mask": a one-pixel region outside the window
@@ -308,8 +308,8 @@ bool SessionWindow::event(QEvent *event) {
         return true;
     }
     if (event->type() == QEvent::ChildPolished) {
-        if (auto *bar = qobject_cast<Tform_showNavBar *>(static_cast<QChildEvent *>(event)->child()))
-            connect(bar, &Tform_showNavBar::placed, this, &SessionWindow::OnNavigationBarPlaced,
+        if (auto *bar = qobject_cast<NavigationBar *>(static_cast<QChildEvent *>(event)->child()))
+            connect(bar, &NavigationBar::placed, this, &SessionWindow::OnNavigationBarPlaced,
                     Qt::UniqueConnection);
     }
     return QWidget::event(event);
@@ -321,8 +321,7 @@ void SessionWindow::resizeEvent(QResizeEvent *event) {
         Control().SetFullScreen(isMaximized());
     } catch (...) {
     }
-    if (Tform_showNavBar *bar = Tform_showNavBar::Current(); bar && bar->parentWidget() == this)
-        bar->Replace();
+    if (NavigationBar *bar = NavigationBar::Current(); bar && bar->parentWidget() == this) bar->Replace();
 }
 
 // The session window never closes itself: closing it ends the program.

@@ -41,7 +41,9 @@ namespace {
 constexpr int LogKilobytes = 200;
 constexpr int AutoCloseTicks = 6;
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString Q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // The key colour of seamless sessions as 0xRRGGBB; the platform keeps it in the
 // Windows order 0x00BBGGRR.
@@ -52,7 +54,7 @@ std::uint32_t SessionTransparencyColour() {
 
 // Forwards to whatever sink `target` names at the time of the call, if any.
 class ForwardingLog final : public LogSink {
-public:
+  public:
     explicit ForwardingLog(std::function<LogSink *()> target) : target_(std::move(target)) {}
     void LogInfo(std::string_view message) override {
         if (LogSink *sink = target_()) sink->LogInfo(message);
@@ -64,7 +66,7 @@ public:
         if (LogSink *sink = target_()) sink->LogError(message);
     }
 
-private:
+  private:
     std::function<LogSink *()> target_;
 };
 
@@ -74,9 +76,8 @@ ClientCore::ClientCore(ClientServices services, UserDialogs &dialogs, QObject *p
     : QObject(parent), services_(std::move(services)), dialogs_(dialogs) {
     setObjectName(QStringLiteral("ClientCore"));
     CompleteClientServices(services_);
-    passwordLog_ = std::make_unique<ForwardingLog>([this]() -> LogSink * {
-        return HasActiveLog() ? log_->FileOnly() : nullptr;
-    });
+    passwordLog_ = std::make_unique<ForwardingLog>(
+        [this]() -> LogSink * { return HasActiveLog() ? log_->FileOnly() : nullptr; });
     const auto timer = [this](QTimer *&member, const char *name, int interval) {
         member = new QTimer(this);
         member->setObjectName(QString::fromLatin1(name));
@@ -85,14 +86,17 @@ ClientCore::ClientCore(ClientServices services, UserDialogs &dialogs, QObject *p
     timer(Timer_AutoClose, "Timer_AutoClose", 1000);
     timer(Timer_GetMeAnUpdateLogging, "Timer_GetMeAnUpdateLogging", 1000);
     connect(Timer_AutoClose, &QTimer::timeout, this, [this] { Timer_AutoCloseTimer(); });
-    connect(Timer_GetMeAnUpdateLogging, &QTimer::timeout, this, [this] { Timer_GetMeAnUpdateLoggingTimer(); });
+    connect(Timer_GetMeAnUpdateLogging, &QTimer::timeout, this,
+            [this] { Timer_GetMeAnUpdateLoggingTimer(); });
     Timer_GetMeAnUpdateLogging->start();
     farm_ = new farm::ServerListController(*this, this);
     farm_->setObjectName(QStringLiteral("ServerListController"));
     connect(farm_, &farm::ServerListController::connectListReady, this, &ClientCore::ConnectListReady);
 }
 
-ClientCore::~ClientCore() { FormDestroy(); }
+ClientCore::~ClientCore() {
+    FormDestroy();
+}
 
 // ---------------------------------------------------------------------------
 // Start-up
@@ -151,7 +155,8 @@ void ClientCore::LogMonitorReport() {
         const QRect area = screen->geometry();
         monitors.push_back({area.left(), area.top(), area.width(), area.height()});
     }
-    for (const std::string &line : MonitorReport(monitors)) LogInfo(line);
+    for (const std::string &line : MonitorReport(monitors))
+        LogInfo(line);
 }
 
 void ClientCore::RunSelfUpdateDecision() {
@@ -164,7 +169,8 @@ void ClientCore::RunSelfUpdateDecision() {
 }
 
 void ClientCore::StartHandover() {
-    QMetaObject::invokeMethod(this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
     StartAutoClose();
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
@@ -347,25 +353,27 @@ void ClientCore::ResetTitles() {
     title_ = title;
     QCoreApplication::setApplicationName(Q(title));
     emit titlesChanged(Q(title), Q(Identity::AppTitle() + " options"));
-    if (Tform_showNavBar *bar = Tform_showNavBar::Current()) bar->ExpandWithCaption(Q(title));
+    if (NavigationBar *bar = NavigationBar::Current()) bar->ExpandWithCaption(Q(title));
 }
 
 void ClientCore::SetTitles(const std::string &text) {
     title_ = text;
     QCoreApplication::setApplicationName(Q(text));
     emit titlesChanged(Q(text), Q(text));
-    if (Tform_showNavBar *bar = Tform_showNavBar::Current()) bar->ExpandWithCaption(Q(text));
+    if (NavigationBar *bar = NavigationBar::Current()) bar->ExpandWithCaption(Q(text));
 }
 
 // ---------------------------------------------------------------------------
 // Connection profile
 
 void ClientCore::ReadProfile(const std::string &path) {
-    const profiles::ReadProfileResult result = profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
+    const profiles::ReadProfileResult result =
+        profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
     if (settings_.autoConnect) ReviewOpenedProfile();
     emit settingsChanged();
     ApplyFarmSettings();
-    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
+    if (!result.userMessage.empty())
+        dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
 }
 
 std::string ClientCore::WriteProfile(const std::string &path, const std::string &tag) {
@@ -378,7 +386,8 @@ std::string ClientCore::WriteProfile(const std::string &path, const std::string 
         profiles::WriteProfile(path, tag, settings_, ProfileFileEnvironment(), *this);
     if (result.written) RecordWrittenProfile(result.path);
     emit profileWritten();
-    if (!result.userMessage.empty()) dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
+    if (!result.userMessage.empty())
+        dialogs_.ShowMessage(title_, result.userMessage, UserDialogs::Buttons::Ok);
     return result.path;
 }
 
@@ -392,7 +401,8 @@ void ClientCore::SaveCurrentProfile(const std::string &tag) {
 
 const profiles::ProfileEnvironment &ClientCore::ProfileFileEnvironment() {
     if (!profileEnvironment_) {
-        protection_ = std::make_unique<profiles::ProtectionService>(profiles::ProtectionService::DefaultKeyFile());
+        protection_ =
+            std::make_unique<profiles::ProtectionService>(profiles::ProtectionService::DefaultKeyFile());
         auto environment = std::make_unique<profiles::ProfileEnvironment>();
         environment->appPrefix = Identity::AppPrefix();
         environment->applicationDataFolder = ApplicationDataFolder();
@@ -407,7 +417,9 @@ const profiles::ProfileEnvironment &ClientCore::ProfileFileEnvironment() {
     return *profileEnvironment_;
 }
 
-void ClientCore::UserNameEdited(const std::string &userName) { farm_->SetUserName(userName); }
+void ClientCore::UserNameEdited(const std::string &userName) {
+    farm_->SetUserName(userName);
+}
 
 void ClientCore::LoadBalancingClicked(bool on) {
     settings_.doLoadBalancing = on;
@@ -457,7 +469,8 @@ void ClientCore::ConnectListReady(bool complete) {
     waitingForFarm_ = false;
     emit closeAvailableChanged(true);
     if (destroyed_ || Timer_AutoClose->isActive() || ProcessState::Closing()) {
-        QMetaObject::invokeMethod(this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
         SetConnecting(false);
         return;
     }
@@ -509,9 +522,9 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         sessionWindows_[SessionVariantIndex(variant)] = window;
         const int sizeIndex = settings_.desktopSizeIndex;
         if (settings_.displayConnectionBar && profiles::IsFullScreenIndex(sizeIndex))
-            Tform_showNavBar::Create(window);
+            NavigationBar::Create(window);
         else
-            Tform_showNavBar::Destroy();
+            NavigationBar::Destroy();
 
         const DisplayPlan display = PlanDisplay(DoSeamless(), sizeIndex, SessionTransparencyColour());
         LogInfo(display.logLine);
@@ -523,8 +536,9 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
 
         const QSize planned = PlaceSessionWindow(*window, display.mode, monitor);
 
-        Tform_showNavBar *bar = Tform_showNavBar::Current();
-        if (settings_.displayConnectionBar && bar) bar->ExpandWithCaption(QCoreApplication::applicationName());
+        NavigationBar *bar = NavigationBar::Current();
+        if (settings_.displayConnectionBar && bar)
+            bar->ExpandWithCaption(QCoreApplication::applicationName());
 
         LogInfo("RDP object: set properties");
         const std::string caption = SessionCaption(settings_, target.host);
@@ -543,8 +557,9 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
 }
 
 QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor) {
-    const Placement placement = tsc::PlaceSessionWindow(mode, settings_.desktopSizeIndex, settings_.desktopWidth,
-                                                        settings_.desktopHeight, monitor.full, monitor.work);
+    const Placement placement =
+        tsc::PlaceSessionWindow(mode, settings_.desktopSizeIndex, settings_.desktopWidth,
+                                settings_.desktopHeight, monitor.full, monitor.work);
     if (placement.usesClientOrigin) {
         window.setGeometry(placement.client);
         // A window manager applies a frameless full-screen geometry a moment later;
@@ -572,7 +587,8 @@ QSize ClientCore::FitDesktopSize(SessionWindow &window, QSize size) {
         window.MsRdpClient()->setGeometry(QRect(QPoint(0, 0), size));
         if (window.Control().AcceptsDesktopSize(size.width(), size.height())) break;
         const std::string sizeText = std::to_string(size.width()) + " x " + std::to_string(size.height());
-        if (step == fallbacks.size()) throw std::runtime_error("The RDP control refuses the desktop size " + sizeText);
+        if (step == fallbacks.size())
+            throw std::runtime_error("The RDP control refuses the desktop size " + sizeText);
         LogWarning("Can not do desired width x height: " + sizeText);
         size = FallbackSize(size, window.Traits(), step);
         window.resize(size);
@@ -593,7 +609,9 @@ void ClientCore::ConnectFailed(const std::string &message, RdpControlVariant var
     if (variant != RdpControlVariant::Unsupported) FreeSessionWindow(variant);
 }
 
-void ClientCore::FreeSessionWindow(RdpControlVariant variant) { delete sessionWindows_[SessionVariantIndex(variant)].data(); }
+void ClientCore::FreeSessionWindow(RdpControlVariant variant) {
+    delete sessionWindows_[SessionVariantIndex(variant)].data();
+}
 
 SessionWindow *ClientCore::SessionWindowOf(RdpControlVariant variant) const {
     return sessionWindows_[SessionVariantIndex(variant)].data();
@@ -614,13 +632,18 @@ std::string ClientCore::UpdateCheckHost() const {
 
 void ClientCore::CloseAfterAutoConnect() {
     for (int request = 0; request < 2; ++request)
-        QMetaObject::invokeMethod(this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
     StartAutoClose();
 }
 
-void ClientCore::ShowMainWindow() { emit showMainWindowRequested(); }
+void ClientCore::ShowMainWindow() {
+    emit showMainWindowRequested();
+}
 
-void ClientCore::CloseMainWindow() { emit closeMainWindowRequested(); }
+void ClientCore::CloseMainWindow() {
+    emit closeMainWindowRequested();
+}
 
 void ClientCore::bn_CloseClick() {
     CloseFarmConnection();
@@ -689,7 +712,9 @@ void ClientCore::StopSupportArchive() {
     emit supportArchiveBusyChanged(false);
 }
 
-void ClientCore::Timer_GetMeAnUpdateLoggingTimer() { updateService_.DrainUpdateLogList(*this, HasActiveLog()); }
+void ClientCore::Timer_GetMeAnUpdateLoggingTimer() {
+    updateService_.DrainUpdateLogList(*this, HasActiveLog());
+}
 
 void ClientCore::ApplicationEvents1Exception(const std::string &message) {
     LogError(message);
@@ -726,7 +751,9 @@ void ClientCore::FormDestroy() {
     }
 }
 
-void ClientCore::AbortUpdateTransfer() { updateService_.AbortUpdateTransfer(); }
+void ClientCore::AbortUpdateTransfer() {
+    updateService_.AbortUpdateTransfer();
+}
 
 void ClientCore::WriteAllIniValues() {
     WriteColumnWidths(IniFilePath(), columnWidths_, *this);
@@ -750,7 +777,8 @@ void ClientCore::DisconnectSessionWindows() {
         LogInfo("Close: disconnect " + name + " object");
         window->Control().Disconnect();
         const auto ended = [&] {
-            return !SessionWindowOf(variant) || window->Control().Connected() != RdpConnectionState::Connected;
+            return !SessionWindowOf(variant) ||
+                   window->Control().Connected() != RdpConnectionState::Connected;
         };
         SpinEventsUntil(ended, 5000);
         if (ended())
@@ -761,7 +789,8 @@ void ClientCore::DisconnectSessionWindows() {
 }
 
 void ClientCore::FreeSessionWindows() {
-    for (const RdpControlVariant variant : SessionVariants) FreeSessionWindow(variant);
+    for (const RdpControlVariant variant : SessionVariants)
+        FreeSessionWindow(variant);
 }
 
 // Ends a waiting exchange at once (an unfinished list is discarded) and stops the
@@ -770,7 +799,9 @@ void ClientCore::CloseFarmConnection() {
     farm_->Shutdown();
 }
 
-void ClientCore::DrainUpdateLogList() { updateService_.DrainAtShutdown(*this); }
+void ClientCore::DrainUpdateLogList() {
+    updateService_.DrainAtShutdown(*this);
+}
 
 void ClientCore::StartAutoClose() {
     Timer_AutoClose->start();
@@ -788,20 +819,29 @@ void ClientCore::Timer_AutoCloseTimer() {
 // ---------------------------------------------------------------------------
 // Logging
 
-bool ClientCore::HasActiveLog() const { return log_ && log_->IsActive(); }
+bool ClientCore::HasActiveLog() const {
+    return log_ && log_->IsActive();
+}
 
 void ClientCore::Log(void (LogSink::*write)(std::string_view), std::string_view message) {
     if (HasActiveLog()) (log_.get()->*write)(message);
 }
 
-void ClientCore::LogInfo(std::string_view message) { Log(&LogSink::LogInfo, message); }
-void ClientCore::LogWarning(std::string_view message) { Log(&LogSink::LogWarning, message); }
-void ClientCore::LogError(std::string_view message) { Log(&LogSink::LogError, message); }
+void ClientCore::LogInfo(std::string_view message) {
+    Log(&LogSink::LogInfo, message);
+}
+void ClientCore::LogWarning(std::string_view message) {
+    Log(&LogSink::LogWarning, message);
+}
+void ClientCore::LogError(std::string_view message) {
+    Log(&LogSink::LogError, message);
+}
 
 void ClientCore::LogPlatformDiagnostics() {
     // Every report is a file the client set aside or could not use: worth a warning,
     // and the client goes on with defaults.
-    for (const std::string &line : TakePlatformDiagnostics()) LogWarning(line);
+    for (const std::string &line : TakePlatformDiagnostics())
+        LogWarning(line);
 }
 
 } // namespace tsc::shell

@@ -57,7 +57,7 @@ struct MonitorAreas {
 
 class ClientCore : public QObject, public SessionHost {
     Q_OBJECT
-public:
+  public:
     // `dialogs` answers the message boxes the procedures show; it outlives the core.
     ClientCore(ClientServices services, UserDialogs &dialogs, QObject *parent = nullptr);
     ~ClientCore() override;
@@ -181,7 +181,7 @@ public:
     void ShowMainWindow() override;
     void CloseMainWindow() override;
 
-signals:
+  signals:
     // A line was logged; the Logging page shows it.
     void displayLine(const QString &line);
     // The settings changed from within (defaults, a profile read): show them.
@@ -224,7 +224,7 @@ signals:
     // The support archive's walk entered a folder.
     void supportArchiveFolderEntered(const QString &folder);
 
-private:
+  private:
     // Start-up.
     void OpenLog();
     void LogStartLines();

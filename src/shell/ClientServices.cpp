@@ -15,23 +15,23 @@ namespace {
 
 // Writes straight into the log file: the lines reach the file but not the Logging page.
 class LogFileOnly final : public LogSink {
-public:
+  public:
     explicit LogFileOnly(const Logger &logger) : logger_(logger) {}
-    void LogInfo(std::string_view message) override { Write(&TLogFile::Info, message); }
-    void LogWarning(std::string_view message) override { Write(&TLogFile::Warning, message); }
-    void LogError(std::string_view message) override { Write(&TLogFile::Error, message); }
+    void LogInfo(std::string_view message) override { Write(&LogFile::Info, message); }
+    void LogWarning(std::string_view message) override { Write(&LogFile::Warning, message); }
+    void LogError(std::string_view message) override { Write(&LogFile::Error, message); }
 
-private:
-    void Write(std::string (TLogFile::*write)(std::string_view), std::string_view message) {
-        if (TLogFile *file = logger_.File()) (void)(file->*write)(message);
+  private:
+    void Write(std::string (LogFile::*write)(std::string_view), std::string_view message) {
+        if (LogFile *file = logger_.File()) (void)(file->*write)(message);
     }
     const Logger &logger_;
 };
 
 // The log file behind the wrappers that split messages and feed the Logging page.
 class FileWindowLog final : public WindowLog {
-public:
-    FileWindowLog(std::unique_ptr<TLogFile> file, DisplayLineSink display) : active_(file->Active()) {
+  public:
+    FileWindowLog(std::unique_ptr<LogFile> file, DisplayLineSink display) : active_(file->Active()) {
         logger_.Open(std::move(file));
         logger_.SetDisplay(std::move(display));
     }
@@ -45,21 +45,23 @@ public:
     void LogWarning(std::string_view message) override { logger_.LogWarning(message); }
     void LogError(std::string_view message) override { logger_.LogError(message); }
 
-private:
+  private:
     Logger logger_;
     LogFileOnly fileOnly_{logger_};
     bool active_;
 };
 
-std::unique_ptr<WindowLog> OpenLogFile(const std::string &path, std::int64_t kilobytes, DisplayLineSink display) {
-    return std::make_unique<FileWindowLog>(std::make_unique<TLogFile>(path, kilobytes), std::move(display));
+std::unique_ptr<WindowLog> OpenLogFile(const std::string &path, std::int64_t kilobytes,
+                                       DisplayLineSink display) {
+    return std::make_unique<FileWindowLog>(std::make_unique<LogFile>(path, kilobytes), std::move(display));
 }
 
 } // namespace
 
 PrinterList InstalledPrinters() {
     PrinterList list;
-    for (const QString &name : QPrinterInfo::availablePrinterNames()) list.names.push_back(name.toStdString());
+    for (const QString &name : QPrinterInfo::availablePrinterNames())
+        list.names.push_back(name.toStdString());
     list.defaultName = QPrinterInfo::defaultPrinterName().toStdString();
     if (list.defaultName.empty()) list.failure = "There is no default printer currently selected";
     return list;
@@ -71,10 +73,13 @@ void CompleteClientServices(ClientServices &services) {
     if (!services.terminateProcess) services.terminateProcess = [] { ::_exit(0); };
     if (!services.detectRdpClient)
         services.detectRdpClient = [](LogSink &log) {
-            return RunRdpClientDetection(DefaultRdpClientDetectionEnvironment(IsAdministrator, SystemErrorText), log);
+            return RunRdpClientDetection(
+                DefaultRdpClientDetectionEnvironment(IsAdministrator, SystemErrorText), log);
         };
     if (!services.createRdpControl)
-        services.createRdpControl = [](QString *error) { return RdpEngineLibrary::Instance().CreateControl(error); };
+        services.createRdpControl = [](QString *error) {
+            return RdpEngineLibrary::Instance().CreateControl(error);
+        };
 }
 
 } // namespace tsc::shell

@@ -35,13 +35,17 @@ namespace tsc::shell {
 
 namespace {
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString Q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace
 
 MainWindow::MainWindow(MainWindowServices services) : services_(std::move(services)) {
     if (!services_.shiftHeld)
-        services_.shiftHeld = [] { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier); };
+        services_.shiftHeld = [] {
+            return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+        };
     dialogs_ = services_.dialogs ? std::move(services_.dialogs) : std::make_unique<QtUserDialogs>(this);
     core_ = new ClientCore(static_cast<ClientServices>(services_), *dialogs_, this);
     BuildWindow();
@@ -51,15 +55,20 @@ MainWindow::MainWindow(MainWindowServices services) : services_(std::move(servic
     FormCreate();
 }
 
-MainWindow::~MainWindow() { core_->FormDestroy(); }
+MainWindow::~MainWindow() {
+    core_->FormDestroy();
+}
 
-int MainWindow::PixelsPerInch() const { return services_.pixelsPerInch ? services_.pixelsPerInch() : logicalDpiY(); }
+int MainWindow::PixelsPerInch() const {
+    return services_.pixelsPerInch ? services_.pixelsPerInch() : logicalDpiY();
+}
 
 // ---------------------------------------------------------------------------
 // What the core reports
 
 void MainWindow::ConnectCore() {
-    connect(core_, &ClientCore::displayLine, lb_Logging, [this](const QString &line) { lb_Logging->addItem(line); });
+    connect(core_, &ClientCore::displayLine, lb_Logging,
+            [this](const QString &line) { lb_Logging->addItem(line); });
     connect(core_, &ClientCore::settingsChanged, this, &MainWindow::ShowSettings);
     connect(core_, &ClientCore::profileWritten, this, [this] { ShowLoadBalancingControls(*this); });
     connect(core_, &ClientCore::connectionUsageRead, this, &MainWindow::ShowConnectionUsage);
@@ -101,13 +110,15 @@ void MainWindow::ConnectFarm() {
     connect(farm, &ServerListController::askFirstTimeServer, this, &MainWindow::ShowFirstTimePrompt);
     connect(farm, &ServerListController::firstTimeServerAccepted, this, &MainWindow::HideFirstTimePrompt);
     connect(farm, &ServerListController::firstTimeOkEnabled, bn_OkFirstTimeServer, &QPushButton::setEnabled);
-    connect(farm, &ServerListController::exchangeRunningChanged, this, [this] { ShowConnectCloseAvailability(); });
+    connect(farm, &ServerListController::exchangeRunningChanged, this,
+            [this] { ShowConnectCloseAvailability(); });
     connect(farm, &ServerListController::userNameFilled, edit_UserName, &QLineEdit::setText);
 
     connect(bn_GetList, &QPushButton::clicked, farm, &ServerListController::ListClicked);
     connect(bn_OtherFarm, &QPushButton::clicked, farm, &ServerListController::OtherFarmClicked);
     connect(bn_OkFirstTimeServer, &QPushButton::clicked, this, [this] {
-        core_->Farm().OkFirstTimeServer(edit_FirstTimeServerAddress->text(), edit_FirstTimeServerPort->text());
+        core_->Farm().OkFirstTimeServer(edit_FirstTimeServerAddress->text(),
+                                        edit_FirstTimeServerPort->text());
     });
     connect(cb_DoLoadBalancing, &QCheckBox::clicked, this, [this](bool on) {
         ShowLoadBalancingControls(*this);
@@ -142,11 +153,13 @@ void MainWindow::FillServerGrid() {
     StringGrid_Servers->setRowCount(1 + static_cast<int>(std::max<std::size_t>(1, rows.size())));
     // Row 0 holds the headings the captions gave it.
     int column = 0;
-    for (column = 0; column < StringGrid_Servers->columnCount(); ++column) setText(1, column, {});
+    for (column = 0; column < StringGrid_Servers->columnCount(); ++column)
+        setText(1, column, {});
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const farm::ServerRow &row = rows[r];
         column = 0;
-        for (const std::string *cell : {&row.name, &row.address, &row.rdpPort, &row.rdpPlusPort, &row.loadBalancingPort})
+        for (const std::string *cell :
+             {&row.name, &row.address, &row.rdpPort, &row.rdpPlusPort, &row.loadBalancingPort})
             setText(static_cast<int>(r) + 1, column++, Q(*cell));
     }
     StringGrid_Servers->setCurrentCell(1 + static_cast<int>(farm::RowToSelect(remembered, rows)), 0);
@@ -155,7 +168,8 @@ void MainWindow::FillServerGrid() {
 
 // Exactly one of the five busy pictures or the error picture, or none.
 void MainWindow::ShowFarmIndicator(farm::Indicator indicator) {
-    const std::array<QLabel *, 6> pictures{image_busy1, image_busy2, image_busy3, image_busy4, image_busy5, images_error};
+    const std::array<QLabel *, 6> pictures{image_busy1, image_busy2, image_busy3,
+                                           image_busy4, image_busy5, images_error};
     for (std::size_t index = 0; index < pictures.size(); ++index)
         pictures[index]->setVisible(static_cast<int>(indicator) == static_cast<int>(index) + 1);
 }
@@ -189,8 +203,10 @@ void MainWindow::ShowSettings() {
 void MainWindow::FillLocalPrinters() {
     const PrinterList &printers = core_->Printers();
     cbx_LocalPrinters->clear();
-    for (const std::string &name : printers.names) cbx_LocalPrinters->addItem(Q(name));
-    cbx_LocalPrinters->setCurrentIndex(cbx_LocalPrinters->findText(Q(printers.defaultName), Qt::MatchExactly));
+    for (const std::string &name : printers.names)
+        cbx_LocalPrinters->addItem(Q(name));
+    cbx_LocalPrinters->setCurrentIndex(
+        cbx_LocalPrinters->findText(Q(printers.defaultName), Qt::MatchExactly));
 }
 
 void MainWindow::ShowConnectionUsage() {
@@ -222,7 +238,8 @@ void MainWindow::ConnectControls() {
             const int count = PageControl_kiv->count();
             const int step = (index - shownPageIndex_ + count) % count <= count / 2 ? 1 : -1;
             int next = index;
-            do next = (next + step + count) % count;
+            do
+                next = (next + step + count) % count;
             while (!PageControl_kiv->isTabVisible(next) && next != index);
             PageControl_kiv->setCurrentIndex(next); // runs this handler again
             return;
@@ -234,8 +251,10 @@ void MainWindow::ConnectControls() {
     connect(bn_Connect, &QPushButton::clicked, this, &MainWindow::bn_ConnectClick);
     connect(bn_Zip, &QPushButton::clicked, this, &MainWindow::bn_ZipClick);
     connect(cb_Desktopsize, &QComboBox::currentIndexChanged, this, [this] { cb_DesktopsizeChange(); });
-    connect(edit_Desktopsize_width, &QLineEdit::textChanged, this, [this] { ApplySizeField(SizeField::Width); });
-    connect(edit_Desktopsize_height, &QLineEdit::textChanged, this, [this] { ApplySizeField(SizeField::Height); });
+    connect(edit_Desktopsize_width, &QLineEdit::textChanged, this,
+            [this] { ApplySizeField(SizeField::Width); });
+    connect(edit_Desktopsize_height, &QLineEdit::textChanged, this,
+            [this] { ApplySizeField(SizeField::Height); });
     connect(cb_DoSeamless, &QCheckBox::toggled, this, [this] { cb_DoSeamlessClick(); });
     connect(edit_UserName, &QLineEdit::textChanged, this, [this] {
         if (edit_UserName->text().isEmpty()) edit_Password->clear();
@@ -283,7 +302,8 @@ MonitorAreas MainWindow::NearestMonitor() const {
 void MainWindow::keyPressEvent(QKeyEvent *event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    if (enter && modifiers == Qt::NoModifier && panel_AskFirstTime->isVisible() && bn_OkFirstTimeServer->isEnabled()) {
+    if (enter && modifiers == Qt::NoModifier && panel_AskFirstTime->isVisible() &&
+        bn_OkFirstTimeServer->isEnabled()) {
         bn_OkFirstTimeServer->click();
         return;
     }
@@ -311,7 +331,8 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 
 void MainWindow::FormCreate() {
     SetActivePage(TabSheet_Authorization);
-    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging}) SetPageTabVisible(page, false);
+    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging})
+        SetPageTabVisible(page, false);
     ApplyCaptions();
     QFont titleFont = label_AppName->font();
     titleFont.setPointSize(font().pointSize() + 3);
@@ -443,7 +464,8 @@ void MainWindow::PageControl_kivChange() {
 
 void MainWindow::RevealHiddenPagesOnShift() {
     if (!services_.shiftHeld() || core_->Settings().hideSettings) return;
-    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging}) SetPageTabVisible(page, true);
+    for (QWidget *page : {TabSheet_MSRDP, TabSheet_FarmInfo, TabSheet_Logging})
+        SetPageTabVisible(page, true);
 }
 
 void MainWindow::SetPageTabVisible(QWidget *page, bool visible) {
@@ -463,7 +485,9 @@ void MainWindow::ApplyPageHeight() {
 
 // Heights here are those of the whole window, title bar included, as far as the
 // window system tells them.
-int MainWindow::WindowHeight() const { return frameGeometry().height(); }
+int MainWindow::WindowHeight() const {
+    return frameGeometry().height();
+}
 
 void MainWindow::SetWindowHeights(int minimum, int height) {
     const int decoration = frameGeometry().height() - geometry().height();
@@ -519,11 +543,17 @@ void MainWindow::ApplySizeField(SizeField field) {
     QLineEdit *edit = field == SizeField::Width ? edit_Desktopsize_width : edit_Desktopsize_height;
     profiles::ProfileSettings settings = core_->Settings();
     std::uint16_t &stored = field == SizeField::Width ? settings.desktopWidth : settings.desktopHeight;
-    const SizeFieldOutcome outcome = CheckSizeField(edit->text().toStdString(), cb_Desktopsize->currentIndex(), field);
+    const SizeFieldOutcome outcome =
+        CheckSizeField(edit->text().toStdString(), cb_Desktopsize->currentIndex(), field);
     switch (outcome.action) {
-    case SizeFieldOutcome::Action::Nothing: return;
-    case SizeFieldOutcome::Action::Store: stored = outcome.value; break;
-    case SizeFieldOutcome::Action::EmptyField: edit->clear(); return;
+    case SizeFieldOutcome::Action::Nothing:
+        return;
+    case SizeFieldOutcome::Action::Store:
+        stored = outcome.value;
+        break;
+    case SizeFieldOutcome::Action::EmptyField:
+        edit->clear();
+        return;
     case SizeFieldOutcome::Action::UseFallback:
         stored = outcome.value;
         edit->setText(Q(outcome.text));
@@ -534,8 +564,9 @@ void MainWindow::ApplySizeField(SizeField field) {
 
 void MainWindow::cb_DoSeamlessClick() {
     const bool enabled = !cb_DoSeamless->isChecked();
-    for (QWidget *control : std::initializer_list<QWidget *>{cb_Desktopsize, Label_Desktopsize, cb_DisplayConnectionBar,
-                                                              Label_DisplayConnectionBar, cb_Background})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{cb_Desktopsize, Label_Desktopsize, cb_DisplayConnectionBar,
+                                          Label_DisplayConnectionBar, cb_Background})
         control->setEnabled(enabled);
 }
 

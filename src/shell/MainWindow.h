@@ -43,7 +43,7 @@ struct MainWindowServices : ClientServices {
 
 class MainWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Builds the controls, then starts the core (FormCreate).
     explicit MainWindow(MainWindowServices services = {});
     // Runs the core's shutdown while the controls still exist.
@@ -217,12 +217,12 @@ public:
     // Logging page.
     QListWidget *lb_Logging = nullptr;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
-private:
+  private:
     // Building (MainWindowPages.cpp).
     void BuildWindow();
     QWidget *BuildBanner();
@@ -268,7 +268,7 @@ private:
     void ApplySupportText();
     void ApplyLanguageImages();
     void ShowLogo(const QPixmap &logo);
-    
+
     void ApplySizeField(SizeField field);
     void FillLocalPrinters();
 

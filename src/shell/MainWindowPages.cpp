@@ -70,8 +70,8 @@ void Fill(QComboBox *box, const auto &items) {
 void MainWindow::BuildWindow() {
     setObjectName("form_Win32RDPClient");
     setWindowTitle("Terminal Server Client");
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont windowFont = font();
     windowFont.setPointSize(8);
     setFont(windowFont);
@@ -193,8 +193,8 @@ void MainWindow::BuildAuthorizationPage() {
     NAMED(QFrame, panel_AskFirstTime, TabSheet_Authorization);
     auto *ask = new QGridLayout(panel_AskFirstTime);
     ask->setContentsMargins(0, 0, 0, 0);
-    NAMED(QLabel, Label_EnterAnServerForTheFarm, "Please enter a name and portnumner of a server in the Farm:",
-          panel_AskFirstTime);
+    NAMED(QLabel, Label_EnterAnServerForTheFarm,
+          "Please enter a name and portnumner of a server in the Farm:", panel_AskFirstTime);
     Label_EnterAnServerForTheFarm->setWordWrap(true);
     ask->addWidget(Label_EnterAnServerForTheFarm, 0, 0, 1, 3);
     NAMED(QLineEdit, edit_FirstTimeServerAddress, panel_AskFirstTime);
@@ -212,9 +212,12 @@ void MainWindow::BuildAuthorizationPage() {
 
     auto *bottom = new QHBoxLayout;
     bottom->setSpacing(2);
-    for (auto [member, name] : {std::pair{&image_busy1, "image_busy1"}, {&image_busy2, "image_busy2"},
-                                {&image_busy3, "image_busy3"}, {&image_busy4, "image_busy4"},
-                                {&image_busy5, "image_busy5"}, {&images_error, "images_error"}}) {
+    for (auto [member, name] : {std::pair{&image_busy1, "image_busy1"},
+                                {&image_busy2, "image_busy2"},
+                                {&image_busy3, "image_busy3"},
+                                {&image_busy4, "image_busy4"},
+                                {&image_busy5, "image_busy5"},
+                                {&images_error, "images_error"}}) {
         *member = Named(new QLabel(TabSheet_Authorization), name);
         (*member)->setFixedSize(12, 12);
         // Until the pictures come from the language table: a blue square that moves
@@ -307,7 +310,8 @@ void MainWindow::BuildSettingsPage() {
     display->addWidget(Label_Desktopsize, 0, 0, labelAlign);
     display->addLayout(sizeRow, 0, 1);
     NAMED(QLabel, Label_DisplayConnectionBar, "Connection Bar:", Panel_Settings1);
-    NAMED(QCheckBox, cb_DisplayConnectionBar, "Display connection bar when showing full screen", Panel_Settings1);
+    NAMED(QCheckBox, cb_DisplayConnectionBar, "Display connection bar when showing full screen",
+          Panel_Settings1);
     display->addWidget(Label_DisplayConnectionBar, 1, 0, labelAlign);
     display->addWidget(cb_DisplayConnectionBar, 1, 1);
     NAMED(QLabel, Label_Colors, "Colors:", Panel_Settings1);
@@ -364,7 +368,8 @@ void MainWindow::BuildSettingsPage() {
     for (QLabel *label : {Label_Desktopsize, Label_DisplayConnectionBar, Label_Colors, Label_Sound,
                           Label_WindowsKeys, Label_LocalDevices, Label_Performance})
         labelWidth = std::max(labelWidth, label->sizeHint().width());
-    for (QGridLayout *grid : {display, resources, performance}) grid->setColumnMinimumWidth(0, labelWidth + 6);
+    for (QGridLayout *grid : {display, resources, performance})
+        grid->setColumnMinimumWidth(0, labelWidth + 6);
 }
 
 // After the captions and the font of a language table: the widest label may be
@@ -422,7 +427,8 @@ void MainWindow::BuildConnectionsPage() {
     auto *page = new QVBoxLayout(TabSheet_MultipleConnections);
     page->setContentsMargins(8, 8, 8, 8);
     NAMED(QRadioButton, rb_SingleConnectionUsage, "Single connection usage", TabSheet_MultipleConnections);
-    NAMED(QRadioButton, rb_MultipleConnectionUsage, "Multiple connection usage", TabSheet_MultipleConnections);
+    NAMED(QRadioButton, rb_MultipleConnectionUsage, "Multiple connection usage",
+          TabSheet_MultipleConnections);
     rb_SingleConnectionUsage->setChecked(true);
     page->addWidget(rb_SingleConnectionUsage);
     page->addWidget(rb_MultipleConnectionUsage);
@@ -512,7 +518,8 @@ void MainWindow::BuildFarmInfoPage() {
     preferred->addWidget(label_Domain2, 2, 1);
     preferred->setColumnStretch(1, 1);
     page->addLayout(preferred);
-    NAMED(QLabel, Label_AvailableServers, "The following servers are available in the Farm:", TabSheet_FarmInfo);
+    NAMED(QLabel, Label_AvailableServers,
+          "The following servers are available in the Farm:", TabSheet_FarmInfo);
     page->addWidget(Label_AvailableServers);
     NAMED(QTableWidget, StringGrid_Servers, 2, ServerGridColumns, TabSheet_FarmInfo);
     StringGrid_Servers->verticalHeader()->hide();

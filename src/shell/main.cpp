@@ -22,12 +22,10 @@ using namespace tsc::shell;
 // the first one the folder listing returns.
 void LoadLanguageBesideExecutable() {
     if (LoadLanguage("")) return;
-    const QString folder =
-        QString::fromStdString(tsc::WithoutTrailingSeparator(QFileInfo(QString::fromStdString(tsc::ExecutablePath()))
-                                                                 .absolutePath()
-                                                                 .toStdString()));
-    const QStringList found = QDir(folder).entryList({"*.lang"}, QDir::Files | QDir::Hidden | QDir::System,
-                                                     QDir::Unsorted);
+    const QString folder = QString::fromStdString(tsc::WithoutTrailingSeparator(
+        QFileInfo(QString::fromStdString(tsc::ExecutablePath())).absolutePath().toStdString()));
+    const QStringList found =
+        QDir(folder).entryList({"*.lang"}, QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
     if (found.isEmpty()) return;
     const std::string path = (folder + "/" + found.front()).toStdString();
     if (LoadLanguage(path)) RegisterLanguage(path);
@@ -45,7 +43,8 @@ int main(int argc, char **argv) {
     case CommandLine::Request::Version:
         std::printf("Terminal Server Client %s\n", tsc::build::DottedVersion);
         return 0;
-    case CommandLine::Request::Run: break;
+    case CommandLine::Request::Run:
+        break;
     }
     CommandLine::SetParameters(std::move(parameters));
 

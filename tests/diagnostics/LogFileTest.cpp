@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-using tsc::TLogFile;
+using tsc::LogFile;
 
 namespace {
 
@@ -33,7 +33,7 @@ using LogFileTest = LogFolderTest;
 
 TEST_F(LogFileTest, NewFileHasHeaderStartLineAndHeaderFollowsEachLine) {
     const std::string path = PathOf("missing/levels/TerminalServer_FarmClient.log");
-    TLogFile log(path, 200);
+    LogFile log(path, 200);
     ASSERT_TRUE(log.Active());
     const std::string afterStart = ReadAll(path);
     const auto lines = LinesOf(path);
@@ -58,7 +58,7 @@ TEST_F(LogFileTest, NewFileHasHeaderStartLineAndHeaderFollowsEachLine) {
 
 TEST_F(LogFileTest, RepetitionsFoldIntoOneSummaryStampedWithTheLastOccurrence) {
     const std::string path = PathOf("fold.log");
-    TLogFile log(path, 200);
+    LogFile log(path, 200);
     std::vector<std::string> displays;
     for (int i = 0; i < 5; ++i) {
         displays.push_back(log.Info("same message"));
@@ -77,7 +77,7 @@ TEST_F(LogFileTest, RepetitionsFoldIntoOneSummaryStampedWithTheLastOccurrence) {
 
 TEST_F(LogFileTest, OnlyUninterruptedRepetitionsAreCounted) {
     const std::string path = PathOf("levels.log");
-    TLogFile log(path, 200);
+    LogFile log(path, 200);
     log.Info("again");
     log.Warning("between");
     log.Info("again");
@@ -104,7 +104,7 @@ TEST_F(LogFileTest, OnlyUninterruptedRepetitionsAreCounted) {
 
 TEST_F(LogFileTest, EmptyMessageEndsARunOfRepetitionsWithItsSummary) {
     const std::string path = PathOf("empty.log");
-    TLogFile log(path, 200);
+    LogFile log(path, 200);
     log.Info("a");
     log.Info("a");
     log.Info("a");
@@ -121,7 +121,7 @@ TEST_F(LogFileTest, EmptyMessageEndsARunOfRepetitionsWithItsSummary) {
 
 TEST_F(LogFileTest, LongMessagesAndLineBreaksBecomeContinuationLines) {
     const std::string path = PathOf("chunks.log");
-    TLogFile log(path, 200);
+    LogFile log(path, 200);
     const std::string long500 = std::string(220, 'a') + std::string(220, 'b') + std::string(60, 'c');
     const std::string accented = std::string(219, 'x') + "\xC3\xA9" + "tail"; // é straddles byte 220
     const struct {
@@ -157,7 +157,7 @@ TEST_F(LogFileTest, LongMessagesAndLineBreaksBecomeContinuationLines) {
 
 TEST_F(LogFileTest, BeginAndEndIndentTheLinesBetweenThem) {
     const std::string path = PathOf("indent.log");
-    TLogFile log(path, 200);
+    LogFile log(path, 200);
     EXPECT_EQ(log.Info("begin outer").substr(23), "|Info|begin outer");
     EXPECT_EQ(log.Error("inside").substr(23), "|Error|.inside");
     EXPECT_EQ(log.Info("END outer").substr(23), "|Info|END outer");
@@ -177,7 +177,7 @@ TEST(LogFileSize, MaximumSizeRule) {
     } cases[] = {{-1, 10'485'760}, {0, 10'485'760}, {10, 10'485'760},       {19, 10'485'760},
                  {20, 20'480},     {200, 204'800},  {100'000, 102'400'000}, {100'001, 10'485'760}};
     for (const auto &c : cases)
-        EXPECT_EQ(TLogFile::MaximumSizeFor(c.kilobytes), c.bytes) << c.kilobytes;
+        EXPECT_EQ(LogFile::MaximumSizeFor(c.kilobytes), c.bytes) << c.kilobytes;
 }
 
 TEST(LogFileHeader, ReadsOnlyADecimalNumberOfAtLeastTwelve) {
@@ -189,12 +189,12 @@ TEST(LogFileHeader, ReadsOnlyADecimalNumberOfAtLeastTwelve) {
                  {"          ", 12}, {"12\r\n      ", 12},        {"  4x96    ", 12},
                  {"  4096  ", 12},   {std::string(10, '\0'), 12}, {"      40960000000", 4096}};
     for (const auto &c : cases)
-        EXPECT_EQ(TLogFile::ParseHeader(c.bytes), c.offset) << '"' << c.bytes << '"';
+        EXPECT_EQ(LogFile::ParseHeader(c.bytes), c.offset) << '"' << c.bytes << '"';
 }
 
 TEST_F(LogFileTest, ALineThatWouldReachTheMaximumGoesToTwelve) {
     const std::string path = PathOf("edge.log");
-    const auto maximum = TLogFile::MaximumSizeFor(20);
+    const auto maximum = LogFile::MaximumSizeFor(20);
     // The start line has a fixed length for a given file name.
     const long startLength = 23 + 14 + static_cast<long>(path.size()) + 6 + 19 + 1 + 2;
     const struct {
@@ -208,7 +208,7 @@ TEST_F(LogFileTest, ALineThatWouldReachTheMaximumGoesToTwelve) {
         char header[16];
         std::snprintf(header, sizeof header, "%10ld\r\n", c.headerOffset);
         WriteAll(path, header + std::string(100, '#'));
-        { TLogFile log(path, 20); }
+        { LogFile log(path, 20); }
         const std::string content = ReadAll(path);
         EXPECT_EQ(content.substr(c.expectedStart, 23 + 14),
                   content.substr(c.expectedStart, 23) + " Log Started: ")
@@ -219,8 +219,8 @@ TEST_F(LogFileTest, ALineThatWouldReachTheMaximumGoesToTwelve) {
 
 TEST_F(LogFileTest, WrappingKeepsTheFileAndTheNewestLineEndsAtTheHeaderOffset) {
     const std::string path = PathOf("circle.log");
-    const auto maximum = TLogFile::MaximumSizeFor(20);
-    TLogFile log(path, 20);
+    const auto maximum = LogFile::MaximumSizeFor(20);
+    LogFile log(path, 20);
     std::size_t largest = 0;
     int written = 0;
     std::string last;
@@ -245,12 +245,12 @@ TEST_F(LogFileTest, WrappingKeepsTheFileAndTheNewestLineEndsAtTheHeaderOffset) {
 TEST_F(LogFileTest, ANewRunContinuesTheCircleAtTheHeaderOffset) {
     const std::string path = PathOf("runs.log");
     {
-        TLogFile first(path, 200);
+        LogFile first(path, 200);
         first.Info("first run");
     }
     const std::string afterFirst = ReadAll(path);
     {
-        TLogFile second(path, 200);
+        LogFile second(path, 200);
         second.Info("second run");
     }
     const std::string content = ReadAll(path);
@@ -267,7 +267,7 @@ TEST_F(LogFileTest, SomeoneElsesFileIsOverwrittenFromTwelveButNeverTruncated) {
     const std::string notes = "Shopping list\n" + std::string(5000, 'x') + "\nend of my notes\n";
     WriteAll(path, notes);
     {
-        TLogFile log(path, 200);
+        LogFile log(path, 200);
         ASSERT_TRUE(log.Active());
         log.Info("a line");
     }
@@ -281,7 +281,7 @@ TEST_F(LogFileTest, EmptyExistingFileAndUnusablePathsAreHandled) {
     const std::string empty = PathOf("empty.log");
     WriteAll(empty, "");
     {
-        TLogFile log(empty, 200);
+        LogFile log(empty, 200);
         EXPECT_TRUE(log.Active());
         EXPECT_EQ(LinesOf(empty).size(), 1u);
     }
@@ -289,7 +289,7 @@ TEST_F(LogFileTest, EmptyExistingFileAndUnusablePathsAreHandled) {
     WriteAll(PathOf("a-file"), "x");
     for (const std::string &bad :
          {PathOf("a-folder"), PathOf("a-file/below.log"), std::string("/dev/null")}) {
-        TLogFile log(bad, 200);
+        LogFile log(bad, 200);
         EXPECT_FALSE(log.Active()) << bad;
         EXPECT_TRUE(Matches(log.Info("still answers"), Stamp + R"(\|Info\|still answers)"));
         log.Stop();
@@ -299,13 +299,13 @@ TEST_F(LogFileTest, EmptyExistingFileAndUnusablePathsAreHandled) {
 
 TEST_F(LogFileTest, OnlyOneWriterAtATime) {
     const std::string path = PathOf("shared.log");
-    auto owner = std::make_unique<TLogFile>(path, 200);
+    auto owner = std::make_unique<LogFile>(path, 200);
     ASSERT_TRUE(owner->Active());
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        TLogFile second(path, 200);
+        LogFile second(path, 200);
         ::_exit(second.Active() ? 1 : 0);
     }
     int status = 0;
@@ -336,7 +336,7 @@ TEST_F(LogFileTest, PlantedFilesAndLinksAreNotUsed) {
     WriteAll(PathOf("victim"), "keep me");
     ASSERT_EQ(::symlink(PathOf("victim").c_str(), PathOf("linked.log").c_str()), 0);
     {
-        TLogFile log(PathOf("linked.log"), 200);
+        LogFile log(PathOf("linked.log"), 200);
         EXPECT_FALSE(log.Active());
     }
     EXPECT_EQ(ReadAll(PathOf("victim")), "keep me");
@@ -349,15 +349,15 @@ TEST_F(LogFileTest, PlantedFilesAndLinksAreNotUsed) {
     const std::string planted = shared + "/1_client.log";
     WriteAll(planted, "        12\r\n");
     if (::geteuid() == 0) ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(TLogFile(planted, 200).Active());
+    EXPECT_FALSE(LogFile(planted, 200).Active());
     EXPECT_EQ(ReadAll(planted), "        12\r\n");
     // The same name in a folder only we can write is the log itself.
     ASSERT_EQ(::chmod(shared.c_str(), 0700), 0);
     if (::geteuid() == 0) {
-        EXPECT_FALSE(TLogFile(planted, 200).Active()) << "a file of another owner is never ours";
+        EXPECT_FALSE(LogFile(planted, 200).Active()) << "a file of another owner is never ours";
         ASSERT_EQ(::chown(planted.c_str(), 0, 0), 0);
     }
-    EXPECT_TRUE(TLogFile(planted, 200).Active());
+    EXPECT_TRUE(LogFile(planted, 200).Active());
 
     // The linked log in the data folder is refused; the fall-back, created afresh
     // in the shared folder, is ours and used.

@@ -1,8 +1,8 @@
 #include "Logger.h"
 #include "LogTestSupport.h"
 
+using tsc::LogFile;
 using tsc::Logger;
-using tsc::TLogFile;
 
 using LoggerTest = LogFolderTest;
 
@@ -16,7 +16,7 @@ TEST(LoggerSplit, EndsLinesAtCrLfCrOrLf) {
 
 TEST_F(LoggerTest, WritesEachShownLineWithItsLevelAndSkipsPasswords) {
     const std::string path = PathOf("client.log");
-    Logger logger(std::make_unique<TLogFile>(path, 200));
+    Logger logger(std::make_unique<LogFile>(path, 200));
     std::vector<std::string> shown;
     logger.SetDisplay([&](const std::string &line) { shown.push_back(line); });
 
@@ -55,12 +55,12 @@ TEST_F(LoggerTest, DoesNothingWithoutAnActiveLogAndNeverThrows) {
     none.SetDisplay([&](const std::string &) { ++calls; });
     none.LogInfo("nobody hears this");
 
-    Logger inactive(std::make_unique<TLogFile>("/dev/null", 200));
+    Logger inactive(std::make_unique<LogFile>("/dev/null", 200));
     inactive.SetDisplay([&](const std::string &) { ++calls; });
     inactive.LogError("nor this");
     EXPECT_EQ(calls, 0);
 
-    Logger failing(std::make_unique<TLogFile>(PathOf("throws.log"), 200));
+    Logger failing(std::make_unique<LogFile>(PathOf("throws.log"), 200));
     failing.SetDisplay([&](const std::string &) {
         ++calls;
         throw std::runtime_error("list box gone");

@@ -117,7 +117,7 @@ class NavigationBarOnScreen : public ::testing::Test {
         window_->SetWindowColour(0xFFFFFF);
         window_->setWindowFlag(Qt::FramelessWindowHint, true);
         window_->setGeometry(QGuiApplication::primaryScreen()->geometry());
-        bar_ = Tform_showNavBar::Create(window_.get());
+        bar_ = NavigationBar::Create(window_.get());
         window_->show();
         bar_->ExpandWithCaption(QStringLiteral("tester :: 127.0.0.1"));
         RdpControl &rdp = window_->Control();
@@ -136,7 +136,7 @@ class NavigationBarOnScreen : public ::testing::Test {
             << host_.log;
     }
     void TearDown() override {
-        Tform_showNavBar::Destroy();
+        NavigationBar::Destroy();
         window_.reset();
     }
 
@@ -166,7 +166,7 @@ class NavigationBarOnScreen : public ::testing::Test {
 
     // The bar's own geometry: 16 pixels high at the top, inside the window.
     void ExpectInsideTheWindow() {
-        EXPECT_EQ(bar_->height(), Tform_showNavBar::BarHeight);
+        EXPECT_EQ(bar_->height(), NavigationBar::BarHeight);
         EXPECT_EQ(bar_->y(), 0);
         EXPECT_TRUE(window_->rect().contains(bar_->geometry()))
             << bar_->geometry().x() << "," << bar_->geometry().width() << " in " << window_->width();
@@ -174,7 +174,7 @@ class NavigationBarOnScreen : public ::testing::Test {
 
     QuietHost host_;
     std::unique_ptr<SessionWindow> window_;
-    Tform_showNavBar *bar_ = nullptr;
+    NavigationBar *bar_ = nullptr;
     static inline QTemporaryDir *folder_ = nullptr;
     static inline ShadowServer *server_ = nullptr;
 };
@@ -182,7 +182,7 @@ class NavigationBarOnScreen : public ::testing::Test {
 TEST_F(NavigationBarOnScreen, ExpandedShowsCaptionAndPicturesCollapsedOnlyTheIcon) {
     ASSERT_TRUE(ExpandedBarIsDrawn());
     ExpectInsideTheWindow();
-    EXPECT_EQ(bar_->geometry().right() + 1, window_->width() - Tform_showNavBar::RightMargin);
+    EXPECT_EQ(bar_->geometry().right() + 1, window_->width() - NavigationBar::RightMargin);
     for (QWidget *picture :
          {static_cast<QWidget *>(bar_->st_Caption), static_cast<QWidget *>(bar_->image_Minimize),
           static_cast<QWidget *>(bar_->image_Close), static_cast<QWidget *>(bar_->icon_ShowNavBar)})
@@ -191,9 +191,8 @@ TEST_F(NavigationBarOnScreen, ExpandedShowsCaptionAndPicturesCollapsedOnlyTheIco
     const QRect strip = OnScreen(bar_->Panel_HideShow);
     QTest::mouseClick(bar_->icon_ShowNavBar, Qt::LeftButton);
     ASSERT_FALSE(bar_->Panel_HideShow->isVisible());
-    EXPECT_EQ(
-        bar_->geometry(),
-        QRect(window_->width() - Tform_showNavBar::IconSize - Tform_showNavBar::RightMargin, 0, 16, 16));
+    EXPECT_EQ(bar_->geometry(),
+              QRect(window_->width() - NavigationBar::IconSize - NavigationBar::RightMargin, 0, 16, 16));
     // Only the icon: where the strip was, the remote screen shows again.
     EXPECT_TRUE(WaitFor(
         [&] { return PixelsNear(Screen(strip), ServerBlue) == strip.width() * strip.height(); }, 3000));
@@ -223,7 +222,7 @@ TEST_F(NavigationBarOnScreen, DrawnAgainAfterBeingCoveredAndAfterAResize) {
     EXPECT_TRUE(WaitFor([&] { return Screen(OnScreen(bar_)) == before; }, 3000));
 
     window_->resize(800, 600);
-    EXPECT_EQ(bar_->geometry().right() + 1, 800 - Tform_showNavBar::RightMargin);
+    EXPECT_EQ(bar_->geometry().right() + 1, 800 - NavigationBar::RightMargin);
     EXPECT_TRUE(ExpandedBarIsDrawn());
 }
 
@@ -267,7 +266,7 @@ TEST_F(NavigationBarOnScreen, ClicksDuringResizesLeaveAConsistentBar) {
     }
     window_->resize(1024, 768);
     EXPECT_TRUE(bar_->Panel_HideShow->isVisible()); // twenty clicks: open as before
-    EXPECT_EQ(bar_->geometry().right() + 1, 1024 - Tform_showNavBar::RightMargin);
+    EXPECT_EQ(bar_->geometry().right() + 1, 1024 - NavigationBar::RightMargin);
     EXPECT_TRUE(ExpandedBarIsDrawn());
 }
 

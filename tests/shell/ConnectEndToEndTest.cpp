@@ -41,7 +41,7 @@ constexpr QRgb ClientRoot = 0x00FF00; // the client display's own background
 constexpr QRgb ServerBlue = 0x3366CC;
 
 class AnsweringDialogs final : public UserDialogs {
-public:
+  public:
     Answer ShowMessage(const std::string &, const std::string &text, Buttons) override {
         shown.push_back(text);
         return Answer::Ok;
@@ -52,7 +52,8 @@ public:
 
 bool Near(QRgb colour, QRgb expected) {
     for (int shift : {0, 8, 16})
-        if (std::abs(static_cast<int>((colour >> shift) & 0xFF) - static_cast<int>((expected >> shift) & 0xFF)) > 16)
+        if (std::abs(static_cast<int>((colour >> shift) & 0xFF) -
+                     static_cast<int>((expected >> shift) & 0xFF)) > 16)
             return false;
     return true;
 }
@@ -64,7 +65,7 @@ QRgb ScreenPixel(int x, int y) {
 }
 
 class ConnectEndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         testing::UsePrivateFolders(folder_.path());
@@ -96,14 +97,16 @@ protected:
     }
 
     bool Logged(const std::string &text) const {
-        return std::any_of(lines.begin(), lines.end(), [&](const LoggedLine &line) { return line.text == text; });
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const LoggedLine &line) { return line.text == text; });
     }
     bool WaitForLine(const std::string &text, int milliseconds = SessionTimeoutMs) {
         return WaitFor([&] { return Logged(text); }, milliseconds);
     }
     std::string Trace() const {
         std::string all;
-        for (const auto &line : lines) all += std::string(1, line.level) + " " + line.text + "\n";
+        for (const auto &line : lines)
+            all += std::string(1, line.level) + " " + line.text + "\n";
         return all;
     }
 
@@ -141,9 +144,11 @@ TEST_F(ConnectEndToEnd, WindowedSessionTakesInputAndItsEndBringsBackTheMainWindo
     // The server ends the session: the main window returns with its settings.
     server_->StopServer();
     ASSERT_TRUE(WaitFor([&] { return window->isVisible(); }, SessionTimeoutMs)) << Trace();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                            [](const LoggedLine &l) { return l.text.starts_with("MsRdpClientDisconnected: "); }));
-    EXPECT_TRUE(WaitFor([&] { return window->Core().SessionWindowOf(RdpControlVariant::Win7_61) == nullptr; }, 2000));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const LoggedLine &l) {
+        return l.text.starts_with("MsRdpClientDisconnected: ");
+    }));
+    EXPECT_TRUE(
+        WaitFor([&] { return window->Core().SessionWindowOf(RdpControlVariant::Win7_61) == nullptr; }, 2000));
     EXPECT_EQ(window->cb_Desktopsize->currentIndex(), 3);
     EXPECT_EQ(window->Edit_Host->text(), QStringLiteral("127.0.0.1:%1").arg(server_->Port()));
     EXPECT_EQ(window->windowTitle(), "Terminal Server Client");
@@ -187,7 +192,8 @@ TEST_F(ConnectEndToEnd, ProgramStartedWithAProfileConnectsAtOnceAndEndsWithTheSe
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     client.start(TSC_TEST_CLIENT_PATH, {profile});
     ASSERT_TRUE(client.waitForStarted(5000));
-    const QString logPath = QString::fromStdString(ApplicationDataFolder()) + "/TerminalServer_FarmClient.log";
+    const QString logPath =
+        QString::fromStdString(ApplicationDataFolder()) + "/TerminalServer_FarmClient.log";
     const auto logHas = [&](const char *text) {
         QFile log(logPath);
         return log.open(QIODevice::ReadOnly) && log.readAll().contains(text);
@@ -205,11 +211,15 @@ TEST_F(ConnectEndToEnd, ProgramStartedWithAProfileConnectsAtOnceAndEndsWithTheSe
     EXPECT_TRUE(logHas("AutoClose client..."));
     // Written back with the session window's tag, to the file of parameter 1.
     EXPECT_TRUE(logHas(("Write FileName (commandline parameter 1): " + profile).toUtf8().constData()));
-    EXPECT_TRUE(logHas(("Begin Write_tsv_RDP_file[61]: " + QString::fromStdString(ApplicationDataFolder())).toUtf8().constData()));
+    EXPECT_TRUE(logHas(("Begin Write_tsv_RDP_file[61]: " + QString::fromStdString(ApplicationDataFolder()))
+                           .toUtf8()
+                           .constData()));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll().mid(2); // UTF-16 after its byte-order mark
-    const QString written = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
-    EXPECT_TRUE(written.contains(QStringLiteral("full address:s:127.0.0.1:%1").arg(server_->Port()))) << written.toStdString();
+    const QString written =
+        QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
+    EXPECT_TRUE(written.contains(QStringLiteral("full address:s:127.0.0.1:%1").arg(server_->Port())))
+        << written.toStdString();
 }
 
 TEST_F(ConnectEndToEnd, FullScreenShowsTheNavigationBarAtTheTop) {
@@ -221,7 +231,7 @@ TEST_F(ConnectEndToEnd, FullScreenShowsTheNavigationBarAtTheTop) {
     ASSERT_TRUE(WaitForLine("MsRdpClientLoginComplete")) << Trace();
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     EXPECT_EQ(session->geometry(), screen);
-    Tform_showNavBar *bar = Tform_showNavBar::Current();
+    NavigationBar *bar = NavigationBar::Current();
     ASSERT_NE(bar, nullptr);
     ASSERT_TRUE(WaitFor([] { return Near(ScreenPixel(500, 400), ServerBlue); }, SessionTimeoutMs)) << Trace();
 
@@ -278,7 +288,8 @@ TEST_F(ConnectEndToEnd, SeamlessWithoutTheKeyColourTimesOutAndShowsTheSessionUnl
     EXPECT_FALSE(Logged("Found Overlay"));
     EXPECT_EQ(session->pos(), QPoint(0, 0));
     EXPECT_FALSE(session->Layered());
-    EXPECT_TRUE(WaitFor([] { return Near(ScreenPixel(700, 500), ServerBlue); }, 3000)) << std::hex << ScreenPixel(700, 500);
+    EXPECT_TRUE(WaitFor([] { return Near(ScreenPixel(700, 500), ServerBlue); }, 3000))
+        << std::hex << ScreenPixel(700, 500);
 }
 
 } // namespace

@@ -13,13 +13,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QTest>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ struct ShownMessage {
 };
 
 class RecordingDialogs final : public UserDialogs {
-public:
+  public:
     explicit RecordingDialogs(std::vector<ShownMessage> &shown) : shown_(shown) {}
     Answer ShowMessage(const std::string &caption, const std::string &text, Buttons buttons) override {
         return ShowMessage(caption, text, buttons, Icon::Information);
@@ -51,12 +51,12 @@ public:
     }
     std::string SelectFolder(const std::string &, const std::string &) override { return {}; }
 
-private:
+  private:
     std::vector<ShownMessage> &shown_;
 };
 
 class ConnectTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         testing::UsePrivateFolders(folder_.path());
@@ -74,7 +74,9 @@ protected:
         services.terminateProcess = [] {};
         services.dialogs = std::make_unique<RecordingDialogs>(messages);
         if (stubDetection)
-            services.detectRdpClient = [](LogSink &) { return RdpClientDetectionResult{"2.11.7.0", true, false}; };
+            services.detectRdpClient = [](LogSink &) {
+                return RdpClientDetectionResult{"2.11.7.0", true, false};
+            };
         services.createRdpControl = [this](QString *error) -> std::unique_ptr<RdpControl> {
             if (!engineAvailable) {
                 *error = "engine missing";
@@ -101,7 +103,9 @@ protected:
         }
         return texts;
     }
-    static void DeleteReleasedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    static void DeleteReleasedWindows() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     static QRect WorkArea() { return QGuiApplication::primaryScreen()->availableGeometry(); }
     static QRect Monitor() { return QGuiApplication::primaryScreen()->geometry(); }
 
@@ -119,7 +123,8 @@ TEST_F(ConnectTest, StartUpDetectsTheEngineAndKeepsTheMicrosoftPageHidden) {
     EXPECT_EQ(window->Core().RdpClientVersion(), "2.11.7.0");
     EXPECT_TRUE(window->Core().RdpControlUsable());
     EXPECT_TRUE(Logged('I', "libtsc-rdpengine.so: [2.11.7.0]"));
-    EXPECT_FALSE(window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(window->TabSheet_MSRDP)));
+    EXPECT_FALSE(
+        window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(window->TabSheet_MSRDP)));
     EXPECT_EQ(VariantForVersion(window->Core().RdpClientVersion()), RdpControlVariant::Win7_61);
 }
 
@@ -130,7 +135,8 @@ TEST_F(ConnectTest, MissingEngineShowsTheMicrosoftPageAndConnectFailsWithItsMess
     EXPECT_FALSE(window->Core().RdpControlUsable());
     EXPECT_TRUE(Logged('E', "Can not find: /nonexistent/libtsc-rdpengine.so"));
     EXPECT_TRUE(Logged('I', "libtsc-rdpengine.so: [0.0.0.0]"));
-    EXPECT_TRUE(window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(window->TabSheet_MSRDP)));
+    EXPECT_TRUE(
+        window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(window->TabSheet_MSRDP)));
     EXPECT_EQ(window->PageControl_kiv->currentWidget(), window->TabSheet_MSRDP);
     EXPECT_TRUE(window->label_Status->text().startsWith("This PC seems not to have the correct version"))
         << window->label_Status->text().toStdString();
@@ -220,12 +226,12 @@ TEST_F(ConnectTest, WindowedSessionGetsItsSizePlaceAndEveryProperty) {
     EXPECT_EQ(window->Core().Settings().desktopWidth, 1152); // the user's setting, not changed by the connect
 
     const std::string profile = ApplicationDataFolder() + "/tsv_farm.rdp";
-    EXPECT_EQ(ConnectLines(),
-              (std::vector<std::string>{"Begin Connect", "Do not DoLoadBalancing", "Do not RDP+",
-                                        "Begin Write_tsv_RDP_file[3]: " + profile, "Write FileName: " + profile,
-                                        "End Write_tsv_RDP_file", "Do not seamless",
-                                        "RDP object: set properties", "left:   0", "top:    0", "width:  1152",
-                                        "height: 864", "Colors: 15", "RDP object: connect", "End Connect"}));
+    EXPECT_EQ(ConnectLines(), (std::vector<std::string>{
+                                  "Begin Connect", "Do not DoLoadBalancing", "Do not RDP+",
+                                  "Begin Write_tsv_RDP_file[3]: " + profile, "Write FileName: " + profile,
+                                  "End Write_tsv_RDP_file", "Do not seamless", "RDP object: set properties",
+                                  "left:   0", "top:    0", "width:  1152", "height: 864", "Colors: 15",
+                                  "RDP object: connect", "End Connect"}));
     EXPECT_TRUE(window->bn_Connect->isEnabled());
 }
 
@@ -288,15 +294,16 @@ TEST_F(ConnectTest, SessionEventsAreLoggedAndTheEndBringsBackTheMainWindow) {
     fake->Events()->OnWarning(106);
     fake->Events()->OnRequestLeaveFullScreen();
     EXPECT_EQ(session->windowTitle(), "OFFICE\\anna :: ts1"); // the domain is not repeated
-    for (const LoggedLine &line : std::vector<LoggedLine>{{'I', "MsRdpClientConnecting"},
-                                                          {'I', "MsRdpClientConnected"},
-                                                          {'I', "MsRdpClientLoginComplete"},
-                                                          {'I', " Server:   ts1"},
-                                                          {'I', " Domain:   office"},
-                                                          {'I', " UserName: OFFICE\\anna"},
-                                                          {'W', "MsRdpClientWarning: 106"},
-                                                          {'W', "Transport endpoint is already connected [106]"},
-                                                          {'I', "MsRdpClientRequestLeaveFullScreen("}})
+    for (const LoggedLine &line :
+         std::vector<LoggedLine>{{'I', "MsRdpClientConnecting"},
+                                 {'I', "MsRdpClientConnected"},
+                                 {'I', "MsRdpClientLoginComplete"},
+                                 {'I', " Server:   ts1"},
+                                 {'I', " Domain:   office"},
+                                 {'I', " UserName: OFFICE\\anna"},
+                                 {'W', "MsRdpClientWarning: 106"},
+                                 {'W', "Transport endpoint is already connected [106]"},
+                                 {'I', "MsRdpClientRequestLeaveFullScreen("}})
         EXPECT_TRUE(Logged(line.level, line.text)) << line.text;
 
     // The caption-update message reads the control again.
@@ -369,7 +376,7 @@ TEST_F(ConnectTest, FullScreenWithTheConnectionBar) {
     EXPECT_TRUE(session->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(session->geometry(), Monitor());
 
-    Tform_showNavBar *bar = Tform_showNavBar::Current();
+    NavigationBar *bar = NavigationBar::Current();
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->parentWidget(), session);
     const int right = session->width();
@@ -409,11 +416,11 @@ TEST_F(ConnectTest, FullScreenWithTheConnectionBar) {
     // No bar for a windowed session, nor without the option.
     window->cb_Desktopsize->setCurrentIndex(2);
     window->bn_ConnectClick();
-    EXPECT_EQ(Tform_showNavBar::Current(), nullptr);
+    EXPECT_EQ(NavigationBar::Current(), nullptr);
     window->cb_Desktopsize->setCurrentIndex(5);
     window->cb_DisplayConnectionBar->setChecked(false);
     window->bn_ConnectClick();
-    EXPECT_EQ(Tform_showNavBar::Current(), nullptr);
+    EXPECT_EQ(NavigationBar::Current(), nullptr);
     EXPECT_EQ(window->Core().SessionWindowOf(RdpControlVariant::Win7_61)->geometry(), WorkArea());
     EXPECT_FALSE(fake->Settings().displayConnectionBar);
 }

@@ -13,14 +13,15 @@
 namespace tsc::shell::testing {
 
 class FakeRdpControl final : public tsc::RdpControl {
-public:
+  public:
     struct Record {
         QStringList calls; // "AcceptsDesktopSize 1152 x 864", "Connect", "Disconnect", ...
         int connects = 0;
         bool destroyed = false;
     };
 
-    FakeRdpControl(Record &record, QSize largestSize = {4096, 2048}) : record_(record), largest_(largestSize) {}
+    FakeRdpControl(Record &record, QSize largestSize = {4096, 2048})
+        : record_(record), largest_(largestSize) {}
     ~FakeRdpControl() override { record_.destroyed = true; }
 
     bool AcceptsDesktopSize(int width, int height) const override {
@@ -49,10 +50,9 @@ public:
     void SetLogSink(LogSink *) override {}
     std::mutex &FrameLock() override { return lock_; }
     RdpFrame Frame() const override {
-        if (pixels_.empty())
-            return {};
-        return {reinterpret_cast<const std::uint8_t *>(pixels_.data()), frameSize_.width(), frameSize_.height(),
-                frameSize_.width() * 4};
+        if (pixels_.empty()) return {};
+        return {reinterpret_cast<const std::uint8_t *>(pixels_.data()), frameSize_.width(),
+                frameSize_.height(), frameSize_.width() * 4};
     }
     void SendKey(std::uint32_t, bool) override {}
     void SendMouseMove(int, int) override {}
@@ -85,7 +85,7 @@ public:
     }
     [[nodiscard]] RdpControlEvents *Events() const { return events_; }
 
-private:
+  private:
     Record &record_;
     QSize largest_;
     ConnectionSettings settings_;

@@ -1,13 +1,13 @@
+#include "MainWindow.h"
 #include "Application.h"
 #include "IniFile.h"
-#include "MainWindow.h"
 #include "Preferences.h"
 #include "SystemInfo.h"
 #include "WindowTestSupport.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -32,7 +32,7 @@ using testing::LoggedLine;
 using testing::RecordingLog;
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         testing::UsePrivateFolders(folder_.path());
@@ -40,7 +40,7 @@ protected:
 
     // A window whose log records into `lines`; `adjust` changes further services.
     std::unique_ptr<MainWindow> MakeWindow(int pixelsPerInch = 96,
-                                                     std::function<void(MainWindowServices &)> adjust = {}) {
+                                           std::function<void(MainWindowServices &)> adjust = {}) {
         MainWindowServices services;
         services.openLog = [this](const std::string &path, std::int64_t kilobytes, DisplayLineSink display) {
             openedLogs.push_back({path, kilobytes});
@@ -56,7 +56,8 @@ protected:
 
     std::vector<std::string> Texts() const {
         std::vector<std::string> texts;
-        for (const auto &line : lines) texts.push_back(line.text);
+        for (const auto &line : lines)
+            texts.push_back(line.text);
         return texts;
     }
 
@@ -110,8 +111,10 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     EXPECT_EQ(rest, expected);
     EXPECT_EQ(rest[3].rfind(" monitor: 0: left.top: 0.0 width.height: ", 0), 0u);
     // A first start has no profile yet: the one warning.
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const LoggedLine &l) { return l.level != 'I'; }), 1);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'W', "Can not find file: " + profile}), lines.end());
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const LoggedLine &l) { return l.level != 'I'; }),
+              1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'W', "Can not find file: " + profile}),
+              lines.end());
 
     // The Logging page shows what was logged.
     EXPECT_EQ(window->lb_Logging->count(), static_cast<int>(lines.size()));
@@ -130,14 +133,17 @@ TEST_F(MainWindowTest, LogFallsBackToTheTemporaryFolderThenToNone) {
     EXPECT_EQ(fallback.rfind(TempFolder() + "/", 0), 0u);
     EXPECT_TRUE(fallback.ends_with("_TerminalServer_FarmClient.log")) << fallback;
     // DDMMYYYYHHMMSSmmm between the folder and the name
-    EXPECT_EQ(fallback.size(), TempFolder().size() + 1 + 17 + std::string("_TerminalServer_FarmClient.log").size());
+    EXPECT_EQ(fallback.size(),
+              TempFolder().size() + 1 + 17 + std::string("_TerminalServer_FarmClient.log").size());
     EXPECT_FALSE(window->Core().HasActiveLog());
     EXPECT_EQ(window->lb_Logging->count(), 0);
     EXPECT_TRUE(window->isEnabled());
 }
 
 TEST_F(MainWindowTest, PageHeightFollowsThePageAndTheResolution) {
-    struct Case { int ppi, shortHeight, tallHeight; };
+    struct Case {
+        int ppi, shortHeight, tallHeight;
+    };
     for (const Case c : {Case{96, 360, 610}, Case{120, 428, 740}}) {
         SCOPED_TRACE(c.ppi);
         auto window = MakeWindow(c.ppi);
@@ -153,7 +159,9 @@ TEST_F(MainWindowTest, PageHeightFollowsThePageAndTheResolution) {
 
 TEST_F(MainWindowTest, ShiftRevealsTheHiddenPagesUnlessSettingsAreHidden) {
     auto window = MakeWindow();
-    auto visible = [&](QWidget *page) { return window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(page)); };
+    auto visible = [&](QWidget *page) {
+        return window->PageControl_kiv->isTabVisible(window->PageControl_kiv->indexOf(page));
+    };
     EXPECT_FALSE(visible(window->TabSheet_MSRDP));
     window->PageControl_kiv->setCurrentWidget(window->TabSheet_Settings);
     EXPECT_FALSE(visible(window->TabSheet_Logging));
@@ -175,7 +183,8 @@ TEST_F(MainWindowTest, ShiftRevealsTheHiddenPagesUnlessSettingsAreHidden) {
         EXPECT_TRUE(visible(page));
     const QStringList captions = [&] {
         QStringList list;
-        for (int i = 0; i < window->PageControl_kiv->count(); ++i) list << window->PageControl_kiv->tabText(i);
+        for (int i = 0; i < window->PageControl_kiv->count(); ++i)
+            list << window->PageControl_kiv->tabText(i);
         return list;
     }();
     EXPECT_EQ(captions, (QStringList{"Authorization", "Settings", "RDP+", "Support", "Connections", "FreeRDP",
@@ -197,7 +206,8 @@ TEST_F(MainWindowTest, SettingsDefaultsAndRules) {
     EXPECT_EQ(w.cb_Desktopsize->count(), 8);
     EXPECT_TRUE(w.cb_DisplayConnectionBar->isChecked());
     EXPECT_TRUE(w.cb_Bitmapcaching->isChecked());
-    EXPECT_FALSE(w.cb_Background->isChecked() || w.cb_Themes->isChecked() || w.cb_ConnectPrinters->isChecked());
+    EXPECT_FALSE(w.cb_Background->isChecked() || w.cb_Themes->isChecked() ||
+                 w.cb_ConnectPrinters->isChecked());
     EXPECT_TRUE(w.cb_DoAskLoadBalancingHostname->isChecked());
     EXPECT_FALSE(w.cb_DoAskLoadBalancingHostname->isEnabled());
     EXPECT_EQ(w.edit_UserName->text().toStdString(), LogonUserName());
@@ -229,9 +239,9 @@ TEST_F(MainWindowTest, SettingsDefaultsAndRules) {
 
     // Seamless display takes over the display choices.
     w.cb_DoSeamless->click();
-    for (QWidget *control : std::initializer_list<QWidget *>{w.cb_Desktopsize, w.Label_Desktopsize,
-                                                              w.cb_DisplayConnectionBar, w.Label_DisplayConnectionBar,
-                                                              w.cb_Background})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{w.cb_Desktopsize, w.Label_Desktopsize, w.cb_DisplayConnectionBar,
+                                          w.Label_DisplayConnectionBar, w.cb_Background})
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     EXPECT_TRUE(w.cb_Colors->isEnabled());
     w.cb_DoSeamless->click();
@@ -249,7 +259,9 @@ TEST_F(MainWindowTest, SettingsDefaultsAndRules) {
 
 TEST_F(MainWindowTest, PrinterFailureLeavesAnEmptyListAndAnErrorLine) {
     auto window = MakeWindow(96, [](MainWindowServices &services) {
-        services.printers = []() -> PrinterList { throw std::runtime_error("printing system not available"); };
+        services.printers = []() -> PrinterList {
+            throw std::runtime_error("printing system not available");
+        };
     });
     EXPECT_EQ(window->cbx_LocalPrinters->count(), 0);
     const LoggedLine error{'E', "Can not handle Local Printers: printing system not available"};
@@ -317,7 +329,8 @@ TEST_F(MainWindowTest, ColumnWidthThatIsNoNumberIsLoggedAndStopsTheReading) {
     auto window = MakeWindow();
     EXPECT_EQ(window->StringGrid_Servers->columnWidth(0), 100);
     EXPECT_EQ(window->StringGrid_Servers->columnWidth(2), 60);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'E', "Exception 1 ReadAllIniValues"}), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LoggedLine{'E', "Exception 1 ReadAllIniValues"}),
+              lines.end());
 }
 
 TEST_F(MainWindowTest, UnreadableInitialisationFileIsReportedAsAWarning) {
@@ -334,7 +347,8 @@ TEST_F(MainWindowTest, UnreadableInitialisationFileIsReportedAsAWarning) {
 TEST_F(MainWindowTest, AutoCloseEndsTheProcessAtTheSixthTick) {
     auto window = MakeWindow();
     window->show();
-    for (int tick = 1; tick <= 5; ++tick) window->Core().Timer_AutoCloseTimer();
+    for (int tick = 1; tick <= 5; ++tick)
+        window->Core().Timer_AutoCloseTimer();
     EXPECT_EQ(terminations, 0);
     EXPECT_FALSE(window->isVisible());
     lines.clear();
@@ -348,7 +362,8 @@ TEST_F(MainWindowTest, AutoCloseEndsTheProcessAtTheSixthTick) {
 TEST_F(MainWindowTest, ExceptionEscapingAHandlerIsLoggedAndTheWindowShown) {
     auto window = MakeWindow();
     auto *application = static_cast<Application *>(QCoreApplication::instance());
-    application->SetExceptionHandler([&](const std::string &message) { window->Core().ApplicationEvents1Exception(message); });
+    application->SetExceptionHandler(
+        [&](const std::string &message) { window->Core().ApplicationEvents1Exception(message); });
     window->hide();
     QTimer::singleShot(0, window.get(), [] { throw std::runtime_error("handler failed"); });
     QTimer::singleShot(0, window.get(), [] { throw 42; });
@@ -379,8 +394,10 @@ TEST_F(MainWindowTest, SecondRunContinuesTheLogAndTheColumnWidths) {
         services.pixelsPerInch = [] { return 96; };
         auto window = std::make_unique<MainWindow>(std::move(services));
         window->show();
-        if (run == 0) window->StringGrid_Servers->setColumnWidth(1, 150);
-        else EXPECT_EQ(window->StringGrid_Servers->columnWidth(1), 150);
+        if (run == 0)
+            window->StringGrid_Servers->setColumnWidth(1, 150);
+        else
+            EXPECT_EQ(window->StringGrid_Servers->columnWidth(1), 150);
         window->close();
     }
     const auto logLines = LogFileLines(logPath);
@@ -415,7 +432,9 @@ TEST_F(MainWindowTest, HungShutdownIsEndedByTheAutoCloseTimer) {
     });
     ASSERT_NE(terminate, logLines.end());
     EXPECT_NE(std::find_if(terminate, logLines.end(),
-                           [](const std::string &line) { return line.find("Begin WriteAllIniValues") != std::string::npos; }),
+                           [](const std::string &line) {
+                               return line.find("Begin WriteAllIniValues") != std::string::npos;
+                           }),
               logLines.end());
     EXPECT_TRUE(logLines.back().ends_with(" Log stopped"));
 }

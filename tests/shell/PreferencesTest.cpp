@@ -8,7 +8,7 @@ namespace tsc::shell {
 namespace {
 
 class PreferencesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         testing::UsePrivateFolders(folder_.path());
@@ -20,7 +20,10 @@ protected:
 };
 
 TEST_F(PreferencesTest, ConnectionUsageMeansMultipleOnlyForTrimmedLowerCaseYes) {
-    struct Case { const char *stored; bool multiple; };
+    struct Case {
+        const char *stored;
+        bool multiple;
+    };
     for (const Case c : {Case{"yes", true}, Case{" yes ", true}, Case{"Yes", false}, Case{"no", false},
                          Case{"yes please", false}, Case{"y", false}}) {
         SCOPED_TRACE(c.stored);
@@ -54,7 +57,7 @@ TEST_F(PreferencesTest, LastConnectionWithinItsLimits) {
     EXPECT_EQ(ReadLastConnection(), "????");
     WriteLastConnection(std::string(259, 'x'));
     EXPECT_EQ(ReadLastConnection().size(), 259u);
-    WriteLastConnection("");                    // 1 byte: too short
+    WriteLastConnection(""); // 1 byte: too short
     EXPECT_EQ(ReadLastConnection(), "????");
 }
 

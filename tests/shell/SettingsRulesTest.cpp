@@ -1,6 +1,6 @@
+#include "SettingsRules.h"
 #include "CommandLine.h"
 #include "Preferences.h"
-#include "SettingsRules.h"
 #include "StartupLines.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +30,8 @@ TEST(PageHeightRule, ShortPagesFixTheHeightOtherPagesOnlyRaiseIt) {
 
 TEST(PageHeightRule, WindowBelowTheMonitorMovesUp) {
     EXPECT_EQ(TopOnFirstMonitor(0, 768, 500, 610), 768 - 610 - 40);
-    EXPECT_EQ(TopOnFirstMonitor(0, 768, 100, 610), 100);  // fits: stays
-    EXPECT_EQ(TopOnFirstMonitor(0, 500, 300, 610), 0);    // taller than the monitor: its top
+    EXPECT_EQ(TopOnFirstMonitor(0, 768, 100, 610), 100); // fits: stays
+    EXPECT_EQ(TopOnFirstMonitor(0, 500, 300, 610), 0);   // taller than the monitor: its top
 }
 
 struct SizeCase {

@@ -39,7 +39,7 @@ struct LoggedLine {
 };
 
 class RecordingLog final : public WindowLog {
-public:
+  public:
     explicit RecordingLog(std::vector<LoggedLine> &lines, DisplayLineSink display = {})
         : lines_(lines), display_(std::move(display)) {}
     bool IsActive() const override { return active_; }
@@ -51,7 +51,7 @@ public:
     void LogWarning(std::string_view message) override { Add('W', message); }
     void LogError(std::string_view message) override { Add('E', message); }
 
-private:
+  private:
     void Add(char level, std::string_view message) {
         lines_.push_back({level, std::string(message)});
         if (display_) display_(std::string(message));

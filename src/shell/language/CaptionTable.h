@@ -39,10 +39,10 @@ inline constexpr CaptionRow SupportText{"002", "00000056", "reZip", ""};
 [[nodiscard]] std::vector<std::string> SplitLines(std::string_view text);
 
 // The status texts of the engine page, looked up when the status is shown.
-inline constexpr CaptionRow StatusRegisterMissing{CaptionPrefix, RdpStatusRegisterMissing.identifier, "label_Status",
-                                                  RdpStatusRegisterMissing.text};
-inline constexpr CaptionRow StatusEngineMissing{CaptionPrefix, RdpStatusEngineMissing.identifier, "label_Status",
-                                                RdpStatusEngineMissing.text};
+inline constexpr CaptionRow StatusRegisterMissing{CaptionPrefix, RdpStatusRegisterMissing.identifier,
+                                                  "label_Status", RdpStatusRegisterMissing.text};
+inline constexpr CaptionRow StatusEngineMissing{CaptionPrefix, RdpStatusEngineMissing.identifier,
+                                                "label_Status", RdpStatusEngineMissing.text};
 inline constexpr CaptionRow StatusOk{CaptionPrefix, RdpStatusOk.identifier, "label_Status", RdpStatusOk.text};
 
 // The advice of the connect failure message, after "An error occured: " + message +
