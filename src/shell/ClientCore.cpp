@@ -1,5 +1,6 @@
 #include "ClientCore.h"
 
+#include "CaptionApplier.h"
 #include "CaptionTable.h"
 #include "CommandLine.h"
 #include "Identity.h"
@@ -25,6 +26,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QPixmap>
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
@@ -521,9 +523,12 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         auto *window = new SessionWindow(variant, std::move(control), *this);
         sessionWindows_[SessionVariantIndex(variant)] = window;
         const int sizeIndex = settings_.desktopSizeIndex;
-        if (settings_.displayConnectionBar && profiles::IsFullScreenIndex(sizeIndex))
-            NavigationBar::Create(window);
-        else
+        if (settings_.displayConnectionBar && profiles::IsFullScreenIndex(sizeIndex)) {
+            NavigationBar *bar = NavigationBar::Create(window);
+            // A language table's second image brands the bar in place of its toggle icon.
+            if (QPixmap branding; bar && language::LoadImage(LanguageSecondImage(), branding))
+                bar->SetBrandingImage(branding);
+        } else
             NavigationBar::Destroy();
 
         const DisplayPlan display = PlanDisplay(DoSeamless(), sizeIndex, SessionTransparencyColour());
@@ -756,8 +761,13 @@ void ClientCore::AbortUpdateTransfer() {
 }
 
 void ClientCore::WriteAllIniValues() {
-    WriteColumnWidths(IniFilePath(), columnWidths_, *this);
+    const bool saved = WriteColumnWidths(IniFilePath(), columnWidths_, *this);
     LogPlatformDiagnostics();
+    if (!saved)
+        dialogs_.ShowMessage(title_,
+                             "The column widths could not be saved in " + IniFilePath() +
+                                 ": see the log for why (a full disk, or a folder without write right).",
+                             UserDialogs::Buttons::Ok, UserDialogs::Icon::Error);
 }
 
 void ClientCore::WriteBackCurrentProfile() {

@@ -82,18 +82,21 @@ std::vector<std::optional<int>> ReadColumnWidths(const std::string &path, int co
     return widths;
 }
 
-void WriteColumnWidths(const std::string &path, const std::vector<int> &widths, LogSink &log) {
+bool WriteColumnWidths(const std::string &path, const std::vector<int> &widths, LogSink &log) {
     log.LogInfo("Begin WriteAllIniValues: " + path);
+    bool saved = false;
     try {
         IniFile file(path);
         for (std::size_t column = 0; column < widths.size(); ++column)
             file.WriteInteger(ColumnWidthSection, ColumnWidthKey(ServerGridName, static_cast<int>(column)),
                               widths[column]);
-        if (!file.Save()) log.LogError("Exception 1 WriteAllIniValues");
+        saved = file.Save();
+        if (!saved) log.LogError("Exception 1 WriteAllIniValues");
     } catch (...) {
         log.LogError("Exception 1 WriteAllIniValues");
     }
     log.LogInfo("End WriteAllIniValues");
+    return saved;
 }
 
 } // namespace tsc::shell

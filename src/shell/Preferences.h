@@ -60,6 +60,7 @@ inline constexpr const char *ServerGridName = "StringGrid_Servers";
 // ReadAllIniValues go to `log`.
 [[nodiscard]] std::vector<std::optional<int>> ReadColumnWidths(const std::string &path, int columnCount,
                                                                LogSink &log);
-void WriteColumnWidths(const std::string &path, const std::vector<int> &widths, LogSink &log);
+// False when they could not be saved (the log says why).
+bool WriteColumnWidths(const std::string &path, const std::vector<int> &widths, LogSink &log);
 
 } // namespace tsc::shell

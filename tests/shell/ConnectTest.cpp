@@ -6,6 +6,7 @@
 #include "FakeRdpControl.h"
 #include "MainWindow.h"
 #include "NavigationBar.h"
+#include "Preferences.h"
 #include "RdpSessionWidget.h"
 #include "SessionWindow.h"
 #include "SystemInfo.h"
@@ -24,7 +25,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 
 namespace tsc::shell {
 namespace {
@@ -117,6 +121,25 @@ class ConnectTest : public ::testing::Test {
     QSize largestSize{4096, 2048};
     bool engineAvailable = true;
 };
+
+// Preferences that cannot be saved at close are not lost silently: the user is told.
+// A file-size limit of one byte stands in for a full disk.
+TEST_F(ConnectTest, ColumnWidthsThatCannotBeSavedAreReportedAtClose) {
+    auto window = MakeWindow();
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const rlimit tiny{1, previous.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    window.reset();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    const auto widths = std::find_if(messages.begin(), messages.end(), [](const ShownMessage &message) {
+        return message.text.find("column widths could not be saved in " + IniFilePath()) != std::string::npos;
+    });
+    ASSERT_NE(widths, messages.end());
+    EXPECT_EQ(widths->icon, UserDialogs::Icon::Error);
+    EXPECT_TRUE(Logged('E', "Exception 1 WriteAllIniValues"));
+}
 
 TEST_F(ConnectTest, StartUpDetectsTheEngineAndKeepsTheMicrosoftPageHidden) {
     auto window = MakeWindow(false);
