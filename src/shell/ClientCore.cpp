@@ -284,70 +284,6 @@ void ClientCore::AutoConnectIfAsked() {
 }
 
 // ---------------------------------------------------------------------------
-// A profile opened from elsewhere
-
-void ClientCore::ReviewOpenedProfile() {
-    openedProfileQuestion_.reset();
-    const std::string path = ExpandText(CommandLine::Parameter(1));
-    openedProfileHash_ = ProfileContentHash(path);
-    const std::string host = HostOfAddress(settings_.host);
-    OpenedProfileFacts facts;
-    facts.fromCommandLine = true;
-    facts.insideOwnFolders = IsInsideFolder(path, ApplicationDataFolder()) ||
-                             (multipleConnections_ && IsInsideFolder(path, connectionFolder_));
-    facts.writtenByClient = OpenedFileRecords::WrittenByClient(openedProfileHash_);
-    facts.userSaidDontAsk = OpenedFileRecords::UserSaidDontAsk(openedProfileHash_);
-    facts.questionSwitchedOff = OpenedFileRecords::QuestionSwitchedOff();
-    facts.hostKnown = OpenedFileRecords::HostKnown(host);
-    facts.hasTarget = !host.empty() || settings_.doLoadBalancing;
-    const OpenedProfilePlan plan = PlanOpenedProfile(facts);
-    if (!plan.fromElsewhere) return;
-
-    LogInfo("Profile from outside the client's folders: " + path);
-    if (settings_.hideSettings) LogInfo("Its settings page hiding is ignored");
-    settings_.hideSettings = false;
-    const bool hadPassword = settings_.saveMyPassword && !settings_.password.empty();
-    if (!plan.keepSavedPassword && hadPassword) {
-        LogWarning("Its saved password is not used for a host never connected to");
-        settings_.password.clear();
-        settings_.saveMyPassword = false;
-    }
-    if (!plan.ask) return;
-    OpenedProfileQuestion question;
-    question.file = path;
-    question.host = settings_.host;
-    question.hostKnown = facts.hostKnown;
-    question.sharedResources = SharedResources(settings_, plan.keepSavedPassword);
-    question.savedPasswordDropped = !plan.keepSavedPassword && hadPassword;
-    openedProfileQuestion_ = std::move(question);
-}
-
-bool ClientCore::ConfirmOpenedProfile() {
-    if (!openedProfileQuestion_) return true;
-    const OpenedProfileQuestion question = *std::exchange(openedProfileQuestion_, std::nullopt);
-    LogInfo("Ask before connecting to " + question.host);
-    const OpenedProfileAnswer answer = dialogs_.AskOpenedProfile(title_, question);
-    if (!answer.connect) {
-        LogInfo("Connect cancelled by the user: " + question.file);
-        openedProfileDeclined_ = true;
-        LogInfo("AutoClose client...");
-        CloseAfterAutoConnect();
-        return false;
-    }
-    LogInfo(answer.dontAskAgain ? "Connect confirmed; not asked again for this file" : "Connect confirmed");
-    if (answer.dontAskAgain) OpenedFileRecords::RecordDontAsk(openedProfileHash_);
-    return true;
-}
-
-void ClientCore::RecordWrittenProfile(const std::string &path) {
-    OpenedFileRecords::RecordWritten(ProfileContentHash(path));
-}
-
-void ClientCore::RecordConnectedHost(const std::string &host) {
-    OpenedFileRecords::RecordHost(HostOfAddress(host));
-}
-
-// ---------------------------------------------------------------------------
 // Titles
 
 void ClientCore::ResetTitles() {
@@ -653,68 +589,6 @@ void ClientCore::CloseMainWindow() {
 void ClientCore::bn_CloseClick() {
     CloseFarmConnection();
     emit closeMainWindowRequested();
-}
-
-// ---------------------------------------------------------------------------
-// The Support page
-
-void ClientCore::bn_ZipClick() {
-    if (SupportArchiveRunning() || destroyed_) return;
-    LogRegistryDump(*this);
-    // The walk may cover thousands of home folders: it runs on a thread of its own
-    // while the window stays responsive and shows the folder being searched.
-    supportThread_ = new QThread(this);
-    supportThread_->setObjectName(QStringLiteral("SupportArchive"));
-    supportWorker_ = new SupportArchiveWorker(DefaultSupportArchiveRequest());
-    supportWorker_->moveToThread(supportThread_);
-    connect(supportThread_, &QThread::started, supportWorker_, &SupportArchiveWorker::run);
-    connect(supportWorker_, &SupportArchiveWorker::folderEntered, this,
-            &ClientCore::supportArchiveFolderEntered);
-    connect(supportWorker_, &SupportArchiveWorker::finished, this,
-            [this](const SupportArchiveResult &result) { SupportArchiveFinished(result); });
-    emit supportArchiveBusyChanged(true);
-    supportThread_->start();
-}
-
-bool ClientCore::SupportArchiveRunning() const {
-    return supportThread_ != nullptr;
-}
-
-// Runs on the user-interface thread while the worker is busy inside run(): the flag
-// is atomic, a queued call would wait for run() to end.
-void ClientCore::CancelSupportArchive() {
-    if (supportWorker_) supportWorker_->cancel();
-}
-
-void ClientCore::SupportArchiveFinished(const SupportArchiveResult &result) {
-    for (const SupportArchiveLine &line : result.lines) {
-        switch (line.level) {
-        case SupportArchiveLine::Level::Info:
-            LogInfo(line.text);
-            break;
-        case SupportArchiveLine::Level::Warning:
-            LogWarning(line.text);
-            break;
-        case SupportArchiveLine::Level::Error:
-            LogError(line.text);
-            break;
-        }
-    }
-    StopSupportArchive();
-}
-
-// Ends the worker's thread (cancelling a walk still under way) and frees both. The
-// wait is short: the walk checks the flag at every folder.
-void ClientCore::StopSupportArchive() {
-    if (!supportThread_) return;
-    supportWorker_->cancel();
-    supportThread_->quit();
-    supportThread_->wait();
-    delete supportWorker_;
-    delete supportThread_;
-    supportWorker_ = nullptr;
-    supportThread_ = nullptr;
-    emit supportArchiveBusyChanged(false);
 }
 
 void ClientCore::Timer_GetMeAnUpdateLoggingTimer() {

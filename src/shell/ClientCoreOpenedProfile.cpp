@@ -1,0 +1,74 @@
+// The core's review of a profile named on the command line that comes from
+// elsewhere: what it may not do, and the question before it connects.
+
+#include "ClientCore.h"
+
+#include "CommandLine.h"
+#include "OpenedProfileSafety.h"
+#include "SystemInfo.h"
+#include "UserDialogs.h"
+
+namespace tsc::shell {
+
+void ClientCore::ReviewOpenedProfile() {
+    openedProfileQuestion_.reset();
+    const std::string path = ExpandText(CommandLine::Parameter(1));
+    openedProfileHash_ = ProfileContentHash(path);
+    const std::string host = HostOfAddress(settings_.host);
+    OpenedProfileFacts facts;
+    facts.fromCommandLine = true;
+    facts.insideOwnFolders = IsInsideFolder(path, ApplicationDataFolder()) ||
+                             (multipleConnections_ && IsInsideFolder(path, connectionFolder_));
+    facts.writtenByClient = OpenedFileRecords::WrittenByClient(openedProfileHash_);
+    facts.userSaidDontAsk = OpenedFileRecords::UserSaidDontAsk(openedProfileHash_);
+    facts.questionSwitchedOff = OpenedFileRecords::QuestionSwitchedOff();
+    facts.hostKnown = OpenedFileRecords::HostKnown(host);
+    facts.hasTarget = !host.empty() || settings_.doLoadBalancing;
+    const OpenedProfilePlan plan = PlanOpenedProfile(facts);
+    if (!plan.fromElsewhere) return;
+
+    LogInfo("Profile from outside the client's folders: " + path);
+    if (settings_.hideSettings) LogInfo("Its settings page hiding is ignored");
+    settings_.hideSettings = false;
+    const bool hadPassword = settings_.saveMyPassword && !settings_.password.empty();
+    if (!plan.keepSavedPassword && hadPassword) {
+        LogWarning("Its saved password is not used for a host never connected to");
+        settings_.password.clear();
+        settings_.saveMyPassword = false;
+    }
+    if (!plan.ask) return;
+    OpenedProfileQuestion question;
+    question.file = path;
+    question.host = settings_.host;
+    question.hostKnown = facts.hostKnown;
+    question.sharedResources = SharedResources(settings_, plan.keepSavedPassword);
+    question.savedPasswordDropped = !plan.keepSavedPassword && hadPassword;
+    openedProfileQuestion_ = std::move(question);
+}
+
+bool ClientCore::ConfirmOpenedProfile() {
+    if (!openedProfileQuestion_) return true;
+    const OpenedProfileQuestion question = *std::exchange(openedProfileQuestion_, std::nullopt);
+    LogInfo("Ask before connecting to " + question.host);
+    const OpenedProfileAnswer answer = dialogs_.AskOpenedProfile(title_, question);
+    if (!answer.connect) {
+        LogInfo("Connect cancelled by the user: " + question.file);
+        openedProfileDeclined_ = true;
+        LogInfo("AutoClose client...");
+        CloseAfterAutoConnect();
+        return false;
+    }
+    LogInfo(answer.dontAskAgain ? "Connect confirmed; not asked again for this file" : "Connect confirmed");
+    if (answer.dontAskAgain) OpenedFileRecords::RecordDontAsk(openedProfileHash_);
+    return true;
+}
+
+void ClientCore::RecordWrittenProfile(const std::string &path) {
+    OpenedFileRecords::RecordWritten(ProfileContentHash(path));
+}
+
+void ClientCore::RecordConnectedHost(const std::string &host) {
+    OpenedFileRecords::RecordHost(HostOfAddress(host));
+}
+
+} // namespace tsc::shell
