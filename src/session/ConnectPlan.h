@@ -55,6 +55,12 @@ inline constexpr RdpControlVariant SessionVariants[] = {RdpControlVariant::WXP51
 
 enum class DisplayMode { Windowed, FullScreen, Seamless };
 
+// A colour as 0xRRGGBB from the Windows order 0x00BBGGRR the platform keeps it in
+// (the swap is its own inverse).
+[[nodiscard]] constexpr std::uint32_t RgbFromColorRef(std::uint32_t colorRef) {
+    return ((colorRef & 0xFFu) << 16) | (colorRef & 0xFF00u) | ((colorRef >> 16) & 0xFFu);
+}
+
 inline constexpr std::uint32_t WindowWhite = 0xFFFFFF;
 
 struct DisplayPlan {

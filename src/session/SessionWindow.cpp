@@ -31,11 +31,6 @@ bool &OverlayFoundFlag(RdpControlVariant variant) {
     return overlayFound[static_cast<std::size_t>(SessionVariantIndex(variant))];
 }
 
-// The platform keeps colours in the Windows order 0x00BBGGRR.
-std::uint32_t RgbFromColorRef(std::uint32_t colorRef) {
-    return ((colorRef & 0xFFu) << 16) | (colorRef & 0xFF00u) | ((colorRef >> 16) & 0xFFu);
-}
-
 // The sampled colour as the log has always shown it: the Windows colour value's high
 // and low 16 bits; 0xFFFFFFFF when there is no valid colour.
 std::string OverlayLine(std::optional<std::uint32_t> rgb) {

@@ -7,18 +7,15 @@
 #include "Language.h"
 #include "NavigationBar.h"
 #include "NestedEventLoop.h"
-#include "OpenedProfileSafety.h"
 #include "PlatformDiagnostics.h"
 #include "Preferences.h"
 #include "ProcessState.h"
 #include "ProtectionService.h"
 #include "RdpProfile.h"
 #include "RdpSessionWidget.h"
-#include "RegistryDump.h"
 #include "ServerListFiles.h"
 #include "SessionWindow.h"
 #include "StartupLines.h"
-#include "SupportArchive.h"
 #include "SystemInfo.h"
 #include "TimeText.h"
 #include "UserDialogs.h"
@@ -45,13 +42,6 @@ constexpr int AutoCloseTicks = 6;
 
 QString Q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The key colour of seamless sessions as 0xRRGGBB; the platform keeps it in the
-// Windows order 0x00BBGGRR.
-std::uint32_t SessionTransparencyColour() {
-    const std::uint32_t colorRef = TransparencyColor();
-    return ((colorRef & 0xFFu) << 16) | (colorRef & 0xFF00u) | ((colorRef >> 16) & 0xFFu);
 }
 
 // Forwards to whatever sink `target` names at the time of the call, if any.
@@ -467,7 +457,8 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         } else
             NavigationBar::Destroy();
 
-        const DisplayPlan display = PlanDisplay(DoSeamless(), sizeIndex, SessionTransparencyColour());
+        const DisplayPlan display =
+            PlanDisplay(DoSeamless(), sizeIndex, RgbFromColorRef(TransparencyColor()));
         LogInfo(display.logLine);
         window->SetWindowColour(display.windowColour);
         window->setWindowFlag(Qt::FramelessWindowHint, display.frameless);
