@@ -75,7 +75,6 @@ while getopts "m:y:t:P:kl:r:o:" opt; do
 done
 shift $((OPTIND - 1))
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/text-screen.XXXXXX")
 PIDS=()            # every process we started, in start order
 
 log() { printf '[%s] %s\n' "$(date +%T)" "$*" >&2; }
@@ -94,6 +93,7 @@ for tool in Xvfb freerdp-shadow-cli xterm xsetroot ss python3; do
     command -v "$tool" >/dev/null || die "$tool not found (see bench/session/README.md)"
 done
 grep -q "$FONT" <<<"$(fc-list : family)" || die "font $FONT not found (fonts-dejavu-core)"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/text-screen.XXXXXX")
 
 descendants() {    # PID -> its children, grandchildren, ...
     local k
