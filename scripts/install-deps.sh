@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  freerdp2-dev libx11-dev libxcb1-dev libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev libcups2-dev
+  freerdp2-dev libx11-dev libxcb1-dev libxcb-shm0-dev libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev libcups2-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # a real RDP server on loopback, the anchor client, and X tools for tests and the demo

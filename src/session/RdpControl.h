@@ -86,6 +86,10 @@ struct RdpFrame {
     int width = 0;
     int height = 0;
     int stride = 0;
+    // The memory file `data` starts, valid while the frame lock is held, and a number
+    // naming that memory for the process's lifetime; -1 when the frame is plain memory.
+    int memoryFd = -1;
+    std::uint64_t memoryId = 0;
 };
 
 // What the widget showing the session reacts to; runs on the user-interface thread.

@@ -82,7 +82,8 @@ void RdpSessionWidget::paintEvent(QPaintEvent *event) {
         const RdpFrame frame = control_->Frame();
         const QRegion inside =
             frame.data ? event->region() & QRect(0, 0, frame.width, frame.height) : QRegion();
-        painter_->PutImage(winId(), frame.data, frame.width, frame.height, frame.stride, inside);
+        painter_->PutImage(winId(), frame.data, frame.width, frame.height, frame.stride, inside,
+                           {frame.memoryFd, frame.memoryId});
         painter_->Fill(winId(), event->region() - inside, 0x000000);
         painter_->Flush();
         return;

@@ -17,7 +17,11 @@
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -96,10 +100,21 @@ TEST(X11WindowPainter, PutsEveryPartOfTheRegionAndNothingElse) {
     window.show();
     ASSERT_TRUE(WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 5000));
 
+    // The same image in a memory file, as the engine keeps the remote screen: the X
+    // server reads it from there.
+    const int fd = memfd_create("painter-test", MFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(image.size() * 4)), 0);
+    auto *shared = static_cast<std::uint8_t *>(
+        mmap(nullptr, image.size() * 4, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    ASSERT_NE(shared, MAP_FAILED);
+    std::memcpy(shared, pixels, image.size() * 4);
+
     struct Case {
         const char *name;
         std::size_t requestLimit; // 0: the server's
         QRegion region;
+        bool lent = false; // the image in the memory file, lent to the server
     };
     const QRegion twoParts = QRegion(10, 20, 50, 40) + QRegion(200, 150, 90, 45);
     const Case cases[] = {
@@ -108,13 +123,21 @@ TEST(X11WindowPainter, PutsEveryPartOfTheRegionAndNothingElse) {
         {"narrow, one request", 0, QRegion(40, 25, 101, 77)},
         {"narrow, in pieces", 16416, QRegion(40, 25, 101, 177)},
         {"two parts, one past the image", 0, twoParts + QRegion(250, 180, 100, 100)},
+        {"lent, whole image", 0, QRegion(0, 0, Width, Height), true},
+        {"lent, two parts, one past the image", 0, twoParts + QRegion(250, 180, 100, 100), true},
     };
     for (const Case &c : cases) {
         std::unique_ptr<X11WindowPainter> painter = X11WindowPainter::Create(c.requestLimit);
         ASSERT_NE(painter, nullptr) << c.name;
         ASSERT_TRUE(painter->CanDraw(window)) << c.name;
         painter->Fill(window.winId(), QRegion(0, 0, Width, Height), 0x000000);
-        painter->PutImage(window.winId(), pixels, Width, Height, Width * 4, c.region);
+        if (c.lent) {
+            painter->PutImage(window.winId(), shared, Width, Height, Width * 4, c.region, {fd, 1});
+            EXPECT_TRUE(painter->LentLastImage()) << c.name;
+        } else {
+            painter->PutImage(window.winId(), pixels, Width, Height, Width * 4, c.region);
+            EXPECT_FALSE(painter->LentLastImage()) << c.name;
+        }
         painter->Flush();
         const std::vector<std::uint32_t> shown = WindowPixels(window.winId(), Width, Height);
         ASSERT_EQ(shown.size(), image.size()) << c.name;
@@ -128,6 +151,8 @@ TEST(X11WindowPainter, PutsEveryPartOfTheRegionAndNothingElse) {
             }
         EXPECT_EQ(wrong, 0) << c.name;
     }
+    munmap(shared, image.size() * 4);
+    close(fd);
 }
 
 TEST(X11WindowPainter, ASessionWidgetShowsItsFrameWithoutABackingStore) {

@@ -1,28 +1,38 @@
 #include "FrameMemory.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdint>
+#include <map>
+#include <mutex>
 
 namespace tsc::engine {
 
 namespace {
 
-// The page before the memory keeps the length of the whole mapping.
 std::size_t PageSize() {
     static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     return size;
 }
 
-std::uint8_t *MappingOf(void *memory) {
-    return static_cast<std::uint8_t *>(memory) - PageSize();
-}
-
-std::size_t MappingLength(void *memory) {
+struct Block {
     std::size_t length = 0;
-    std::memcpy(&length, MappingOf(memory), sizeof length);
-    return length;
+    int fd = -1; // -1: anonymous memory (no memory files on this system)
+    std::uint64_t id = 0;
+};
+
+// Every block the engine has mapped, by address. Few: the screen buffer and the
+// graphics pipeline's surfaces.
+struct Blocks {
+    std::mutex mutex;
+    std::map<const void *, Block> byAddress;
+    std::uint64_t lastId = 0;
+};
+Blocks &AllBlocks() {
+    static Blocks blocks;
+    return blocks;
 }
 
 } // namespace
@@ -30,19 +40,68 @@ std::size_t MappingLength(void *memory) {
 std::uint8_t *AllocateFrameMemory(std::size_t bytes) {
     const std::size_t page = PageSize();
     if (bytes == 0 || bytes > SIZE_MAX - 2 * page) return nullptr;
-    const std::size_t length = page + (bytes + page - 1) / page * page;
-    void *mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) return nullptr;
-    std::memcpy(mapping, &length, sizeof length);
-    return static_cast<std::uint8_t *>(mapping) + page;
+    const std::size_t length = (bytes + page - 1) / page * page;
+    int fd = memfd_create("tsc-screen", MFD_CLOEXEC);
+    void *memory = MAP_FAILED;
+    if (fd >= 0 && ftruncate(fd, static_cast<off_t>(length)) == 0)
+        memory = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (memory == MAP_FAILED) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+        memory = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) return nullptr;
+    }
+    Blocks &blocks = AllBlocks();
+    std::lock_guard lock(blocks.mutex);
+    blocks.byAddress[memory] = Block{length, fd, ++blocks.lastId};
+    return static_cast<std::uint8_t *>(memory);
 }
 
 void FreeFrameMemory(void *memory) {
-    if (memory) munmap(MappingOf(memory), MappingLength(memory));
+    if (!memory) return;
+    Block block;
+    {
+        Blocks &blocks = AllBlocks();
+        std::lock_guard lock(blocks.mutex);
+        const auto found = blocks.byAddress.find(memory);
+        if (found == blocks.byAddress.end()) return;
+        block = found->second;
+        blocks.byAddress.erase(found);
+    }
+    munmap(memory, block.length);
+    if (block.fd >= 0) close(block.fd);
 }
 
 void ReleaseFramePages(std::uint8_t *memory) {
-    if (memory) madvise(memory, MappingLength(memory) - PageSize(), MADV_DONTNEED);
+    if (!memory) return;
+    Block block;
+    {
+        Blocks &blocks = AllBlocks();
+        std::lock_guard lock(blocks.mutex);
+        const auto found = blocks.byAddress.find(memory);
+        if (found == blocks.byAddress.end()) return;
+        block = found->second;
+    }
+    // A memory file keeps its pages whatever its mappings do: they are cut out of the
+    // file itself, which then reads as zeros there.
+    if (block.fd >= 0)
+        fallocate(block.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(block.length));
+    else
+        madvise(memory, block.length, MADV_DONTNEED);
+}
+
+bool IsFrameMemory(const void *memory) {
+    Blocks &blocks = AllBlocks();
+    std::lock_guard lock(blocks.mutex);
+    return blocks.byAddress.count(memory) != 0;
+}
+
+FrameMemoryFile FileOfFrameMemory(const void *memory) {
+    Blocks &blocks = AllBlocks();
+    std::lock_guard lock(blocks.mutex);
+    const auto found = blocks.byAddress.find(memory);
+    if (found == blocks.byAddress.end() || found->second.fd < 0) return {};
+    return {found->second.fd, found->second.id};
 }
 
 } // namespace tsc::engine

@@ -163,6 +163,9 @@ RdpFrame FreeRdpControl::Frame() const {
         frame.height = static_cast<int>(context->gdi->height);
         frame.stride = static_cast<int>(context->gdi->stride);
     }
+    const FrameMemoryFile file = FileOfFrameMemory(frame.data);
+    frame.memoryFd = file.fd;
+    frame.memoryId = file.id;
     return frame;
 }
 

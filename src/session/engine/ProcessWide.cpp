@@ -5,6 +5,7 @@
 #include "ProcessWide.h"
 
 #include "EngineContext.h"
+#include "FrameMemory.h"
 #include "FreeRdpControl.h"
 #include "SocketWait.h"
 
@@ -14,6 +15,7 @@
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/gdi/gfx.h>
 #include <freerdp/primitives.h>
+#include <winpr/crt.h>
 #include <winpr/synch.h>
 #include <winpr/wlog.h>
 
@@ -28,6 +30,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -151,9 +154,6 @@ FreeRdpControl *ControlOf(RdpgfxClientContext *gfx) {
     return gdi && gdi->context ? tsc::engine::ControlOf(gdi->context) : nullptr;
 }
 
-std::uint32_t SurfaceIdOf(const RDPGFX_DELETE_SURFACE_PDU *pdu) {
-    return pdu->surfaceId;
-}
 std::uint32_t SurfaceIdOf(const RDPGFX_MAP_SURFACE_TO_OUTPUT_PDU *pdu) {
     return pdu->surfaceId;
 }
@@ -178,6 +178,48 @@ template <auto Slot, bool Forget = false, typename Pdu> UINT Locked(RdpgfxClient
 UINT OnUpdateSurfaces(RdpgfxClientContext *gfx) {
     FreeRdpControl *control = ControlOf(gfx);
     return control ? control->OnUpdateSurfaces(gfx) : libraryGfx.UpdateSurfaces(gfx);
+}
+
+// A surface's pixels live in the engine's frame memory instead of the library's
+// heap block: the surface shown as the frame can then be lent to the X server as it
+// is (see FrameMemory.h). The library frees what it allocated itself, so a surface
+// gets a small block of the library's back before the library deletes it.
+UINT OnCreateSurface(RdpgfxClientContext *gfx, const RDPGFX_CREATE_SURFACE_PDU *pdu) {
+    FreeRdpControl *control = ControlOf(gfx);
+    std::optional<FreeRdpControl::FrameLockScope> lock;
+    if (control) lock.emplace(*control);
+    const UINT status = libraryGfx.CreateSurface(gfx, pdu);
+    if (status != CHANNEL_RC_OK) return status;
+    EnterCriticalSection(&gfx->mux);
+    auto *surface = static_cast<gdiGfxSurface *>(gfx->GetSurfaceData(gfx, pdu->surfaceId));
+    if (surface && surface->data) {
+        if (std::uint8_t *memory = AllocateFrameMemory(std::size_t{surface->scanline} * surface->height)) {
+            _aligned_free(surface->data);
+            surface->data = memory;
+        }
+    }
+    LeaveCriticalSection(&gfx->mux);
+    return status;
+}
+
+UINT OnDeleteSurface(RdpgfxClientContext *gfx, const RDPGFX_DELETE_SURFACE_PDU *pdu) {
+    FreeRdpControl *control = ControlOf(gfx);
+    std::optional<FreeRdpControl::FrameLockScope> lock;
+    if (control) {
+        lock.emplace(*control);
+        control->ForgetOutputSurface(pdu->surfaceId);
+    }
+    void *ours = nullptr;
+    EnterCriticalSection(&gfx->mux);
+    auto *surface = static_cast<gdiGfxSurface *>(gfx->GetSurfaceData(gfx, pdu->surfaceId));
+    if (surface && IsFrameMemory(surface->data)) {
+        ours = surface->data;
+        surface->data = static_cast<BYTE *>(_aligned_malloc(16, 16));
+    }
+    LeaveCriticalSection(&gfx->mux);
+    const UINT status = libraryGfx.DeleteSurface(gfx, pdu);
+    FreeFrameMemory(ours);
+    return status;
 }
 
 // --- ending the library's socket reads on abort -----------------------------------
@@ -249,8 +291,8 @@ void WrapGraphicsPipelineHandlers(RdpgfxClientContext *gfx) {
         libraryGfx.UpdateSurfaces = gfx->UpdateSurfaces;
     });
     gfx->ResetGraphics = Locked<&GfxHandlers::ResetGraphics, true, const RDPGFX_RESET_GRAPHICS_PDU *>;
-    gfx->CreateSurface = Locked<&GfxHandlers::CreateSurface, false, const RDPGFX_CREATE_SURFACE_PDU *>;
-    gfx->DeleteSurface = Locked<&GfxHandlers::DeleteSurface, true, const RDPGFX_DELETE_SURFACE_PDU *>;
+    gfx->CreateSurface = OnCreateSurface;
+    gfx->DeleteSurface = OnDeleteSurface;
     gfx->SurfaceCommand = Locked<&GfxHandlers::SurfaceCommand, false, const RDPGFX_SURFACE_COMMAND *>;
     gfx->SolidFill = Locked<&GfxHandlers::SolidFill, false, const RDPGFX_SOLID_FILL_PDU *>;
     gfx->SurfaceToSurface =
