@@ -5,6 +5,7 @@
 // made once and hold for every control (see ProcessWide.cpp for why each is needed).
 
 #include <freerdp/client/rdpgfx.h>
+#include <freerdp/primitives.h>
 
 namespace tsc::engine {
 
@@ -13,6 +14,14 @@ class FreeRdpControl;
 // Once per process, before the first session: the library's channel add-ins, its
 // pixel routines and glibc's heap limits.
 void PrepareProcessForSessions();
+
+// What PrepareProcessForSessions puts in the library's pixel routines for YUV 4:2:0
+// to RGB on a processor with AVX2: the engine's conversion for BGRX32 and BGRA32, the
+// routine the table had (LibraryYuv420ToRgb) for every other format. Before that,
+// or without AVX2, LibraryYuv420ToRgb is null and the table is the library's.
+pstatus_t ConvertYuv420ToRgb(const BYTE *const planes[3], const UINT32 steps[3], BYTE *dst, UINT32 dstStep,
+                             UINT32 format, const prim_size_t *roi);
+__YUV420ToRGB_8u_P3AC4R_t LibraryYuv420ToRgb();
 
 // The library's own log (its root logger) goes to the control whose session runs on
 // this process; warnings and errors only. Attach and Detach from any thread.
