@@ -1,7 +1,8 @@
 #include "SessionPictures.h"
 
-#include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
+#include <QPixmap>
 
 namespace tsc {
 
@@ -10,7 +11,12 @@ QIcon ThemePicture(const char *themeName, const char *ownName) {
     for (const int size : {16, 32, 48}) {
         const QString file =
             QStringLiteral(":/sessionpictures/%1-%2.png").arg(QLatin1String(ownName)).arg(size);
-        if (QFile::exists(file)) own.addFile(file, QSize(size, size));
+        // Read as PNG and nothing else: a reader left to find the format itself asks
+        // every image plug-in installed, loading each into the process for good.
+        QImageReader reader(file, "png");
+        reader.setAutoDetectImageFormat(false);
+        const QImage picture = reader.read();
+        if (!picture.isNull()) own.addPixmap(QPixmap::fromImage(picture));
     }
     return QIcon::fromTheme(QLatin1String(themeName), own);
 }

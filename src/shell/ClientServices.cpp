@@ -5,9 +5,10 @@
 #include "RdpEngineLibrary.h"
 #include "SystemInfo.h"
 
-#include <QPrinterInfo>
-
+#include <cups/cups.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace tsc::shell {
 
@@ -58,11 +59,21 @@ std::unique_ptr<WindowLog> OpenLogFile(const std::string &path, std::int64_t kil
 
 } // namespace
 
+// Asked of the printing system directly: the toolkit's printing module would load
+// itself, a plug-in and their libraries for the whole run only to read these names.
 PrinterList InstalledPrinters() {
     PrinterList list;
-    for (const QString &name : QPrinterInfo::availablePrinterNames())
-        list.names.push_back(name.toStdString());
-    list.defaultName = QPrinterInfo::defaultPrinterName().toStdString();
+    cups_dest_t *destinations = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &destinations);
+    for (int index = 0; index < count; ++index) {
+        const cups_dest_t &destination = destinations[index];
+        if (!destination.name) continue;
+        std::string name = destination.name;
+        if (destination.instance) name += std::string("/") + destination.instance;
+        if (destination.is_default) list.defaultName = name;
+        list.names.push_back(std::move(name));
+    }
+    cupsFreeDests(count, destinations);
     if (list.defaultName.empty()) list.failure = "There is no default printer currently selected";
     return list;
 }
