@@ -84,8 +84,12 @@ struct ProfileSettings {
     bool doLoadBalancing = false;           // cb_DoLoadBalancing
     bool doAskLoadBalancingHostname = true; // cb_DoAskLoadBalancingHostname (disabled control)
     bool doSeamless = false;                // cb_DoSeamless
-    bool doRdpPlus = false;                 // cb_DoRDPPlus
-    bool doSslGateway = false;              // cb_DoSSLGateway
+    // "<prefix>_sharptext:s:yes": the screen of an ordinary true-colour session comes
+    // without loss (plain bitmaps, 32 bits), so text and edges stay exact, at the cost
+    // of much more network traffic while the screen moves. Written only when set.
+    bool sharpText = false;
+    bool doRdpPlus = false;    // cb_DoRDPPlus
+    bool doSslGateway = false; // cb_DoSSLGateway
     // Reading a profile switches RDP+ and SSL off: cb_DoRDPPlus, cb_DoSSLGateway and
     // cbx_SelectCert disabled, the TabSheet_RDPPlus tab hidden.
     bool rdpPlusControlsEnabled = true;

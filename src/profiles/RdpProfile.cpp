@@ -203,7 +203,7 @@ std::vector<std::string> KeysOfTheProgram(const std::vector<std::string> &writte
         "displayconnectionbar", "disable wallpaper", "disable full window drag", "disable menu anims",
         "disable themes", "bitmapcachepersistenable", "username", "savemypassword", "password 51",
         "full address", "domain", prefix + "_doloadbalancing", prefix + "_doaskloadbalancinghostname",
-        prefix + "_doseamless", prefix + "_rdpplusport", prefix + "_hidesettings",
+        prefix + "_doseamless", prefix + "_sharptext", prefix + "_rdpplusport", prefix + "_hidesettings",
         // A signature no longer holds once the file changed.
         "signature", "signscope"};
     for (const std::string &line : written)
@@ -306,6 +306,7 @@ void ApplyProfileText(std::string_view text, ProfileSettings &settings, const Pr
     ReadYesAnyCase(lookup, prefix + "_doloadbalancing", settings.doLoadBalancing);
     ReadYesAnyCase(lookup, prefix + "_doaskloadbalancinghostname", settings.doAskLoadBalancingHostname);
     ReadYesAnyCase(lookup, prefix + "_doseamless", settings.doSeamless);
+    ReadYesAnyCase(lookup, prefix + "_sharptext", settings.sharpText);
     if (auto host = lookup.Value("full address")) settings.host = std::move(*host);
     settings.rdpPlusPort = lookup.Value(prefix + "_rdpplusport").value_or(DefaultRdpPlusPort);
     ReadYesAnyCase(lookup, prefix + "_hidesettings", settings.hideSettings);
@@ -422,6 +423,7 @@ std::vector<std::string> ProfileLines(const ProfileSettings &settings, const Pro
     add(prefix + "_doloadbalancing:s:" + YesNo(settings.doLoadBalancing));
     add(prefix + "_doaskloadbalancinghostname:s:" + YesNo(settings.doAskLoadBalancingHostname));
     add(prefix + "_doseamless:s:" + YesNo(settings.doSeamless));
+    if (settings.sharpText) add(prefix + "_sharptext:s:yes");
     return lines;
 }
 

@@ -135,6 +135,7 @@ ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &sett
                                   (!settings.windowDragging ? NoFullWindowDrag : 0u) |
                                   (!settings.animation ? NoMenuAnimations : 0u);
     connection.displayConnectionBar = settings.displayConnectionBar;
+    connection.losslessScreen = settings.sharpText;
     return connection;
 }
 

@@ -47,6 +47,7 @@ struct ConnectionSettings {
     bool redirectSmartCards = false;
     std::uint32_t performanceFlags = 0; // PerformanceFlag bits
     bool displayConnectionBar = false;  // the navigation bar in full screen (the client's own)
+    bool losslessScreen = false;        // true colour without a lossy codec (sharp text)
 
     [[nodiscard]] bool Seamless() const { return workDir == SeamlessWorkDir; }
 

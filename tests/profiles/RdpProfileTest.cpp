@@ -116,6 +116,8 @@ TEST_F(RdpProfileTest, ReadsEveryKeyOfTheTable) {
              EXPECT_FALSE(s.doAskLoadBalancingHostname);
          }},
         {"tsv_doseamless:s:1", [](auto &s) { EXPECT_FALSE(s.doSeamless); }},
+        {"tsv_sharptext:s:YES", [](auto &s) { EXPECT_TRUE(s.sharpText); }},
+        {"tsv_sharptext:i:1", [](auto &s) { EXPECT_FALSE(s.sharpText); }},
         {"full address:s:host.example:3390", [](auto &s) { EXPECT_EQ(s.host, "host.example:3390"); }},
         {"x", [](auto &s) { EXPECT_EQ(s.rdpPlusPort, "3391"); }},
         {"tsv_rdpplusport:i:4000", [](auto &s) { EXPECT_EQ(s.rdpPlusPort, "4000"); }},
@@ -250,6 +252,7 @@ TEST_F(RdpProfileTest, WritesEachSettingAsItsLine) {
              s.hideSettings = s.doSeamless = true;
          },
          {"tsv_rdpplusport:i:4000", "tsv_hidesettings:s:yes", "tsv_doseamless:s:yes"}},
+        {[](auto &s) { s.sharpText = true; }, {"tsv_sharptext:s:yes"}},
     };
     for (const Case &c : cases) {
         ProfileSettings settings;
@@ -276,7 +279,7 @@ TEST_F(RdpProfileTest, WrittenProfileReadsBackUnchanged) {
     written.windowsKeysIndex = 0;
     written.connectPrinters = written.smartCards = written.background = written.animation = true;
     written.bitmapCaching = written.displayConnectionBar = false;
-    written.doSeamless = written.hideSettings = true;
+    written.doSeamless = written.hideSettings = written.sharpText = true;
     written.doAskLoadBalancingHostname = false;
     written.rdpPlusPort = "4001";
     WriteProfile((home / "rt.rdp").string(), "1", written, environment, log);
@@ -292,7 +295,7 @@ TEST_F(RdpProfileTest, WrittenProfileReadsBackUnchanged) {
                         s.connectDiskDrives, s.connectPrinters, s.commPorts, s.smartCards, s.background,
                         s.animation, s.themes, s.windowDragging, s.bitmapCaching, s.displayConnectionBar,
                         s.doSeamless, s.hideSettings, s.doLoadBalancing, s.doAskLoadBalancingHostname,
-                        s.rdpPlusPort, s.rdpPlusControlsEnabled);
+                        s.rdpPlusPort, s.rdpPlusControlsEnabled, s.sharpText);
     };
     EXPECT_TRUE(fields(read) == fields(expected));
     EXPECT_EQ(read.password, written.password);

@@ -145,6 +145,9 @@ TEST(ConnectionSettingsOfAConnect, MappedFromTheProfileSettingsAndThePlan) {
     EXPECT_EQ(plan.performanceFlags, PerformanceFlag::NoFullWindowDrag | PerformanceFlag::NoMenuAnimations);
     EXPECT_EQ(plan.password, "secret");
     EXPECT_FALSE(plan.Seamless());
+    EXPECT_FALSE(plan.losslessScreen);
+    settings.sharpText = true;
+    EXPECT_TRUE(BuildConnectionSettings(settings, target, windowed, QSize(800, 600)).losslessScreen);
 
     // Seamless always drops the wallpaper; "..." is no domain; no user: the host alone.
     settings.doSeamless = true;

@@ -92,11 +92,22 @@ bool Flag(const Settings &settings, size_t id) {
     return freerdp_settings_get_bool(settings.get(), id) == TRUE;
 }
 
-TEST(SessionSettingsMapping, SeamlessSessionsUseNoLossyCodecWhateverTheDepth) {
-    for (int depth : {8, 15, 16, 24, 32}) {
+TEST(SessionSettingsMapping, SeamlessAndSharpTextSessionsUseNoLossyCodec) {
+    struct Case {
+        int depth;
+        bool seamless;
+    };
+    // Sharp text asks for true colour without loss; at fewer colours the session
+    // keeps its plain bitmaps at that depth (below).
+    for (const Case &c : {Case{8, true}, Case{15, true}, Case{16, true}, Case{24, true}, Case{32, true},
+                          Case{24, false}, Case{32, false}}) {
+        const int depth = c.depth;
         ConnectionSettings session;
         session.colorDepth = depth;
-        session.workDir = SeamlessWorkDir;
+        if (c.seamless)
+            session.workDir = SeamlessWorkDir;
+        else
+            session.losslessScreen = true;
         const Settings settings = Applied(session);
         EXPECT_EQ(ChooseGraphicsMode(session), GraphicsMode::Lossless);
         for (size_t lossy :
@@ -105,8 +116,14 @@ TEST(SessionSettingsMapping, SeamlessSessionsUseNoLossyCodecWhateverTheDepth) {
               FreeRDP_DrawAllowDynamicColorFidelity, FreeRDP_DrawAllowColorSubsampling})
             EXPECT_FALSE(Flag(settings, lossy)) << "setting " << lossy << " at depth " << depth;
         EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_ColorDepth), 32u);
-        EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_ShellWorkingDirectory), "V001C002");
+        if (c.seamless)
+            EXPECT_STREQ(freerdp_settings_get_string(settings.get(), FreeRDP_ShellWorkingDirectory),
+                         "V001C002");
     }
+    ConnectionSettings fewColours;
+    fewColours.colorDepth = 16;
+    fewColours.losslessScreen = true;
+    EXPECT_EQ(ChooseGraphicsMode(fewColours), GraphicsMode::Bitmaps);
 }
 
 TEST(SessionSettingsMapping, OrdinarySessionsFollowTheColourDepth) {

@@ -112,8 +112,11 @@ bool ApplyGraphics(rdpSettings *settings, const ConnectionSettings &session) {
 GraphicsMode ChooseGraphicsMode(const ConnectionSettings &session) {
     if (session.Seamless()) return GraphicsMode::Lossless;
     // Fewer colours are the user's request for a lighter session: plain bitmaps at
-    // that depth. True colour goes through H.264, by far the cheapest for the client.
-    return session.colorDepth >= 24 ? GraphicsMode::H264Graphics : GraphicsMode::Bitmaps;
+    // that depth. True colour goes through H.264, by far the cheapest for the client
+    // and the network, unless the profile asks for exact text: H.264 4:2:0 halves the
+    // colour resolution, so coloured text and thin lines arrive blurred and stay so.
+    if (session.colorDepth < 24) return GraphicsMode::Bitmaps;
+    return session.losslessScreen ? GraphicsMode::Lossless : GraphicsMode::H264Graphics;
 }
 
 Credentials SplitCredentials(const std::string &domain, const std::string &userName) {
