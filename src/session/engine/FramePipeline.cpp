@@ -290,6 +290,23 @@ void FreeRdpControl::ForgetOutputSurface(std::uint32_t surfaceId) {
         outputSurface_ = nullptr;
 }
 
+// A surface now covers the screen and its first frame is on the way: the screen
+// buffer's pages go back before that frame is drawn, not after, so the session never
+// holds both pictures at once. The window keeps what it shows until the surface's
+// first frame replaces it.
+void FreeRdpControl::OnSurfaceMappedToOutput(RdpgfxClientContext *gfx) {
+    const rdpGdi *gdi = static_cast<rdpGdi *>(gfx->custom);
+    EnterCriticalSection(&gfx->mux);
+    if (gdiGfxSurface *surface = SurfaceCoveringScreen(gfx, gdi)) {
+        outputSurface_ = surface;
+        if (!screenPagesReleased_ && gdi->primary_buffer == screenMemory_) {
+            ReleaseFramePages(screenMemory_);
+            screenPagesReleased_ = true;
+        }
+    }
+    LeaveCriticalSection(&gfx->mux);
+}
+
 // At the end of each frame. The library would copy every changed rectangle of each
 // surface into its own screen buffer; when one surface covers the screen, the
 // engine shows that surface directly, saving the copy and the buffer's memory.

@@ -87,6 +87,7 @@ class FreeRdpControl final : public RdpControl {
     void OnGraphicsPipelineOpened(RdpgfxClientContext *gfx);
     void OnGraphicsPipelineClosing();
     UINT OnUpdateSurfaces(RdpgfxClientContext *gfx);
+    void OnSurfaceMappedToOutput(RdpgfxClientContext *gfx); // frame lock held
     // The surface is going away or moving: the next update decides anew what to show.
     static constexpr std::uint32_t AnySurface = 0x10000; // every surface id is 16 bits
     void ForgetOutputSurface(std::uint32_t surfaceId);   // frame lock held

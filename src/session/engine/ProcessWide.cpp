@@ -172,9 +172,6 @@ FreeRdpControl *ControlOf(RdpgfxClientContext *gfx) {
     return gdi && gdi->context ? tsc::engine::ControlOf(gdi->context) : nullptr;
 }
 
-std::uint32_t SurfaceIdOf(const RDPGFX_MAP_SURFACE_TO_OUTPUT_PDU *pdu) {
-    return pdu->surfaceId;
-}
 std::uint32_t SurfaceIdOf(const RDPGFX_MAP_SURFACE_TO_SCALED_OUTPUT_PDU *pdu) {
     return pdu->surfaceId;
 }
@@ -217,6 +214,16 @@ UINT OnCreateSurface(RdpgfxClientContext *gfx, const RDPGFX_CREATE_SURFACE_PDU *
         }
     }
     LeaveCriticalSection(&gfx->mux);
+    return status;
+}
+
+UINT OnMapSurfaceToOutput(RdpgfxClientContext *gfx, const RDPGFX_MAP_SURFACE_TO_OUTPUT_PDU *pdu) {
+    FreeRdpControl *control = ControlOf(gfx);
+    if (!control) return libraryGfx.MapSurfaceToOutput(gfx, pdu);
+    FreeRdpControl::FrameLockScope lock(*control);
+    control->ForgetOutputSurface(pdu->surfaceId);
+    const UINT status = libraryGfx.MapSurfaceToOutput(gfx, pdu);
+    if (status == CHANNEL_RC_OK) control->OnSurfaceMappedToOutput(gfx);
     return status;
 }
 
@@ -330,8 +337,7 @@ void WrapGraphicsPipelineHandlers(RdpgfxClientContext *gfx) {
     gfx->SurfaceToSurface =
         Locked<&GfxHandlers::SurfaceToSurface, false, const RDPGFX_SURFACE_TO_SURFACE_PDU *>;
     gfx->CacheToSurface = Locked<&GfxHandlers::CacheToSurface, false, const RDPGFX_CACHE_TO_SURFACE_PDU *>;
-    gfx->MapSurfaceToOutput =
-        Locked<&GfxHandlers::MapSurfaceToOutput, true, const RDPGFX_MAP_SURFACE_TO_OUTPUT_PDU *>;
+    gfx->MapSurfaceToOutput = OnMapSurfaceToOutput;
     gfx->MapSurfaceToScaledOutput =
         Locked<&GfxHandlers::MapSurfaceToScaledOutput, true, const RDPGFX_MAP_SURFACE_TO_SCALED_OUTPUT_PDU *>;
     gfx->UpdateSurfaces = OnUpdateSurfaces;

@@ -21,6 +21,7 @@
 #include <freerdp/session.h>
 #include <winpr/synch.h>
 
+#include <malloc.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -292,6 +293,7 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
     pointerSent_.reset();
     RouteLibraryLogTo(this);
     CheckSoundOutput();
+    malloc_trim(0);
 
     rdpContext *context = NewLibraryContext();
     if (!context) {
