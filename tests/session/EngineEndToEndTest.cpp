@@ -61,6 +61,11 @@ struct Session {
         const auto *row = reinterpret_cast<const std::uint32_t *>(frame.data + y * frame.stride);
         return static_cast<long>(row[x] & 0xFFFFFFu);
     }
+    // Whether the frame shown lives in a memory file the X server can be lent.
+    bool FrameInMemoryFile() {
+        std::lock_guard lock(control->FrameLock());
+        return control->Frame().memoryFd >= 0;
+    }
     std::string Trace() const {
         return events.events.join(QLatin1Char(' ')).toStdString() + "\n" + log.All();
     }
@@ -96,6 +101,7 @@ TEST_F(EngineEndToEnd, ConnectShowsTheServerScreenAndEventsArriveInOrder) {
         << session.Trace();
     ASSERT_TRUE(session.WaitForEvent(QStringLiteral("LoginComplete"))) << session.Trace();
     EXPECT_EQ(session.control->Connected(), RdpConnectionState::Connected);
+    EXPECT_TRUE(session.FrameInMemoryFile());
 
     session.control->Disconnect();
     ASSERT_TRUE(session.WaitForEnd()) << session.Trace();
@@ -284,6 +290,7 @@ TEST_F(EngineEndToEnd, SeamlessSessionsKeepTheKeyColourExact) {
     WaitFor([] { return false; }, 1500);
     for (const auto &[x, y] : {std::pair{1019, 40}, {0, 0}, {512, 384}, {1023, 767}})
         EXPECT_EQ(session.Pixel(x, y), 0xFF00FF) << x << "," << y;
+    EXPECT_TRUE(session.FrameInMemoryFile());
     session.control->Disconnect();
     ASSERT_TRUE(session.WaitForEnd());
 }
