@@ -293,6 +293,8 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
     pointerSent_.reset();
     RouteLibraryLogTo(this);
     CheckSoundOutput();
+    // What the start-up left free in the heaps goes back before the session's own
+    // buffers come: otherwise it stays resident under them for the whole session.
     malloc_trim(0);
 
     rdpContext *context = NewLibraryContext();
