@@ -1,5 +1,7 @@
 #include "SeamlessMask.h"
 
+#include <emmintrin.h>
+
 #include <utility>
 #include <vector>
 
@@ -13,16 +15,30 @@ struct Run {
     bool operator==(const Run &) const = default;
 };
 
+// The first x from `x` on whose pixel is (`isKey`) or is not (!`isKey`) the key, or
+// `right`. Four pixels at a time: a full-screen update scans every pixel of the screen.
+int SkipPixels(const std::uint32_t *row, int x, int right, std::uint32_t key, bool isKey) {
+    const __m128i colourMask = _mm_set1_epi32(0x00FFFFFF);
+    const __m128i keys = _mm_set1_epi32(static_cast<int>(key));
+    for (; x + 4 <= right; x += 4) {
+        const __m128i pixels =
+            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x)), colourMask);
+        const int equal = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(pixels, keys)));
+        if (equal != (isKey ? 0xF : 0)) break;
+    }
+    while (x < right && ((row[x] & 0xFFFFFFu) == key) == isKey)
+        ++x;
+    return x;
+}
+
 void RowRuns(const std::uint32_t *row, int left, int right, std::uint32_t key, std::vector<Run> &runs) {
     runs.clear();
     int x = left;
     while (x < right) {
-        while (x < right && (row[x] & 0xFFFFFFu) == key)
-            ++x;
+        x = SkipPixels(row, x, right, key, true);
         if (x == right) break;
         const int start = x;
-        while (x < right && (row[x] & 0xFFFFFFu) != key)
-            ++x;
+        x = SkipPixels(row, x, right, key, false);
         runs.push_back({start, x});
     }
 }

@@ -210,6 +210,33 @@ TEST(SeamlessMask, KeyColourIsCutOutAndEqualRowsShareARectangle) {
     EXPECT_TRUE(NonKeyRegion(RdpFrame{}, QRect(0, 0, 6, 4), 0xFF00FF).isEmpty());
 }
 
+// The scan goes four pixels at a time: every run boundary at every position of a
+// group of four, in rows of every length around it, with the alpha byte ignored.
+TEST(SeamlessMask, RunsMatchAPixelByPixelCutOut) {
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    for (int width = 1; width <= 19; ++width) {
+        for (int trial = 0; trial < 20; ++trial) {
+            const int height = 3;
+            Picture picture({"K"});
+            picture.width = width;
+            picture.height = height;
+            picture.pixels.assign(std::size_t(width) * height, 0);
+            QRegion expected;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const bool key = (next() >> 16) % 3 != 0;
+                    const std::uint32_t alpha = (next() >> 8) & 0xFF000000u;
+                    picture.pixels[std::size_t(y) * width + x] = alpha | (key ? 0xFF00FFu : 0x00FF00u);
+                    if (!key) expected += QRect(x, y, 1, 1);
+                }
+            const QRect area = trial % 2 ? QRect(0, 0, width, height) : QRect(width / 3, 1, width, 2);
+            const QRegion found = NonKeyRegion(picture.Frame(), area, 0xFF00FF);
+            EXPECT_TRUE(found.xored(expected & area).isEmpty()) << "width " << width << ", trial " << trial;
+        }
+    }
+}
+
 TEST(SeamlessMask, UpdatesOnlyTheDamagedArea) {
     Picture picture({
         "KKKK",
