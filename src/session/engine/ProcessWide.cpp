@@ -372,19 +372,22 @@ extern "C" __attribute__((visibility("default"))) int _recv(UINT_PTR s, char *bu
     const int descriptor = static_cast<int>(s);
     const int abortDescriptor = readAbortDescriptor;
     if (abortDescriptor >= 0) {
-        // Data that is there is taken at once: a session receiving a lossless screen
-        // reads thousands of times a second, and asking first whether to wait would
-        // double its system calls. An abort matters only where the read would wait.
-        const int received =
-            static_cast<int>(recv(descriptor, buf, static_cast<std::size_t>(len), flags | MSG_DONTWAIT));
-        if (received >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return received;
-        const bool waits = (flags & MSG_DONTWAIT) == 0 && IsBlocking(descriptor);
-        if (IsReadable(abortDescriptor) || (waits && !WaitForDataOrAbort(descriptor, abortDescriptor))) {
+        if (IsReadable(abortDescriptor)) {
             errno = ECONNABORTED;
             return -1;
         }
-        if (!waits) {
+        // Data that is there is taken at once: a session receiving a lossless screen
+        // reads thousands of times a second, and asking the socket's mode and whether
+        // to wait first would triple its system calls.
+        const int received =
+            static_cast<int>(recv(descriptor, buf, static_cast<std::size_t>(len), flags | MSG_DONTWAIT));
+        if (received >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return received;
+        if ((flags & MSG_DONTWAIT) != 0 || !IsBlocking(descriptor)) {
             errno = EAGAIN;
+            return -1;
+        }
+        if (!WaitForDataOrAbort(descriptor, abortDescriptor)) {
+            errno = ECONNABORTED;
             return -1;
         }
     }
