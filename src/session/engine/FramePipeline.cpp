@@ -6,6 +6,7 @@
 #include "EngineContext.h"
 #include "FrameMemory.h"
 #include "FreeRdpControl.h"
+#include "PlanarBitmapUpdate.h"
 #include "ProcessWide.h"
 
 #include <QMetaObject>
@@ -56,6 +57,10 @@ BOOL OnBeginPaint(rdpContext *context) {
 BOOL OnEndPaint(rdpContext *context) {
     ControlOf(context)->OnEndPaint(context);
     return TRUE;
+}
+
+BOOL OnBitmapUpdate(rdpContext *context, const BITMAP_UPDATE *update) {
+    return ControlOf(context)->OnBitmapUpdate(context, update);
 }
 
 BOOL OnDesktopResize(rdpContext *context) {
@@ -122,6 +127,14 @@ void FreeRdpControl::InstallPaintHandlers(rdpUpdate *update) {
     update->BeginPaint = tsc::engine::OnBeginPaint;
     update->EndPaint = tsc::engine::OnEndPaint;
     update->DesktopResize = tsc::engine::OnDesktopResize;
+    // The library's handler, installed by gdi_init, stays for the rectangles the
+    // engine does not decode itself (see PlanarBitmapUpdate.h).
+    if (update->BitmapUpdate != tsc::engine::OnBitmapUpdate) libraryBitmapUpdate_ = update->BitmapUpdate;
+    update->BitmapUpdate = tsc::engine::OnBitmapUpdate;
+}
+
+BOOL FreeRdpControl::OnBitmapUpdate(rdpContext *context, const BITMAP_UPDATE *update) {
+    return ApplyBitmapUpdate(context, update, libraryBitmapUpdate_);
 }
 
 // The screen is drawn into memory of the engine's own (see FrameMemory.h).

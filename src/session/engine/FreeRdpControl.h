@@ -76,6 +76,7 @@ class FreeRdpControl final : public RdpControl {
     void OnBeginPaint(rdpContext *context);    // engine or channel thread
     void OnEndPaint(rdpContext *context);      // engine or channel thread
     bool OnDesktopResize(rdpContext *context); // engine or channel thread
+    BOOL OnBitmapUpdate(rdpContext *context, const BITMAP_UPDATE *update);
     void OnLogonInformation();
     DWORD OnFirstCertificate(const char *host, UINT16 port, const char *fingerprint);
     DWORD OnChangedCertificate(const char *host, UINT16 port, const char *fingerprint,
@@ -182,7 +183,8 @@ class FreeRdpControl final : public RdpControl {
     std::uint8_t *screenMemory_ = nullptr; // the screen buffer as the engine mapped it
 
     // Engine thread only.
-    ConnectionSettings session_; // its password wiped once the library has it
+    pBitmapUpdate libraryBitmapUpdate_ = nullptr; // the drawing library's handler
+    ConnectionSettings session_;                  // its password wiped once the library has it
     bool certificateRefused_ = false;
     int lastReason_ = 0;
     std::atomic<bool> loginCompleteSent_{false};
