@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace tsc::engine {
 
@@ -35,6 +36,21 @@ Blocks &AllBlocks() {
     return blocks;
 }
 
+enum class Forget { No, Yes };
+
+// The block starting at `memory`, if the engine mapped it; Forget::Yes takes it off
+// the list (it is being freed).
+std::optional<Block> FindBlock(const void *memory, Forget forget = Forget::No) {
+    if (!memory) return std::nullopt;
+    Blocks &blocks = AllBlocks();
+    std::lock_guard lock(blocks.mutex);
+    const auto found = blocks.byAddress.find(memory);
+    if (found == blocks.byAddress.end()) return std::nullopt;
+    const Block block = found->second;
+    if (forget == Forget::Yes) blocks.byAddress.erase(found);
+    return block;
+}
+
 } // namespace
 
 std::uint8_t *AllocateFrameMemory(std::size_t bytes) {
@@ -58,50 +74,32 @@ std::uint8_t *AllocateFrameMemory(std::size_t bytes) {
 }
 
 void FreeFrameMemory(void *memory) {
-    if (!memory) return;
-    Block block;
-    {
-        Blocks &blocks = AllBlocks();
-        std::lock_guard lock(blocks.mutex);
-        const auto found = blocks.byAddress.find(memory);
-        if (found == blocks.byAddress.end()) return;
-        block = found->second;
-        blocks.byAddress.erase(found);
-    }
-    munmap(memory, block.length);
-    if (block.fd >= 0) close(block.fd);
+    const std::optional<Block> block = FindBlock(memory, Forget::Yes);
+    if (!block) return;
+    munmap(memory, block->length);
+    if (block->fd >= 0) close(block->fd);
 }
 
 void ReleaseFramePages(std::uint8_t *memory) {
-    if (!memory) return;
-    Block block;
-    {
-        Blocks &blocks = AllBlocks();
-        std::lock_guard lock(blocks.mutex);
-        const auto found = blocks.byAddress.find(memory);
-        if (found == blocks.byAddress.end()) return;
-        block = found->second;
-    }
+    const std::optional<Block> block = FindBlock(memory);
+    if (!block) return;
     // A memory file keeps its pages whatever its mappings do: they are cut out of the
     // file itself, which then reads as zeros there.
-    if (block.fd >= 0)
-        fallocate(block.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(block.length));
+    if (block->fd >= 0)
+        fallocate(block->fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0,
+                  static_cast<off_t>(block->length));
     else
-        madvise(memory, block.length, MADV_DONTNEED);
+        madvise(memory, block->length, MADV_DONTNEED);
 }
 
 bool IsFrameMemory(const void *memory) {
-    Blocks &blocks = AllBlocks();
-    std::lock_guard lock(blocks.mutex);
-    return blocks.byAddress.count(memory) != 0;
+    return FindBlock(memory).has_value();
 }
 
 FrameMemoryFile FileOfFrameMemory(const void *memory) {
-    Blocks &blocks = AllBlocks();
-    std::lock_guard lock(blocks.mutex);
-    const auto found = blocks.byAddress.find(memory);
-    if (found == blocks.byAddress.end() || found->second.fd < 0) return {};
-    return {found->second.fd, found->second.id};
+    const std::optional<Block> block = FindBlock(memory);
+    if (!block || block->fd < 0) return {};
+    return {block->fd, block->id};
 }
 
 } // namespace tsc::engine
