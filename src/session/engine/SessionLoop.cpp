@@ -7,6 +7,7 @@
 #include "FreeRdpControl.h"
 #include "LogSink.h"
 #include "ProcessWide.h"
+#include "ResidentPages.h"
 #include "SocketWait.h"
 #include "SoundOutput.h"
 
@@ -181,6 +182,9 @@ bool FreeRdpControl::Connect(const ConnectionSettings &settings) {
         pendingInput_.clear();
     }
     state_ = RdpConnectionState::Connecting;
+    // The start-up's and the main window's pages of the toolkit are not needed during
+    // the session. No engine thread runs now and this thread loads nothing meanwhile.
+    ReleaseFileMappedPages();
     try {
         ConnectionSettings session = settings;
         session.server = QString::fromStdString(session.server).trimmed().toStdString();
