@@ -228,6 +228,7 @@ TEST(PlanarBitmapUpdate, LeavesTheScreenAsTheLibrarysHandlerDoes) {
         {"clipped luma and chroma planes", {{3, 7, 42, 56, 64, 52, Kind::YCoCgSubsampled}}, 0},
         {"a tile at the right and bottom edges", {{W - 64, H - 64, W - 1, H - 1, 64, 64}}, 0},
         {"an odd-sized band at the bottom", {{0, H - 13, 61, H - 1, 64, 13, Kind::PlanarRleAlpha}}, 0},
+        {"a row of 33 pixels, and a column of 3 x 17", {{7, 9, 39, 9, 33, 1}, {50, 20, 52, 36, 3, 17}}, 0},
         {"a rectangle crossing the screen's edges", {{W - 40, H - 24, W + 23, H + 39, 64, 64}}, 1},
         {"overlapping rectangles of every planar kind",
          {{0, 0, 63, 63, 64, 64, Kind::PlanarRle},

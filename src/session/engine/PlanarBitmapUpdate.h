@@ -5,7 +5,10 @@
 // library's own handler decodes each rectangle into a bitmap of its own, wraps it,
 // copies it onto the screen and frees it again; for a session that receives the
 // whole screen as lossless planar rectangles that copy and the allocations cost a
-// tenth of the engine thread.
+// tenth of the engine thread. Run-length red, green and blue planes (what servers
+// send) are decoded by the engine itself, row by row in one pass over the screen;
+// the codec's own decoder writes each plane a byte at a time four bytes apart, and
+// took a quarter of a lossless session's processor time.
 
 #include <freerdp/freerdp.h>
 #include <freerdp/update.h>

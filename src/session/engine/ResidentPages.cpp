@@ -17,9 +17,11 @@ bool ReadHex(std::string_view text, std::uintptr_t &value) {
 
 // The next blank-separated field of `line` from `at` on.
 std::string_view NextField(std::string_view line, std::size_t &at) {
-    while (at < line.size() && line[at] == ' ') ++at;
+    while (at < line.size() && line[at] == ' ')
+        ++at;
     const std::size_t begin = at;
-    while (at < line.size() && line[at] != ' ') ++at;
+    while (at < line.size() && line[at] != ' ')
+        ++at;
     return line.substr(begin, at - begin);
 }
 
@@ -36,7 +38,8 @@ ReleasableMappingScanner::ReleasableMappingScanner(std::function<void(AddressRan
     : release_(std::move(release)) {}
 
 void ReleasableMappingScanner::Feed(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
     std::size_t at = 0;
     const std::string_view first = NextField(line, at);
     const std::size_t dash = first.find('-');
@@ -45,8 +48,10 @@ void ReleasableMappingScanner::Feed(std::string_view line) {
         ReadHex(first.substr(dash + 1), range.end)) {
         // A mapping's first line: range, permissions, offset, device, inode, path.
         const std::string_view permissions = NextField(line, at);
-        for (int skipped = 0; skipped < 3; ++skipped) NextField(line, at);
-        while (at < line.size() && line[at] == ' ') ++at;
+        for (int skipped = 0; skipped < 3; ++skipped)
+            NextField(line, at);
+        while (at < line.size() && line[at] == ' ')
+            ++at;
         const std::string_view path = line.substr(at);
         current_ = range;
         clean_ = false;
@@ -63,8 +68,8 @@ void ReleasableMappingScanner::Feed(std::string_view line) {
         // The last line of a mapping. Device, locked and huge-page memory stay.
         const std::string_view flags = line.substr(at);
         candidate_ = false;
-        if (!clean_ || HasFlag(flags, "io") || HasFlag(flags, "pf") || HasFlag(flags, "lo") || HasFlag(flags, "ht") ||
-            HasFlag(flags, "wr"))
+        if (!clean_ || HasFlag(flags, "io") || HasFlag(flags, "pf") || HasFlag(flags, "lo") ||
+            HasFlag(flags, "ht") || HasFlag(flags, "wr"))
             return;
         release_(current_);
     }
