@@ -35,7 +35,9 @@ struct Screen {
             std::abort();
     }
     BYTE *Pixels() const { return instance->context->gdi->primary_buffer; }
-    std::size_t Size() const { return std::size_t{static_cast<UINT32>(instance->context->gdi->stride)} * Height; }
+    std::size_t Size() const {
+        return std::size_t{static_cast<UINT32>(instance->context->gdi->stride)} * Height;
+    }
 };
 
 } // namespace
@@ -70,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const BOOL expected = handler(library.instance->context, &update);
     const BOOL actual = tsc::engine::ApplyBitmapUpdate(engine.instance->context, &update,
                                                        engine.instance->update->BitmapUpdate);
-    if (expected != actual || std::memcmp(library.Pixels(), engine.Pixels(), library.Size()) != 0) std::abort();
+    if (expected != actual || std::memcmp(library.Pixels(), engine.Pixels(), library.Size()) != 0)
+        std::abort();
     return 0;
 }
