@@ -2,6 +2,7 @@
 // real RDP server (freerdp-shadow-cli), on an Xvfb of its own without a window
 // manager, read back from the screen pixel by pixel.
 
+#include "LeakCheckBeforeExit.h"
 #include "NavigationBar.h"
 #include "RdpEngineLibrary.h"
 #include "RdpSessionWidget.h"
@@ -302,5 +303,6 @@ int main(int argc, char **argv) {
     }
     xvfb.terminate();
     xvfb.waitForFinished(3000);
+    tsc::test::LeakCheckBeforeExit();
     return result;
 }

@@ -4,6 +4,7 @@
 
 #include "X11WindowPainter.h"
 #include "../shell/FakeRdpControl.h"
+#include "LeakCheckBeforeExit.h"
 #include "RdpSessionWidget.h"
 
 #include <QApplication>
@@ -223,5 +224,6 @@ int main(int argc, char **argv) {
     }
     xvfb.terminate();
     xvfb.waitForFinished(3000);
+    tsc::test::LeakCheckBeforeExit();
     return result;
 }

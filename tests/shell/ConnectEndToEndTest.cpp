@@ -3,6 +3,7 @@
 // work area is the whole screen and what the screen shows can be read back.
 
 #include "Application.h"
+#include "LeakCheckBeforeExit.h"
 #include "MainWindow.h"
 #include "NavigationBar.h"
 #include "ProcessState.h"
@@ -320,5 +321,6 @@ int main(int argc, char **argv) {
     }
     xvfb.terminate();
     xvfb.waitForFinished(3000);
+    tsc::test::LeakCheckBeforeExit();
     return result;
 }
