@@ -23,8 +23,9 @@ struct Screen {
     freerdp *instance = nullptr;
     Screen() {
         instance = freerdp_new();
+        if (!instance) std::abort();
         instance->ContextSize = sizeof(rdpContext);
-        if (!instance || !freerdp_context_new(instance)) std::abort();
+        if (!freerdp_context_new(instance)) std::abort();
         instance->settings->DesktopWidth = Width;
         instance->settings->DesktopHeight = Height;
         instance->settings->ColorDepth = 32;

@@ -49,6 +49,21 @@ bool DecodesIntoScreen(const rdpContext *context, const BITMAP_DATA &bitmap) {
            bitmap.destBottom < static_cast<UINT32>(screen->height);
 }
 
+// A run-length control byte: `raw` values follow it, then the last of them (or the
+// plane's zero at a row's start) repeats `run` times. Runs of 1 and 2 stand for 16
+// and 32 more than the upper half, without raw values.
+struct RleSegment {
+    UINT32 raw;
+    UINT32 run;
+};
+
+RleSegment ReadControl(BYTE control) {
+    const UINT32 run = control & 0x0F;
+    const UINT32 raw = control >> 4;
+    if (run == 1 || run == 2) return {0, raw + (run == 1 ? 16 : 32)};
+    return {raw, run};
+}
+
 // How many bytes one run-length plane of `width` x `height` takes, or -1 when the
 // stream runs out first or a row's runs go past its end: the codec's own rule, so a
 // stream the codec refuses is refused here too.
@@ -57,15 +72,9 @@ std::int64_t RlePlaneLength(const BYTE *plane, std::size_t size, UINT32 width, U
     for (UINT32 y = 0; y < height; ++y) {
         for (UINT32 x = 0; x < width;) {
             if (used >= size) return -1;
-            const BYTE control = plane[used++];
-            UINT32 run = control & 0x0F;
-            UINT32 raw = control >> 4;
-            if (run == 1 || run == 2) {
-                run = raw + (run == 1 ? 16 : 32);
-                raw = 0;
-            }
-            used += raw;
-            x += raw + run;
+            const RleSegment segment = ReadControl(plane[used++]);
+            used += segment.raw;
+            x += segment.raw + segment.run;
             if (x > width || used > size) return -1;
         }
     }
@@ -89,13 +98,7 @@ constexpr UINT32 RowSlack = 16;
 const BYTE *DecodeRleRow(const BYTE *source, const BYTE *end, BYTE *row, const BYTE *previous, UINT32 width) {
     BYTE pixel = 0;
     for (UINT32 x = 0; x < width;) {
-        const BYTE control = *source++;
-        UINT32 run = control & 0x0F;
-        UINT32 raw = control >> 4;
-        if (run == 1 || run == 2) {
-            run = raw + (run == 1 ? 16 : 32);
-            raw = 0;
-        }
+        const auto [raw, run] = ReadControl(*source++);
         if (raw > 0) {
 #if defined(__SSE2__)
             const bool wholeBlock = end - source >= 16;
@@ -198,11 +201,11 @@ std::optional<bool> DecodeRlePlanes(const BITMAP_PLANAR_CONTEXT *planar, const B
         if (length < 0) return false;
         used += static_cast<std::size_t>(length);
     }
+    // RlePlaneLength never measures past the stream: `used` stays within `size`.
     const BYTE *planes[3]{};
     for (int plane = 0; plane < 3; ++plane) {
-        if (used > size) return false;
         const std::int64_t length = RlePlaneLength(stream + used, size - used, columns, rows);
-        if (length < (plane == 0 ? 0 : 1)) return false;
+        if (length < 0) return false;
         planes[plane] = stream + used;
         used += static_cast<std::size_t>(length);
     }

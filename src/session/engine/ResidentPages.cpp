@@ -25,10 +25,12 @@ std::string_view NextField(std::string_view line, std::size_t &at) {
     return line.substr(begin, at - begin);
 }
 
-bool HasFlag(std::string_view flags, std::string_view flag) {
+// Whether VmFlags name a device ("io", "pf"), locked ("lo"), huge-page ("ht") or
+// write-combined ("wr") mapping: those stay.
+bool HasKeptFlag(std::string_view flags) {
     std::size_t at = 0;
     for (std::string_view field = NextField(flags, at); !field.empty(); field = NextField(flags, at))
-        if (field == flag) return true;
+        if (field == "io" || field == "pf" || field == "lo" || field == "ht" || field == "wr") return true;
     return false;
 }
 
@@ -65,13 +67,9 @@ void ReleasableMappingScanner::Feed(std::string_view line) {
         // Pages the process wrote (or the loader relocated) are its own: keep them all.
         clean_ = NextField(line, at) == "0";
     } else if (first == "VmFlags:") {
-        // The last line of a mapping. Device, locked and huge-page memory stay.
-        const std::string_view flags = line.substr(at);
+        // The last line of a mapping.
         candidate_ = false;
-        if (!clean_ || HasFlag(flags, "io") || HasFlag(flags, "pf") || HasFlag(flags, "lo") ||
-            HasFlag(flags, "ht") || HasFlag(flags, "wr"))
-            return;
-        release_(current_);
+        if (clean_ && !HasKeptFlag(line.substr(at))) release_(current_);
     }
 }
 
