@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes as an executable to the version reader, which follows ELF
-// section headers: every offset and count in them comes from the file. The reader
-// must answer with a version or one of its error texts, never read out of bounds.
+// Feeds arbitrary bytes as an executable to the version reader and the section
+// finder, which follow ELF section headers: every offset and count in them comes from
+// the file. The reader must answer with a version or one of its error texts, a found
+// section must lie inside the file, and nothing is read out of bounds.
 
 #include "SystemInfo.h"
 
@@ -21,5 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (text.empty()) std::abort();
     const auto numbers = tsc::FileVersionNumbers(path);
     if (text.front() == '.' && (numbers[0] | numbers[1] | numbers[2] | numbers[3]) != 0) std::abort();
+    if (const auto section = tsc::FindElfSection(path, ".tsc_rdpengine");
+        section && (section->offset > size || section->size > size - section->offset))
+        std::abort();
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +54,10 @@ class BoundedFile {
             done += static_cast<std::size_t>(got);
         }
         return true;
+    }
+
+    [[nodiscard]] bool Contains(std::uint64_t offset, std::uint64_t length) const {
+        return descriptor_ >= 0 && offset <= size_ && length <= size_ - offset;
     }
 
   private:
@@ -106,11 +112,13 @@ bool ReadSectionHeader(const BoundedFile &file, const ElfLayout &layout, std::ui
     return true;
 }
 
-bool HasName(const BoundedFile &file, const SectionHeader &names, std::uint32_t nameOffset) {
-    char text[sizeof SectionName] = {};
-    if (nameOffset > names.size || sizeof text > names.size - nameOffset) return false;
-    return file.ReadAt(names.offset + nameOffset, text, sizeof text) &&
-           std::memcmp(text, SectionName, sizeof text) == 0;
+// Whether the name at nameOffset is `wanted`, its terminating zero included.
+bool HasName(const BoundedFile &file, const SectionHeader &names, std::uint32_t nameOffset,
+             std::string_view wanted) {
+    std::string text(wanted.size() + 1, '\0');
+    if (nameOffset > names.size || text.size() > names.size - nameOffset) return false;
+    return file.ReadAt(names.offset + nameOffset, text.data(), text.size()) &&
+           std::string_view(text.data(), wanted.size()) == wanted && text.back() == '\0';
 }
 
 std::uint32_t LittleEndianWord(const unsigned char *bytes) {
@@ -118,20 +126,23 @@ std::uint32_t LittleEndianWord(const unsigned char *bytes) {
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-FileInfo ReadFileInfo(const std::string &path) {
-    const BoundedFile file(path);
+enum class SectionSearch { Found, NotFound, NoElf };
+
+// Looks up the section called name; every offset and size read is checked against
+// the file's size before it is used.
+SectionSearch FindSection(const BoundedFile &file, std::string_view name, SectionHeader &found) {
     unsigned char header[64] = {};
     if (!file.ReadAt(0, header, 52) || std::memcmp(header,
                                                    "\x7f"
                                                    "ELF",
                                                    4) != 0)
-        return {};
+        return SectionSearch::NoElf;
     ElfLayout layout;
-    if (header[4] != 1 && header[4] != 2) return {};
-    if (header[5] != 1 && header[5] != 2) return {};
+    if (header[4] != 1 && header[4] != 2) return SectionSearch::NoElf;
+    if (header[5] != 1 && header[5] != 2) return SectionSearch::NoElf;
     layout.is64 = header[4] == 2;
     layout.fields.bigEndian = header[5] == 2;
-    if (layout.is64 && !file.ReadAt(0, header, 64)) return {};
+    if (layout.is64 && !file.ReadAt(0, header, 64)) return SectionSearch::NoElf;
     const Fields &f = layout.fields;
     std::uint64_t sectionCount = 0, namesIndex = 0;
     if (layout.is64) {
@@ -145,19 +156,28 @@ FileInfo ReadFileInfo(const std::string &path) {
         sectionCount = f.At(header + 0x30, 2);
         namesIndex = f.At(header + 0x32, 2);
     }
-    if (layout.sectionTableOffset == 0 || layout.sectionEntrySize < (layout.is64 ? 64u : 40u)) return {};
+    if (layout.sectionTableOffset == 0 || layout.sectionEntrySize < (layout.is64 ? 64u : 40u))
+        return SectionSearch::NotFound;
     SectionHeader first;
-    if (!ReadSectionHeader(file, layout, 0, first)) return {};
+    if (!ReadSectionHeader(file, layout, 0, first)) return SectionSearch::NotFound;
     if (sectionCount == 0) sectionCount = first.size;  // more sections than the header field holds
     if (namesIndex == 0xFFFF) namesIndex = first.link; // SHN_XINDEX
-    if (sectionCount > MaximumSectionCount || namesIndex >= sectionCount) return {};
+    if (sectionCount > MaximumSectionCount || namesIndex >= sectionCount) return SectionSearch::NotFound;
     SectionHeader names;
-    if (!ReadSectionHeader(file, layout, namesIndex, names)) return {};
+    if (!ReadSectionHeader(file, layout, namesIndex, names)) return SectionSearch::NotFound;
 
     for (std::uint64_t index = 1; index < sectionCount; ++index) {
-        SectionHeader section;
-        if (!ReadSectionHeader(file, layout, index, section)) return {};
-        if (!HasName(file, names, section.name)) continue;
+        if (!ReadSectionHeader(file, layout, index, found)) return SectionSearch::NotFound;
+        if (HasName(file, names, found.name, name)) return SectionSearch::Found;
+    }
+    return SectionSearch::NotFound;
+}
+
+FileInfo ReadFileInfo(const std::string &path) {
+    const BoundedFile file(path);
+    SectionHeader section;
+    if (FindSection(file, SectionName, section) != SectionSearch::Found) return {};
+    {
         unsigned char block[FixedFileInfoSize] = {};
         if (section.type == SectionTypeNoBits) return {FileInfoStatus::ReadError};
         if (section.size != FixedFileInfoSize) return {FileInfoStatus::NoValidFixedFileInfo};
@@ -166,7 +186,6 @@ FileInfo ReadFileInfo(const std::string &path) {
         return {FileInfoStatus::Found, LittleEndianWord(block + 8), LittleEndianWord(block + 12),
                 section.offset};
     }
-    return {};
 }
 
 } // namespace
@@ -181,6 +200,20 @@ FileVersion FileVersionNumbers(std::string_view file) {
                 static_cast<std::uint16_t>(info.versionLeastSignificant & 0xFFFF)};
     } catch (...) {
         return {0, 0, 0, 0};
+    }
+}
+
+std::optional<ElfSection> FindElfSection(std::string_view file, std::string_view name) {
+    try {
+        const BoundedFile bounded{std::string(file)};
+        SectionHeader section;
+        if (FindSection(bounded, name, section) != SectionSearch::Found || section.type == SectionTypeNoBits)
+            return std::nullopt;
+        // The whole section must lie inside the file.
+        if (!bounded.Contains(section.offset, section.size)) return std::nullopt;
+        return ElfSection{section.offset, section.size};
+    } catch (...) {
+        return std::nullopt;
     }
 }
 

@@ -38,6 +38,20 @@ using FileVersion = std::array<std::uint16_t, 4>;
 [[nodiscard]] std::string FileVersionText(std::string_view file);
 // Where the 52-byte fixed-file-info block of an executable starts; empty without one.
 [[nodiscard]] std::optional<std::uint64_t> FixedFileInfoOffset(std::string_view file);
+
+// Where a named section of an ELF file lies; empty when the file has no such section
+// with content inside the file, or is no ELF file.
+struct ElfSection {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+[[nodiscard]] std::optional<ElfSection> FindElfSection(std::string_view file, std::string_view name);
+
+// A sealed memory file (memfd) holding the named section of the running executable,
+// read from the running image itself (/proc/self/exe), so what it holds is exactly
+// what the executable carried when it was started. -1 when the executable has no
+// such section, it is larger than maximumSize, or it cannot be copied (errno set).
+[[nodiscard]] int OwnSectionAsMemoryFile(std::string_view name, std::uint64_t maximumSize);
 [[nodiscard]] std::string ExecutablePath();
 [[nodiscard]] std::uint32_t RealOSVersion(); // major << 16 | minor
 [[nodiscard]] std::uint32_t OSVersion();     // major << 16 | minor

@@ -17,7 +17,7 @@ namespace {
 // The engine library's file name takes the place of the Windows control's in the
 // log lines.
 std::string EngineFileName() {
-    return QFileInfo(RdpEngineLibrary::LibraryPath()).fileName().toStdString();
+    return RdpEngineLibrary::LibraryName().toStdString();
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix) {

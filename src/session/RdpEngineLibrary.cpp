@@ -6,11 +6,34 @@
 #include <QLibrary>
 #include <QStringList>
 
+#include "PrivateFiles.h"
 #include "SystemInfo.h"
 
 namespace tsc {
 
 namespace {
+
+constexpr char EmbeddedEngineSection[] = ".tsc_rdpengine";
+constexpr std::uint64_t MaximumEmbeddedEngine = 256ull << 20;
+
+// The engine the executable carries, as a sealed memory file kept open for the life
+// of the process; empty when the executable carries none. A published build brings
+// its own engine this way, signed with the rest of it.
+QString EmbeddedEnginePath() {
+    static const QString path = [] {
+        const int descriptor = OwnSectionAsMemoryFile(EmbeddedEngineSection, MaximumEmbeddedEngine);
+        return descriptor < 0 ? QString() : QStringLiteral("/proc/self/fd/%1").arg(descriptor);
+    }();
+    return path;
+}
+
+// A folder the engine may be loaded from: one that nobody but the user or root can
+// change, and not the data folder, where versioned copies run.
+bool MayLoadCodeFrom(const QString &folder) {
+    const std::string path = QDir(folder).absolutePath().toStdString();
+    return detail::FolderProblem(path, detail::FolderUse::Shared, false).empty() &&
+           LongPathName(path) != LongPathName(ApplicationDataFolder());
+}
 
 // An executable of the build tree (tests, a developer's run), never an installed
 // one: an installed program must not load a library from wherever it was built,
@@ -30,6 +53,7 @@ QString ExecutableFolder() {
 QStringList CandidatesForThisProcess() {
     const QString overridePath = qEnvironmentVariable(RdpEngineLibrary::OverrideVariable);
     if (!overridePath.isEmpty()) return {overridePath};
+    if (const QString embedded = EmbeddedEnginePath(); !embedded.isEmpty()) return {embedded};
     return RdpEngineLibrary::CandidatePaths(ExecutableFolder());
 }
 
@@ -37,7 +61,7 @@ QStringList CandidatesForThisProcess() {
 
 QStringList RdpEngineLibrary::CandidatePaths(const QString &executableFolder) {
     QStringList candidates;
-    if (!executableFolder.isEmpty()) {
+    if (!executableFolder.isEmpty() && MayLoadCodeFrom(executableFolder)) {
         const QDir executableDir(executableFolder);
         candidates << executableDir.filePath(QStringLiteral(TSC_ENGINE_FILE_NAME));
         candidates << QDir::cleanPath(
@@ -45,6 +69,11 @@ QStringList RdpEngineLibrary::CandidatePaths(const QString &executableFolder) {
     }
     if (InBuildTree(executableFolder)) candidates << QStringLiteral(TSC_ENGINE_BUILD_PATH);
     return candidates;
+}
+
+QString RdpEngineLibrary::LibraryName() {
+    const QString path = LibraryPath();
+    return path == EmbeddedEnginePath() ? QStringLiteral(TSC_ENGINE_FILE_NAME) : QFileInfo(path).fileName();
 }
 
 QString RdpEngineLibrary::LibraryPath() {

@@ -19,12 +19,16 @@ class RdpEngineLibrary {
     // The environment variable that names the engine library to use (tests, packagers).
     static constexpr char OverrideVariable[] = "TSC_RDP_ENGINE";
 
-    // The engine library's path: the override when set; otherwise the first that
-    // exists of CandidatePaths for this executable. When none exists, the first.
+    // The engine library's path: the override when set; else the engine the
+    // executable carries (a memory file); otherwise the first that exists of
+    // CandidatePaths for this executable. When none exists, the first.
     [[nodiscard]] static QString LibraryPath();
-    // Where an executable in executableFolder looks for the engine: beside itself,
-    // the install folder relative to it, and the build tree only when the
-    // executable itself is in the build tree.
+    // The engine's file name for log lines.
+    [[nodiscard]] static QString LibraryName();
+    // Where an executable in executableFolder looks for the engine on disk: beside
+    // itself and in the install folder relative to it, where nobody but the user or
+    // root can change that folder and it is not the data folder; the build tree only
+    // when the executable itself is in the build tree.
     [[nodiscard]] static QStringList CandidatePaths(const QString &executableFolder);
 
     [[nodiscard]] static RdpEngineLibrary &Instance();

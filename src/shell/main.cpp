@@ -6,6 +6,7 @@
 #include "PrivateFiles.h"
 #include "ProcessState.h"
 #include "SystemInfo.h"
+#include "UpdateNames.h"
 #include "VersionedCopies.h"
 
 #include <QDir>
@@ -18,12 +19,25 @@ namespace {
 
 using namespace tsc::shell;
 
+// A versioned copy runs from the data folder, so nothing beside it is a file of the
+// installed program. Its name carries the update signature between its first two dots.
+bool RunningAsVersionedCopy(const std::string &executable) {
+    const auto signature = tsc::update::SignatureFromCopyName(
+        QFileInfo(QString::fromStdString(executable)).fileName().toStdString());
+    return signature && tsc::update::IsPublishableSignature(*signature);
+}
+
 // A language file beside the executable is taken when no table is loaded yet; only
-// the first one the folder listing returns.
+// the first one the folder listing returns. A versioned copy takes none, and a folder
+// that others than the user or root can change is not read.
 void LoadLanguageBesideExecutable() {
     if (LoadLanguage("")) return;
+    const std::string executable = tsc::ExecutablePath();
+    if (RunningAsVersionedCopy(executable)) return;
     const QString folder = QString::fromStdString(tsc::WithoutTrailingSeparator(
-        QFileInfo(QString::fromStdString(tsc::ExecutablePath())).absolutePath().toStdString()));
+        QFileInfo(QString::fromStdString(executable)).absolutePath().toStdString()));
+    if (!tsc::detail::FolderProblem(folder.toStdString(), tsc::detail::FolderUse::Shared, false).empty())
+        return;
     const QStringList found =
         QDir(folder).entryList({"*.lang"}, QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
     if (found.isEmpty()) return;

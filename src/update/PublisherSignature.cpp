@@ -1,7 +1,6 @@
 #include "PublisherSignature.h"
 
 #include "FileOperations.h"
-#include "Identity.h"
 #include "Registry.h"
 #include "SystemInfo.h"
 #include "UpdateSignature.h"
@@ -78,8 +77,7 @@ PublisherKey PublisherKeyFromText(std::string_view text, std::string source) {
 }
 
 PublisherKey ConfiguredPublisherKey() {
-    const auto machine =
-        Registry::ReadString(Hive::LocalMachine, ApplicationKeyPath(), PublisherKeyValueName);
+    const auto machine = Registry::ReadString(Hive::LocalMachine, TrustKeyPath, PublisherKeyValueName);
     if (machine && !Trimmed(*machine).empty()) return PublisherKeyFromText(*machine, "machine hive");
     const std::string_view built = TSC_UPDATE_PUBLISHER_KEY;
     if (!Trimmed(built).empty()) return PublisherKeyFromText(built, "build");

@@ -4,7 +4,8 @@
 // beside it as one line of 128 hexadecimal digits. A client that knows the
 // publisher's public key takes no executable without it. The key comes from the
 // machine hive (an administrator's value, REG_SZ of 64 hexadecimal digits) or, when
-// that value is absent, from the build.
+// that value is absent, from the build. The key's place is fixed: a language file that
+// renames the client (its AppName) does not move it.
 
 #include <array>
 #include <cstdint>
@@ -14,7 +15,8 @@
 
 namespace tsc::update {
 
-// Value under HKEY_LOCAL_MACHINE\SOFTWARE\<AppName>.
+// Value under HKEY_LOCAL_MACHINE\SOFTWARE\TerminalServer, whatever the AppName.
+inline constexpr char TrustKeyPath[] = "SOFTWARE\\TerminalServer";
 inline constexpr char PublisherKeyValueName[] = "Update Publisher Key";
 // A signature file is one line; anything longer is no signature.
 inline constexpr std::size_t MaximumSignatureFile = 4096;

@@ -7,6 +7,7 @@
 #include "TimeText.h"
 #include "UpdateNames.h"
 #include "UpdateSignature.h"
+#include "UpdateTrust.h"
 #include "VersionFile.h"
 #include "VersionedCopies.h"
 
@@ -44,6 +45,7 @@ class UpdateCheckRun {
 
     void RequestVersion();
     void Compare();
+    void Admit();
     void Fetch();
     void Download();
     void Verify();
@@ -56,6 +58,7 @@ class UpdateCheckRun {
     std::string baseUrl_;
     UpdateCheckSettings settings_;
     Progress progress_ = Progress::NoAnswer;
+    std::string own_;
     std::string ownKey_;
     std::string version_;
     std::string signature_;
@@ -66,12 +69,13 @@ class UpdateCheckRun {
 
 void UpdateCheckRun::Run() {
     if (http_ && !Closing()) {
-        const std::string own = FileVersionText(settings_.ownExecutable);
-        ownKey_ = VersionKey(own);
+        own_ = FileVersionText(settings_.ownExecutable);
+        ownKey_ = VersionKey(own_);
         Info("obtaining version and signature");
-        Info("My version: " + own);
+        Info("My version: " + own_);
         RequestVersion();
         Compare();
+        Admit();
         Fetch();
         Verify();
         DiscardDownload();
@@ -140,19 +144,25 @@ void UpdateCheckRun::Compare() {
     }
 }
 
+// Whether this client takes the published build at all: it must be allowed to take
+// builds (a publisher key, an executable that is not the package's), and the build
+// must be newer. One line says why not.
+void UpdateCheckRun::Admit() {
+    // A version that could not even name a file is refused by Fetch, with its own line.
+    if (!At(Progress::Differs) || !IsPublishableVersion(version_)) return;
+    if (const std::string refusal = UpdateRefusalLine(settings_.publisherKey, settings_.installedByPackage);
+        !refusal.empty()) {
+        Info(refusal);
+        progress_ = Progress::Refused;
+    } else if (!IsNewerVersion(version_, own_)) {
+        Error("client " + version_ + " refused: it is not newer than " + own_);
+        progress_ = Progress::Refused;
+    }
+}
+
 bool UpdateCheckRun::AcceptPublisher(const std::string &file, const std::string &signatureText) {
     const PublisherKey &key = settings_.publisherKey;
-    switch (key.state) {
-    case PublisherKey::State::None:
-        Error("no update publisher key configured: the update is accepted without a publisher signature");
-        return true;
-    case PublisherKey::State::Invalid:
-        Error("update publisher key in the " + key.source +
-              " is not 64 hexadecimal digits: no update is taken");
-        return false;
-    case PublisherKey::State::Valid:
-        break;
-    }
+    if (key.state != PublisherKey::State::Valid) return false; // Admit let nothing through
     const auto signature = ParseSignatureText(signatureText);
     const MappedFile content(file, MaximumExecutableSize);
     return signature && content.IsMapped() &&
@@ -173,9 +183,6 @@ void UpdateCheckRun::Fetch() {
         if (FileFactsOf(target_).exists &&
             UntrustedCopyReason(target_, name, settings_.publisherKey).empty()) {
             Info("client: " + version_ + " already downloaded");
-            if (settings_.publisherKey.state == PublisherKey::State::None)
-                Error("no update publisher key configured: the update is accepted without a publisher "
-                      "signature");
             progress_ = Progress::UpToDate;
             return;
         }
@@ -305,6 +312,8 @@ UpdateCheckSettings UpdateCheckSettings::Current() {
     settings.ownExecutable = ExecutablePath();
     settings.dataFolder = LongPathName(ApplicationDataFolder());
     settings.publisherKey = ConfiguredPublisherKey();
+    const std::string installed = InstalledExecutable(ClientPlaces::Current());
+    settings.installedByPackage = installed.empty() ? std::string() : InstalledByPackageReason(installed);
     return settings;
 }
 

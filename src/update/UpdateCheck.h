@@ -1,9 +1,11 @@
 #pragma once
 
 // The update check: after a session has connected, a worker thread asks the session
-// host (HTTP/1.0, port 80) for the published version file, and when the version
-// differs downloads the published executable into the data folder as a versioned
-// copy, which the next start takes into use (VersionedCopies.h).
+// host (HTTP/1.0, port 80) for the published version file, and when a newer version
+// is published downloads the executable and the publisher's signature into the data
+// folder as a versioned copy, which the next start takes into use
+// (VersionedCopies.h). A client without a publisher key, or whose installed
+// executable is the package's, downloads nothing and says so in one line.
 //
 // The worker never touches the log. It appends its time-stamped lines to the update
 // log list, which the user-interface thread drains into the log once the thread
@@ -39,13 +41,17 @@ enum class Progress : std::uint8_t {
     Differs = 3,   // the published version differs from the running one
     Requested = 4, // the executable download was requested
     Verified = 5,  // the downloaded executable passed every check
+    Refused = 8,   // another version is published, but this client takes no build of it
     UpToDate = 9,  // up to date, or this version is already downloaded and intact
 };
 
 struct UpdateCheckSettings {
     std::string ownExecutable; // whose version is compared
     std::string dataFolder;    // where versioned copies live
-    PublisherKey publisherKey;
+    PublisherKey publisherKey; // without a valid one no build is taken
+    // Why the installed executable is the package's (InstalledByPackageReason); no
+    // build is taken then either.
+    std::string installedByPackage;
     std::chrono::milliseconds timeout{30000};  // connecting, and silence while receiving
     std::chrono::milliseconds packetPause{50}; // after each received packet
     // A packet fills this buffer (0: the library's pieces of 16 KiB). With 16 KiB

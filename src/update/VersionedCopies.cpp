@@ -44,9 +44,6 @@ void Info(LogSink *log, std::string_view text) {
 void Error(LogSink *log, std::string_view text) {
     if (log) log->LogError(text);
 }
-void Warning(LogSink *log, std::string_view text) {
-    if (log) log->LogWarning(text);
-}
 
 // Why a file may not run at all, whatever its content; empty when it may.
 std::string FileTrustProblem(const std::string &path) {
@@ -73,10 +70,26 @@ void DeleteSignatureOf(const std::string &path) {
     (void)DeleteFileCode(PublisherSignaturePath(path));
 }
 
+bool HasVersionedCopies(const std::string &dataFolder) {
+    for (const std::string &name : FolderEntries(dataFolder)) {
+        if (BelongsToVersionedCopy(name)) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 ClientPlaces ClientPlaces::Current() {
     return {ExecutablePath(), ApplicationDataFolder()};
+}
+
+std::string InstalledExecutable(const ClientPlaces &places) {
+    if (!IsRunningFromDataFolder(nullptr, places) ||
+        UpperAscii(NamePart(places.executable)) == UpperAscii(Identity::InstalledClientName()))
+        return places.executable;
+    std::string folder;
+    ReadClientFolder(nullptr, folder);
+    return folder.empty() ? std::string() : folder + "/" + Identity::InstalledClientName();
 }
 
 bool IsRunningFromDataFolder(LogSink *log, const ClientPlaces &places) {
@@ -115,10 +128,10 @@ std::string UntrustedCopyReason(const std::string &path, const std::string &entr
     const auto signature = SignatureFromCopyName(entryName);
     if (!signature || !SignaturesEqual(UpdateSignature(path), *signature))
         return "its signature does not match";
+    if (key.state == PublisherKey::State::None) return "no publisher key is configured";
     if (key.state == PublisherKey::State::Invalid)
         return "the publisher key in the " + key.source + " is not valid";
-    if (key.state == PublisherKey::State::Valid && !PublisherSignatureGood(path, key))
-        return "its publisher signature is missing or wrong";
+    if (!PublisherSignatureGood(path, key)) return "its publisher signature is missing or wrong";
     return {};
 }
 
@@ -164,22 +177,15 @@ FoundCopy FindVersionedCopy(LogSink *log, const ClientPlaces &places, const Publ
         deleteCopy();
         return finish();
     }
-    switch (key.state) {
-    case PublisherKey::State::Invalid:
-        Error(log, "Update publisher key in the " + key.source +
-                       " is not 64 hexadecimal digits: no copy is started");
+    if (const std::string refusal = UpdateRefusalLine(key, {}); !refusal.empty()) {
+        Error(log, refusal);
+        deleteCopy();
         return finish();
-    case PublisherKey::State::None:
-        Warning(log,
-                "No update publisher key configured: the copy is accepted without a publisher signature");
-        break;
-    case PublisherKey::State::Valid:
-        if (!PublisherSignatureGood(file, key)) {
-            Error(log, "Publisher signature missing or wrong");
-            deleteCopy();
-            return finish();
-        }
-        break;
+    }
+    if (!PublisherSignatureGood(file, key)) {
+        Error(log, "Publisher signature missing or wrong");
+        deleteCopy();
+        return finish();
     }
     result = {true, file, version};
     return finish();
@@ -212,26 +218,48 @@ StartupDecision RunStartupUpdateDecision(LogSink &windowLog, LogSink *fileLog, c
             target = folder + "/" + Identity::InstalledClientName();
             windowLog.LogInfo("I am running from Personal Folder. Will try to update Main executable:");
             windowLog.LogInfo(" " + target);
-            // Without a stored folder the target would be the root of the file system.
-            const int code = folder.empty() ? ENOENT : ReplaceFileWithCopy(places.executable, target);
+            // Without a stored folder the target would be the root of the file system;
+            // a file the package manager owns is never replaced behind its back.
+            const std::string packaged =
+                folder.empty() ? std::string() : InstalledByPackageReason(target, places.packageFileList);
+            const int code = folder.empty()      ? ENOENT
+                             : !packaged.empty() ? EPERM
+                                                 : ReplaceFileWithCopy(places.executable, target);
             windowLog.LogInfo(" result: " + YesNoText(code == 0));
             windowLog.LogInfo(" result: " + SystemErrorText(code));
             if (folder.empty())
                 windowLog.LogError("Cannot update Main executable: no client folder is stored");
+            else if (!packaged.empty())
+                windowLog.LogError("Cannot update Main executable: " + packaged);
         } catch (...) {
             windowLog.LogError("Cannot update Main executable [1]: " + target);
         }
         return decision;
     }
     StoreClientFolder(fileLog, places);
+    // A client that may take no build starts none; what an earlier version left goes.
+    const std::string refusal =
+        UpdateRefusalLine(key, InstalledByPackageReason(places.executable, places.packageFileList));
+    if (!refusal.empty()) {
+        if (HasVersionedCopies(places.dataFolder)) {
+            windowLog.LogInfo(refusal);
+            DeleteVersionedCopies(nullptr, fileLog, places.dataFolder);
+        }
+        return decision;
+    }
     const FoundCopy found = FindVersionedCopy(fileLog, places, key);
     if (!found.found) return decision;
-    if (found.version != FileVersionText(places.executable)) {
+    const std::string own = FileVersionText(places.executable);
+    if (IsNewerVersion(found.version, own)) {
         windowLog.LogInfo("Close myself and will start: " + found.path);
         windowLog.LogInfo("Close myself and will start: " + found.version);
         decision = {StartupOutcome::HandOver, found.path, found.version};
-    } else {
+    } else if (found.version == own) {
         windowLog.LogInfo("I am uptodate");
+        DeleteVersionedCopies(nullptr, fileLog, places.dataFolder);
+    } else {
+        windowLog.LogError("Versioned copy refused, " + found.version + " is not newer than " + own + ": " +
+                           found.path);
         DeleteVersionedCopies(nullptr, fileLog, places.dataFolder);
     }
     return decision;

@@ -12,6 +12,7 @@
 // lines; nullptr for none); the decision's own lines go to the window's log.
 
 #include "PublisherSignature.h"
+#include "UpdateTrust.h"
 
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ namespace tsc::update {
 struct ClientPlaces {
     std::string executable; // full path of the running executable
     std::string dataFolder; // the application data folder
+    std::string packageFileList = PackageFileList;
     [[nodiscard]] static ClientPlaces Current();
 };
 
@@ -51,10 +53,14 @@ struct FoundCopy {
 // text to list (time-stamped) and/or log.
 void DeleteVersionedCopies(std::vector<std::string> *list, LogSink *log, const std::string &dataFolder);
 
+// The installed executable: the running one, or for a versioned copy the one in the
+// stored client folder (empty when none is stored).
+[[nodiscard]] std::string InstalledExecutable(const ClientPlaces &places);
+
 // Why a versioned copy may not run; empty when it may. Checks that it is a regular
 // file of the user, writable by nobody else, no larger than MaximumExecutableSize,
-// that its content matches the signature in its name and, with a publisher key
-// configured, that the publisher's signature beside it is good.
+// that its content matches the signature in its name, that a valid publisher key is
+// configured and that the publisher's signature beside it is good.
 [[nodiscard]] std::string UntrustedCopyReason(const std::string &path, const std::string &entryName,
                                               const PublisherKey &key);
 
@@ -66,7 +72,9 @@ struct StartupDecision {
 };
 // The self-update decision of start-up, after the log is open and the start lines are
 // written. windowLog receives the decision's lines (the Logging page too), fileLog
-// the lines of the operations. On HandOver the caller closes the window at once,
+// the lines of the operations. Only a copy of a strictly newer version is handed
+// over to, and only by an installed client that is not the package's and has a
+// valid publisher key; other copies are deleted. On HandOver the caller closes the window at once,
 // skips the rest of start-up and runs StartPendingCopy after the event loop.
 [[nodiscard]] StartupDecision RunStartupUpdateDecision(LogSink &windowLog, LogSink *fileLog,
                                                        const ClientPlaces &places, const PublisherKey &key);

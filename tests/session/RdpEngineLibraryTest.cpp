@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "SystemInfo.h"
 
 namespace tsc {
 namespace {
@@ -18,7 +22,7 @@ TEST(RdpEngineLibrary, OnlyABuildTreeExecutableFallsBackToTheBuildTree) {
     ASSERT_EQ(inTree.size(), 3);
     EXPECT_EQ(inTree.last(), builtEngine);
 
-    for (const QString &folder : {QStringLiteral("/usr/local/bin"), QStringLiteral("/opt/tsc/bin")}) {
+    for (const QString &folder : {QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")}) {
         const QStringList installed = RdpEngineLibrary::CandidatePaths(folder);
         ASSERT_EQ(installed.size(), 2) << installed.join(' ').toStdString();
         for (const QString &candidate : installed) {
@@ -31,6 +35,24 @@ TEST(RdpEngineLibrary, OnlyABuildTreeExecutableFallsBackToTheBuildTree) {
     QDir(buildTree + QStringLiteral("-beside")).mkpath(QStringLiteral("."));
     EXPECT_EQ(RdpEngineLibrary::CandidatePaths(buildTree + QStringLiteral("-beside")).size(), 2);
     QDir(buildTree + QStringLiteral("-beside")).removeRecursively();
+}
+
+// No engine is looked for on disk in a folder that others can change, nor in the
+// data folder, where versioned copies run and nothing of the installed program lies.
+TEST(RdpEngineLibrary, NoEngineFromAFolderOthersCanWriteOrTheDataFolder) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString shared = root.path() + QStringLiteral("/shared/bin");
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_TRUE(QFile::setPermissions(shared, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::WriteOther |
+                                                  QFileDevice::ExeOther | QFileDevice::ReadOther));
+    EXPECT_TRUE(RdpEngineLibrary::CandidatePaths(shared).isEmpty());
+
+    qputenv("XDG_DATA_HOME", (root.path() + QStringLiteral("/data")).toLocal8Bit());
+    const QString data = QString::fromStdString(ApplicationDataFolder());
+    EXPECT_TRUE(RdpEngineLibrary::CandidatePaths(data).isEmpty()) << data.toStdString();
+    qunsetenv("XDG_DATA_HOME");
 }
 
 } // namespace

@@ -1,14 +1,18 @@
 // The whole road of a self-update with the real client: a newer build published on
 // lighttpd at port 80 of the address that also carries the RDP server; the client
 // connects there with a profile as parameter 1, downloads and verifies the build,
-// hands over to it at its next start, the new build replaces the installed
-// executable, and the start after that finds itself up to date.
+// hands over to it at its next start, the new build connects with the engine it
+// carries and replaces the installed executable, and the start after that finds
+// itself up to date. And the builds a client takes nothing of: any build without a
+// publisher key, an older signed one.
 
 #include "Identity.h"
 #include "Registry.h"
 #include "ShadowServer.h"
 #include "SystemInfo.h"
 #include "TestServers.h"
+#include "UpdateNames.h"
+#include "UpdateSignature.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -117,41 +121,61 @@ class SelfUpdateEndToEnd : public ::testing::Test {
     QString installed_, logPath_, profile_, clientDisplay_;
     std::unique_ptr<ShadowServer> server_;
     std::unique_ptr<QProcess> client_;
+
+    // The installed client, a build of it of another version, the web and RDP
+    // servers on Address and a profile that connects there.
+    void Prepare(const char *version) {
+        const QString root = root_.path();
+        ASSERT_TRUE(QDir().mkpath(root + "/installed"));
+        ASSERT_TRUE(QFile::copy(TSC_CLIENT_PATH, installed_));
+        build_ = root + "/build/" + QString::fromStdString(tsc::Identity::InstalledClientName());
+        ASSERT_TRUE(QDir().mkpath(root + "/build"));
+        ASSERT_TRUE(QFile::copy(TSC_CLIENT_PATH, build_));
+        ASSERT_TRUE(Run(TSC_SET_FILE_VERSION, {build_, version}));
+        web_ = root + "/www";
+        ASSERT_TRUE(QDir().mkpath(web_));
+
+        ASSERT_FALSE(update_test::Accepts(Address)) << "port 80 of " << Address << " is already in use";
+        webServer_ = std::make_unique<update_test::Lighttpd>(Address, web_.toStdString());
+        ASSERT_TRUE(webServer_->Running()) << "the self-update test needs port 80 of " << Address
+                                           << ": run it as root, with nothing else bound there";
+        ASSERT_TRUE(QDir().mkpath(root + "/server"));
+        server_ = std::make_unique<ShadowServer>(root + "/server", "#FF00FF");
+        server_->SetAddress(Address);
+        ASSERT_TRUE(server_->Start()) << server_->Error().toStdString();
+        clientDisplay_ = qEnvironmentVariable("DISPLAY");
+
+        // In the client's own data folder: connects without the question a file from
+        // elsewhere gets.
+        ASSERT_TRUE(tsc::EnsureFolder(tsc::ApplicationDataFolder()));
+        profile_ = QString::fromStdString(tsc::ApplicationDataFolder()) + "/demo.rdp";
+        std::ofstream(profile_.toStdString())
+            << "full address:s:" << Address << ":" << server_->Port()
+            << "\r\nusername:s:tester\r\naudiomode:i:2\r\ntsv_doseamless:s:yes\r\n";
+    }
+
+    void PublishBuild(bool sign) {
+        QStringList arguments = {build_, web_};
+        if (sign)
+            arguments << "--private-key" << QStringLiteral(TSC_UPDATE_FIXTURES) + "/publisher-test-key.pem";
+        ASSERT_TRUE(Run(TSC_PUBLISH_UPDATE, arguments));
+    }
+
+    static void SetMachinePublisherKey() {
+        ASSERT_TRUE(tsc::Registry::WriteString(tsc::Hive::LocalMachine, "SOFTWARE\\TerminalServer",
+                                               "Update Publisher Key", PublisherKey));
+    }
+
+    QString build_, web_;
+    std::unique_ptr<update_test::Lighttpd> webServer_;
 };
 
 TEST_F(SelfUpdateEndToEnd, PublishedBuildIsDownloadedHandedOverInstalledAndTidiedUp) {
-    const QString root = root_.path();
-    // The installed client and a newer build of it, published with its signature.
-    ASSERT_TRUE(QDir().mkpath(root + "/installed"));
-    ASSERT_TRUE(QFile::copy(TSC_CLIENT_PATH, installed_));
-    const QString build = root + "/build/" + QString::fromStdString(tsc::Identity::InstalledClientName());
-    ASSERT_TRUE(QDir().mkpath(root + "/build"));
-    ASSERT_TRUE(QFile::copy(TSC_CLIENT_PATH, build));
-    ASSERT_TRUE(Run(TSC_SET_FILE_VERSION, {build, NewVersion}));
-    const QString web = root + "/www";
-    ASSERT_TRUE(QDir().mkpath(web));
-    ASSERT_TRUE(Run(TSC_PUBLISH_UPDATE, {build, web, "--private-key",
-                                         QStringLiteral(TSC_UPDATE_FIXTURES) + "/publisher-test-key.pem"}));
-    ASSERT_TRUE(tsc::Registry::WriteString(tsc::Hive::LocalMachine, "SOFTWARE\\TerminalServer",
-                                           "Update Publisher Key", PublisherKey));
-
-    ASSERT_FALSE(update_test::Accepts(Address)) << "port 80 of " << Address << " is already in use";
-    const update_test::Lighttpd web_server(Address, web.toStdString());
-    ASSERT_TRUE(web_server.Running()) << "the self-update test needs port 80 of " << Address
-                                      << ": run it as root, with nothing else bound there";
-    ASSERT_TRUE(QDir().mkpath(root + "/server"));
-    server_ = std::make_unique<ShadowServer>(root + "/server", "#FF00FF");
-    server_->SetAddress(Address);
-    ASSERT_TRUE(server_->Start()) << server_->Error().toStdString();
-    clientDisplay_ = qEnvironmentVariable("DISPLAY");
-
-    // In the client's own data folder: connects without the question a file from
-    // elsewhere gets.
-    ASSERT_TRUE(tsc::EnsureFolder(tsc::ApplicationDataFolder()));
-    profile_ = QString::fromStdString(tsc::ApplicationDataFolder()) + "/demo.rdp";
-    std::ofstream(profile_.toStdString())
-        << "full address:s:" << Address << ":" << server_->Port()
-        << "\r\nusername:s:tester\r\naudiomode:i:2\r\ntsv_doseamless:s:yes\r\n";
+    Prepare(NewVersion);
+    PublishBuild(true);
+    SetMachinePublisherKey();
+    const QString &build = build_;
+    const QString &web = web_;
 
     // First start: connect, download and verify the published build, close.
     StartClient();
@@ -188,12 +212,51 @@ TEST_F(SelfUpdateEndToEnd, PublishedBuildIsDownloadedHandedOverInstalledAndTidie
               ReadAll(web + "/" + QString::fromStdString(tsc::Identity::InstalledClientName())));
 }
 
+// A client without a publisher key takes no build, however it is published; with the
+// key, a signed build older than the client is refused. Each check says why in one
+// line and nothing is downloaded, kept or started.
+TEST_F(SelfUpdateEndToEnd, UnsignedBuildWithoutAKeyAndOlderSignedBuildAreNeverRun) {
+    Prepare("4.0.99.8");
+    PublishBuild(false);
+    StartClient();
+    ASSERT_TRUE(WaitForLog("Updates need a publisher key (", 1)) << Log();
+    ASSERT_TRUE(WaitForLog("Get version -0a: OK", 1)) << Log();
+    EndSessionAndWaitForExit();
+    EXPECT_FALSE(Log().find("downloading client") != std::string::npos) << Log();
+    EXPECT_TRUE(VersionedCopies().isEmpty()) << VersionedCopies().join(' ').toStdString();
+
+    // The same build, already lying in the data folder under its right name (as an
+    // older client would have kept it), is deleted at the next start, not run.
+    const QString planted = QString::fromStdString(tsc::ApplicationDataFolder()) + "/tsv." +
+                            QString::fromStdString(tsc::update::UpdateSignature(build_.toStdString())) +
+                            ".4.0.99.8." + QString::fromStdString(tsc::update::ClientStem());
+    ASSERT_TRUE(QFile::copy(build_, planted));
+    StartClient();
+    ASSERT_TRUE(WaitForLog("Get version -0a: OK", 2)) << Log();
+    EndSessionAndWaitForExit();
+    EXPECT_EQ(Count(ReadAll(logPath_), "Close myself and will start: "), 0) << Log();
+    EXPECT_EQ(Count(ReadAll(logPath_), "Updates need a publisher key ("), 3) << Log();
+    EXPECT_TRUE(VersionedCopies().isEmpty()) << VersionedCopies().join(' ').toStdString();
+
+    // With the key: an older build, signed, is refused.
+    SetMachinePublisherKey();
+    ASSERT_TRUE(Run(TSC_SET_FILE_VERSION, {build_, "4.0.1.0"}));
+    PublishBuild(true);
+    StartClient();
+    ASSERT_TRUE(WaitForLog("client 4.0.1.0 refused: it is not newer than ", 1)) << Log();
+    ASSERT_TRUE(WaitForLog("Get version -0a: OK", 3)) << Log();
+    EndSessionAndWaitForExit();
+    EXPECT_FALSE(Log().find("downloading client") != std::string::npos) << Log();
+    EXPECT_TRUE(VersionedCopies().isEmpty()) << VersionedCopies().join(' ').toStdString();
+}
+
 } // namespace
 
 // The client's own display: an Xvfb with no window manager.
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    ::setenv("TSC_RDP_ENGINE", TSC_TEST_ENGINE_PATH, 1);
+    // No engine override: every client here loads the engine its executable carries.
+    ::unsetenv("TSC_RDP_ENGINE");
     QCoreApplication application(argc, argv);
     if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
     QProcess xvfb;

@@ -44,10 +44,11 @@ class UpdateCheck : public IsolatedTest {
         settings_.ownExecutable = own_;
         settings_.dataFolder = data_;
         settings_.packetPause = std::chrono::milliseconds(0);
+        settings_.publisherKey = PublisherKeyFromText(PublisherKeyHex, "build");
     }
 
     // Publishes a build of the given version with the publisher's tool.
-    void Publish(const std::string &version, bool sign = false) {
+    void Publish(const std::string &version, bool sign = true) {
         const std::string build = Root() + "/build/client";
         update_test::MakeClientCopy(build, version);
         std::string command = std::string(TSC_PUBLISH_UPDATE) + " '" + build + "' '" + web_ + "'";
@@ -118,7 +119,6 @@ TEST_F(UpdateCheck, NewerClientIsDownloadedVerifiedAndKeptOnce) {
         "|I Thread| client is not uptodate: 66.2 <> 66.1",
         "|I Thread| downloading client: 4.0.66.2",
         "|I Thread| vl: received: ",
-        "|E Thread| no update publisher key configured: the update is accepted without a publisher signature",
         "|I Thread| client downloaded. Signature OK",
         "|I Thread| Get version -0a: OK",
         "|I Thread| Version:   4.0.66.2",
@@ -172,15 +172,51 @@ TEST_F(UpdateCheck, PublishedVersionsThatCountAsTheSame) {
     EXPECT_TRUE(log.Has("|I Thread| Get version -0a: OK")) << log.Text();
 }
 
+// Without a publisher key, or where the installed executable is the package's, the
+// check says so in one line and downloads nothing; an older build is never taken.
+TEST_F(UpdateCheck, BuildsThisClientMayNotTakeAreNotDownloaded) {
+    struct Case {
+        const char *what;
+        const char *version;
+        PublisherKey key;
+        std::string installedByPackage;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"no publisher key", "4.0.66.2", PublisherKey{}, "",
+         "|I Thread| Updates need a publisher key (\"Update Publisher Key\" under "
+         "HKEY_LOCAL_MACHINE\\SOFTWARE\\TerminalServer): no build is downloaded or started"},
+        {"key not valid", "4.0.66.2", PublisherKeyFromText("12", "machine hive"), "",
+         "|I Thread| Update publisher key in the machine hive is not 64 hexadecimal digits"},
+        {"installed by the package", "4.0.66.2", PublisherKeyFromText(PublisherKeyHex, "build"),
+         "/usr/bin/client belongs to the package",
+         "|I Thread| Updates come with the package (/usr/bin/client belongs to the package)"},
+        {"older signed build", "4.0.1.0", PublisherKeyFromText(PublisherKeyHex, "build"), "",
+         "|E Thread| client 4.0.1.0 refused: it is not newer than 4.0.66.1"},
+    };
+    const Lighttpd server("127.7.0.4", web_);
+    ASSERT_TRUE(server.Running());
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.what);
+        Publish(test.version);
+        settings_.publisherKey = test.key;
+        settings_.installedByPackage = test.installedByPackage;
+        const RecordingLog log = Check("127.7.0.4");
+        EXPECT_TRUE(log.Has(test.line)) << log.Text();
+        EXPECT_TRUE(log.Has("|I Thread| client is not uptodate: "));
+        EXPECT_FALSE(log.Has("downloading client")) << log.Text();
+        EXPECT_TRUE(log.Has("|I Thread| Get version -0a: OK"));
+        EXPECT_TRUE(std::filesystem::is_empty(data_));
+    }
+}
+
 TEST_F(UpdateCheck, WithAPublisherKeyOnlySignedBuildsAreKept) {
-    settings_.publisherKey = PublisherKeyFromText(PublisherKeyHex, "build");
-    Publish("4.0.66.2", true);
+    Publish("4.0.66.2");
     const Lighttpd server("127.7.0.3", web_);
     ASSERT_TRUE(server.Running());
     const RecordingLog log = Check("127.7.0.3");
     const std::string copy = CopyOf("4.0.66.2");
     EXPECT_TRUE(log.Has("client downloaded. Signature OK")) << log.Text();
-    EXPECT_FALSE(log.Has("without a publisher signature"));
     EXPECT_EQ(update_test::ReadBytes(PublisherSignaturePath(copy)),
               update_test::ReadBytes(web_ + "/" + PublishedSignatureName()));
     RecordingLog startLog;
@@ -189,7 +225,7 @@ TEST_F(UpdateCheck, WithAPublisherKeyOnlySignedBuildsAreKept) {
     // A build whose signature is missing, or is another build's, is not kept.
     DeleteVersionedCopies(nullptr, nullptr, data_);
     const std::string signature = update_test::ReadBytes(web_ + "/" + PublishedSignatureName());
-    Publish("4.0.66.3");
+    Publish("4.0.66.3", false);
     for (const std::string &published : {std::string(), signature}) {
         if (published.empty())
             std::filesystem::remove(web_ + "/" + PublishedSignatureName());

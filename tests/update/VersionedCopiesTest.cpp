@@ -9,6 +9,7 @@
 #include "SystemInfo.h"
 #include "UpdateNames.h"
 #include "UpdateSignature.h"
+#include "UpdateTrust.h"
 
 #include "TestEnvironment.h"
 #include "UpdateTestSupport.h"
@@ -25,6 +26,8 @@ using update_test::RecordingLog;
 namespace {
 
 const PublisherKey NoKey{};
+const PublisherKey Key =
+    PublisherKeyFromText("2a3d2273b397ab64e41f90db56c84ea8af100d831429d3c22841a500432ba7d7", "build");
 
 class VersionedCopies : public IsolatedTest {
   protected:
@@ -43,7 +46,19 @@ class VersionedCopies : public IsolatedTest {
         const std::string signature = signatureOverride == "-" ? UpdateSignature(staging) : signatureOverride;
         const std::string path = data_ + "/" + VersionedCopyName(signature, version);
         std::filesystem::rename(staging, path);
+        SignAsPublisher(path);
         return path;
+    }
+
+    // The publisher's signature beside a copy, as the update check keeps it.
+    static void SignAsPublisher(const std::string &path) {
+        const std::string pem = update_test::ReadBytes(update_test::FixturePath("publisher-test-key.pem"));
+        const std::string content = update_test::ReadBytes(path);
+        const auto signature =
+            SignWithPrivateKey(pem, reinterpret_cast<const unsigned char *>(content.data()), content.size());
+        ASSERT_TRUE(signature);
+        update_test::WriteBytes(PublisherSignaturePath(path), SignatureText(*signature) + "\n");
+        ::chmod(PublisherSignaturePath(path).c_str(), 0600);
     }
 
     [[nodiscard]] ClientPlaces Installed() const { return {installed_, data_}; }
@@ -54,7 +69,7 @@ class VersionedCopies : public IsolatedTest {
 TEST_F(VersionedCopies, NewerCopyIsHandedOverAndTheSameVersionIsUpToDate) {
     const std::string copy = PlaceCopy("4.0.66.2");
     RecordingLog window, file;
-    const StartupDecision decision = RunStartupUpdateDecision(window, &file, Installed(), NoKey);
+    const StartupDecision decision = RunStartupUpdateDecision(window, &file, Installed(), Key);
     EXPECT_EQ(decision.outcome, StartupOutcome::HandOver);
     EXPECT_EQ(decision.pendingStartPath, copy);
     EXPECT_EQ(decision.pendingStartVersion, "4.0.66.2");
@@ -63,7 +78,6 @@ TEST_F(VersionedCopies, NewerCopyIsHandedOverAndTheSameVersionIsUpToDate) {
     EXPECT_TRUE(file.Has("I Set Exe Path : " + installFolder_)) << file.Text();
     EXPECT_TRUE(file.Has("I Begin Get highest " + ClientStem()));
     EXPECT_TRUE(file.Has("I Signature: " + UpdateSignature(copy)));
-    EXPECT_TRUE(file.Has("W No update publisher key configured")) << file.Text();
     EXPECT_TRUE(file.Has("I End Get highest " + ClientStem() + ": yes"));
     std::string stored;
     ReadClientFolder(nullptr, stored);
@@ -72,7 +86,7 @@ TEST_F(VersionedCopies, NewerCopyIsHandedOverAndTheSameVersionIsUpToDate) {
     // Once the installed client has the copy's version it deletes the copies.
     update_test::MakeClientCopy(installed_, "4.0.66.2");
     RecordingLog window2, file2;
-    const StartupDecision again = RunStartupUpdateDecision(window2, &file2, Installed(), NoKey);
+    const StartupDecision again = RunStartupUpdateDecision(window2, &file2, Installed(), Key);
     EXPECT_EQ(again.outcome, StartupOutcome::Continue);
     EXPECT_TRUE(again.pendingStartPath.empty());
     EXPECT_EQ(window2.lines, std::vector<std::string>{"I I am uptodate"});
@@ -80,10 +94,58 @@ TEST_F(VersionedCopies, NewerCopyIsHandedOverAndTheSameVersionIsUpToDate) {
     EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
-TEST_F(VersionedCopies, OlderVerifiedCopyIsStartedToo) {
-    const std::string copy = PlaceCopy("4.0.65.9");
-    RecordingLog window;
-    EXPECT_EQ(RunStartupUpdateDecision(window, nullptr, Installed(), NoKey).pendingStartPath, copy);
+// Only a client that may take builds hands over, and only to a newer one: a signed
+// older build, any copy without a publisher key, and any copy where the installed
+// executable is the package's are deleted, each with one line in the window's log.
+TEST_F(VersionedCopies, CopiesThisClientMayNotTakeAreDeleted) {
+    const std::string packageList = Root() + "/package.list";
+    update_test::WriteBytes(packageList, "/.\n/usr\n" + installed_ + "\n");
+    struct Case {
+        const char *what;
+        const char *version;
+        PublisherKey key;
+        std::string packageFileList;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"older, signed", "4.0.1.0", Key, "",
+         "E Versioned copy refused, 4.0.1.0 is not newer than 4.0.66.1: "},
+        {"older by its last number", "4.0.66.0", Key, "", "E Versioned copy refused, 4.0.66.0 is not newer"},
+        {"newer, no publisher key", "4.0.66.2", NoKey, "",
+         "I Updates need a publisher key (\"Update Publisher Key\""},
+        {"newer, installed by the package", "4.0.66.2", Key, packageList,
+         "I Updates come with the package (" + installed_ + " belongs to the package)"},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.what);
+        const std::string copy = PlaceCopy(test.version);
+        ClientPlaces places = Installed();
+        if (!test.packageFileList.empty()) places.packageFileList = test.packageFileList;
+        RecordingLog window, file;
+        const StartupDecision decision = RunStartupUpdateDecision(window, &file, places, test.key);
+        EXPECT_EQ(decision.outcome, StartupOutcome::Continue);
+        ASSERT_EQ(window.lines.size(), 1u) << window.Text();
+        EXPECT_EQ(window.lines[0].find(test.line), 0u) << window.Text();
+        EXPECT_FALSE(std::filesystem::exists(copy)) << file.Text();
+        EXPECT_FALSE(std::filesystem::exists(PublisherSignaturePath(copy)));
+        // Nothing is said at a start where there is nothing to refuse.
+        RecordingLog quiet;
+        (void)RunStartupUpdateDecision(quiet, nullptr, places, test.key);
+        EXPECT_TRUE(quiet.lines.empty()) << quiet.Text();
+    }
+}
+
+TEST(UpdateTrust, VersionsCompareAsFourNumbers) {
+    EXPECT_TRUE(IsNewerVersion("4.0.66.2", "4.0.66.1"));
+    EXPECT_TRUE(IsNewerVersion("4.0.100.0", "4.0.66.1")); // not as text
+    EXPECT_TRUE(IsNewerVersion("10.0.0.0", "9.9.9.9"));
+    EXPECT_FALSE(IsNewerVersion("4.0.66.1", "4.0.66.1"));
+    EXPECT_FALSE(IsNewerVersion("4.0.1.0", "4.0.66.1"));
+    for (const char *broken : {"", "4.0.66", "4.0.66.1.0", "4..66.1", "4.0.66.x", "4.0.66.65536", "+4.0.66.2",
+                               " 4.0.66.2", ".No FileInfo in file"}) {
+        EXPECT_FALSE(IsNewerVersion(broken, "1.0.0.0")) << broken;
+        EXPECT_FALSE(IsNewerVersion("9.0.0.0", broken)) << broken;
+    }
 }
 
 TEST_F(VersionedCopies, CopiesThatMayNotRunAreDeletedAndNeverChosen) {
@@ -133,7 +195,7 @@ TEST_F(VersionedCopies, CopiesThatMayNotRunAreDeletedAndNeverChosen) {
         const std::string path = test.place();
         ASSERT_FALSE(path.empty());
         RecordingLog window, file;
-        const StartupDecision decision = RunStartupUpdateDecision(window, &file, Installed(), NoKey);
+        const StartupDecision decision = RunStartupUpdateDecision(window, &file, Installed(), Key);
         EXPECT_EQ(decision.outcome, StartupOutcome::Continue);
         EXPECT_TRUE(window.lines.empty());
         EXPECT_TRUE(file.Has(test.logLine)) << file.Text();
@@ -148,20 +210,14 @@ TEST_F(VersionedCopies, FolderNamedLikeACopyIsNoCopy) {
     std::filesystem::create_directories(data_ + "/" + VersionedCopyName("6118", "4.0.66.2"));
     const std::string copy = PlaceCopy("4.0.66.3");
     RecordingLog window;
-    EXPECT_EQ(RunStartupUpdateDecision(window, nullptr, Installed(), NoKey).pendingStartPath, copy);
+    EXPECT_EQ(RunStartupUpdateDecision(window, nullptr, Installed(), Key).pendingStartPath, copy);
 }
 
 TEST_F(VersionedCopies, PublisherSignatureIsCheckedBeforeACopyRuns) {
-    const std::string pem = update_test::ReadBytes(update_test::FixturePath("publisher-test-key.pem"));
-    const PublisherKey key =
-        PublisherKeyFromText("2a3d2273b397ab64e41f90db56c84ea8af100d831429d3c22841a500432ba7d7", "build");
+    const PublisherKey &key = Key;
     const std::string copy = PlaceCopy("4.0.66.2");
-    const std::string content = update_test::ReadBytes(copy);
-    const auto signature =
-        SignWithPrivateKey(pem, reinterpret_cast<const unsigned char *>(content.data()), content.size());
+    const auto signature = ParseSignatureText(update_test::ReadBytes(PublisherSignaturePath(copy)));
     ASSERT_TRUE(signature);
-    update_test::WriteBytes(PublisherSignaturePath(copy), SignatureText(*signature) + "\n");
-    ::chmod(PublisherSignaturePath(copy).c_str(), 0600);
     RecordingLog window, file;
     EXPECT_EQ(RunStartupUpdateDecision(window, &file, Installed(), key).pendingStartPath, copy)
         << file.Text();
@@ -182,10 +238,10 @@ TEST_F(VersionedCopies, CopyReplacesTheInstalledExecutableAtomically) {
     const std::string copy = PlaceCopy("4.0.66.2");
     ::chmod(installed_.c_str(), 0751);
     RecordingLog first;
-    (void)RunStartupUpdateDecision(first, nullptr, Installed(), NoKey); // stores the client folder
+    (void)RunStartupUpdateDecision(first, nullptr, Installed(), Key); // stores the client folder
 
     RecordingLog window, file;
-    const StartupDecision decision = RunStartupUpdateDecision(window, &file, {copy, data_}, NoKey);
+    const StartupDecision decision = RunStartupUpdateDecision(window, &file, {copy, data_}, Key);
     EXPECT_EQ(decision.outcome, StartupOutcome::Continue);
     EXPECT_EQ(window.lines,
               (std::vector<std::string>{
@@ -208,6 +264,23 @@ TEST_F(VersionedCopies, WithoutAStoredClientFolderNothingIsWritten) {
     EXPECT_TRUE(window.Has("I  result: no"));
     EXPECT_TRUE(window.Has("E Cannot update Main executable: no client folder is stored"));
     EXPECT_FALSE(std::filesystem::exists("/" + tsc::Identity::InstalledClientName()));
+}
+
+// A file the package manager owns is never replaced behind its back.
+TEST_F(VersionedCopies, CopyDoesNotReplaceAnExecutableOfThePackage) {
+    const std::string copy = PlaceCopy("4.0.66.2");
+    RecordingLog first;
+    (void)RunStartupUpdateDecision(first, nullptr, Installed(), Key); // stores the client folder
+    const std::string before = update_test::ReadBytes(installed_);
+    const std::string packageList = Root() + "/package.list";
+    update_test::WriteBytes(packageList, installed_ + "\n");
+    ClientPlaces places{copy, data_};
+    places.packageFileList = packageList;
+    RecordingLog window;
+    (void)RunStartupUpdateDecision(window, nullptr, places, Key);
+    EXPECT_TRUE(window.Has("I  result: no")) << window.Text();
+    EXPECT_TRUE(window.Has("E Cannot update Main executable: " + installed_ + " belongs to the package"));
+    EXPECT_EQ(update_test::ReadBytes(installed_), before);
 }
 
 TEST_F(VersionedCopies, ClientUnderItsInstalledNameInTheDataFolderDoesNotCopyItself) {
@@ -253,7 +326,7 @@ TEST_F(VersionedCopies, ClientFolderValueRules) {
 TEST_F(VersionedCopies, PublisherKeyFromTheMachineHive) {
     const std::string hex = "2a3d2273b397ab64e41f90db56c84ea8af100d831429d3c22841a500432ba7d7";
     const auto write = [](const std::string &text) {
-        ASSERT_TRUE(tsc::Registry::WriteString(tsc::Hive::LocalMachine, tsc::ApplicationKeyPath(),
+        ASSERT_TRUE(tsc::Registry::WriteString(tsc::Hive::LocalMachine, "SOFTWARE\\TerminalServer",
                                                PublisherKeyValueName, text));
     };
     EXPECT_EQ(ConfiguredPublisherKey().state, PublisherKey::State::None); // this build has none
@@ -262,6 +335,10 @@ TEST_F(VersionedCopies, PublisherKeyFromTheMachineHive) {
     EXPECT_EQ(key.state, PublisherKey::State::Valid);
     EXPECT_EQ(HexText(key.key.data(), key.key.size()), hex);
     EXPECT_EQ(key.source, "machine hive");
+    // A language file that renames the client does not move the key.
+    tsc::Identity::SetAppName("BrandedFarm");
+    EXPECT_EQ(ConfiguredPublisherKey().state, PublisherKey::State::Valid);
+    tsc::Identity::ResetToDefaults();
     write("not a key");
     EXPECT_EQ(ConfiguredPublisherKey().state, PublisherKey::State::Invalid); // refuses every update
     write("  ");
@@ -273,7 +350,7 @@ TEST_F(VersionedCopies, PendingCopyGetsEveryArgumentInOrder) {
     const std::string record = Root() + "/started.txt";
     SetVariable("TSC_FAKE_CLIENT_RECORD", record);
     const std::vector<std::string> arguments = {"/home/u/My Profile.rdp", "", "a \"quoted\" one", "$HOME;ls"};
-    ASSERT_EQ(StartPendingCopy(copy, arguments, NoKey), 0);
+    ASSERT_EQ(StartPendingCopy(copy, arguments, Key), 0);
     for (int wait = 0; wait < 500 && !std::filesystem::exists(record); ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::string expected = copy + "\n";
@@ -286,9 +363,13 @@ TEST_F(VersionedCopies, PendingCopyChangedSinceStartUpIsDeletedNotStarted) {
     const std::string copy = PlaceCopy("4.0.66.2");
     std::ofstream(copy, std::ios::app) << "tampered";
     SetVariable("TSC_FAKE_CLIENT_RECORD", Root() + "/started.txt");
-    EXPECT_NE(StartPendingCopy(copy, {}, NoKey), 0);
+    EXPECT_NE(StartPendingCopy(copy, {}, Key), 0);
     EXPECT_FALSE(std::filesystem::exists(copy));
-    EXPECT_EQ(StartPendingCopy("", {}, NoKey), 0);
+    EXPECT_EQ(StartPendingCopy("", {}, Key), 0);
+    // Nor is a good copy started without a publisher key.
+    const std::string good = PlaceCopy("4.0.66.3");
+    EXPECT_NE(StartPendingCopy(good, {}, NoKey), 0);
+    EXPECT_FALSE(std::filesystem::exists(good));
 }
 
 TEST_F(VersionedCopies, DeleteReportsEveryFileOfEveryCopy) {
@@ -299,7 +380,7 @@ TEST_F(VersionedCopies, DeleteReportsEveryFileOfEveryCopy) {
     update_test::WriteBytes(data_ + "/tsv_farm.rdp", "kept");
     std::vector<std::string> list;
     DeleteVersionedCopies(&list, nullptr, data_);
-    ASSERT_EQ(list.size(), 8u);
+    ASSERT_EQ(list.size(), 10u); // two copies, their signatures, a download
     for (std::size_t index = 0; index < list.size(); ++index) {
         EXPECT_EQ(list[index].substr(23, 11), "|I Delete| ");
         if (index % 2 == 1) EXPECT_EQ(list[index].substr(34), tsc::SystemErrorText(0));
