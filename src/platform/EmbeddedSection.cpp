@@ -38,7 +38,8 @@ int CopyPart(int input, std::uint64_t offset, std::uint64_t size, int output) {
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return got < 0 ? errno : EIO;
         for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::write(output, buffer.data() + written, static_cast<std::size_t>(got - written));
+            const ssize_t put =
+                ::write(output, buffer.data() + written, static_cast<std::size_t>(got - written));
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) return put < 0 ? errno : EIO;
             written += put;

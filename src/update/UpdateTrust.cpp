@@ -69,7 +69,8 @@ std::string InstalledByPackageReason(const std::string &installedExecutable,
 
 std::string UpdateRefusalLine(const PublisherKey &key, const std::string &installedByPackage) {
     if (!installedByPackage.empty())
-        return "Updates come with the package (" + installedByPackage + "): no build is downloaded or started";
+        return "Updates come with the package (" + installedByPackage +
+               "): no build is downloaded or started";
     switch (key.state) {
     case PublisherKey::State::None:
         return std::string("Updates need a publisher key (\"") + PublisherKeyValueName +

@@ -212,6 +212,32 @@ TEST_F(SelfUpdateEndToEnd, PublishedBuildIsDownloadedHandedOverInstalledAndTidie
               ReadAll(web + "/" + QString::fromStdString(tsc::Identity::InstalledClientName())));
 }
 
+// A language file that renames the client (another AppName and prefix) does not move
+// the administrator's publisher key: the branded client still refuses an unsigned build.
+TEST_F(SelfUpdateEndToEnd, BrandedClientWithAMachineKeyRefusesAnUnsignedBuild) {
+    Prepare(NewVersion);
+    PublishBuild(false);
+    SetMachinePublisherKey();
+    for (const QString &name : QDir(web_).entryList(QDir::Files)) {
+        QString branded = name;
+        ASSERT_TRUE(QDir(web_).rename(name, branded.replace(0, 3, "nwr")));
+    }
+    ASSERT_TRUE(QFile::copy(TSC_BRANDED_LANGUAGE, root_.path() + "/installed/branded.lang"));
+    // The branded client's own folder, log and profile.
+    const QString data = qEnvironmentVariable("XDG_DATA_HOME") + "/NorthwindRemote";
+    ASSERT_TRUE(tsc::EnsureFolder(data.toStdString()));
+    logPath_ = data + "/NorthwindRemote_FarmClient.log";
+    ASSERT_TRUE(QFile::rename(profile_, data + "/demo.rdp"));
+    profile_ = data + "/demo.rdp";
+
+    StartClient();
+    ASSERT_TRUE(WaitForLog("Ask server for update request: 127.7.1.1", 1)) << Log();
+    ASSERT_TRUE(WaitForLog("client downloaded. Publisher signature wrong or missing", 1)) << Log();
+    ASSERT_TRUE(WaitForLog("client downloaded. Signature Wrong", 1)) << Log();
+    EndSessionAndWaitForExit();
+    EXPECT_TRUE(QDir(data).entryList({"nwr.*client*"}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
 // A client without a publisher key takes no build, however it is published; with the
 // key, a signed build older than the client is refused. Each check says why in one
 // line and nothing is downloaded, kept or started.
