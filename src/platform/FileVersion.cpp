@@ -177,15 +177,12 @@ FileInfo ReadFileInfo(const std::string &path) {
     const BoundedFile file(path);
     SectionHeader section;
     if (FindSection(file, SectionName, section) != SectionSearch::Found) return {};
-    {
-        unsigned char block[FixedFileInfoSize] = {};
-        if (section.type == SectionTypeNoBits) return {FileInfoStatus::ReadError};
-        if (section.size != FixedFileInfoSize) return {FileInfoStatus::NoValidFixedFileInfo};
-        if (!file.ReadAt(section.offset, block, sizeof block)) return {FileInfoStatus::ReadError};
-        if (LittleEndianWord(block) != FixedFileInfoSignature) return {FileInfoStatus::NoValidFixedFileInfo};
-        return {FileInfoStatus::Found, LittleEndianWord(block + 8), LittleEndianWord(block + 12),
-                section.offset};
-    }
+    unsigned char block[FixedFileInfoSize] = {};
+    if (section.type == SectionTypeNoBits) return {FileInfoStatus::ReadError};
+    if (section.size != FixedFileInfoSize) return {FileInfoStatus::NoValidFixedFileInfo};
+    if (!file.ReadAt(section.offset, block, sizeof block)) return {FileInfoStatus::ReadError};
+    if (LittleEndianWord(block) != FixedFileInfoSignature) return {FileInfoStatus::NoValidFixedFileInfo};
+    return {FileInfoStatus::Found, LittleEndianWord(block + 8), LittleEndianWord(block + 12), section.offset};
 }
 
 } // namespace
