@@ -130,9 +130,10 @@ int RichLabelChild() {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             peak = std::max(peak, ResidentKiB());
         }
-        std::printf("rich-text label: resident %.1f MiB before, %.1f MiB after %.1f s; the event loop did not "
-                    "turn once meanwhile\n",
-                    before / 1024.0, peak / 1024.0, clock.elapsed() / 1000.0);
+        std::printf(
+            "rich-text label: resident %.1f MiB before, %.1f MiB after %.1f s; the event loop did not "
+            "turn once meanwhile\n",
+            before / 1024.0, peak / 1024.0, clock.elapsed() / 1000.0);
         std::fflush(stdout);
         _exit(0);
     }).detach();
@@ -163,14 +164,16 @@ void MeasureHostileName(testing::FakeRdpControl::Record &record) {
     RunFor(3000);
     probe.Print("client with the name in its stored list, 3 s");
     std::printf("  preferred server label \"%s\", grid rows %d\n",
-                qPrintable(window->label_PreferredServer1->text()), window->StringGrid_Servers->rowCount() - 1);
+                qPrintable(window->label_PreferredServer1->text()),
+                window->StringGrid_Servers->rowCount() - 1);
 }
 
 quint16 StartTarpit(QProcess &process) {
     process.start(TSC_FARM_ENDPOINT, {"--listen", "127.26.0.5", "--mode", "silent", "--server",
                                       "127.26.0.9 3399 3391 3390 ts-known"});
     process.waitForReadyRead(5000);
-    const auto match = QRegularExpression(":(\\d+) ").match(QString::fromUtf8(process.readAllStandardOutput()));
+    const auto match =
+        QRegularExpression(":(\\d+) ").match(QString::fromUtf8(process.readAllStandardOutput()));
     return static_cast<quint16>(match.captured(1).toUInt());
 }
 
@@ -211,11 +214,12 @@ void MeasureTarpit(testing::FakeRdpControl::Record &record, int seconds) {
     RunFor(seconds * 1000, [&] { return !farm.RefreshBusy(); });
     const qint64 refreshEnd = clock.elapsed();
     probe.Print("client against 59 tarpit rows");
-    std::printf("  refresh: %s after %.1f s; Connect went ahead after %.2f s to %s:%d; Close disabled in %d of %d "
-                "turns\n",
-                farm.RefreshBusy() ? "still running" : "ended", (refreshEnd - refreshStart) / 1000.0,
-                (connected - clicked) / 1000.0,
-                record.connects > 0 ? "127.26.0.9" : "(nowhere)", 3399, closeDisabled, turns);
+    std::printf(
+        "  refresh: %s after %.1f s; Connect went ahead after %.2f s to %s:%d; Close disabled in %d of %d "
+        "turns\n",
+        farm.RefreshBusy() ? "still running" : "ended", (refreshEnd - refreshStart) / 1000.0,
+        (connected - clicked) / 1000.0, record.connects > 0 ? "127.26.0.9" : "(nowhere)", 3399, closeDisabled,
+        turns);
     tarpit.kill();
     tarpit.waitForFinished();
 }
