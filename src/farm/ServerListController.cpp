@@ -292,6 +292,7 @@ void ServerListController::OkFirstTimeServer(const QString &address, const QStri
         return;
     }
     procedure_ = Procedure::FirstTime;
+    stopping_ = false;
     StartExchange(address, static_cast<quint16>(*number), CurrentTag);
 }
 

@@ -290,6 +290,15 @@ TEST_F(ServerListControllerTest, ConnectGoesAheadWithTheKnownServerWhenTheFarmGi
     EXPECT_FALSE(controller_->ExchangeRunning());
     EXPECT_EQ(asked_, 0);
     EXPECT_TRUE(log_.Has("another connection was chosen; the list asked for the one before is not taken"));
+    // The prompt afterwards still tries the older format too.
+    auto older = EndpointAt("127.26.0.4", EndpointMode::OlderOnly);
+    ASSERT_TRUE(older);
+    int accepted = 0;
+    QObject::connect(controller_.get(), &ServerListController::firstTimeServerAccepted, controller_.get(),
+                     [&] { ++accepted; });
+    controller_->OkFirstTimeServer("127.26.0.4", QString::number(older->Port()));
+    ASSERT_TRUE(RunUntil([&] { return accepted == 1; }));
+    EXPECT_EQ(controller_->ServerListTag(), "V001C001");
 
     // A refusing Farm: the known server as well, once the Farm has said no.
     controller_->SetKnownServerWaitMs(5'000);
