@@ -66,10 +66,6 @@ void ServerListController::SetLoadBalancing(bool on) {
 
 void ServerListController::StartRefreshTimer() {
     timerTag_ = 0;
-    if (!std::exchange(offsetLogged_, true))
-        log_.LogInfo("Load Balancing: the first periodic refresh of the server list waits " +
-                     std::to_string(firstRefreshOffsetMs_) +
-                     " ms longer, so clients started together do not ask the Farm at the same moment");
     if (loadBalancing_)
         timer_.start();
     else
@@ -380,6 +376,11 @@ void ServerListController::SetIndicatorStep(int step) {
 }
 
 void ServerListController::TimerTick() {
+    // Once, at the first tick: the timer runs only with load balancing on.
+    if (!std::exchange(offsetLogged_, true) && firstRefreshOffsetMs_ > 0)
+        log_.LogInfo("Load Balancing: the first periodic refresh of the server list waits " +
+                     std::to_string(firstRefreshOffsetMs_) +
+                     " ms longer, so clients started together do not ask the Farm at the same moment");
     if (timerTag_ > 0) --timerTag_;
     const bool due = TickDifference(tick_(), lastRefreshTick_) >= RefreshPeriodMs + firstRefreshOffsetMs_ ||
                      timerTag_ == 1;
