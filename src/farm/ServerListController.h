@@ -30,11 +30,29 @@ class ServerListController : public QObject {
   public:
     static constexpr int TimerIntervalMs = 500;
     static constexpr std::uint32_t RefreshPeriodMs = 300'000;
+    // The first periodic refresh waits a random part of this longer, so the clients of
+    // a site that start together (after a power cut) do not all ask the Farm at once.
+    static constexpr std::uint32_t RefreshJitterMs = 10'000;
+    // One refresh asks at most this many endpoints (each in both formats) and lasts at
+    // most this long; the next refresh goes on with the rows after the last one asked.
+    static constexpr std::size_t MaximumEndpointsPerRefresh = 8;
+    static constexpr int RefreshTimeLimitMs = 60'000;
+    // Connect waits at most this long for a fresh list when the connection has a
+    // preferred server from its last complete list; then it connects there.
+    static constexpr int KnownServerConnectWaitMs = 5'000;
 
     explicit ServerListController(LogSink &log, QObject *parent = nullptr);
 
     // --- inputs from the settings and the start-up ---
-    void SetListFileSituation(ListFileSituation situation) { situation_ = std::move(situation); }
+    // Where the list of the current connection lies, asked whenever it is needed: the
+    // usage, the folder and the selected connection may change at any time.
+    void SetListFileSituationSource(std::function<ListFileSituation()> source) {
+        situationSource_ = std::move(source);
+    }
+    // Another connection (or usage) is about to be loaded: a refresh or a first-time
+    // exchange under way asked for the one before, so it ends now and its reply is
+    // neither recorded nor shown.
+    void ConnectionChanged();
     void SetUserName(const std::string &userName); // every change asks for a refresh (tag 3)
     void SetLoadBalancing(bool on);                // cb_DoLoadBalancingClick
     void SetAskForFarm(bool on) { askForFarm_ = on; }
@@ -75,6 +93,10 @@ class ServerListController : public QObject {
         return VisibleIndicator(indicatorStep_, loadBalancing_);
     }
     [[nodiscard]] bool ExchangeRunning() const { return exchange_.Running(); }
+    // Shutdown was called: nothing starts any more.
+    [[nodiscard]] bool ShutDown() const { return closing_; }
+    // The current connection has a preferred server from a complete list of its own.
+    [[nodiscard]] bool PreferredServerKnown() const;
     [[nodiscard]] bool TimerActive() const { return timer_.isActive(); }
     [[nodiscard]] int TimerTag() const { return timerTag_; }
 
@@ -82,6 +104,12 @@ class ServerListController : public QObject {
     FarmExchange &Exchange() { return exchange_; }
     void SetTickSource(std::function<std::uint32_t()> source) { tick_ = std::move(source); }
     void SetWaitLimitMs(int ms) { connectWaitMs_ = ms; }
+    void SetKnownServerWaitMs(int ms) { knownServerWaitMs_ = ms; }
+    void SetRefreshLimits(std::size_t endpoints, int totalMs) {
+        maximumEndpoints_ = endpoints;
+        refreshTimeLimitMs_ = totalMs;
+    }
+    void SetFirstRefreshOffsetMs(std::uint32_t ms) { firstRefreshOffsetMs_ = ms; }
 
   signals:
     // The list was shown: the grid takes Rows() and keeps the selection (RowToSelect).
@@ -102,21 +130,29 @@ class ServerListController : public QObject {
     enum class Procedure { None, Refresh, FirstTime };
     enum class ConnectStage { None, WaitingForBusyRefresh, WaitingForRefresh };
 
+    [[nodiscard]] ListFileSituation Situation() const;
+    [[nodiscard]] std::string ConnectionListFile() const;
     void ShowServerList(bool loadDomain, std::string_view tag);
+    void LogRefusedLines(const std::vector<RefusedLine> &refused);
     void StartExchange(const QString &host, quint16 port, std::string_view tag);
     void OnExchangeFinished(bool complete);
     void NextEndpoint();
+    void RefreshTimeUp();
     void EndRefresh();
     void EndFirstTime();
     void ContinueConnect();
     void AfterConnectRefresh();
+    void ConnectWithKnownServer(const std::string &why);
+    void AnswerConnect(bool complete);
     void SetIndicatorStep(int step);
 
     LogSink &log_;
     FarmExchange exchange_;
     QTimer timer_;
     QTimer connectWait_;
-    ListFileSituation situation_;
+    QTimer knownServerWait_;
+    QTimer refreshLimit_;
+    std::function<ListFileSituation()> situationSource_;
     std::string userName_;
     bool loadBalancing_ = false;
     bool askForFarm_ = false;
@@ -129,20 +165,31 @@ class ServerListController : public QObject {
     std::string selectedHost_, selectedPort_, rdpPlusPort_;
     std::optional<PreferredServer> preferred_;
     std::vector<ServerRow> rows_;
+    // The list file of the connection the shown list belongs to.
+    std::string shownListFile_;
 
     int timerTag_ = 0;
     int indicatorStep_ = 0;
     std::uint32_t lastRefreshTick_ = 0;
+    std::uint32_t firstRefreshOffsetMs_ = 0;
+    bool offsetLogged_ = false;
     std::function<std::uint32_t()> tick_;
 
     Procedure procedure_ = Procedure::None;
     std::vector<ServerRow> workList_;
     std::size_t nextRow_ = 0;
+    std::size_t firstRow_ = 0; // where the next refresh begins in the list's rows
+    std::size_t endpointsAsked_ = 0;
+    std::size_t maximumEndpoints_ = MaximumEndpointsPerRefresh;
+    int refreshTimeLimitMs_ = RefreshTimeLimitMs;
+    bool stopping_ = false; // the time is up or the connection changed: no further exchange
+    bool abandoned_ = false;
     QString endpointHost_;
     quint16 endpointPort_ = 0;
 
     ConnectStage connectStage_ = ConnectStage::None;
     int connectWaitMs_ = 30'000;
+    int knownServerWaitMs_ = KnownServerConnectWaitMs;
 };
 
 } // namespace tsc::farm

@@ -33,6 +33,21 @@ const std::string &Field(const std::vector<std::string> &fields, std::size_t num
     return fields[number - 1];
 }
 
+bool IsHostLabelCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// Why a record's fields may not be taken, or nothing when they may.
+std::optional<std::string> FieldProblem(std::string_view host, std::initializer_list<std::string_view> ports,
+                                        std::initializer_list<std::string_view> names) {
+    if (!IsHostText(host)) return "the address is no host name or IPv4 address";
+    for (std::string_view port : ports)
+        if (!IsPortText(port)) return "a port is no number from 0 to 65535";
+    for (std::string_view name : names)
+        if (!IsNameText(name)) return "a name holds characters no server or domain name may hold";
+    return std::nullopt;
+}
+
 } // namespace
 
 bool IsEndMarker(std::string_view line) {
@@ -90,25 +105,71 @@ std::size_t FieldCountOf(std::string_view tag) {
     return tag == OlderTag ? 5 : 6;
 }
 
+bool IsHostText(std::string_view text) {
+    if (text.empty() || text.size() > 253) return false;
+    std::size_t labelLength = 0;
+    for (char c : text) {
+        if (c == '.') {
+            if (labelLength == 0) return false;
+            labelLength = 0;
+        } else if (!IsHostLabelCharacter(c) || ++labelLength > 63) {
+            return false;
+        }
+    }
+    return labelLength > 0;
+}
+
+bool IsPortText(std::string_view text) {
+    if (text.size() > 5) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= 65535;
+}
+
+bool IsNameText(std::string_view text) {
+    if (text.size() > 255) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 32 || c == 127 ||
+            std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+            return false;
+        // C1 control characters, U+0080 to U+009F, in UTF-8.
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 ServerList BuildServerList(const std::vector<std::string> &lines, std::string_view tag) {
     ServerList list;
     const bool older = tag == OlderTag;
     const std::size_t count = FieldCountOf(tag);
     if (lines.empty()) return list;
     if (auto f = SplitRecord(lines.front(), count)) {
-        if (older)
-            list.preferred = PreferredServer{Field(*f, 1), Field(*f, 2), "0", Field(*f, 3), Field(*f, 4)};
+        PreferredServer preferred =
+            older ? PreferredServer{Field(*f, 1), Field(*f, 2), "0", Field(*f, 3), Field(*f, 4)}
+                  : PreferredServer{Field(*f, 1), Field(*f, 2), Field(*f, 3), Field(*f, 4), Field(*f, 5)};
+        if (auto problem = FieldProblem(preferred.host, {preferred.port, preferred.rdpPlusPort},
+                                        {preferred.name, preferred.domain}))
+            list.refused.push_back({1, std::move(*problem)});
         else
-            list.preferred =
-                PreferredServer{Field(*f, 1), Field(*f, 2), Field(*f, 3), Field(*f, 4), Field(*f, 5)};
+            list.preferred = std::move(preferred);
     }
     for (std::size_t i = 1; i < lines.size(); ++i) {
         auto f = SplitRecord(lines[i], count);
         if (!f) continue;
-        if (older)
-            list.rows.push_back({Field(*f, 4), Field(*f, 1), Field(*f, 2), "0", Field(*f, 3)});
+        ServerRow row = older
+                            ? ServerRow{Field(*f, 4), Field(*f, 1), Field(*f, 2), "0", Field(*f, 3)}
+                            : ServerRow{Field(*f, 5), Field(*f, 1), Field(*f, 2), Field(*f, 3), Field(*f, 4)};
+        if (auto problem =
+                FieldProblem(row.address, {row.rdpPort, row.rdpPlusPort, row.loadBalancingPort}, {row.name}))
+            list.refused.push_back({i + 1, std::move(*problem)});
         else
-            list.rows.push_back({Field(*f, 5), Field(*f, 1), Field(*f, 2), Field(*f, 3), Field(*f, 4)});
+            list.rows.push_back(std::move(row));
     }
     return list;
 }

@@ -71,9 +71,30 @@ struct ServerRow {
     friend bool operator==(const ServerRow &, const ServerRow &) = default;
 };
 
+// What the fields of a record may hold. The text comes from a peer or from a file
+// others may have written, and goes to the screen, into the profile and to a socket;
+// a record with a field outside these rules is left out whole.
+// A host name (labels of letters, digits, "-" and "_" between dots, at most 253
+// characters) or a dotted IPv4 address.
+[[nodiscard]] bool IsHostText(std::string_view text);
+// Empty (none given) or a decimal number from 0 to 65535, digits only.
+[[nodiscard]] bool IsPortText(std::string_view text);
+// A server or domain name: at most 255 bytes, no control characters and none of
+// \ / : * ? " < > | (what Windows refuses in a computer or domain name).
+[[nodiscard]] bool IsNameText(std::string_view text);
+
+// A record line left out, for the log: its number in the list (1 is the preferred
+// server) and why. The line itself is not repeated: it is the peer's text.
+struct RefusedLine {
+    std::size_t number = 0;
+    std::string reason;
+    friend bool operator==(const RefusedLine &, const RefusedLine &) = default;
+};
+
 struct ServerList {
-    std::optional<PreferredServer> preferred; // none when line 1 is not a record
-    std::vector<ServerRow> rows;              // the records of the later lines
+    std::optional<PreferredServer> preferred; // none when line 1 is not a valid record
+    std::vector<ServerRow> rows;              // the valid records of the later lines
+    std::vector<RefusedLine> refused;         // records left out, in list order
 };
 
 // What ShowServerList puts on screen from the lines of a complete list.

@@ -89,14 +89,6 @@ void ReadYesAnyCase(const ProfileLookup &lookup, std::string_view key, bool &box
     if (const auto value = lookup.Value(key)) box = LowerAscii(*value) == "yes";
 }
 
-std::string WrittenDomain(const ProfileSettings &settings) {
-    if (settings.doLoadBalancing && !settings.farmServerDomain.empty() &&
-        settings.farmServerDomain != "...") {
-        return settings.farmServerDomain;
-    }
-    return settings.domain;
-}
-
 // With load balancing the farm's chosen server is the address. Before the farm has
 // named one, a bare ":" would replace the host the user typed, so the host stays.
 std::string WrittenAddress(const ProfileSettings &settings) {
@@ -409,7 +401,7 @@ std::vector<std::string> ProfileLines(const ProfileSettings &settings, const Pro
     add("autoreconnection enabled:i:0");
     add("auto connect:i:1");
     add("username:s:" + settings.userName);
-    add("domain:s:" + WrittenDomain(settings));
+    add("domain:s:" + DomainInUse(settings));
     add(std::string("savemypassword:s:") + YesNo(settings.saveMyPassword));
     // Without "Save my password" the file keeps no password at all, not even a
     // protected one.
@@ -497,6 +489,14 @@ WriteProfileResult WriteProfile(const std::string &name, std::string_view tag,
     }
     log.LogInfo("End Write_" + prefix + "_RDP_file");
     return result;
+}
+
+std::string DomainInUse(const ProfileSettings &settings) {
+    if (settings.doLoadBalancing && !settings.farmServerDomain.empty() &&
+        settings.farmServerDomain != "...") {
+        return settings.farmServerDomain;
+    }
+    return settings.domain;
 }
 
 } // namespace tsc::profiles

@@ -95,6 +95,11 @@ ProfileLines(const ProfileSettings &settings, const ProfileEnvironment &environm
 void ApplyProfileText(std::string_view text, ProfileSettings &settings, const ProfileEnvironment &environment,
                       bool *passwordUnusable = nullptr);
 
+// The domain a connection uses and its profile records: with load balancing the
+// domain the Farm names with its preferred server, when it names one; otherwise the
+// domain field's.
+[[nodiscard]] std::string DomainInUse(const ProfileSettings &settings);
+
 // A line of the form key:type:value, type one of the letters i, s, b.
 [[nodiscard]] bool IsProfileLine(std::string_view line);
 

@@ -85,6 +85,7 @@ NavigationBar::NavigationBar(QWidget *parent) : QFrame(parent) {
     Bevel2 = Bevel(Panel_HideShow, "Bevel2");
     st_Caption = new ClickableImage(caption_, Panel_HideShow);
     st_Caption->setObjectName(QStringLiteral("st_Caption"));
+    st_Caption->setTextFormat(Qt::PlainText); // the user and host names of the session
     st_Caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     st_Caption->setAutoFillBackground(true);
     st_Caption->setBackgroundRole(QPalette::ToolTipBase);

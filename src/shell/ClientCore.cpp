@@ -83,6 +83,7 @@ ClientCore::ClientCore(ClientServices services, UserDialogs &dialogs, QObject *p
     Timer_GetMeAnUpdateLogging->start();
     farm_ = new farm::ServerListController(*this, this);
     farm_->setObjectName(QStringLiteral("ServerListController"));
+    farm_->SetListFileSituationSource([this] { return FarmListSituation(); });
     connect(farm_, &farm::ServerListController::connectListReady, this, &ClientCore::ConnectListReady);
 }
 
@@ -205,17 +206,17 @@ void ClientCore::ReadConnectionUsagePreference() {
     multipleConnections_ = usage.multiple;
     connectionFolder_ = usage.multiple ? usage.folder : std::string();
     LogPlatformDiagnostics();
-    SetFarmListSituation();
     emit connectionUsageRead();
 }
 
 // Where an exchange records the list: the data folder, or beside the selected
-// connection's profile, or the file the command line names.
-void ClientCore::SetFarmListSituation() {
-    farm_->SetListFileSituation(
-        {multipleConnections_,
-         multipleConnections_ && !currentConnection_.empty() ? CurrentConnectionProfilePath() : std::string(),
-         CommandLine::Parameters()});
+// connection's profile, or the file the command line names. Asked at the moment it
+// is needed, so it follows every change of the usage, the folder and the connection.
+farm::ListFileSituation ClientCore::FarmListSituation() const {
+    return {multipleConnections_,
+            multipleConnections_ && !currentConnectionFile_.empty() ? CurrentConnectionProfilePath()
+                                                                    : std::string(),
+            CommandLine::Parameters()};
 }
 
 // Converts an older "_farm_v001c001.txt" list when no "_farm_v001c003.txt" list
@@ -309,6 +310,7 @@ std::string ClientCore::WriteProfile(const std::string &path, const std::string 
     // preferred server.
     settings_.selectedServerHost = farm_->SelectedServerHost();
     settings_.selectedServerPort = farm_->SelectedServerPort();
+    settings_.farmServerDomain = farm_->DomainLabel().toStdString();
     if (!farm_->RdpPlusPort().empty()) settings_.rdpPlusPort = farm_->RdpPlusPort();
     const profiles::WriteProfileResult result =
         profiles::WriteProfile(path, tag, settings_, ProfileFileEnvironment(), *this);
@@ -388,15 +390,14 @@ void ClientCore::bn_ConnectClick(const MonitorAreas &monitor) {
     // and answers connectListReady. Close is unavailable meanwhile.
     connectMonitor_ = monitor;
     waitingForFarm_ = true;
-    emit closeAvailableChanged(false);
     farm_->PrepareConnect();
 }
 
 void ClientCore::ConnectListReady(bool complete) {
     if (!waitingForFarm_) return;
     waitingForFarm_ = false;
-    emit closeAvailableChanged(true);
-    if (destroyed_ || Timer_AutoClose->isActive() || ProcessState::Closing()) {
+    // Close stays usable while the Farm is asked; a click on it ends the wait.
+    if (destroyed_ || Timer_AutoClose->isActive() || ProcessState::Closing() || farm_->ShutDown()) {
         QMetaObject::invokeMethod(
             this, [this] { emit closeMainWindowRequested(); }, Qt::QueuedConnection);
         SetConnecting(false);
@@ -425,6 +426,15 @@ ConnectTarget ClientCore::ConnectionTarget() const {
     if (settings_.doLoadBalancing)
         return TargetFromSelectedServer(farm_->SelectedServerHost(), farm_->SelectedServerPort());
     return TargetFromHostField(settings_.host);
+}
+
+// With load balancing the domain is the Farm's: the domain field is hidden then, and
+// what was typed into it before does not go to the server.
+profiles::ProfileSettings ClientCore::SettingsToConnect() const {
+    profiles::ProfileSettings settings = settings_;
+    settings.farmServerDomain = farm_->DomainLabel().toStdString();
+    settings.domain = profiles::DomainInUse(settings);
+    return settings;
 }
 
 void ClientCore::SaveProfileBeforeConnect() {
@@ -477,7 +487,8 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         SetTitles(caption);
         window->setWindowTitle(Q(caption));
         const QSize desktop = FitDesktopSize(*window, planned);
-        ConnectionSettings connection = BuildConnectionSettings(settings_, target, display, desktop);
+        ConnectionSettings connection =
+            BuildConnectionSettings(SettingsToConnect(), target, display, desktop);
         LogInfo("Colors: " + std::to_string(connection.colorDepth));
         LogInfo("RDP object: connect");
         window->Control().Connect(connection);

@@ -151,7 +151,7 @@ class ClientCore : public QObject, public SessionHost {
     // The load balancing: server list, refresh timer, busy pictures, first-time prompt.
     [[nodiscard]] farm::ServerListController &Farm() { return *farm_; }
     [[nodiscard]] const farm::ServerListController &Farm() const { return *farm_; }
-    // The connect procedure waits for the Farm's list (Close is unavailable meanwhile).
+    // The connect procedure waits for the Farm's list (Close ends the wait).
     [[nodiscard]] bool WaitingForFarm() const { return waitingForFarm_; }
     [[nodiscard]] SessionWindow *SessionWindowOf(RdpControlVariant variant) const;
     [[nodiscard]] QTimer *AutoCloseTimer() const { return Timer_AutoClose; }
@@ -204,8 +204,6 @@ class ClientCore : public QObject, public SessionHost {
     void titlesChanged(const QString &title, const QString &optionsCaption);
     // The connect procedure began or ended; Connect is unavailable meanwhile.
     void connectingChanged(bool connecting);
-    // Close is unavailable while the connect procedure waits for the Farm.
-    void closeAvailableChanged(bool available);
     // Load balancing's refresh timer started or stopped ("List" follows it).
     void loadBalancingActiveChanged(bool active);
     void hideMainWindowRequested();
@@ -269,8 +267,9 @@ class ClientCore : public QObject, public SessionHost {
     void FinishConnect(const MonitorAreas &monitor, bool listComplete = false);
     // The settings the load balancing takes from a profile.
     void ApplyFarmSettings();
-    void SetFarmListSituation();
+    [[nodiscard]] farm::ListFileSituation FarmListSituation() const;
     [[nodiscard]] ConnectTarget ConnectionTarget() const;
+    [[nodiscard]] profiles::ProfileSettings SettingsToConnect() const;
     void SaveProfileBeforeConnect();
     void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
     // Places the window; returns the client size planned for the remote desktop.

@@ -44,6 +44,8 @@ void ClientCore::SetListSelection(int row) {
 }
 
 void ClientCore::SetPreviousConnectionIndex(int index) {
+    // A list the Farm is being asked for belongs to the connection shown until now.
+    farm_->ConnectionChanged();
     previousConnectionIndex_ = index;
     const bool valid = ValidConnectionIndex(index);
     currentConnection_ = valid ? sortedConnections_[static_cast<std::size_t>(index)].name : std::string();

@@ -81,7 +81,6 @@ void MainWindow::ConnectCore() {
         Label_WEZ_options->setText(options);
     });
     connect(core_, &ClientCore::connectingChanged, bn_Connect, [this] { ShowConnectCloseAvailability(); });
-    connect(core_, &ClientCore::closeAvailableChanged, bn_Close, [this] { ShowConnectCloseAvailability(); });
     connect(core_, &ClientCore::loadBalancingActiveChanged, bn_GetList, &QPushButton::setEnabled);
     connect(core_, &ClientCore::hideMainWindowRequested, this, &QWidget::hide);
     connect(core_, &ClientCore::showMainWindowRequested, this, [this] {
@@ -110,8 +109,6 @@ void MainWindow::ConnectFarm() {
     connect(farm, &ServerListController::askFirstTimeServer, this, &MainWindow::ShowFirstTimePrompt);
     connect(farm, &ServerListController::firstTimeServerAccepted, this, &MainWindow::HideFirstTimePrompt);
     connect(farm, &ServerListController::firstTimeOkEnabled, bn_OkFirstTimeServer, &QPushButton::setEnabled);
-    connect(farm, &ServerListController::exchangeRunningChanged, this,
-            [this] { ShowConnectCloseAvailability(); });
     connect(farm, &ServerListController::userNameFilled, edit_UserName, &QLineEdit::setText);
 
     connect(bn_GetList, &QPushButton::clicked, farm, &ServerListController::ListClicked);
@@ -128,12 +125,11 @@ void MainWindow::ConnectFarm() {
             [this](bool on) { core_->AskForFarmClicked(on); });
 }
 
-// Connect waits while the connect procedure runs or an exchange with the Farm runs;
-// Close while the procedure waits for the Farm or an exchange runs.
+// Connect waits while the connect procedure runs (which itself waits for a refresh
+// under way, bounded). Close stays usable whatever the Farm does: it ends any wait.
 void MainWindow::ShowConnectCloseAvailability() {
-    const bool exchange = core_->Farm().ExchangeRunning();
-    bn_Connect->setEnabled(!core_->Connecting() && !exchange);
-    bn_Close->setEnabled(!core_->WaitingForFarm() && !exchange);
+    bn_Connect->setEnabled(!core_->Connecting());
+    bn_Close->setEnabled(true);
 }
 
 // The grid keeps its heading row; the selection follows the server's name.
@@ -433,6 +429,10 @@ void MainWindow::ShowSupportArchiveBusy(bool busy) {
     }
     supportProgress_ = new QProgressDialog(this);
     supportProgress_->setObjectName(QStringLiteral("SupportProgress"));
+    // The label shows folder names as they are on disk: plain text, never markup.
+    auto *folderLabel = new QLabel(supportProgress_);
+    folderLabel->setTextFormat(Qt::PlainText);
+    supportProgress_->setLabel(folderLabel);
     supportProgress_->setWindowTitle(bn_Zip->text());
     supportProgress_->setRange(0, 0);
     supportProgress_->setMinimumDuration(0);

@@ -93,6 +93,10 @@ void MainWindow::BuildWindow() {
     BuildFarmInfoPage();
     BuildLoggingPage();
     FillLists();
+    // Label texts come from Farm replies, profiles and language files: never markup,
+    // which could make a label load an image from any file.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
 
     const int ppi = PixelsPerInch();
     setMinimumSize(DesignMinimumWidth * ppi / DesignPixelsPerInch, DesignMinimumHeight);

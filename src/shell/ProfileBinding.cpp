@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -117,16 +118,21 @@ void ShowProfileSettings(MainWindow &window, const profiles::ProfileSettings &se
               window.TabSheet_MultipleConnections, window.TabSheet_RDPPlus, window.TabSheet_Settings})
             window.SetPageTabVisible(page, false);
     }
-    window.bn_OtherFarm->setVisible(settings.doLoadBalancing);
-    window.Panel_PreferredServer_Domain->setVisible(settings.doLoadBalancing);
     window.panel_AskFirstTime->hide();
     window.Panel_UserPswDomain->show();
+    ShowLoadBalancingControls(window);
 }
 
+// With load balancing the Farm names the server and the domain: the host and domain
+// fields give way to the preferred server and its domain.
 void ShowLoadBalancingControls(MainWindow &window) {
     const bool balancing = window.cb_DoLoadBalancing->isChecked();
-    window.bn_OtherFarm->setVisible(balancing);
+    for (QWidget *typed : std::initializer_list<QWidget *>{window.edit_Domain, window.Label_Domain,
+                                                           window.Edit_Host, window.Label_Host})
+        typed->setVisible(!balancing);
     window.Panel_PreferredServer_Domain->setVisible(balancing);
+    window.cb_DoAskLoadBalancingHostname->setEnabled(balancing);
+    window.bn_OtherFarm->setVisible(balancing);
     if (!balancing) {
         window.panel_AskFirstTime->hide();
         window.Panel_UserPswDomain->show();

@@ -17,15 +17,15 @@ UserDialogs::Answer QtUserDialogs::ShowMessage(const std::string &caption, const
     const auto standard = buttons == Buttons::Ok         ? QMessageBox::Ok
                           : buttons == Buttons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                          : QMessageBox::Yes | QMessageBox::No;
-    using Show = QMessageBox::StandardButton (*)(QWidget *, const QString &, const QString &,
-                                                 QMessageBox::StandardButtons, QMessageBox::StandardButton);
-    const Show show = icon == Icon::Question ? Show(&QMessageBox::question)
-                      : icon == Icon::Error  ? Show(&QMessageBox::critical)
-                                             : Show(&QMessageBox::information);
+    const auto shape = icon == Icon::Question ? QMessageBox::Question
+                       : icon == Icon::Error  ? QMessageBox::Critical
+                                              : QMessageBox::Information;
+    QMessageBox box(shape, QString::fromStdString(caption), QString::fromStdString(text), standard, parent_);
+    // Messages carry file and connection names and texts of profiles: never markup.
+    box.setTextFormat(Qt::PlainText);
     // A question that changes something answers No unless the user says otherwise.
-    const auto preset =
-        buttons == Buttons::YesNo && icon == Icon::Question ? QMessageBox::No : QMessageBox::NoButton;
-    switch (show(parent_, QString::fromStdString(caption), QString::fromStdString(text), standard, preset)) {
+    if (buttons == Buttons::YesNo && icon == Icon::Question) box.setDefaultButton(QMessageBox::No);
+    switch (box.exec()) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:

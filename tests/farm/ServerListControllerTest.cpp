@@ -16,6 +16,18 @@ quint16 ClosedPort() {
 std::string Row(quint16 lbPort, const std::string &name) {
     return "127.0.0.1 3389 3391 " + std::to_string(lbPort) + " " + name + "\r\n";
 }
+std::string RowAt(const std::string &address, quint16 lbPort, const std::string &name) {
+    return address + " 3389 3391 " + std::to_string(lbPort) + " " + name + "\r\n";
+}
+// An endpoint listening on an address of its own.
+std::unique_ptr<FarmEndpoint> EndpointAt(const char *address, EndpointMode mode) {
+    EndpointOptions options;
+    options.address = QHostAddress(QString::fromLatin1(address));
+    options.servers = {{"127.26.0.9", "3389", "3391", "3390", "ts9"}};
+    options.mode = mode;
+    auto endpoint = std::make_unique<FarmEndpoint>(options);
+    return endpoint->Listen() ? std::move(endpoint) : nullptr;
+}
 } // namespace
 
 class ServerListControllerTest : public FarmFolderTest {
@@ -214,4 +226,115 @@ TEST_F(ServerListControllerTest, SwitchingLoadBalancingOffEndsTheRefreshAtOnce) 
     EXPECT_LT(clock.elapsed(), 1'000);
     EXPECT_EQ(silent.Connections(), 1); // no further rows, no older-format retry
     EXPECT_FALSE(controller_->RefreshBusy());
+}
+
+// A tarpit ends the refresh when its time is up (no older-format retry), a row of
+// refusing servers when the number of servers asked is reached; the next refresh goes
+// on with the rows after them.
+TEST_F(ServerListControllerTest, RefreshIsBoundedAndGoesOnWhereItStopped) {
+    auto tarpit = EndpointAt("127.26.0.1", EndpointMode::Silent);
+    auto good = EndpointAt("127.26.0.2", EndpointMode::Normal);
+    ASSERT_TRUE(tarpit && good);
+    const quint16 closed = ClosedPort();
+    StoreList(RowAt("127.26.0.1", tarpit->Port(), "tarpit") + RowAt("127.26.0.3", closed, "down1") +
+              RowAt("127.26.0.3", closed, "down2") + RowAt("127.26.0.2", good->Port(), "alive"));
+    controller_->Exchange().SetLimits({500, 20'000, MaximumReplyBytes, MaximumReplyLines});
+    controller_->SetRefreshLimits(2, 3'000);
+    controller_->SetLoadBalancing(true);
+
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Refresh());
+    EXPECT_LT(clock.elapsed(), 6'000);
+    EXPECT_FALSE(controller_->ServerListComplete());
+    EXPECT_EQ(tarpit->Connections(), 1);
+    EXPECT_TRUE(log_.Has("W Load Balancing: no list within 3 s; the refresh ends"));
+
+    ASSERT_TRUE(Refresh());
+    EXPECT_FALSE(controller_->ServerListComplete());
+    EXPECT_TRUE(log_.Has("I Load Balancing: 2 servers asked without a list"));
+    EXPECT_EQ(good->Connections(), 0);
+
+    ASSERT_TRUE(Refresh());
+    EXPECT_TRUE(controller_->ServerListComplete());
+    EXPECT_EQ(good->Connections(), 1);
+    EXPECT_EQ(tarpit->Connections(), 1);
+    EXPECT_EQ(controller_->PreferredServerLabel(), "ts9");
+}
+
+TEST_F(ServerListControllerTest, ConnectGoesAheadWithTheKnownServerWhenTheFarmGivesNoList) {
+    auto tarpit = EndpointAt("127.26.0.1", EndpointMode::Silent);
+    ASSERT_TRUE(tarpit);
+    std::vector<bool> ready;
+    QObject::connect(controller_.get(), &ServerListController::connectListReady, controller_.get(),
+                     [&](bool complete) { ready.push_back(complete); });
+    controller_->Exchange().SetLimits({500, 20'000, MaximumReplyBytes, MaximumReplyLines});
+    controller_->SetKnownServerWaitMs(300);
+    controller_->SetAskForFarm(true);
+    controller_->SetLoadBalancing(true);
+
+    // A slow Farm: Connect waits a moment, then takes the server of the last list.
+    StoreList(RowAt("127.26.0.1", tarpit->Port(), "tarpit"));
+    ASSERT_TRUE(controller_->PreferredServerKnown());
+    controller_->PrepareConnect();
+    ASSERT_TRUE(RunUntil([&] { return ready.size() == 1; }, 3'000));
+    EXPECT_TRUE(ready.back());
+    EXPECT_EQ(controller_->SelectedServerHost(), "10.9.9.9");
+    EXPECT_TRUE(log_.Has("I Load Balancing: the Farm gave no list within 300 ms; connect to the preferred "
+                         "server known: 10.9.9.9:3389"));
+    EXPECT_TRUE(controller_->RefreshBusy()); // the refresh goes on by itself
+
+    // Another connection: the refresh for this one ends at once and asks nobody.
+    controller_->ConnectionChanged();
+    EXPECT_FALSE(controller_->RefreshBusy());
+    EXPECT_FALSE(controller_->ExchangeRunning());
+    EXPECT_EQ(asked_, 0);
+    EXPECT_TRUE(log_.Has("another connection was chosen; the list asked for the one before is not taken"));
+    // The prompt afterwards still tries the older format too.
+    auto older = EndpointAt("127.26.0.4", EndpointMode::OlderOnly);
+    ASSERT_TRUE(older);
+    int accepted = 0;
+    QObject::connect(controller_.get(), &ServerListController::firstTimeServerAccepted, controller_.get(),
+                     [&] { ++accepted; });
+    controller_->OkFirstTimeServer("127.26.0.4", QString::number(older->Port()));
+    ASSERT_TRUE(RunUntil([&] { return accepted == 1; }));
+    EXPECT_EQ(controller_->ServerListTag(), "V001C001");
+
+    // A refusing Farm: the known server as well, once the Farm has said no.
+    controller_->SetKnownServerWaitMs(5'000);
+    StoreList(RowAt("127.26.0.3", ClosedPort(), "down"));
+    controller_->PrepareConnect();
+    ASSERT_TRUE(RunUntil([&] { return ready.size() == 2; }, 5'000));
+    EXPECT_TRUE(ready.back());
+    EXPECT_TRUE(log_.Has("I Load Balancing: the Farm gave no list; connect to the preferred server known"));
+    EXPECT_EQ(asked_, 0);
+
+    // A list shown for another connection is no server known for this one.
+    controller_->SetListFileSituationSource([&] { return ListFileSituation{true, PathOf("other.rdp"), {}}; });
+    EXPECT_FALSE(controller_->PreferredServerKnown());
+    controller_->PrepareConnect();
+    ASSERT_TRUE(RunUntil([&] { return ready.size() == 3; }, 5'000));
+    EXPECT_FALSE(ready.back());
+    EXPECT_EQ(asked_, 2); // by the refresh and by the connect procedure, as without a list
+}
+
+TEST_F(ServerListControllerTest, FirstPeriodicRefreshIsOffsetOnceAndThePeriodStays) {
+    std::uint32_t now = 1000;
+    controller_->SetTickSource([&] { return now; });
+    controller_->SetFirstRefreshOffsetMs(2'000);
+    controller_->SetLoadBalancing(true);
+    controller_->StartRefreshTimer();
+    now = ServerListController::RefreshPeriodMs + 1'999;
+    controller_->TimerTick();
+    EXPECT_EQ(refreshes_, 0);
+    ++now;
+    controller_->TimerTick();
+    EXPECT_EQ(refreshes_, 1);
+    now += ServerListController::RefreshPeriodMs - 1;
+    controller_->TimerTick();
+    EXPECT_EQ(refreshes_, 1);
+    ++now;
+    controller_->TimerTick();
+    EXPECT_EQ(refreshes_, 2);
+    EXPECT_EQ(log_.Count("the first periodic refresh of the server list waits 2000 ms longer"), 1u);
 }

@@ -91,6 +91,68 @@ TEST(ServerListText, BuildCurrentAndOlderLists) {
     EXPECT_TRUE(noPreferred.rows.empty());
 }
 
+TEST(ServerListText, FieldRules) {
+    struct Case {
+        bool (*rule)(std::string_view);
+        std::string text;
+        bool valid;
+    };
+    const std::string longLabel(64, 'a');
+    const Case cases[] = {
+        {IsHostText, "10.0.0.1", true},
+        {IsHostText, "ts-1.farm.example", true},
+        {IsHostText, "TS_OLD", true},
+        {IsHostText, "", false},
+        {IsHostText, "a..b", false},
+        {IsHostText, ".a", false},
+        {IsHostText, "a.", false},
+        {IsHostText, longLabel + ".example", false},
+        {IsHostText, "host:3389", false}, // a port has its own field
+        {IsHostText, "<img", false},
+        {IsHostText, "::1", false},
+        {IsPortText, "", true}, // none given
+        {IsPortText, "0", true},
+        {IsPortText, "65535", true},
+        {IsPortText, "65536", false},
+        {IsPortText, "000001", false},
+        {IsPortText, "+80", false},
+        {IsPortText, "3389a", false},
+        {IsNameText, "", true},
+        {IsNameText, "ts1", true},
+        {IsNameText, "M\xc3\xbcller&Co", true},
+        {IsNameText, "<img src=/dev/zero>", false},
+        {IsNameText, "FARM\\ADMIN", false},
+        {IsNameText, std::string("a\0b", 3), false},
+        {IsNameText, "a\x1b[31m", false},
+        {IsNameText,
+         "a\xc2\x9b"
+         "31m",
+         false}, // C1 control character
+        {IsNameText, std::string(256, 'n'), false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.rule(c.text), c.valid) << c.text;
+}
+
+TEST(ServerListText, RecordsWithFieldsOutsideTheRulesAreLeftOut) {
+    const Lines lines = {"10.0.0.2 3389 3391 <img src=/dev/zero> FARM", // the name holds a space: "<img"
+                         "10.0.0.1 3389 3391 3390 ts1",
+                         "10.0.0.3 3389 3391 3390 <b>ts3</b>",
+                         "evil.example;rm 3389 3391 3390 ts4",
+                         "10.0.0.5 99999 3391 3390 ts5",
+                         "10.0.0.6 3389 3391 3390 ts6",
+                         "EOF"};
+    const ServerList list = BuildServerList(lines, CurrentTag);
+    EXPECT_FALSE(list.preferred);
+    EXPECT_EQ(list.rows, (std::vector<ServerRow>{{"ts1", "10.0.0.1", "3389", "3391", "3390"},
+                                                 {"ts6", "10.0.0.6", "3389", "3391", "3390"}}));
+    ASSERT_EQ(list.refused.size(), 4u);
+    EXPECT_EQ(list.refused[0], (RefusedLine{1, "a name holds characters no server or domain name may hold"}));
+    EXPECT_EQ(list.refused[1].number, 3u);
+    EXPECT_EQ(list.refused[2], (RefusedLine{4, "the address is no host name or IPv4 address"}));
+    EXPECT_EQ(list.refused[3], (RefusedLine{5, "a port is no number from 0 to 65535"}));
+}
+
 TEST(ServerListText, SelectionFollowsTheNameWithoutRegardToCase) {
     const std::vector<ServerRow> rows = {{"ts1", "a", "", "", ""}, {"TS2", "b", "", "", ""}};
     EXPECT_EQ(RowToSelect(std::nullopt, rows), 0u);
