@@ -95,7 +95,7 @@ Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktop
     const QRect area =
         mode == DisplayMode::Seamless || desktopSizeIndex == profiles::DesktopSizeFullScreenTaskbar ? workArea
                                                                                                     : monitor;
-    return {area, mode == DisplayMode::Seamless ? 3 * monitor.width() : 0, true};
+    return {area, mode == DisplayMode::Seamless ? 3 * monitor.width() : 0, true, area == monitor};
 }
 
 bool IsDomainGiven(std::string_view domain) {

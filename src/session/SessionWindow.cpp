@@ -421,6 +421,7 @@ void SessionWindow::OnReceivedTSPublicKey(const QString &key) {
 void SessionWindow::OnLeaveFullScreenMode() {
     if (!Acting()) return;
     host_.LogInfo("MsRdpClientLeaveFullScreenMode");
+    msRdpClient_->SetKeyboardGrabWanted(false);
     showNormal();
     resize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
 }

@@ -1,4 +1,5 @@
 #include "ClientCore.h"
+#include "DesktopIntegration.h"
 
 #include "CaptionApplier.h"
 #include "CaptionTable.h"
@@ -27,6 +28,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cctype>
@@ -104,6 +106,7 @@ void ClientCore::Start() {
     OpenLog();
     LogStartLines();
     LogLanguageLines();
+    LogDesktopLines();
     LogPlatformDiagnostics();
     LogMonitorReport();
     RunSelfUpdateDecision();
@@ -139,6 +142,16 @@ void ClientCore::LogStartLines() {
 void ClientCore::LogLanguageLines() {
     for (const std::string &line : TakeLanguageLogLines())
         LogInfo(line);
+}
+
+// How the client fits into the desktop session, decided before the log exists.
+void ClientCore::LogDesktopLines() {
+    for (const DesktopLogLine &line : TakeDesktopLogLines()) {
+        if (line.warning)
+            LogWarning(line.text);
+        else
+            LogInfo(line.text);
+    }
 }
 
 void ClientCore::LogMonitorReport() {
@@ -481,6 +494,8 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         LogInfo("Colors: " + std::to_string(connection.colorDepth));
         LogInfo("RDP object: connect");
         window->Control().Connect(connection);
+        window->MsRdpClient()->SetKeyboardGrabWanted(
+            GrabsKeyboard(display.mode, connection.keyboardHookMode));
         connection.WipePassword();
         RecordConnectedHost(target.host);
     } catch (const std::exception &failure) {
@@ -494,6 +509,8 @@ QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, co
                                 settings_.desktopHeight, monitor.full, monitor.work);
     if (placement.usesClientOrigin) {
         window.setGeometry(placement.client);
+        if (placement.wholeMonitor && mode == DisplayMode::FullScreen)
+            ShowFullScreenOn(window, placement.client);
         // A window manager applies a frameless full-screen geometry a moment later;
         // the remote desktop is sized from the window only once it has.
         window.WaitForGeometry(placement.client);
@@ -508,6 +525,15 @@ QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, co
     QCoreApplication::processEvents();
     window.repaint();
     return placement.client.size();
+}
+
+// Full screen as the window manager knows it (_NET_WM_STATE_FULLSCREEN) on the
+// planned monitor, so that managers which size a window only on that request (and
+// keep it above their panels) do; without a manager the geometry already set stands.
+void ClientCore::ShowFullScreenOn(SessionWindow &window, const QRect &monitor) {
+    if (QScreen *screen = QGuiApplication::screenAt(monitor.center()); screen && window.windowHandle())
+        window.windowHandle()->setScreen(screen);
+    window.showFullScreen();
 }
 
 // The remote desktop fills the planned client area; a size the control refuses is
@@ -580,6 +606,11 @@ void ClientCore::CloseMainWindow() {
 void ClientCore::bn_CloseClick() {
     CloseFarmConnection();
     emit closeMainWindowRequested();
+}
+
+void ClientCore::CloseOnSignal(const std::string &signalName) {
+    LogInfo("Close requested by " + signalName);
+    bn_CloseClick();
 }
 
 void ClientCore::Timer_GetMeAnUpdateLoggingTimer() {
