@@ -79,8 +79,8 @@ struct Placement {
     QRect client;
     int seamlessShift = 0;
     bool usesClientOrigin = false; // false: `client.topLeft()` is the window frame's top-left
-    // The whole monitor: the window manager is asked for full screen too (EWMH), as
-    // some place and size a window only on that request.
+    // "Full Screen" on the whole monitor: the window manager is asked for full screen
+    // too (EWMH), as some place and size a window only on that request.
     bool wholeMonitor = false;
 };
 [[nodiscard]] Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktopWidth,
@@ -94,6 +94,10 @@ struct Placement {
 [[nodiscard]] constexpr bool GrabsKeyboard(DisplayMode mode, KeyboardHookMode hook) {
     return mode == DisplayMode::FullScreen && hook == KeyboardHookMode::Remote;
 }
+
+// The scale the server is told for a screen at `screenScale` times 96 pixels per
+// inch: the nearest of the scales servers know, 100, 140 and 180 %.
+[[nodiscard]] int RemoteScalePercent(double screenScale);
 
 // The caption of a session: "user :: host", or the host alone.
 [[nodiscard]] std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host);

@@ -277,9 +277,10 @@ class ClientCore : public QObject, public SessionHost {
     void SaveProfileBeforeConnect();
     void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
     // Places the window; returns the client size planned for the remote desktop.
-    QSize PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor);
-    static void ShowFullScreenOn(SessionWindow &window, const QRect &monitor);
+    QSize PlaceSessionWindow(SessionWindow &window, const Placement &placement);
+    static void AskForFullScreen(SessionWindow &window, const QRect &monitor);
     [[nodiscard]] QSize FitDesktopSize(SessionWindow &window, QSize size);
+    [[nodiscard]] static double ScreenScale(const SessionWindow &window);
     void ConnectFailed(const std::string &message, RdpControlVariant variant);
     void FreeSessionWindow(RdpControlVariant variant);
 

@@ -33,18 +33,22 @@ ToolkitPlatformChoice ChooseToolkitPlatform(std::string_view chosenPlatform, std
 }
 
 void PrepareDesktopIntegration() {
-    const ToolkitPlatformChoice choice = ChooseToolkitPlatform(
-        Variable("QT_QPA_PLATFORM"), Variable("WAYLAND_DISPLAY"), Variable("XDG_SESSION_TYPE"), Variable("DISPLAY"));
+    const ToolkitPlatformChoice choice =
+        ChooseToolkitPlatform(Variable("QT_QPA_PLATFORM"), Variable("WAYLAND_DISPLAY"),
+                              Variable("XDG_SESSION_TYPE"), Variable("DISPLAY"));
     if (!choice.platform.empty()) {
         qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(choice.platform));
         platformChosenHere = true;
     }
     if (!choice.logLine.empty()) pendingLines.push_back({choice.logLine, choice.warning});
 
-    // Sizes are window pixels, as the page height rule counts them: a higher
-    // resolution enlarges the fonts and, through them, the layouts, but Qt does not
-    // scale the window a second time.
-    if (!qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    // Up to 1.75 times 96 pixels per inch the windows count in the screen's pixels,
+    // as the page height rule does: the fonts follow the resolution, the window's
+    // design does not need to. From 1.75 on the toolkit scales everything (spacing,
+    // check boxes, pictures) by a whole factor, so a 2x screen shows the pages as a
+    // 1x screen does, twice as large; the session still gets the screen's pixels.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
 }
 
 void FinishDesktopIntegration() {

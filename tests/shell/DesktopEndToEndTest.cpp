@@ -1,0 +1,216 @@
+// The installed program on a Wayland desktop: weston, headless, with Xwayland, and a
+// real RDP server (freerdp-shadow-cli on an Xvfb of its own). What the desktop shows
+// is read back from weston's own screenshots.
+
+#include "ShadowServer.h"
+#include "SystemInfo.h"
+#include "WindowTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace tsc::shell {
+namespace {
+
+using tsc::test::ShadowServer;
+using tsc::test::WaitFor;
+
+constexpr int SessionTimeoutMs = 30000;
+constexpr QRgb ServerBlue = 0x3366CC;
+constexpr QSize Output(1024, 768);
+
+bool Near(QRgb colour, QRgb expected) {
+    for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>((colour >> shift) & 0xFF) - static_cast<int>((expected >> shift) & 0xFF)) >
+            16)
+            return false;
+    return true;
+}
+
+class WaylandDesktop : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.isValid());
+        testing::UsePrivateFolders(folder_.path());
+        runtime_ = folder_.path() + "/runtime";
+        ASSERT_TRUE(QDir().mkpath(runtime_));
+        ::chmod(runtime_.toLocal8Bit().constData(), 0700);
+        // Xwayland's socket folder; Xvfb makes it too, but weston's X server needs it first.
+        ::mkdir("/tmp/.X11-unix", 01777);
+        server_ = std::make_unique<ShadowServer>(folder_.path(), "#3366CC");
+        server_->SetAddress("127.29.0.1");
+        ASSERT_TRUE(server_->Start()) << server_->Error().toStdString();
+        ASSERT_TRUE(StartWeston());
+    }
+
+    void TearDown() override {
+        for (QProcess *process : {&client_, &weston_}) {
+            if (process->state() == QProcess::NotRunning) continue;
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
+                process->kill();
+                process->waitForFinished(3000);
+            }
+        }
+    }
+
+    bool StartWeston() {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime_);
+        weston_.setProcessEnvironment(environment);
+        weston_.setProcessChannelMode(QProcess::MergedChannels);
+        weston_.start("weston", {"--backend=headless-backend.so", "--use-pixman", "--xwayland", "--debug",
+                                 "--socket=tsc-test", QStringLiteral("--width=%1").arg(Output.width()),
+                                 QStringLiteral("--height=%1").arg(Output.height()), "--idle-time=0"});
+        if (!weston_.waitForStarted(5000)) {
+            ADD_FAILURE() << "weston did not start";
+            return false;
+        }
+        static const QRegularExpression listening("xserver listening on display (:\\d+)");
+        QByteArray output;
+        const bool ready = WaitFor(
+            [&] {
+                output += weston_.readAll();
+                const auto match = listening.match(QString::fromLocal8Bit(output));
+                if (match.hasMatch()) xDisplay_ = match.captured(1);
+                return match.hasMatch() || weston_.state() == QProcess::NotRunning;
+            },
+            15000);
+        if (!ready || xDisplay_.isEmpty()) {
+            ADD_FAILURE() << "weston reported no X display: " << output.toStdString();
+            return false;
+        }
+        return true;
+    }
+
+    // The installed program with `profileLines`, on the desktop; `platform` is what
+    // the user set in QT_QPA_PLATFORM (empty: nothing).
+    void StartClient(const QString &profileLines, const QString &platform = {}) {
+        ASSERT_TRUE(EnsureFolder(ApplicationDataFolder()));
+        const QString profile = QString::fromStdString(ApplicationDataFolder()) + "/demo.rdp";
+        QFile file(profile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("full address:s:127.29.0.1:%1\r\nusername:s:tester\r\naudiomode:i:2\r\n")
+                       .arg(server_->Port())
+                       .toUtf8() +
+                   profileLines.toUtf8());
+        file.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // leaks are the unit tests' business
+        environment.insert("XDG_RUNTIME_DIR", runtime_);
+        environment.insert("WAYLAND_DISPLAY", "tsc-test");
+        environment.insert("XDG_SESSION_TYPE", "wayland");
+        environment.insert("DISPLAY", xDisplay_);
+        environment.remove("QT_QPA_PLATFORM");
+        if (!platform.isEmpty()) environment.insert("QT_QPA_PLATFORM", platform);
+        client_.setProcessEnvironment(environment);
+        client_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        client_.start(TSC_TEST_CLIENT_PATH, {profile});
+        ASSERT_TRUE(client_.waitForStarted(5000));
+    }
+
+    QByteArray Log() const {
+        QFile file(QString::fromStdString(ApplicationDataFolder()) + "/TerminalServer_FarmClient.log");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // What the desktop shows now.
+    QImage Screenshot() {
+        QDir folder(folder_.path() + "/shots");
+        folder.mkpath(".");
+        for (const QString &old : folder.entryList({"*.png"}))
+            folder.remove(old);
+        QProcess shooter;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime_);
+        environment.insert("WAYLAND_DISPLAY", "tsc-test");
+        shooter.setProcessEnvironment(environment);
+        shooter.setWorkingDirectory(folder.path());
+        shooter.start("weston-screenshooter", {});
+        if (!shooter.waitForFinished(10000)) return {};
+        const QStringList shots = folder.entryList({"*.png"});
+        return shots.isEmpty() ? QImage() : QImage(folder.filePath(shots.front()));
+    }
+
+    int PixelsNear(const QImage &image, QRgb colour) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += Near(image.pixel(x, y) & 0xFFFFFF, colour) ? 1 : 0;
+        return count;
+    }
+
+    void EndWithSigterm() {
+        ::kill(static_cast<pid_t>(client_.processId()), SIGTERM);
+        EXPECT_TRUE(client_.waitForFinished(10000));
+        EXPECT_EQ(client_.exitCode(), 0);
+        EXPECT_TRUE(Log().contains("Log stopped"));
+    }
+
+    QTemporaryDir folder_;
+    QString runtime_;
+    QString xDisplay_;
+    std::unique_ptr<ShadowServer> server_;
+    QProcess weston_;
+    QProcess client_;
+};
+
+// Full screen through Xwayland: the client asks the window manager, which sizes the
+// window (weston leaves a window at its first size otherwise) and puts it above its
+// panel.
+TEST_F(WaylandDesktop, FullScreenRunsOnXwaylandAndCoversTheWholeOutput) {
+    StartClient("screen mode id:i:2\r\n");
+    ASSERT_TRUE(WaitFor([&] { return Log().contains("MsRdpClientLoginComplete"); }, SessionTimeoutMs))
+        << Log().toStdString();
+    EXPECT_TRUE(Log().contains("Wayland session: the client runs on Xwayland"));
+    EXPECT_TRUE(Log().contains("width:  1024"));
+    QImage shown;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            shown = Screenshot();
+            return !shown.isNull() && Near(shown.pixel(4, 4), ServerBlue) &&
+                   Near(shown.pixel(Output.width() / 2, Output.height() - 4), ServerBlue);
+        },
+        15000))
+        << std::hex << (shown.isNull() ? 0u : shown.pixel(4, 4)) << " "
+        << (shown.isNull() ? 0u : shown.pixel(Output.width() / 2, Output.height() - 4));
+    EndWithSigterm();
+}
+
+// The user's own choice of Wayland stands; a windowed session then shows its
+// picture through the toolkit, opaque.
+TEST_F(WaylandDesktop, WindowedSessionOnTheToolkitsWaylandIsOpaque) {
+    StartClient("screen mode id:i:1\r\ndesktopwidth:i:640\r\ndesktopheight:i:480\r\n", "wayland");
+    ASSERT_TRUE(WaitFor([&] { return Log().contains("MsRdpClientLoginComplete"); }, SessionTimeoutMs))
+        << Log().toStdString();
+    EXPECT_FALSE(Log().contains("Wayland session: the client runs on Xwayland"));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QImage shown = Screenshot();
+            return !shown.isNull() && PixelsNear(shown, ServerBlue) > 640 * 480 * 9 / 10;
+        },
+        15000));
+    EndWithSigterm();
+}
+
+} // namespace
+} // namespace tsc::shell
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::setenv("TSC_RDP_ENGINE", TSC_TEST_ENGINE_PATH, 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1); // the test itself shows nothing
+    int applicationArgc = 1;
+    QCoreApplication application(applicationArgc, argv);
+    return RUN_ALL_TESTS();
+}
