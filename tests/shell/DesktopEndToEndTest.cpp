@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iostream>
 #include <sys/stat.h>
 
 namespace tsc::shell {
@@ -52,6 +53,7 @@ class DesktopTest : public ::testing::Test {
     }
 
     void TearDown() override {
+        if (HasFailure()) std::cerr << "The program's error output:\n" << ErrorOutput().toStdString();
         for (QProcess *process : {&client_, &desktop_}) {
             if (process->state() == QProcess::NotRunning) continue;
             process->terminate();
@@ -69,6 +71,12 @@ class DesktopTest : public ::testing::Test {
 
     QByteArray Log() const {
         QFile file(QString::fromStdString(ApplicationDataFolder()) + "/TerminalServer_FarmClient.log");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QString ErrorOutputPath() const { return folder_.path() + "/client-stderr.txt"; }
+    QByteArray ErrorOutput() const {
+        QFile file(ErrorOutputPath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
@@ -114,7 +122,7 @@ void DesktopTest::StartClient(const QString &profileLines, const QString &platfo
     for (const QString &variable : moreEnvironment)
         environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     client_.setProcessEnvironment(environment);
-    client_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client_.setStandardErrorFile(ErrorOutputPath());
     client_.start(TSC_TEST_CLIENT_PATH, {profile});
     ASSERT_TRUE(client_.waitForStarted(5000));
 }
@@ -196,6 +204,7 @@ TEST_F(WaylandDesktop, FullScreenRunsOnXwaylandAndCoversTheWholeOutput) {
         << Log().toStdString();
     EXPECT_TRUE(Log().contains("Wayland session: the client runs on Xwayland"));
     EXPECT_TRUE(Log().contains("width:  1024"));
+    EXPECT_FALSE(ErrorOutput().contains("sessionpictures")); // no pictures missing in some size
     QImage shown;
     EXPECT_TRUE(WaitFor(
         [&] {
@@ -212,10 +221,13 @@ TEST_F(WaylandDesktop, FullScreenRunsOnXwaylandAndCoversTheWholeOutput) {
 // The user's own choice of Wayland stands; a windowed session then shows its
 // picture through the toolkit, opaque.
 TEST_F(WaylandDesktop, WindowedSessionOnTheToolkitsWaylandIsOpaque) {
-    StartClient("screen mode id:i:1\r\ndesktopwidth:i:640\r\ndesktopheight:i:480\r\n", "wayland");
+    StartClient("screen mode id:i:1\r\ndesktopwidth:i:640\r\ndesktopheight:i:480\r\n", "wayland",
+                {"WAYLAND_DEBUG=client"});
     ASSERT_TRUE(WaitFor([&] { return Log().contains("MsRdpClientLoginComplete"); }, SessionTimeoutMs))
         << Log().toStdString();
     EXPECT_FALSE(Log().contains("Wayland session: the client runs on Xwayland"));
+    // The desktop finds the entry (its icon, its launcher) by the window's app id.
+    EXPECT_TRUE(ErrorOutput().contains("set_app_id(\"org.terminalserver.Client\")"));
     EXPECT_TRUE(WaitFor(
         [&] {
             const QImage shown = Screenshot();
