@@ -14,6 +14,9 @@ packages=(
   # a real RDP server on loopback, the anchor client, and X tools for tests and the demo
   xvfb xauth freerdp2-shadow-x11 freerdp2-x11 x11-xserver-utils x11-utils xdotool x11-apps xterm
   imagemagick time procps iproute2 python3
+  # a Wayland desktop for the end-to-end tests: weston (headless) with Xwayland, and
+  # Qt's Wayland platform as desktops ship it
+  weston xwayland qt6-wayland
   # the update host of the self-update tests and the demo
   lighttpd
   # the Debian package: build, check and try it

@@ -1,5 +1,7 @@
 #include "ConnectPlan.h"
 
+#include <cmath>
+
 #include <algorithm>
 #include <charconv>
 
@@ -95,7 +97,15 @@ Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktop
     const QRect area =
         mode == DisplayMode::Seamless || desktopSizeIndex == profiles::DesktopSizeFullScreenTaskbar ? workArea
                                                                                                     : monitor;
-    return {area, mode == DisplayMode::Seamless ? 3 * monitor.width() : 0, true};
+    return {area, mode == DisplayMode::Seamless ? 3 * monitor.width() : 0, true,
+            mode == DisplayMode::FullScreen && desktopSizeIndex == profiles::DesktopSizeFullScreen};
+}
+
+int RemoteScalePercent(double screenScale) {
+    int nearest = 100;
+    for (const int percent : {100, 140, 180})
+        if (std::abs(screenScale * 100 - percent) < std::abs(screenScale * 100 - nearest)) nearest = percent;
+    return nearest;
 }
 
 bool IsDomainGiven(std::string_view domain) {

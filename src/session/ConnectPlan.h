@@ -79,11 +79,25 @@ struct Placement {
     QRect client;
     int seamlessShift = 0;
     bool usesClientOrigin = false; // false: `client.topLeft()` is the window frame's top-left
+    // "Full Screen" on the whole monitor: the window manager is asked for full screen
+    // too (EWMH), as some place and size a window only on that request.
+    bool wholeMonitor = false;
 };
 [[nodiscard]] Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktopWidth,
                                            int desktopHeight, const QRect &monitor, const QRect &workArea);
 // Client sizes of the windowed display for the fixed size items, and the typed size.
 [[nodiscard]] QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight);
+
+// Whether the session takes the whole keyboard while it has the focus: in full
+// screen with the Windows keys applied to the server. Elsewhere the local desktop
+// keeps its shortcuts, as the setting says.
+[[nodiscard]] constexpr bool GrabsKeyboard(DisplayMode mode, KeyboardHookMode hook) {
+    return mode == DisplayMode::FullScreen && hook == KeyboardHookMode::Remote;
+}
+
+// The scale the server is told for a screen at `screenScale` times 96 pixels per
+// inch: the nearest of the scales servers know, 100, 140 and 180 %.
+[[nodiscard]] int RemoteScalePercent(double screenScale);
 
 // The caption of a session: "user :: host", or the host alone.
 [[nodiscard]] std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host);

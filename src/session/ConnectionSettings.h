@@ -48,6 +48,9 @@ struct ConnectionSettings {
     std::uint32_t performanceFlags = 0; // PerformanceFlag bits
     bool displayConnectionBar = false;  // the navigation bar in full screen (the client's own)
     bool losslessScreen = false;        // true colour without a lossy codec (sharp text)
+    // The scale the server draws its desktop at, in percent: 100, 140 or 180. The
+    // desktop size is in the screen's own pixels whatever the scale.
+    int scalePercent = 100;
 
     [[nodiscard]] bool Seamless() const { return workDir == SeamlessWorkDir; }
 

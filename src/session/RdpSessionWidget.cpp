@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include <cstdint>
 #include <optional>
 
 namespace tsc {
@@ -32,6 +33,29 @@ std::optional<RdpMouseButton> RemoteButton(Qt::MouseButton button) {
     }
 }
 
+// The frame's fourth byte is no alpha (the engine leaves it 0): copied as it is, a
+// toolkit surface with an alpha channel (Wayland's) would show the session see-through.
+QImage OpaqueCopy(const RdpFrame &frame, const QRect &source) {
+    QImage copy(source.size(), QImage::Format_RGB32);
+    for (int row = 0; row < source.height(); ++row) {
+        const auto *from = reinterpret_cast<const std::uint32_t *>(
+                               frame.data + static_cast<std::ptrdiff_t>(source.y() + row) * frame.stride) +
+                           source.x();
+        auto *to = reinterpret_cast<std::uint32_t *>(copy.scanLine(row));
+        for (int column = 0; column < source.width(); ++column)
+            to[column] = from[column] | 0xFF000000u;
+    }
+    return copy;
+}
+
+QRect DeviceRect(const QRect &logical, qreal ratio) {
+    return QRectF(QPointF(logical.topLeft()) * ratio, QSizeF(logical.size()) * ratio).toAlignedRect();
+}
+
+QRect LogicalRect(const QRect &device, qreal ratio) {
+    return QRectF(QPointF(device.topLeft()) / ratio, QSizeF(device.size()) / ratio).toAlignedRect();
+}
+
 } // namespace
 
 RdpSessionWidget::RdpSessionWidget(std::unique_ptr<RdpControl> control, QWidget *parent)
@@ -49,11 +73,20 @@ RdpSessionWidget::RdpSessionWidget(std::unique_ptr<RdpControl> control, QWidget 
 }
 
 RdpSessionWidget::~RdpSessionWidget() {
+    ReleaseKeyboardGrab();
     control_->SetFrameHandler(nullptr);
 }
 
 void RdpSessionWidget::OnFrameUpdated(const QRegion &damage) {
-    update(damage);
+    const qreal ratio = devicePixelRatioF();
+    if (ratio == 1.0) {
+        update(damage);
+    } else {
+        QRegion logical;
+        for (const QRect &rect : damage)
+            logical += LogicalRect(rect, ratio);
+        update(logical);
+    }
     emit frameUpdated(damage);
 }
 
@@ -89,14 +122,21 @@ void RdpSessionWidget::paintEvent(QPaintEvent *event) {
         return;
     }
     QPainter painter(this);
+    const qreal ratio = devicePixelRatioF();
     std::lock_guard lock(control_->FrameLock());
     const RdpFrame frame = control_->Frame();
     QRegion outside = event->region();
     if (frame.data) {
-        const QImage image(frame.data, frame.width, frame.height, frame.stride, QImage::Format_RGB32);
-        const QRegion inside = event->region() & QRect(0, 0, frame.width, frame.height);
-        for (const QRect &rect : inside)
-            painter.drawImage(rect.topLeft(), image, rect);
+        // The frame is in device pixels; the widget counts in the toolkit's units.
+        const QRect frameArea(0, 0, frame.width, frame.height);
+        const QRegion inside = event->region() & LogicalRect(frameArea, ratio);
+        for (const QRect &rect : inside) {
+            const QRect source = DeviceRect(rect, ratio) & frameArea;
+            if (source.isEmpty()) continue;
+            QImage pixels = OpaqueCopy(frame, source);
+            pixels.setDevicePixelRatio(ratio);
+            painter.drawImage(QPointF(source.topLeft()) / ratio, pixels);
+        }
         outside -= inside;
     }
     for (const QRect &rect : outside)
@@ -113,14 +153,18 @@ void RdpSessionWidget::keyReleaseEvent(QKeyEvent *event) {
     control_->SendKey(event->nativeScanCode(), false);
 }
 
+QPoint RdpSessionWidget::FramePosition(const QPointF &position) const {
+    return (position * devicePixelRatioF()).toPoint();
+}
+
 void RdpSessionWidget::mouseMoveEvent(QMouseEvent *event) {
-    const QPoint position = event->position().toPoint();
+    const QPoint position = FramePosition(event->position());
     control_->SendMouseMove(position.x(), position.y());
 }
 
 void RdpSessionWidget::SendButton(QMouseEvent *event, bool down) {
     if (const auto button = RemoteButton(event->button())) {
-        const QPoint position = event->position().toPoint();
+        const QPoint position = FramePosition(event->position());
         control_->SendMouseButton(*button, down, position.x(), position.y());
     }
 }
@@ -138,7 +182,7 @@ void RdpSessionWidget::mouseDoubleClickEvent(QMouseEvent *event) {
 }
 
 void RdpSessionWidget::wheelEvent(QWheelEvent *event) {
-    const QPoint position = event->position().toPoint();
+    const QPoint position = FramePosition(event->position());
     const QPoint delta = event->angleDelta();
     if (delta.y() != 0) control_->SendWheel(delta.y(), false, position.x(), position.y());
     if (delta.x() != 0) control_->SendWheel(delta.x(), true, position.x(), position.y());
@@ -148,11 +192,33 @@ void RdpSessionWidget::wheelEvent(QWheelEvent *event) {
 void RdpSessionWidget::focusInEvent(QFocusEvent *event) {
     QWidget::focusInEvent(event);
     control_->SetFocus(true);
+    GrabKeyboardIfWanted();
 }
 
 void RdpSessionWidget::focusOutEvent(QFocusEvent *event) {
     QWidget::focusOutEvent(event);
+    ReleaseKeyboardGrab(); // the navigation bar or a local dialog has the keyboard now
     control_->SetFocus(false);
+}
+
+void RdpSessionWidget::SetKeyboardGrabWanted(bool wanted) {
+    keyboardGrabWanted_ = wanted;
+    if (wanted)
+        GrabKeyboardIfWanted();
+    else
+        ReleaseKeyboardGrab();
+}
+
+void RdpSessionWidget::GrabKeyboardIfWanted() {
+    if (!keyboardGrabWanted_ || keyboardGrabbed_ || !hasFocus() || !isActiveWindow()) return;
+    grabKeyboard();
+    keyboardGrabbed_ = true;
+}
+
+void RdpSessionWidget::ReleaseKeyboardGrab() {
+    if (!keyboardGrabbed_) return;
+    releaseKeyboard();
+    keyboardGrabbed_ = false;
 }
 
 // Tab and Shift+Tab belong to the remote desktop.

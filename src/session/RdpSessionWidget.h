@@ -32,6 +32,12 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     [[nodiscard]] bool PaintsOnScreen() const { return painter_ != nullptr; }
     [[nodiscard]] QPaintEngine *paintEngine() const override;
 
+    // In full screen with the Windows keys applied to the server, the keyboard is
+    // grabbed while the widget has the focus, so Alt+Tab, the Super key and the other
+    // shortcuts of the local desktop reach the server. Off: released at once.
+    void SetKeyboardGrabWanted(bool wanted);
+    [[nodiscard]] bool KeyboardGrabbed() const { return keyboardGrabbed_; }
+
     void OnFrameUpdated(const QRegion &damage) override;
     void OnFrameResized(const QSize &size) override;
 
@@ -55,10 +61,17 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
 
   private:
     void SendButton(QMouseEvent *event, bool down);
+    void GrabKeyboardIfWanted();
+    void ReleaseKeyboardGrab();
+    // A position in the widget as a pixel of the remote screen (the frame is in
+    // device pixels).
+    [[nodiscard]] QPoint FramePosition(const QPointF &position) const;
 
     std::unique_ptr<RdpControl> control_;
     std::unique_ptr<X11WindowPainter> painter_;
     QSize frameSize_;
+    bool keyboardGrabWanted_ = false;
+    bool keyboardGrabbed_ = false;
 };
 
 } // namespace tsc

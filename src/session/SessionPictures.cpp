@@ -1,5 +1,6 @@
 #include "SessionPictures.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QPixmap>
@@ -11,6 +12,8 @@ QIcon ThemePicture(const char *themeName, const char *ownName) {
     for (const int size : {16, 32, 48}) {
         const QString file =
             QStringLiteral(":/sessionpictures/%1-%2.png").arg(QLatin1String(ownName)).arg(size);
+        // Not every picture comes in every size; a reader of a missing resource warns.
+        if (!QFile::exists(file)) continue;
         // Read as PNG and nothing else: a reader left to find the format itself asks
         // every image plug-in installed, loading each into the process for good.
         QImageReader reader(file, "png");

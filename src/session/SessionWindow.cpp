@@ -17,6 +17,7 @@
 #include <QShowEvent>
 #include <QThread>
 #include <QTimer>
+#include <QTransform>
 
 #include <array>
 #include <cstdio>
@@ -179,6 +180,8 @@ void SessionWindow::RemoveLayering() {
 void SessionWindow::ApplyMask() {
     // The navigation bar stays whole whatever the remote screen shows under it.
     QRegion visible = mask_.Visible();
+    if (const qreal ratio = devicePixelRatioF(); ratio != 1.0)
+        visible = QTransform::fromScale(1 / ratio, 1 / ratio).map(visible);
     if (const NavigationBar *bar = NavigationBar::Current();
         bar && bar->parentWidget() == this && bar->isVisible())
         visible += bar->geometry();
@@ -251,7 +254,9 @@ void SessionWindow::Timer_ConnectedTimer() {
 std::optional<std::uint32_t> SessionWindow::SampleShownPixel() {
     const int x = width() - SampleInsetFromRight;
     const int y = SampleTop;
-    const QPoint inControl = msRdpClient_->mapFrom(this, QPoint(x, y));
+    // The frame counts the screen's pixels, the window the toolkit's.
+    const QPoint inControl =
+        (QPointF(msRdpClient_->mapFrom(this, QPoint(x, y))) * devicePixelRatioF()).toPoint();
     std::lock_guard lock(Control().FrameLock());
     const RdpFrame frame = Control().Frame();
     if (!frame.data || x < 0 || y >= height()) return std::nullopt;
@@ -421,8 +426,11 @@ void SessionWindow::OnReceivedTSPublicKey(const QString &key) {
 void SessionWindow::OnLeaveFullScreenMode() {
     if (!Acting()) return;
     host_.LogInfo("MsRdpClientLeaveFullScreenMode");
+    msRdpClient_->SetKeyboardGrabWanted(false);
     showNormal();
-    resize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
+    resize(
+        (QSizeF(Control().Settings().desktopWidth, Control().Settings().desktopHeight) / devicePixelRatioF())
+            .toSize());
 }
 
 // Events the window only reports.

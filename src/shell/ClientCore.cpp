@@ -1,4 +1,5 @@
 #include "ClientCore.h"
+#include "DesktopIntegration.h"
 
 #include "CaptionApplier.h"
 #include "CaptionTable.h"
@@ -27,6 +28,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cctype>
@@ -105,6 +107,7 @@ void ClientCore::Start() {
     OpenLog();
     LogStartLines();
     LogLanguageLines();
+    LogDesktopLines();
     LogPlatformDiagnostics();
     LogMonitorReport();
     RunSelfUpdateDecision();
@@ -140,6 +143,16 @@ void ClientCore::LogStartLines() {
 void ClientCore::LogLanguageLines() {
     for (const std::string &line : TakeLanguageLogLines())
         LogInfo(line);
+}
+
+// How the client fits into the desktop session, decided before the log exists.
+void ClientCore::LogDesktopLines() {
+    for (const DesktopLogLine &line : TakeDesktopLogLines()) {
+        if (line.warning)
+            LogWarning(line.text);
+        else
+            LogInfo(line.text);
+    }
 }
 
 void ClientCore::LogMonitorReport() {
@@ -472,11 +485,15 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         LogInfo(display.logLine);
         window->SetWindowColour(display.windowColour);
         window->setWindowFlag(Qt::FramelessWindowHint, display.frameless);
+        const Placement placement =
+            tsc::PlaceSessionWindow(display.mode, sizeIndex, settings_.desktopWidth, settings_.desktopHeight,
+                                    monitor.full, monitor.work);
+        if (placement.wholeMonitor) AskForFullScreen(*window, placement.client);
         window->show();
         window->raise();
         window->activateWindow();
 
-        const QSize planned = PlaceSessionWindow(*window, display.mode, monitor);
+        const QSize planned = PlaceSessionWindow(*window, placement);
 
         NavigationBar *bar = NavigationBar::Current();
         if (settings_.displayConnectionBar && bar)
@@ -489,9 +506,12 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         const QSize desktop = FitDesktopSize(*window, planned);
         ConnectionSettings connection =
             BuildConnectionSettings(SettingsToConnect(), target, display, desktop);
+        connection.scalePercent = RemoteScalePercent(ScreenScale(*window));
         LogInfo("Colors: " + std::to_string(connection.colorDepth));
         LogInfo("RDP object: connect");
         window->Control().Connect(connection);
+        window->MsRdpClient()->SetKeyboardGrabWanted(
+            GrabsKeyboard(display.mode, connection.keyboardHookMode));
         connection.WipePassword();
         RecordConnectedHost(target.host);
     } catch (const std::exception &failure) {
@@ -499,10 +519,7 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
     }
 }
 
-QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor) {
-    const Placement placement =
-        tsc::PlaceSessionWindow(mode, settings_.desktopSizeIndex, settings_.desktopWidth,
-                                settings_.desktopHeight, monitor.full, monitor.work);
+QSize ClientCore::PlaceSessionWindow(SessionWindow &window, const Placement &placement) {
     if (placement.usesClientOrigin) {
         window.setGeometry(placement.client);
         // A window manager applies a frameless full-screen geometry a moment later;
@@ -521,27 +538,51 @@ QSize ClientCore::PlaceSessionWindow(SessionWindow &window, DisplayMode mode, co
     return placement.client.size();
 }
 
+// Full screen as the window manager knows it (_NET_WM_STATE_FULLSCREEN), on the
+// planned monitor. Asked before the window is first shown: a manager reads the state
+// when it maps the window, and some (weston's) size a window only on that request;
+// it also keeps the window above the manager's panels. Without a manager the
+// geometry set here and at placement stands.
+void ClientCore::AskForFullScreen(SessionWindow &window, const QRect &monitor) {
+    window.setGeometry(monitor);
+    window.setWindowState(window.windowState() | Qt::WindowFullScreen);
+}
+
 // The remote desktop fills the planned client area; a size the control refuses is
 // lowered to the variant's next fall-back (the window follows), and a refusal of the
 // last one fails the connect.
+// The desktop is asked for in the screen's pixels: on a screen the toolkit scales,
+// the session window's size times the scale, so the remote picture is shown 1:1.
 QSize ClientCore::FitDesktopSize(SessionWindow &window, QSize size) {
     const auto &fallbacks = window.Traits().sizeFallbacks;
+    const qreal ratio = window.devicePixelRatioF();
+    QSize desktop = (QSizeF(size) * ratio).toSize();
     for (std::size_t step = 0;; ++step) {
         window.MsRdpClient()->setGeometry(QRect(QPoint(0, 0), size));
-        if (window.Control().AcceptsDesktopSize(size.width(), size.height())) break;
-        const std::string sizeText = std::to_string(size.width()) + " x " + std::to_string(size.height());
+        if (window.Control().AcceptsDesktopSize(desktop.width(), desktop.height())) break;
+        const std::string sizeText =
+            std::to_string(desktop.width()) + " x " + std::to_string(desktop.height());
         if (step == fallbacks.size())
             throw std::runtime_error("The RDP control refuses the desktop size " + sizeText);
         LogWarning("Can not do desired width x height: " + sizeText);
-        size = FallbackSize(size, window.Traits(), step);
+        desktop = FallbackSize(desktop, window.Traits(), step);
+        size = (QSizeF(desktop) / ratio).toSize();
         window.resize(size);
     }
     const QRect placed = window.MsRdpClient()->geometry();
     LogInfo("left:   " + std::to_string(placed.left()));
     LogInfo("top:    " + std::to_string(placed.top()));
-    LogInfo("width:  " + std::to_string(placed.width()));
-    LogInfo("height: " + std::to_string(placed.height()));
-    return size;
+    LogInfo("width:  " + std::to_string(desktop.width()));
+    LogInfo("height: " + std::to_string(desktop.height()));
+    return desktop;
+}
+
+// The screen's pixels per inch over 96: the toolkit's scale times what it reports
+// per scaled pixel.
+double ClientCore::ScreenScale(const SessionWindow &window) {
+    const QScreen *screen = window.screen();
+    const double dotsPerInch = screen ? screen->logicalDotsPerInch() : 96.0;
+    return window.devicePixelRatioF() * dotsPerInch / 96.0;
 }
 
 void ClientCore::ConnectFailed(const std::string &message, RdpControlVariant variant) {
@@ -591,6 +632,11 @@ void ClientCore::CloseMainWindow() {
 void ClientCore::bn_CloseClick() {
     CloseFarmConnection();
     emit closeMainWindowRequested();
+}
+
+void ClientCore::CloseOnSignal(const std::string &signalName) {
+    LogInfo("Close requested by " + signalName);
+    bn_CloseClick();
 }
 
 void ClientCore::Timer_GetMeAnUpdateLoggingTimer() {

@@ -70,6 +70,8 @@ class ClientCore : public QObject, public SessionHost {
     void bn_ConnectClick(const MonitorAreas &monitor);
     // "Close": closes the Farm connection and asks the view to close.
     void bn_CloseClick();
+    // A termination signal (SIGTERM, SIGHUP) closes the program the way "Close" does.
+    void CloseOnSignal(const std::string &signalName);
     // "ZIP" on the Support page: the registry dump into the log, then the support
     // archive on a thread of its own (supportArchiveBusyChanged brackets it).
     void bn_ZipClick();
@@ -227,6 +229,7 @@ class ClientCore : public QObject, public SessionHost {
     void OpenLog();
     void LogStartLines();
     void LogLanguageLines();
+    void LogDesktopLines();
     void LogMonitorReport();
     void RunSelfUpdateDecision();
     void StartHandover();
@@ -273,8 +276,10 @@ class ClientCore : public QObject, public SessionHost {
     void SaveProfileBeforeConnect();
     void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
     // Places the window; returns the client size planned for the remote desktop.
-    QSize PlaceSessionWindow(SessionWindow &window, DisplayMode mode, const MonitorAreas &monitor);
+    QSize PlaceSessionWindow(SessionWindow &window, const Placement &placement);
+    static void AskForFullScreen(SessionWindow &window, const QRect &monitor);
     [[nodiscard]] QSize FitDesktopSize(SessionWindow &window, QSize size);
+    [[nodiscard]] static double ScreenScale(const SessionWindow &window);
     void ConnectFailed(const std::string &message, RdpControlVariant variant);
     void FreeSessionWindow(RdpControlVariant variant);
 

@@ -88,7 +88,7 @@ void MainWindow::ConnectCore() {
         raise();
         activateWindow();
     });
-    connect(core_, &ClientCore::closeMainWindowRequested, this, &QWidget::close);
+    connect(core_, &ClientCore::closeMainWindowRequested, this, &MainWindow::CloseRequested);
     connect(core_, &ClientCore::supportArchiveBusyChanged, this, &MainWindow::ShowSupportArchiveBusy);
     ConnectFarm();
 }
@@ -313,6 +313,15 @@ void MainWindow::keyPressEvent(QKeyEvent *event) {
 void MainWindow::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     edit_UserName->setFocus();
+}
+
+// QWidget::close() goes through the window system's window, and a main window hidden
+// for a session may have none left: the close then ends without a close event, and
+// the program would not end. The close event is delivered here instead.
+void MainWindow::CloseRequested() {
+    QCloseEvent event;
+    QCoreApplication::sendEvent(this, &event);
+    if (event.isAccepted()) hide();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {

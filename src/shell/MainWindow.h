@@ -221,6 +221,7 @@ class MainWindow : public QWidget {
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void CloseRequested();
 
   private:
     // Building (MainWindowPages.cpp).

@@ -1,11 +1,13 @@
 #include "Application.h"
 #include "BuildConfig.h"
 #include "CommandLine.h"
+#include "DesktopIntegration.h"
 #include "Language.h"
 #include "MainWindow.h"
 #include "PrivateFiles.h"
 #include "ProcessState.h"
 #include "SystemInfo.h"
+#include "TerminationSignals.h"
 #include "UpdateNames.h"
 #include "VersionedCopies.h"
 
@@ -62,23 +64,27 @@ int main(int argc, char **argv) {
     }
     CommandLine::SetParameters(std::move(parameters));
 
-    // Sizes are window pixels, as the page height rule counts them: a higher
-    // resolution enlarges the fonts and, through them, the layouts, but Qt does not
-    // scale the window a second time.
-    if (!qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    PrepareDesktopIntegration();
 
     // Qt sees only the program name: every argument is a positional parameter of the
     // client, never a toolkit option.
     int applicationArgc = 1;
     Application application(applicationArgc, argv);
+    FinishDesktopIntegration();
     (void)tsc::RemoveOwnStaleTemporaryFiles();
     LoadLanguageBesideExecutable();
     {
         auto window = std::make_unique<MainWindow>();
         application.SetExceptionHandler(
             [&window](const std::string &message) { window->Core().ApplicationEvents1Exception(message); });
+        auto termination = std::make_unique<TerminationSignals>();
+        QObject::connect(termination.get(), &TerminationSignals::terminationRequested, window.get(),
+                         [&window](int signalNumber) {
+                             window->Core().CloseOnSignal(TerminationSignals::Name(signalNumber));
+                         });
         if (ProcessState::PendingStartPath().empty()) window->show();
         application.exec();
+        termination.reset();
         application.SetExceptionHandler({});
         window.reset(); // runs the core's FormDestroy
     }

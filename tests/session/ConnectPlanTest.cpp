@@ -94,6 +94,7 @@ TEST(Placement, WorkAreaMonitorAndWindowedSizes) {
         int height;
         QRect client;
         int shift;
+        bool wholeMonitor = false; // the window manager is asked for full screen
     };
     const Case cases[] = {
         {DisplayMode::Windowed, 3, 0, 0, QRect(0, 30, 1152, 864), 0},
@@ -103,7 +104,7 @@ TEST(Placement, WorkAreaMonitorAndWindowedSizes) {
         {DisplayMode::Windowed, 7, 20480, 700, QRect(0, 30, 800, 600), 0},
         {DisplayMode::Windowed, 7, 20479, 1, QRect(0, 30, 20479, 1), 0},
         {DisplayMode::FullScreen, 5, 0, 0, work, 0},
-        {DisplayMode::FullScreen, 6, 0, 0, monitor, 0},
+        {DisplayMode::FullScreen, 6, 0, 0, monitor, 0, true},
         {DisplayMode::Seamless, 6, 0, 0, work, 3 * 1920},
     };
     for (const Case &c : cases) {
@@ -111,7 +112,23 @@ TEST(Placement, WorkAreaMonitorAndWindowedSizes) {
         EXPECT_EQ(placement.client, c.client) << c.index << " " << c.width;
         EXPECT_EQ(placement.seamlessShift, c.shift);
         EXPECT_EQ(placement.usesClientOrigin, c.mode != DisplayMode::Windowed);
+        EXPECT_EQ(placement.wholeMonitor, c.wholeMonitor) << c.index;
     }
+}
+
+TEST(Placement, KeyboardIsGrabbedOnlyInFullScreenWithTheWindowsKeysOnTheServer) {
+    for (const DisplayMode mode : {DisplayMode::Windowed, DisplayMode::FullScreen, DisplayMode::Seamless})
+        for (const KeyboardHookMode hook :
+             {KeyboardHookMode::Local, KeyboardHookMode::Remote, KeyboardHookMode::RemoteInFullScreen})
+            EXPECT_EQ(GrabsKeyboard(mode, hook),
+                      mode == DisplayMode::FullScreen && hook == KeyboardHookMode::Remote);
+}
+
+TEST(RemoteScale, NearestOfTheScalesServersKnow) {
+    const std::pair<double, int> cases[] = {{0.5, 100}, {1.0, 100},  {1.19, 100}, {1.25, 140},
+                                            {1.5, 140}, {1.75, 180}, {2.0, 180},  {3.0, 180}};
+    for (const auto &[scale, percent] : cases)
+        EXPECT_EQ(RemoteScalePercent(scale), percent) << scale;
 }
 
 TEST(ConnectionSettingsOfAConnect, MappedFromTheProfileSettingsAndThePlan) {

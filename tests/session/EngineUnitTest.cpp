@@ -92,6 +92,17 @@ bool Flag(const Settings &settings, size_t id) {
     return freerdp_settings_get_bool(settings.get(), id) == TRUE;
 }
 
+TEST(SessionSettingsMapping, TheServerIsToldTheScaleOfTheDesktopAndTheDevice) {
+    ConnectionSettings session;
+    session.desktopWidth = 2560;
+    session.desktopHeight = 1600;
+    session.scalePercent = 180;
+    const Settings settings = Applied(session);
+    EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_DesktopWidth), 2560u);
+    EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_DesktopScaleFactor), 180u);
+    EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_DeviceScaleFactor), 180u);
+}
+
 TEST(SessionSettingsMapping, SeamlessAndSharpTextSessionsUseNoLossyCodec) {
     struct Case {
         int depth;

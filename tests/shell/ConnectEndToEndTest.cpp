@@ -27,7 +27,11 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 
 namespace tsc::shell {
 namespace {
@@ -57,6 +61,27 @@ bool Near(QRgb colour, QRgb expected) {
                      static_cast<int>((expected >> shift) & 0xFF)) > 16)
             return false;
     return true;
+}
+
+// Whether some client holds the keyboard: another connection cannot take it then.
+bool KeyboardGrabbedElsewhere() {
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    bool grabbed = false;
+    if (!xcb_connection_has_error(connection)) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        xcb_grab_keyboard_reply_t *reply =
+            xcb_grab_keyboard_reply(connection,
+                                    xcb_grab_keyboard(connection, 0, root, XCB_CURRENT_TIME,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                    nullptr);
+        grabbed = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+        if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS)
+            xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
+        std::free(reply);
+        xcb_flush(connection);
+    }
+    xcb_disconnect(connection);
+    return grabbed;
 }
 
 // What the client's screen shows at (x, y).
@@ -248,6 +273,87 @@ TEST_F(ConnectEndToEnd, FullScreenShowsTheNavigationBarAtTheTop) {
     EXPECT_EQ(bar->geometry(), QRect(screen.width() - 16 - 100, 0, 16, 16));
     // Where the strip was, the remote screen shows again.
     EXPECT_TRUE(WaitFor([&] { return Near(ScreenPixel(caption.x(), caption.y()), ServerBlue); }, 3000));
+}
+
+// Full screen is asked of the window manager as well (here there is none, and the
+// client's own geometry stands); with the Windows keys on the server (the default)
+// the session holds the keyboard while it has the focus.
+TEST_F(ConnectEndToEnd, FullScreenHoldsTheKeyboardWhileTheSessionHasTheFocus) {
+    ASSERT_TRUE(StartServer("#3366CC"));
+    auto window = MakeWindow();
+    window->bn_ConnectClick();
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
+    ASSERT_NE(session, nullptr) << Trace();
+    ASSERT_TRUE(WaitForLine("MsRdpClientLoginComplete")) << Trace();
+    EXPECT_TRUE(session->isFullScreen());
+    EXPECT_EQ(session->geometry(), QGuiApplication::primaryScreen()->geometry());
+    EXPECT_TRUE(WaitFor([] { return KeyboardGrabbedElsewhere(); }, 3000));
+
+    QLineEdit local; // a local window takes the focus: the keyboard is the desktop's again
+    local.show();
+    local.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return local.isActiveWindow(); }, 3000));
+    EXPECT_TRUE(WaitFor([] { return !KeyboardGrabbedElsewhere(); }, 3000));
+    local.close();
+    session->activateWindow();
+    session->MsRdpClient()->setFocus();
+    EXPECT_TRUE(WaitFor([] { return KeyboardGrabbedElsewhere(); }, 3000));
+
+    session->OnLeaveFullScreenMode();
+    EXPECT_TRUE(WaitFor([] { return !KeyboardGrabbedElsewhere(); }, 3000));
+}
+
+TEST_F(ConnectEndToEnd, WindowedSessionLeavesTheKeyboardToTheDesktop) {
+    ASSERT_TRUE(StartServer("#3366CC"));
+    auto window = MakeWindow();
+    window->cb_Desktopsize->setCurrentIndex(2);
+    window->bn_ConnectClick();
+    ASSERT_TRUE(WaitForLine("MsRdpClientLoginComplete")) << Trace();
+    QTest::qWait(300);
+    EXPECT_FALSE(KeyboardGrabbedElsewhere());
+}
+
+// A desktop's logout or systemd stopping the session: the program ends as "Close"
+// ends it, the session disconnected and the profile written back.
+TEST_F(ConnectEndToEnd, SigtermEndsTheProgramTheWayCloseDoes) {
+    ASSERT_TRUE(StartServer("#3366CC"));
+    ASSERT_TRUE(EnsureFolder(ApplicationDataFolder()));
+    const QString profile = QString::fromStdString(ApplicationDataFolder()) + "/demo.rdp";
+    QFile file(profile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("full address:s:127.0.0.1:%1\r\nusername:s:tester\r\naudiomode:i:2\r\n")
+                   .arg(server_->Port())
+                   .toUtf8());
+    file.close();
+
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+    client.setProcessEnvironment(environment);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client.start(TSC_TEST_CLIENT_PATH, {profile});
+    ASSERT_TRUE(client.waitForStarted(5000));
+    const QString logPath =
+        QString::fromStdString(ApplicationDataFolder()) + "/TerminalServer_FarmClient.log";
+    const auto log = [&] {
+        QFile file(logPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    ASSERT_TRUE(WaitFor([&] { return log().contains("MsRdpClientLoginComplete"); }, SessionTimeoutMs));
+    ::kill(static_cast<pid_t>(client.processId()), SIGTERM);
+    EXPECT_TRUE(client.waitForFinished(10000));
+    if (client.state() != QProcess::NotRunning) {
+        client.kill();
+        client.waitForFinished(3000);
+    }
+    EXPECT_EQ(client.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(client.exitCode(), 0);
+    const QByteArray written = log();
+    const qsizetype signal = written.indexOf("Close requested by SIGTERM");
+    ASSERT_GE(signal, 0);
+    EXPECT_GT(written.indexOf("Begin Write_tsv_RDP_file[1]", signal), signal);
+    EXPECT_GT(written.indexOf("Close: RDP 6.1 object disconnected", signal), signal);
+    EXPECT_GT(written.indexOf("Log stopped", signal), signal);
 }
 
 TEST_F(ConnectEndToEnd, SeamlessFindsTheOverlayAndShowsTheLocalDesktopThroughIt) {

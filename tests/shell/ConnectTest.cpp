@@ -448,6 +448,24 @@ TEST_F(ConnectTest, FullScreenWithTheConnectionBar) {
     EXPECT_FALSE(fake->Settings().displayConnectionBar);
 }
 
+// Through the toolkit (Wayland, a scaled screen, grab()) the remote screen is opaque
+// on a surface with an alpha channel, though the engine leaves that byte 0.
+TEST_F(ConnectTest, TheRemoteScreenIsPaintedOpaque) {
+    auto window = MakeWindow();
+    window->Edit_Host->setText("ts1");
+    window->cb_Desktopsize->setCurrentIndex(0);
+    window->bn_ConnectClick();
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
+    ASSERT_NE(session, nullptr);
+    fake->Paint(QSize(64, 48), 0xFA00FA);
+    QImage shown(80, 60, QImage::Format_ARGB32_Premultiplied);
+    shown.fill(Qt::transparent);
+    session->MsRdpClient()->render(&shown, QPoint(), QRegion(0, 0, 80, 60));
+    EXPECT_EQ(shown.pixel(0, 0), 0xFFFA00FAu);
+    EXPECT_EQ(shown.pixel(63, 47), 0xFFFA00FAu);
+    EXPECT_EQ(shown.pixel(70, 55), 0xFF000000u); // beyond the remote screen: black
+}
+
 TEST_F(ConnectTest, MaximisingSwitchesTheControlToFullScreen) {
     auto window = MakeWindow();
     window->Edit_Host->setText("ts1");

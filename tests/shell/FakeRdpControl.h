@@ -67,7 +67,8 @@ class FakeRdpControl final : public tsc::RdpControl {
         {
             std::lock_guard lock(lock_);
             frameSize_ = size;
-            pixels_.assign(static_cast<std::size_t>(size.width() * size.height()), 0xFF000000u | rgb);
+            // As the engine's: the fourth byte of a pixel is 0, no alpha.
+            pixels_.assign(static_cast<std::size_t>(size.width() * size.height()), rgb & 0xFFFFFFu);
         }
         if (frames_) {
             frames_->OnFrameResized(size);

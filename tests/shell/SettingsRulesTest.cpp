@@ -1,5 +1,6 @@
 #include "SettingsRules.h"
 #include "CommandLine.h"
+#include "DesktopIntegration.h"
 #include "Preferences.h"
 #include "StartupLines.h"
 
@@ -7,6 +8,31 @@
 
 namespace tsc::shell {
 namespace {
+
+TEST(ToolkitPlatform, XwaylandOnAWaylandDesktopUnlessTheUserChoseOrThereIsNoXDisplay) {
+    struct Case {
+        const char *chosen, *wayland, *session, *x11;
+        const char *platform;
+        bool says, warning;
+    };
+    const Case cases[] = {
+        {"", "wayland-0", "wayland", ":0", "xcb", true, false},
+        {"", "", "wayland", ":0", "xcb", true, false}, // the session type alone
+        {"", "wayland-0", "", ":1", "xcb", true, false},
+        {"wayland", "wayland-0", "wayland", ":0", "", false, false}, // the user's choice stands
+        {"offscreen", "", "", "", "", false, false},
+        {"", "wayland-0", "wayland", "", "", true, true}, // no Xwayland: the toolkit's Wayland
+        {"", "", "x11", ":0", "", false, false},
+        {"", "", "", "", "", false, false},
+    };
+    for (const Case &c : cases) {
+        const ToolkitPlatformChoice choice = ChooseToolkitPlatform(c.chosen, c.wayland, c.session, c.x11);
+        EXPECT_EQ(choice.platform, c.platform)
+            << c.chosen << "|" << c.wayland << "|" << c.session << "|" << c.x11;
+        EXPECT_EQ(!choice.logLine.empty(), c.says);
+        EXPECT_EQ(choice.warning, c.warning);
+    }
+}
 
 TEST(PageHeightRule, ScalesAllButTheFixedBand) {
     EXPECT_EQ(ScaledHeight(360, 96), 360);

@@ -131,6 +131,10 @@ bool ApplySessionSettings(rdpSettings *settings, const ConnectionSettings &sessi
                                        static_cast<UINT32>(session.desktopWidth)) &&
            freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight,
                                        static_cast<UINT32>(session.desktopHeight)) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_DesktopScaleFactor,
+                                       static_cast<UINT32>(session.scalePercent)) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_DeviceScaleFactor,
+                                       static_cast<UINT32>(session.scalePercent)) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER) &&
            ApplyAudio(settings, session.audioMode) && ApplyRedirection(settings, session) &&
