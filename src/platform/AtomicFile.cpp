@@ -153,10 +153,8 @@ bool ReplacingFile::Open() {
     struct stat existing {};
     if (::lstat(path_.c_str(), &existing) == 0) {
         if (existing.st_uid != ::geteuid()) return Fail(EPERM);
-        if (S_ISREG(existing.st_mode))
-            mode = existing.st_mode & 07777;
-        else if (!S_ISLNK(existing.st_mode))
-            return Fail(EISDIR);
+        if (S_ISDIR(existing.st_mode)) return Fail(EISDIR);
+        if (S_ISREG(existing.st_mode)) mode = existing.st_mode & 07777;
     } else if (errno != ENOENT) {
         return Fail(errno);
     }

@@ -43,7 +43,7 @@ struct FileContent {
 // bytes go to a private temporary file beside path (CreateTemporaryFile), Commit
 // flushes it and renames it over path. What is at path must be the user's: a link
 // of the user's is replaced, never followed; another user's file or link is left
-// alone (EPERM), and so is anything that is no regular file (EISDIR). A new file
+// alone (EPERM), and so is a folder (EISDIR). A new file
 // gets mode 0600, a replaced one keeps its mode. Until Commit nothing at path
 // changes; without Commit the temporary file goes when the object does.
 class ReplacingFile {

@@ -233,6 +233,7 @@ class ClientCore : public QObject, public SessionHost {
     void RunSelfUpdateDecision();
     void StartHandover();
     void NormalStart();
+    void ReportDataFolderProblem();
     void FillPrinters();
     void ReadConnectionUsagePreference();
     void MigrateServerList();
@@ -248,7 +249,7 @@ class ClientCore : public QObject, public SessionHost {
     void ReviewOpenedProfile();
     [[nodiscard]] bool ConfirmOpenedProfile();
     void RecordWrittenProfile(const std::string &path);
-    void RecordConnectedHost(const std::string &host);
+    void RecordConnectedHost(const std::string &host, int port);
     [[nodiscard]] std::string CurrentConnectionProfilePath() const;
 
     // Connection folder (ClientCoreConnections.cpp).
