@@ -313,7 +313,7 @@ void ClientCore::SetTitles(const std::string &text) {
 void ClientCore::ReadProfile(const std::string &path) {
     const profiles::ReadProfileResult result =
         profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
-    if (settings_.autoConnect) ReviewOpenedProfile();
+    if (result.read) ReviewOpenedProfile(result.path);
     emit settingsChanged();
     ApplyFarmSettings();
     if (!result.userMessage.empty())
@@ -392,6 +392,7 @@ void ClientCore::SetConnecting(bool connecting) {
 
 void ClientCore::bn_ConnectClick(const MonitorAreas &monitor) {
     if (connecting_) return;
+    if (!ConfirmOpenedProfile()) return; // a chosen profile others can change
     LogInfo("Begin Connect");
     SetConnecting(true);
     if (!settings_.doLoadBalancing) {

@@ -1,5 +1,6 @@
-// The core's review of a profile named on the command line that comes from
-// elsewhere: what it may not do, and the question before it connects.
+// The core's review of a profile read that comes from elsewhere (named on the
+// command line, or lying where others can change it): what it may not do, and the
+// question before it connects.
 
 #include "ClientCore.h"
 
@@ -12,14 +13,13 @@
 
 namespace tsc::shell {
 
-void ClientCore::ReviewOpenedProfile() {
+void ClientCore::ReviewOpenedProfile(const std::string &path) {
     openedProfileQuestion_.reset();
-    const std::string path = ExpandFileName(CommandLine::Parameter(1));
     openedProfileHash_ = ProfileContentHash(path);
     // The host and port the connect procedure will use for this host field.
     const ConnectTarget target = TargetFromHostField(settings_.host);
     OpenedProfileFacts facts;
-    facts.fromCommandLine = true;
+    facts.fromCommandLine = settings_.autoConnect;
     facts.insideOwnFolders = IsInsideFolder(path, ApplicationDataFolder()) ||
                              (multipleConnections_ && IsInsideFolder(path, connectionFolder_));
     facts.onlyUserCanChange = detail::OnlyUserCanChange(path);
@@ -60,8 +60,10 @@ bool ClientCore::ConfirmOpenedProfile() {
     if (!answer.connect) {
         LogInfo("Connect cancelled by the user: " + question.file);
         openedProfileDeclined_ = true;
-        LogInfo("AutoClose client...");
-        CloseAfterAutoConnect();
+        if (settings_.autoConnect) {
+            LogInfo("AutoClose client...");
+            CloseAfterAutoConnect();
+        }
         return false;
     }
     LogInfo(answer.dontAskAgain ? "Connect confirmed; not asked again for this file" : "Connect confirmed");

@@ -16,7 +16,9 @@ namespace tsc::shell {
 
 OpenedProfilePlan PlanOpenedProfile(const OpenedProfileFacts &facts) {
     OpenedProfilePlan plan;
-    plan.fromElsewhere = facts.fromCommandLine &&
+    // A profile the user chose in a folder others can write (a team share) is as
+    // much from elsewhere as one named on the command line.
+    plan.fromElsewhere = (facts.fromCommandLine || !facts.onlyUserCanChange) &&
                          !(facts.onlyUserCanChange && (facts.insideOwnFolders || facts.writtenByClient));
     // A file that names nothing to connect to (empty, too large, no address) shares
     // nothing: the connect procedure says there is no host.

@@ -21,10 +21,11 @@ struct ProfileSettings;
 
 namespace tsc::shell {
 
-// A file from elsewhere is any file named on the command line, unless it lies where
-// only the user can change it (the file and its folder are the user's, and no one
-// else may write that folder or one above it) and the client wrote it or the user
-// made it theirs by keeping it in the data folder or the connection folder.
+// A file from elsewhere is any file named on the command line, and any profile read
+// from where others can change it, unless it lies where only the user can change it
+// (the file and its folder are the user's, and no one else may write that folder or
+// one above it) and the client wrote it or the user made it theirs by keeping it in
+// the data folder or the connection folder.
 struct OpenedProfileFacts {
     bool fromCommandLine = false;     // parameter 1 named the profile read (an automatic connect)
     bool insideOwnFolders = false;    // it lies in the data folder or the connection folder

@@ -326,6 +326,28 @@ TEST_F(ProfileWindowTest, ProfileInAFolderOthersCanWriteIsAlwaysFromElsewhere) {
     EXPECT_NE(ProfileText(profile).find("full address:s:127.25.0.1"), std::string::npos); // written back
 }
 
+// Chosen rather than named for an automatic connect (here the alternative profile),
+// a profile others can change is asked about at Connect; declined, nothing connects
+// and the client stays open.
+TEST_F(ProfileWindowTest, ChosenProfileOthersCanChangeIsAskedAboutAtConnect) {
+    const std::string share = Path("share");
+    ASSERT_EQ(::mkdir(share.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(share.c_str(), 0777), 0);
+    std::ofstream(share + "/team.rdp", std::ios::binary)
+        << "full address:s:127.25.0.2\r\ntsv_hidesettings:s:yes\r\n";
+    CommandLine::SetParameters({Path("missing.rdp"), "", share + "/team.rdp"});
+    answer = {false, false};
+    auto window = MakeWindow(true);
+    EXPECT_FALSE(window->Core().Settings().autoConnect);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_TRUE(TabVisible(*window, window->TabSheet_Settings)); // its hiding ignored
+    window->bn_ConnectClick();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].host, "127.25.0.2");
+    EXPECT_FALSE(window->Core().Connecting());
+    EXPECT_FALSE(window->Core().AutoCloseTimer()->isActive());
+}
+
 // A host is known by name and port: another port of a known host gets neither
 // "connected before" nor the saved password.
 TEST_F(ProfileWindowTest, KnownHostIsKnownOnlyOnItsPort) {
