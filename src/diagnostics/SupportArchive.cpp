@@ -1,5 +1,6 @@
 #include "SupportArchive.h"
 
+#include "AtomicFile.h"
 #include "Identity.h"
 #include "SystemInfo.h"
 
@@ -7,9 +8,12 @@
 #include <QTemporaryFile>
 #include <zip.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace tsc {
 
@@ -22,12 +26,37 @@ bool Cancelled(const SupportArchiveProgress &progress) {
     return progress.cancel && progress.cancel->load();
 }
 
-// A regular file, not reached through a link, that this user can open for reading.
-bool IsCollectable(const fs::path &file) {
-    std::error_code error;
-    if (!fs::is_regular_file(fs::symlink_status(file, error))) return false;
-    std::ifstream probe(file, std::ios::binary);
-    return probe.is_open();
+// A collected file: opened once, without following a link, checked as opened, and
+// read from that descriptor, so that nothing swapped in after the check is read.
+struct CollectedFile {
+    std::string path;
+    std::string bytes;
+};
+
+// Larger files are left out: the logs and lists the archive is for are far smaller.
+constexpr std::size_t CollectedFileLimit = 64u << 20;
+
+enum class Collect { Taken, NotThere, Refused };
+
+Collect ReadCollectable(const fs::path &file, CollectedFile &collected) {
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0) return errno == ENOENT ? Collect::NotThere : Collect::Refused;
+    struct stat info {};
+    const bool usable = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+                        info.st_uid == ::geteuid() &&
+                        static_cast<std::uint64_t>(info.st_size) <= CollectedFileLimit;
+    const detail::FileContent content =
+        usable ? detail::ReadOpenFile(descriptor, CollectedFileLimit) : detail::FileContent{};
+    if (!usable) ::close(descriptor);
+    if (content.outcome != detail::ReadOutcome::Read) return Collect::Refused;
+    collected = {file.string(), content.bytes};
+    return Collect::Taken;
+}
+
+// Folders of other users are theirs to hand to support, not ours.
+bool OwnFolder(const fs::path &folder) {
+    struct stat info {};
+    return ::lstat(folder.c_str(), &info) == 0 && info.st_uid == ::geteuid();
 }
 
 class Walker {
@@ -36,8 +65,11 @@ class Walker {
            std::vector<SupportArchiveLine> &lines)
         : request_(request), progress_(progress), lines_(lines) {}
 
-    std::vector<std::string> Walk() {
+    std::vector<CollectedFile> Walk() {
         Visit(fs::path(request_.profilesRoot));
+        if (othersLeftOut_ > 0)
+            lines_.push_back({Level::Info, "Support archive: " + std::to_string(othersLeftOut_) +
+                                               " folders of other users left out"});
         return std::move(files_);
     }
 
@@ -58,8 +90,11 @@ class Walker {
         for (; entries != fs::directory_iterator(); entries.increment(error)) {
             if (error) break;
             std::error_code typeError;
-            if (entries->is_directory(typeError) && !entries->is_symlink(typeError))
+            if (!entries->is_directory(typeError) || entries->is_symlink(typeError)) continue;
+            if (OwnFolder(entries->path()))
                 subfolders.push_back(entries->path());
+            else
+                ++othersLeftOut_;
         }
         if (error)
             lines_.push_back({Level::Warning,
@@ -68,12 +103,11 @@ class Walker {
             Visit(subfolder);
         bool unreadable = false;
         for (const std::string &name : request_.fileNames) {
-            const fs::path file = folder / name;
-            std::error_code statusError;
-            if (!fs::exists(fs::symlink_status(file, statusError))) continue;
-            if (IsCollectable(file))
-                files_.push_back(file.string());
-            else
+            CollectedFile file;
+            const Collect outcome = ReadCollectable(folder / name, file);
+            if (outcome == Collect::Taken)
+                files_.push_back(std::move(file));
+            else if (outcome == Collect::Refused)
                 unreadable = true;
         }
         if (unreadable)
@@ -84,7 +118,8 @@ class Walker {
     const SupportArchiveRequest &request_;
     const SupportArchiveProgress &progress_;
     std::vector<SupportArchiveLine> &lines_;
-    std::vector<std::string> files_;
+    std::vector<CollectedFile> files_;
+    std::size_t othersLeftOut_ = 0;
 };
 
 // The entry name keeps the folder names, without the leading "/".
@@ -118,12 +153,21 @@ SupportArchiveRequest DefaultSupportArchiveRequest() {
 std::vector<std::string> CollectSupportFiles(const SupportArchiveRequest &request,
                                              const SupportArchiveProgress &progress,
                                              std::vector<SupportArchiveLine> &lines) {
-    return Walker(request, progress, lines).Walk();
+    std::vector<std::string> paths;
+    for (const CollectedFile &file : Walker(request, progress, lines).Walk())
+        paths.push_back(file.path);
+    return paths;
 }
 
 SupportArchiveResult BuildSupportArchive(const SupportArchiveRequest &request,
                                          const SupportArchiveProgress &progress) {
     SupportArchiveResult result;
+    if (request.desktopFolder.empty()) {
+        // No desktop and no data folder of the user's own: never a shared folder.
+        result.lines.push_back({Level::Error, "ZIP-Error 1a"});
+        result.lines.push_back({Level::Error, "Support archive: no private folder to put it in"});
+        return result;
+    }
     result.archivePath = WithTrailingSeparator(request.desktopFolder) + request.archiveName;
 
     // The new archive grows under a temporary name of mode 0600 beside the old one.
@@ -147,21 +191,22 @@ SupportArchiveResult BuildSupportArchive(const SupportArchiveRequest &request,
         return result;
     }
 
-    const auto files = CollectSupportFiles(request, progress, result.lines);
+    // The bytes stay here until zip_close has written them.
+    const std::vector<CollectedFile> files = Walker(request, progress, result.lines).Walk();
     if (Cancelled(progress)) {
         zip_discard(archive);
         result.cancelled = true;
         result.lines.push_back({Level::Info, "Support archive cancelled"});
         return result;
     }
-    for (const std::string &file : files) {
-        zip_source_t *source = zip_source_file(archive, file.c_str(), 0, -1);
-        const zip_int64_t index = source ? zip_file_add(archive, EntryName(file).c_str(), source,
+    for (const CollectedFile &file : files) {
+        zip_source_t *source = zip_source_buffer(archive, file.bytes.data(), file.bytes.size(), 0);
+        const zip_int64_t index = source ? zip_file_add(archive, EntryName(file.path).c_str(), source,
                                                         ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE)
                                          : -1;
         if (index < 0) {
             if (source) zip_source_free(source);
-            result.lines.push_back({Level::Warning, "Support archive: cannot add " + file});
+            result.lines.push_back({Level::Warning, "Support archive: cannot add " + file.path});
             continue;
         }
         zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 9);

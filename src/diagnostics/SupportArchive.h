@@ -4,8 +4,10 @@
 // the folder that holds the user profiles, packed into "Client_" + AppName +
 // "Support.zip" on the desktop with their folder names.
 //
-// The walk never follows a symbolic link, skips what it cannot read with one line
-// per folder, and can be cancelled. The archive is written under a temporary name
+// The walk never follows a symbolic link, enters only folders of this user (other
+// users' homes are theirs to send), takes only files of this user, each opened once
+// and read from what was opened, skips what it cannot read with one line per
+// folder, and can be cancelled. The archive is written under a temporary name
 // in the desktop folder, with mode 0600 (it names users and hosts), and replaces an
 // older archive only once it is complete.
 
@@ -20,7 +22,7 @@ namespace tsc {
 
 struct SupportArchiveRequest {
     std::string profilesRoot;           // walked from here
-    std::string desktopFolder;          // the archive goes here
+    std::string desktopFolder;          // the archive goes here; empty: nowhere (no archive)
     std::string archiveName;            // "Client_" + AppName + "Support.zip"
     std::vector<std::string> fileNames; // collected in this order in every folder
 };

@@ -1,11 +1,11 @@
 #include "FarmExchange.h"
 
+#include "AtomicFile.h"
 #include "LogSink.h"
 #include "SystemInfo.h"
 #include "TextEncoding.h"
 
 #include <QHostAddress>
-#include <QSaveFile>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -126,20 +126,19 @@ void FarmExchange::OpenRecord() {
         log_.LogWarning("Can not update v001c003 file: no server list file for this connection");
         return;
     }
-    auto record = std::make_unique<QSaveFile>(QString::fromStdString(recordPath_));
-    errno = 0;
-    if (record->open(QIODevice::WriteOnly)) {
+    // Never through a link, never over another user's file.
+    auto record = std::make_unique<detail::ReplacingFile>(recordPath_);
+    if (record->Open()) {
         record_ = std::move(record);
         log_.LogInfo("Update v001c003 file: " + recordPath_);
     } else {
-        const int code = errno;
         log_.LogWarning("Can not update v001c003 file: " + recordPath_);
-        log_.LogWarning(code != 0 ? SystemErrorText(code) : record->errorString().toStdString());
+        log_.LogWarning(SystemErrorText(record->Error()));
     }
 }
 
 void FarmExchange::DiscardRecord() {
-    if (record_) record_->cancelWriting();
+    if (record_) record_->Cancel();
     record_.reset();
 }
 
@@ -189,10 +188,9 @@ void FarmExchange::TakeLines(std::vector<std::string> lines) {
     if (lines.empty()) return;
     if (record_) {
         const std::string text = ChunkFileText(lines);
-        if (record_->write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size())) {
+        if (!record_->Write(text)) {
             log_.LogWarning("Can not update v001c003 file: " + recordPath_);
-            log_.LogWarning(record_->errorString().toStdString());
+            log_.LogWarning(SystemErrorText(record_->Error()));
             DiscardRecord();
         }
     }
@@ -209,9 +207,9 @@ void FarmExchange::TakeEndMarker() {
     state_ = State::Ended;
     socket_->abort();
     if (record_) {
-        if (!record_->commit()) {
+        if (!record_->Commit()) {
             log_.LogWarning("Can not update v001c003 file: " + recordPath_);
-            log_.LogWarning(record_->errorString().toStdString());
+            log_.LogWarning(SystemErrorText(record_->Error()));
         }
         record_.reset();
     }

@@ -16,12 +16,14 @@
 #include <string>
 #include <vector>
 
-class QSaveFile;
 class QTcpSocket;
 
 namespace tsc {
 class LogSink;
+namespace detail {
+class ReplacingFile;
 }
+} // namespace tsc
 
 namespace tsc::farm {
 
@@ -90,7 +92,7 @@ class FarmExchange : public QObject {
     std::string tag_;
     std::string userName_;
     std::string recordPath_;
-    std::unique_ptr<QSaveFile> record_;
+    std::unique_ptr<detail::ReplacingFile> record_;
     ReplyLineSplitter splitter_;
     std::vector<std::string> lines_;
     std::size_t receivedBytes_ = 0;

@@ -54,7 +54,7 @@ void DeleteFile(const std::string &path, LogSink &log) {
 } // namespace
 
 std::string DataFolderListPath(std::string_view tag) {
-    return WithTrailingSeparator(ApplicationDataFolder()) + FileNameOf(tag);
+    return ApplicationDataFile(FileNameOf(tag));
 }
 
 std::string ConnectionListPath(std::string_view profilePath, std::string_view tag) {
@@ -66,7 +66,7 @@ std::string ConnectionListPath(std::string_view profilePath, std::string_view ta
 }
 
 std::string ServerListFilePath(std::string_view tag, const ListFileSituation &situation) {
-    if (situation.parameters.size() >= 2) return ExpandText(situation.parameters[1]);
+    if (situation.parameters.size() >= 2) return ExpandFileName(situation.parameters[1]);
     if (situation.multipleConnections) {
         if (situation.selectedProfilePath.empty()) return {};
         return ConnectionListPath(situation.selectedProfilePath, tag);
@@ -79,8 +79,8 @@ FileRead ReadCurrentFormatFile(const std::optional<std::string> &path,
     std::string file = path ? *path : DataFolderListPath(CurrentTag);
     log.LogInfo("Begin Read_V001C003_file: " + file + " [" + YesNoText(loadDomain) + "]");
     if (parameters.size() >= 2) {
-        const std::string second = ExpandText(parameters[1]);
-        const std::string fourth = parameters.size() >= 4 ? ExpandText(parameters[3]) : std::string();
+        const std::string second = ExpandFileName(parameters[1]);
+        const std::string fourth = parameters.size() >= 4 ? ExpandFileName(parameters[3]) : std::string();
         if (Exists(second))
             file = second;
         else if (Exists(fourth))

@@ -26,7 +26,7 @@ struct ListFileSituation {
 // The file an exchange with this tag records into; empty when there is none (a
 // folder of connections with none selected: nothing is recorded then).
 [[nodiscard]] std::string ServerListFilePath(std::string_view tag, const ListFileSituation &situation);
-// The data folder's file of a tag.
+// The data folder's file of a tag; empty without a data folder.
 [[nodiscard]] std::string DataFolderListPath(std::string_view tag);
 // A profile path with its extension replaced by "." + AppPrefix + the list file name.
 [[nodiscard]] std::string ConnectionListPath(std::string_view profilePath, std::string_view tag);

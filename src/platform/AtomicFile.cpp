@@ -38,12 +38,9 @@ void AddPlatformDiagnosticOnce(const std::string &key, std::string line) {
     if (reportedKeys.insert(key).second) pendingDiagnostics.push_back(std::move(line));
 }
 
-namespace {
-FileContent ReadOpenFile(int descriptor, std::size_t maximumSize);
-}
-
 FileContent ReadWholeFile(const std::string &path, std::size_t maximumSize, FolderUse use) {
     FileContent content;
+    if (path.empty()) return content; // no folder for it: nothing to read
     if (!UsableFolder(FolderOfPath(path), use, false)) {
         content.outcome = FolderExists(FolderOfPath(path)) ? ReadOutcome::Unreadable : ReadOutcome::Missing;
         return content;
@@ -77,7 +74,6 @@ FileContent ReadRegularFile(const std::string &path, std::size_t maximumSize) {
     return ReadOpenFile(descriptor, maximumSize);
 }
 
-namespace {
 FileContent ReadOpenFile(int descriptor, std::size_t maximumSize) {
     FileContent content;
     content.outcome = ReadOutcome::Read;
@@ -100,9 +96,9 @@ FileContent ReadOpenFile(int descriptor, std::size_t maximumSize) {
     if (content.outcome != ReadOutcome::Read) content.bytes.clear();
     return content;
 }
-} // namespace
 
 bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode_t mode, FolderUse use) {
+    if (path.empty()) return false; // no folder for it: never the working folder
     const std::string folder = FolderOfPath(path);
     if (!UsableFolder(folder, use, true)) return false;
     std::string temporary;
@@ -141,6 +137,64 @@ bool ReplaceFileAtomically(const std::string &path, std::string_view bytes, mode
         ::close(folderDescriptor);
     }
     return true;
+}
+
+bool ReplacingFile::Fail(int code) {
+    if (error_ == 0) error_ = code != 0 ? code : EIO;
+    Cancel();
+    return false;
+}
+
+bool ReplacingFile::Open() {
+    Cancel();
+    error_ = 0;
+    if (path_.empty()) return Fail(ENOENT);
+    mode_t mode = 0600;
+    struct stat existing {};
+    if (::lstat(path_.c_str(), &existing) == 0) {
+        if (existing.st_uid != ::geteuid()) return Fail(EPERM);
+        if (S_ISDIR(existing.st_mode)) return Fail(EISDIR);
+        if (S_ISREG(existing.st_mode)) mode = existing.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return Fail(errno);
+    }
+    descriptor_ = CreateTemporaryFile(path_, temporary_);
+    if (descriptor_ < 0) return Fail(errno);
+    if (::fchmod(descriptor_, mode) != 0) return Fail(errno);
+    return true;
+}
+
+bool ReplacingFile::Write(std::string_view bytes) {
+    if (descriptor_ < 0) return Fail(EBADF);
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(descriptor_, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return Fail(put < 0 ? errno : EIO);
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
+bool ReplacingFile::Commit() {
+    if (descriptor_ < 0) return Fail(EBADF);
+    if (::fsync(descriptor_) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) return Fail(errno);
+    // Closed after the rename: the lock tells a cleaner the file is being written.
+    ::close(descriptor_);
+    descriptor_ = -1;
+    temporary_.clear();
+    const int folder = ::open(FolderOfPath(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+void ReplacingFile::Cancel() {
+    if (!temporary_.empty()) (void)::unlink(temporary_.c_str());
+    temporary_.clear();
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = -1;
 }
 
 std::string KeepDamagedFile(const std::string &path) {

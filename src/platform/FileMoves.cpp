@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,8 @@ int CopyThroughTemporary(const std::string &source, const std::string &target,
         ::close(in);
         return error;
     }
+    // Tells the cleaner at start that this copy is being written.
+    (void)::flock(out, LOCK_EX | LOCK_NB);
     int error = 0;
     char buffer[65536];
     for (;;) {

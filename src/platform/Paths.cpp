@@ -104,38 +104,95 @@ std::string SystemFolder() {
     return "/usr/bin";
 }
 
+namespace {
+
+struct DataFolderCheck {
+    std::string folder;
+    std::string problem; // empty: the folder may be used
+};
+
+DataFolderCheck CheckDataFolder() {
+    const auto base = DataHome();
+    if (!base) return {{}, "XDG_DATA_HOME and HOME name no usable folder"};
+    DataFolderCheck check{*base + "/" + Identity::AppName(), {}};
+    check.problem = detail::FolderProblem(check.folder, detail::FolderUse::Private, true);
+    return check;
+}
+
+} // namespace
+
+// A folder another user could change is never used, and nothing takes its place:
+// a shared folder such as the temporary folder would let that user plant the
+// profile, the server list or the files a later start trusts.
 std::string ApplicationDataFolder() {
     try {
-        const auto base = DataHome();
-        if (!base) return TempFolder();
-        const std::string folder = *base + "/" + Identity::AppName();
-        // A folder another user could change is not used: the temporary folder
-        // takes its place, as when it cannot be made.
-        return detail::UsableFolder(folder, detail::FolderUse::Private, true) ? folder : TempFolder();
+        const DataFolderCheck check = CheckDataFolder();
+        if (check.problem.empty()) return check.folder;
+        (void)detail::UsableFolder(check.folder, detail::FolderUse::Private, false); // reported once
+        return {};
     } catch (...) {
-        return TempFolder();
+        return {};
+    }
+}
+
+std::string ApplicationDataFolderProblem() {
+    try {
+        const DataFolderCheck check = CheckDataFolder();
+        if (check.problem.empty()) return {};
+        return (check.folder.empty() ? std::string("There is no folder") : "The folder " + check.folder) +
+               " cannot be used for this program's files (" + check.problem + ").";
+    } catch (...) {
+        return "The program's folder cannot be used.";
+    }
+}
+
+std::string ApplicationDataFile(std::string_view name) {
+    const std::string folder = ApplicationDataFolder();
+    return folder.empty() ? std::string() : folder + "/" + std::string(name);
+}
+
+std::string PrivateTemporaryFolder() {
+    try {
+        const auto runtime = detail::CountingEnvironmentValue("XDG_RUNTIME_DIR", 0);
+        if (!runtime || runtime->front() != '/') return {};
+        const std::string base = WithoutTrailingSeparator(*runtime);
+        // The runtime folder is the session manager's: used as it is, never changed.
+        struct stat info {};
+        if (::stat(base.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+            (info.st_mode & 077) != 0)
+            return {};
+        const std::string folder = base + "/" + Identity::AppName();
+        return detail::UsableFolder(folder, detail::FolderUse::Private, true) ? folder : std::string();
+    } catch (...) {
+        return {};
     }
 }
 
 std::string UserAppDataFolder() {
     try {
         const auto base = DataHome();
-        if (!base) return TempFolder();
+        if (!base) return {};
         if (!FolderExists(*base)) (void)EnsureFolder(*base);
-        return FolderExists(*base) ? *base : TempFolder();
+        return FolderExists(*base) ? *base : std::string();
     } catch (...) {
-        return TempFolder();
+        return {};
     }
 }
 
+// Only a desktop that no one else can write receives the archive of the user's
+// logs; without one the private data folder does.
 std::string DesktopFolder() {
     try {
-        if (auto desktop = DesktopFromUserDirs(); desktop && FolderExists(*desktop)) return *desktop;
+        const auto onlyUsersOwn = [](const std::string &folder) {
+            return FolderExists(folder) &&
+                   detail::FolderProblem(folder, detail::FolderUse::Shared, false).empty();
+        };
+        if (auto desktop = DesktopFromUserDirs(); desktop && onlyUsersOwn(*desktop)) return *desktop;
         const std::string home = detail::HomeFolder();
-        if (home.size() > 3 && FolderExists(home + "/Desktop")) return home + "/Desktop";
+        if (home.size() > 3 && onlyUsersOwn(home + "/Desktop")) return home + "/Desktop";
     } catch (...) {
     }
-    return TempFolder();
+    return ApplicationDataFolder();
 }
 
 // Without an existence test, like the Local Settings folder it stands for.
@@ -202,6 +259,22 @@ bool EnsureFolder(std::string_view path) {
         if (parent != folder && !EnsureFolder(parent)) return false;
     }
     return ::mkdir(folder.c_str(), 0700) == 0 || (errno == EEXIST && FolderExists(folder));
+}
+
+std::string ExpandFileName(std::string_view given) {
+    const std::string name(given);
+    struct stat info {};
+    if (name.empty() || ::lstat(name.c_str(), &info) == 0) return name;
+    const auto cut = name.find_last_of('/');
+    const std::string folderPart = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+    const std::string filePart = cut == std::string::npos ? name : name.substr(cut + 1);
+    const std::string folder = ExpandText(folderPart);
+    if (::lstat((folder + filePart).c_str(), &info) == 0) return folder + filePart;
+    const std::string expandedFile = ExpandText(filePart);
+    if (expandedFile.empty() || expandedFile == "." || expandedFile == ".." ||
+        expandedFile.find('/') != std::string::npos)
+        return {};
+    return folder + expandedFile;
 }
 
 std::string ApplicationKeyPath() {

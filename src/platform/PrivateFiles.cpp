@@ -5,6 +5,8 @@
 #include "Registry.h"
 #include "SystemInfo.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -13,10 +15,16 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tsc {
 
@@ -30,8 +38,47 @@ constexpr std::size_t TemporaryRandomLength = 6; // the XXXXXX of mkstemp
 // unlocked belongs to no running write.
 constexpr time_t StaleTemporaryAgeSeconds = 5;
 
+using group_t = struct group;
+
 std::string ErrorText(int code) {
     return std::strerror(code);
+}
+
+// The passwd entry of a name or of the iteration, as a uid; nullopt when unknown.
+std::optional<uid_t> UserIdOfName(const char *name) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (::getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return std::nullopt;
+    return found->pw_uid;
+}
+
+// Someone besides the user (and root, who may write anywhere anyway) belongs to
+// group: a member named in the group database, or a user whose primary group it is.
+// A group that cannot be looked up counts as having others.
+bool LookUpOtherMembers(gid_t group, uid_t user) {
+    std::vector<char> buffer(65536);
+    group_t entry{};
+    group_t *found = nullptr;
+    while (::getgrgid_r(group, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (1u << 24))
+        buffer.resize(buffer.size() * 4);
+    if (found == nullptr) return true;
+    for (char **member = found->gr_mem; member != nullptr && *member != nullptr; ++member) {
+        const auto uid = UserIdOfName(*member);
+        if (!uid || (*uid != user && *uid != 0)) return true;
+    }
+    ::setpwent();
+    bool others = false;
+    while (const passwd *account = ::getpwent()) {
+        if (account->pw_gid == group && account->pw_uid != user && account->pw_uid != 0) {
+            others = true;
+            break;
+        }
+    }
+    ::endpwent();
+    return others;
 }
 
 std::string OwnerText(uid_t owner) {
@@ -57,7 +104,7 @@ std::string AncestorProblem(const std::string &resolved) {
         if (::stat(folder.c_str(), &info) != 0) return "folder " + folder + ": " + ErrorText(errno);
         if (info.st_uid != user && info.st_uid != 0)
             return "folder " + folder + " is " + OwnerText(info.st_uid);
-        if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0)
+        if (OthersMayWrite(info) && (info.st_mode & S_ISVTX) == 0)
             return "folder " + folder + " is writable by other users";
         if (folder == "/") return {};
         folder = FolderOfPath(folder);
@@ -65,6 +112,23 @@ std::string AncestorProblem(const std::string &resolved) {
 }
 
 } // namespace
+
+bool GroupHasOtherMembers(gid_t group) {
+    // The group database is walked with the process-wide passwd iteration: one
+    // walker at a time, and each group once per process.
+    static std::mutex mutex;
+    static std::map<std::pair<gid_t, uid_t>, bool> known;
+    const uid_t user = ::geteuid();
+    const std::lock_guard lock(mutex);
+    const auto [place, added] = known.try_emplace({group, user}, false);
+    if (added) place->second = LookUpOtherMembers(group, user);
+    return place->second;
+}
+
+bool OthersMayWrite(const struct stat &info) {
+    if ((info.st_mode & S_IWOTH) != 0) return true;
+    return (info.st_mode & S_IWGRP) != 0 && GroupHasOtherMembers(info.st_gid);
+}
 
 std::string FolderOfPath(const std::string &path) {
     const auto cut = path.find_last_of('/');
@@ -95,7 +159,7 @@ std::string FolderProblem(const std::string &folder, FolderUse use, bool create)
         if ((info.st_mode & 077) != 0 && ::chmod(resolved.c_str(), 0700) != 0) return "open to other users";
     } else {
         if (info.st_uid != user && info.st_uid != 0) return OwnerText(info.st_uid);
-        if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "writable by other users";
+        if (OthersMayWrite(info)) return "writable by other users";
     }
     return AncestorProblem(resolved);
 }
@@ -103,7 +167,17 @@ std::string FolderProblem(const std::string &folder, FolderUse use, bool create)
 bool FolderSharedWithOthers(const std::string &folder) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) return true;
-    return info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    return info.st_uid != ::geteuid() || OthersMayWrite(info);
+}
+
+bool OnlyUserCanChange(const std::string &path) {
+    char resolved[PATH_MAX];
+    if (path.empty() || ::realpath(path.c_str(), resolved) == nullptr) return false;
+    struct stat info {};
+    if (::stat(resolved, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        OthersMayWrite(info))
+        return false;
+    return FolderProblem(FolderOfPath(resolved), FolderUse::Shared, false).empty();
 }
 
 bool UsableFolder(const std::string &folder, FolderUse use, bool create) {
@@ -160,10 +234,45 @@ int CreateTemporaryFile(const std::string &path, std::string &temporaryPath) {
 
 namespace {
 
-bool IsTemporaryName(std::string_view name) {
-    constexpr std::size_t tail = detail::TemporaryMarker.size() + detail::TemporaryRandomLength;
-    if (name.size() < 2 + tail || name.front() != '.') return false;
-    return name.substr(name.size() - tail, detail::TemporaryMarker.size()) == detail::TemporaryMarker;
+bool EndsWithRandomPart(std::string_view name, std::string_view before) {
+    constexpr std::size_t random = detail::TemporaryRandomLength;
+    if (name.size() < before.size() + random) return false;
+    const std::string_view tail = name.substr(name.size() - random);
+    return name.substr(name.size() - random - before.size(), before.size()) == before &&
+           std::all_of(tail.begin(), tail.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+enum class Leftover { None, Temporary, OfProcess };
+
+// The temporary files the client's writers leave when killed mid-write:
+//   ".<name>.tsc-XXXXXX"   CreateTemporaryFile (locked while written)
+//   ".tsc-copy-XXXXXX"     copies of profiles and lists (locked while written)
+//   "<client>.new-<pid>"   a copy of the installed client, by process id
+//   "<list>.XXXXXX"        server lists recorded by older versions of the client
+Leftover LeftoverKind(std::string_view name) {
+    if (name.size() > 1 && name.front() == '.' && EndsWithRandomPart(name, detail::TemporaryMarker))
+        return Leftover::Temporary;
+    if (name.size() == 10 + detail::TemporaryRandomLength && EndsWithRandomPart(name, ".tsc-copy-"))
+        return Leftover::Temporary;
+    const std::string copyOfClient = Identity::InstalledClientName() + ".new-";
+    if (name.rfind(copyOfClient, 0) == 0 && AllDigits(name.substr(copyOfClient.size())) &&
+        name.size() - copyOfClient.size() <= 10)
+        return Leftover::OfProcess;
+    for (const std::string &list : {Identity::ServerListFileName(), Identity::OlderServerListFileName()})
+        if (EndsWithRandomPart(name, list + ".")) return Leftover::Temporary;
+    return Leftover::None;
+}
+
+bool ProcessGone(std::string_view name) {
+    const std::string digits(name.substr(name.rfind(".new-") + 5));
+    const long id = std::strtol(digits.c_str(), nullptr, 10);
+    return id > 0 && id <= INT_MAX && ::kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH;
 }
 
 } // namespace
@@ -175,7 +284,8 @@ std::size_t RemoveStaleTemporaryFiles(const std::string &folder) {
     const time_t now = std::time(nullptr);
     const int folderDescriptor = ::dirfd(listing);
     while (const dirent *entry = ::readdir(listing)) {
-        if (!IsTemporaryName(entry->d_name)) continue;
+        const Leftover kind = LeftoverKind(entry->d_name);
+        if (kind == Leftover::None || (kind == Leftover::OfProcess && !ProcessGone(entry->d_name))) continue;
         const int file =
             ::openat(folderDescriptor, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (file < 0) continue;
@@ -193,8 +303,11 @@ std::size_t RemoveStaleTemporaryFiles(const std::string &folder) {
 std::size_t RemoveOwnStaleTemporaryFiles() {
     std::size_t removed = RemoveStaleTemporaryFiles(ApplicationDataFolder());
     removed += RemoveStaleTemporaryFiles(detail::FolderOfPath(Registry::HiveFile(Hive::CurrentUser)));
-    const std::string machineFolder = detail::FolderOfPath(Registry::HiveFile(Hive::LocalMachine));
-    if (::access(machineFolder.c_str(), W_OK) == 0) removed += RemoveStaleTemporaryFiles(machineFolder);
+    // Folders of others that this user may write: the machine's registry, and the
+    // folder of the installed client, where a newer client is copied in.
+    for (const std::string &shared : {detail::FolderOfPath(Registry::HiveFile(Hive::LocalMachine)),
+                                      detail::FolderOfPath(ExecutablePath())})
+        if (::access(shared.c_str(), W_OK) == 0) removed += RemoveStaleTemporaryFiles(shared);
     return removed;
 }
 

@@ -11,6 +11,7 @@
 // one line ("Folder ... is not safe to use (...); it is not used") and not used.
 
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace tsc::detail {
@@ -24,16 +25,31 @@ enum class FolderUse {
 // Why folder may not be used, empty when it may. Missing folders (and missing
 // folders above them) are created with mode 0700 when create is set; otherwise a
 // missing folder gives "missing". Every folder above it must be owned by the user or
-// root and be writable by nobody else unless it has the sticky bit (as /tmp).
+// root and be writable by nobody else (OthersMayWrite) unless it has the sticky bit
+// (as /tmp).
 [[nodiscard]] std::string FolderProblem(const std::string &folder, FolderUse use, bool create);
 
 // FolderProblem, with the problem reported once as a diagnostic line; a missing
 // folder without create is not reported.
 [[nodiscard]] bool UsableFolder(const std::string &folder, FolderUse use, bool create);
 
-// Other users can create or replace entries in folder (it is writable by group or
-// others, or not the user's); true as well when it cannot be examined.
+// Someone besides the user and root belongs to group: a listed member or a user
+// whose primary group it is. A user private group (only the user in it) has none.
+[[nodiscard]] bool GroupHasOtherMembers(gid_t group);
+
+// Someone besides the user may write what info describes: it is writable by others,
+// or by a group with other members. The group bit of a user private group (the
+// default with umask 002) gives nobody else a right.
+[[nodiscard]] bool OthersMayWrite(const struct stat &info);
+
+// Other users can create or replace entries in folder (OthersMayWrite, or it is not
+// the user's); true as well when it cannot be examined.
 [[nodiscard]] bool FolderSharedWithOthers(const std::string &folder);
+
+// The file at path (links resolved) is a regular file of the user that no one else
+// may write, in a folder that no one else may change (FolderProblem for Shared use
+// finds nothing): a team share or the temporary folder fails.
+[[nodiscard]] bool OnlyUserCanChange(const std::string &path);
 
 // The folder part of a path ("." for a bare name).
 [[nodiscard]] std::string FolderOfPath(const std::string &path);
@@ -60,13 +76,16 @@ enum class FolderUse {
 namespace tsc {
 
 // Removes temporary files the client left in folder when it was killed in the middle
-// of a write: files named like TemporaryFilePattern, owned by the user, older than a
-// few seconds and not locked by a running process. Returns how many were removed.
+// of a write: files named like those of its writers (TemporaryFilePattern, the
+// copies of profiles, of the executable and of older versions' server lists), owned
+// by the user, older than a few seconds and not locked by a running process (a copy
+// of the executable: its process is gone). Returns how many were removed.
 std::size_t RemoveStaleTemporaryFiles(const std::string &folder);
 
 // RemoveStaleTemporaryFiles for the client's own folders: the application data
-// folder, the user's registry folder and (when this user may write it) the
-// machine's registry folder. Called once at start.
+// folder, the user's registry folder and (when this user may write them) the
+// machine's registry folder and the executable's folder. Called once at start;
+// a connection folder is cleaned when it is listed.
 std::size_t RemoveOwnStaleTemporaryFiles();
 
 // Process-wide protection set once at start: the process is not dumpable (no core

@@ -14,8 +14,18 @@ namespace tsc {
 // Folders. Paths use "/" and carry no final separator unless stated.
 [[nodiscard]] std::string TempFolder(); // $TMPDIR, else /tmp
 [[nodiscard]] std::string SystemFolder();
-[[nodiscard]] std::string ApplicationDataFolder(); // $XDG_DATA_HOME/AppName, created; else TempFolder
-[[nodiscard]] std::string UserAppDataFolder();     // $XDG_DATA_HOME, created; else TempFolder
+// $XDG_DATA_HOME/AppName, created 0700. Empty when it cannot be used safely (another
+// user could change it or a folder above it): the client then goes on without it.
+[[nodiscard]] std::string ApplicationDataFolder();
+// Why ApplicationDataFolder() is empty, as a sentence for the user; empty when it is not.
+[[nodiscard]] std::string ApplicationDataFolderProblem();
+// ApplicationDataFolder() + "/" + name; empty when there is no data folder.
+[[nodiscard]] std::string ApplicationDataFile(std::string_view name);
+// $XDG_RUNTIME_DIR/AppName (created 0700) when the runtime folder is the user's alone;
+// else empty. For files that must not outlive the session: never a shared folder.
+[[nodiscard]] std::string PrivateTemporaryFolder();
+[[nodiscard]] std::string UserAppDataFolder(); // $XDG_DATA_HOME, created; else empty
+// XDG_DESKTOP_DIR, else ~/Desktop, when no one else may write it; else ApplicationDataFolder().
 [[nodiscard]] std::string DesktopFolder();
 [[nodiscard]] std::string LocalSettingsFolder();
 [[nodiscard]] std::string ProgramFilesFolder();
@@ -64,6 +74,12 @@ struct ElfSection {
 [[nodiscard]] std::string YesNoText(bool flag);
 [[nodiscard]] std::string SafeFileName(std::string_view text);
 [[nodiscard]] std::string ExpandText(std::string_view text);
+// A file name from the command line: as given when anything exists under it (a file
+// named "&2E&2E&2Fx.rdp" is that file), else its folder part expanded with the file
+// part as given when that exists. Otherwise ExpandText of it, as long as the
+// expanded file part stays one name in that folder, so that no escape or reference
+// leads out of it ("../", "/"); empty when refused.
+[[nodiscard]] std::string ExpandFileName(std::string_view given);
 [[nodiscard]] std::uint32_t TickDifference(std::uint32_t a, std::uint32_t b);
 [[nodiscard]] std::uint32_t TickCount(); // milliseconds, wraps like a 32-bit tick counter
 

@@ -29,7 +29,9 @@ bool HasFolder(std::string_view name) {
     return name.find_first_of("\\/") != std::string_view::npos;
 }
 
+// No folder gives no path: a bare name would land in the working folder.
 std::string InFolder(const std::string &folder, std::string_view name) {
+    if (folder.empty()) return {};
     std::string path = folder;
     if (!path.empty() && path.back() != '/') path += '/';
     return path + std::string(name);
@@ -117,6 +119,10 @@ std::optional<std::string> CommandLineProfile(const ProfileEnvironment &environm
                                               const std::string &parameter, LogSink &log,
                                               std::string &userMessage) {
     std::string path = Expanded(environment, parameter);
+    if (path.empty() && !parameter.empty()) {
+        log.LogWarning("Profile " + parameter + " is not used: expanded, it leads out of its folder");
+        return std::nullopt;
+    }
     if (ProfileFileExists(path)) return path;
     if (AnythingExists(path)) {
         log.LogWarning("Profile " + path + " is no regular file; it is not read");
@@ -449,6 +455,14 @@ WriteProfileResult WriteProfile(const std::string &name, std::string_view tag,
             log.LogWarning("File: " + original + " is not written back: " + refusal);
             log.LogInfo("Write temporary FileName: " + result.path);
         }
+    }
+
+    if (result.path.empty()) {
+        // No data folder, no private temporary folder, or a refused parameter:
+        // nothing is written anywhere else instead.
+        log.LogWarning("Profile not written: there is no safe folder for it");
+        log.LogInfo("End Write_" + prefix + "_RDP_file");
+        return result;
     }
 
     std::vector<std::string> lines = ProfileLines(settings, environment, environment.passwordLog);

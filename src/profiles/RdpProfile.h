@@ -36,16 +36,17 @@ inline constexpr std::size_t ProfileSizeLimit = 10000; // files of this size or 
 // Where the profile functions find the program's folders, command line and
 // services; the main window fills it once from the platform and identity modules:
 // Identity::AppPrefix(), ApplicationDataFolder(), LocalSettingsFolder(),
-// TempFolder(), the arguments after the program name, tsc::ExpandText, one
+// PrivateTemporaryFolder(), the arguments after the program name, tsc::ExpandFileName, one
 // ProtectionService(ProtectionService::DefaultKeyFile()) it owns for the process,
 // and the log file object (not the Logging page) for the password lines.
 struct ProfileEnvironment {
-    std::string appPrefix = "tsv";                           // AppPrefix: begins the client's own keys
-    std::string applicationDataFolder;                       // ApplicationDataFolder
-    std::string localSettingsFolder;                         // LocalSettingsFolder
-    std::string tempFolder;                                  // TempFolder
-    std::vector<std::string> parameters;                     // command-line parameters, program name excluded
-    std::function<std::string(std::string_view)> expandText; // ExpandText; as-is when empty
+    std::string appPrefix = "tsv";       // AppPrefix: begins the client's own keys
+    std::string applicationDataFolder;   // ApplicationDataFolder; empty: none
+    std::string localSettingsFolder;     // LocalSettingsFolder
+    std::string tempFolder;              // where a profile that cannot be written back goes;
+                                         // empty: nowhere
+    std::vector<std::string> parameters; // command-line parameters, program name excluded
+    std::function<std::string(std::string_view)> expandText; // ExpandFileName; as-is when empty
     ProtectionService *protection = nullptr;                 // no saved passwords without it
     LogSink *passwordLog = nullptr;                          // the log file itself, for the CPWR/UCPWR lines
     BeforeReplaceHook beforeReplace; // tests only: interrupts a write before its rename
@@ -75,7 +76,8 @@ struct WriteProfileResult {
 
 // Writes settings as a UTF-16 profile. tag only goes into the log. An existing file
 // is replaced only when it is a regular file of this user, not a link, that the
-// reader could read; otherwise the profile goes to the temporary folder (logged).
+// reader could read; otherwise the profile goes to tempFolder (logged). Without a
+// folder for it (no data folder, no tempFolder) nothing is written (logged).
 // After the program's own lines come the other lines of the profile being written
 // back (keys of other clients), in their order, except the lines of the keys the
 // program reads or writes and "signature"/"signscope". A saved password that cannot

@@ -126,8 +126,12 @@ void ClientCore::OpenLog() {
         if (log) log->Stop();
         return std::unique_ptr<WindowLog>{};
     };
-    log_ = open(ApplicationDataFolder() + "/" + Identity::LogFileName());
-    if (!log_) log_ = open(TempFolder() + "/" + FileTimeStampText() + "_" + Identity::LogFileName());
+    // Never a shared folder: without the data folder the log goes to the session's
+    // private folder, or only to the Logging page.
+    if (const std::string path = ApplicationDataFile(Identity::LogFileName()); !path.empty())
+        log_ = open(path);
+    if (const std::string folder = PrivateTemporaryFolder(); !log_ && !folder.empty())
+        log_ = open(folder + "/" + FileTimeStampText() + "_" + Identity::LogFileName());
 }
 
 void ClientCore::LogStartLines() {
@@ -183,6 +187,7 @@ void ClientCore::StartHandover() {
 
 void ClientCore::NormalStart() {
     InitSettings();
+    ReportDataFolderProblem();
     ReadConnectionUsagePreference();
     MigrateServerList();
     LoadCurrentConnection();
@@ -200,6 +205,17 @@ void ClientCore::InitSettings() {
     FillPrinters();
     emit settingsChanged();
     LogInfo("End InitSettings");
+}
+
+// Said once, at start: without its folder the client goes on, but keeps nothing.
+void ClientCore::ReportDataFolderProblem() {
+    const std::string problem = ApplicationDataFolderProblem();
+    if (problem.empty()) return;
+    const std::string text =
+        problem + "\nSettings, profiles and server lists are not saved until it is mended: the folder "
+                  "and every folder above it must be yours, and no other user may write to them.";
+    LogWarning(text);
+    dialogs_.ShowMessage(title_, text, UserDialogs::Buttons::Ok, UserDialogs::Icon::Error);
 }
 
 void ClientCore::FillPrinters() {
@@ -241,7 +257,7 @@ void ClientCore::MigrateServerList() {
 void ClientCore::LoadCurrentConnection() {
     if (!multipleConnections_) {
         currentConnection_.clear();
-        ReadProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName());
+        ReadProfile(ApplicationDataFile(Identity::SingleConnectionProfileName()));
         Read_V001C003_file("");
         return;
     }
@@ -311,7 +327,7 @@ void ClientCore::SetTitles(const std::string &text) {
 void ClientCore::ReadProfile(const std::string &path) {
     const profiles::ReadProfileResult result =
         profiles::ReadProfile(path, settings_, ProfileFileEnvironment(), *this);
-    if (settings_.autoConnect) ReviewOpenedProfile();
+    if (result.read) ReviewOpenedProfile(result.path);
     emit settingsChanged();
     ApplyFarmSettings();
     if (!result.userMessage.empty())
@@ -336,7 +352,7 @@ std::string ClientCore::WriteProfile(const std::string &path, const std::string 
 
 void ClientCore::SaveCurrentProfile(const std::string &tag) {
     if (!multipleConnections_) {
-        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), tag);
+        WriteProfile(ApplicationDataFile(Identity::SingleConnectionProfileName()), tag);
         return;
     }
     if (!currentConnection_.empty()) WriteProfile(CurrentConnectionProfilePath(), tag);
@@ -350,9 +366,9 @@ const profiles::ProfileEnvironment &ClientCore::ProfileFileEnvironment() {
         environment->appPrefix = Identity::AppPrefix();
         environment->applicationDataFolder = ApplicationDataFolder();
         environment->localSettingsFolder = LocalSettingsFolder();
-        environment->tempFolder = TempFolder();
+        environment->tempFolder = PrivateTemporaryFolder();
         environment->parameters = CommandLine::Parameters();
-        environment->expandText = [](std::string_view text) { return ExpandText(text); };
+        environment->expandText = [](std::string_view text) { return ExpandFileName(text); };
         environment->protection = protection_.get();
         environment->passwordLog = passwordLog_.get();
         profileEnvironment_ = std::move(environment);
@@ -391,6 +407,7 @@ void ClientCore::SetConnecting(bool connecting) {
 
 void ClientCore::bn_ConnectClick(const MonitorAreas &monitor) {
     if (connecting_) return;
+    if (!ConfirmOpenedProfile()) return; // a chosen profile others can change
     LogInfo("Begin Connect");
     SetConnecting(true);
     if (!settings_.doLoadBalancing) {
@@ -452,7 +469,7 @@ profiles::ProfileSettings ClientCore::SettingsToConnect() const {
 
 void ClientCore::SaveProfileBeforeConnect() {
     if (!multipleConnections_)
-        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), "3");
+        WriteProfile(ApplicationDataFile(Identity::SingleConnectionProfileName()), "3");
     else if (!currentConnection_.empty())
         WriteProfile(CurrentConnectionProfilePath(), "4");
 }
@@ -513,7 +530,7 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         window->MsRdpClient()->SetKeyboardGrabWanted(
             GrabsKeyboard(display.mode, connection.keyboardHookMode));
         connection.WipePassword();
-        RecordConnectedHost(target.host);
+        RecordConnectedHost(target.host, target.port);
     } catch (const std::exception &failure) {
         ConnectFailed(failure.what(), variant);
     }
@@ -685,7 +702,8 @@ void ClientCore::AbortUpdateTransfer() {
 void ClientCore::WriteAllIniValues() {
     const bool saved = WriteColumnWidths(IniFilePath(), columnWidths_, *this);
     LogPlatformDiagnostics();
-    if (!saved)
+    // Without a data folder the user was told at start.
+    if (!saved && !IniFilePath().empty())
         dialogs_.ShowMessage(title_,
                              "The column widths could not be saved in " + IniFilePath() +
                                  ": see the log for why (a full disk, or a folder without write right).",
@@ -696,7 +714,7 @@ void ClientCore::WriteBackCurrentProfile() {
     // A declined file from elsewhere stays as it came, and unrecorded.
     if (openedProfileDeclined_) return;
     if (!multipleConnections_)
-        WriteProfile(ApplicationDataFolder() + "/" + Identity::SingleConnectionProfileName(), "1");
+        WriteProfile(ApplicationDataFile(Identity::SingleConnectionProfileName()), "1");
     else if (!currentConnection_.empty())
         WriteProfile(CurrentConnectionProfilePath(), "2");
 }

@@ -234,6 +234,7 @@ class ClientCore : public QObject, public SessionHost {
     void RunSelfUpdateDecision();
     void StartHandover();
     void NormalStart();
+    void ReportDataFolderProblem();
     void FillPrinters();
     void ReadConnectionUsagePreference();
     void MigrateServerList();
@@ -246,10 +247,10 @@ class ClientCore : public QObject, public SessionHost {
     // A profile from parameter 1 that comes from elsewhere: mended as it is read
     // (no hidden settings page, no saved password for a host never connected to),
     // and confirmed by the user before it connects (false: declined, the client ends).
-    void ReviewOpenedProfile();
+    void ReviewOpenedProfile(const std::string &path);
     [[nodiscard]] bool ConfirmOpenedProfile();
     void RecordWrittenProfile(const std::string &path);
-    void RecordConnectedHost(const std::string &host);
+    void RecordConnectedHost(const std::string &host, int port);
     [[nodiscard]] std::string CurrentConnectionProfilePath() const;
 
     // Connection folder (ClientCoreConnections.cpp).

@@ -6,6 +6,7 @@
 
 #include "Identity.h"
 #include "Preferences.h"
+#include "PrivateFiles.h"
 #include "SystemInfo.h"
 #include "UserDialogs.h"
 
@@ -59,8 +60,7 @@ void ClientCore::SetPreviousConnectionIndex(int index) {
 // edit is lost to the reload that follows.
 void ClientCore::WriteBackShownSettings() {
     if (!multipleConnections_)
-        WriteProfile(WithTrailingSeparator(ApplicationDataFolder()) + Identity::SingleConnectionProfileName(),
-                     "6");
+        WriteProfile(ApplicationDataFile(Identity::SingleConnectionProfileName()), "6");
     else if (ValidConnectionIndex(previousConnectionIndex_))
         WriteProfile(ConnectionPath(sortedConnections_[static_cast<std::size_t>(previousConnectionIndex_)]),
                      "6");
@@ -121,6 +121,7 @@ void ClientCore::FillConnectionLists(const std::string &nameToSelect) {
     sortedConnections_.clear();
     listedConnections_.clear();
     LogInfo("Read all RDP files from: " + connectionFolder_);
+    (void)RemoveStaleTemporaryFiles(connectionFolder_); // copies a killed client left behind
     profiles::FolderListing listing = profiles::ListConnections(connectionFolder_, FolderNames());
     if (listing.error) {
         // A folder that cannot be read gets no first connection either: writing
@@ -160,7 +161,7 @@ void ClientCore::CreateFirstConnection() {
     const std::string profile = WithTrailingSeparator(connectionFolder_) +
                                 profiles::ConnectionFileName(Identity::AppName() + " connection");
     WriteProfile(profile, "5");
-    const std::string source = WithTrailingSeparator(ApplicationDataFolder()) + names.serverList;
+    const std::string source = ApplicationDataFile(names.serverList);
     const std::string target = profiles::ServerListPathOf(profile, names);
     const int error = profiles::CopyFileReplacing(source, target);
     const auto write = error ? &ClientCore::LogError : &ClientCore::LogInfo;
@@ -181,7 +182,7 @@ void ClientCore::rb_SingleConnectionUsageClick() {
     sortedConnections_.clear();
     SetPreviousConnectionIndex(-1);
     emit connectionListsChanged();
-    ReadProfile(WithTrailingSeparator(ApplicationDataFolder()) + Identity::SingleConnectionProfileName());
+    ReadProfile(ApplicationDataFile(Identity::SingleConnectionProfileName()));
     Read_V001C003_file("");
 }
 

@@ -1,33 +1,39 @@
-// The core's review of a profile named on the command line that comes from
-// elsewhere: what it may not do, and the question before it connects.
+// The core's review of a profile read that comes from elsewhere (named on the
+// command line, or lying where others can change it): what it may not do, and the
+// question before it connects.
 
 #include "ClientCore.h"
 
 #include "CommandLine.h"
+#include "ConnectPlan.h"
 #include "OpenedProfileSafety.h"
+#include "PrivateFiles.h"
 #include "SystemInfo.h"
 #include "UserDialogs.h"
 
 namespace tsc::shell {
 
-void ClientCore::ReviewOpenedProfile() {
+void ClientCore::ReviewOpenedProfile(const std::string &path) {
     openedProfileQuestion_.reset();
-    const std::string path = ExpandText(CommandLine::Parameter(1));
     openedProfileHash_ = ProfileContentHash(path);
-    const std::string host = HostOfAddress(settings_.host);
+    // The host and port the connect procedure will use for this host field.
+    const ConnectTarget target = TargetFromHostField(settings_.host);
     OpenedProfileFacts facts;
-    facts.fromCommandLine = true;
+    facts.fromCommandLine = settings_.autoConnect;
     facts.insideOwnFolders = IsInsideFolder(path, ApplicationDataFolder()) ||
                              (multipleConnections_ && IsInsideFolder(path, connectionFolder_));
+    facts.onlyUserCanChange = detail::OnlyUserCanChange(path);
     facts.writtenByClient = OpenedFileRecords::WrittenByClient(openedProfileHash_);
     facts.userSaidDontAsk = OpenedFileRecords::UserSaidDontAsk(openedProfileHash_);
     facts.questionSwitchedOff = OpenedFileRecords::QuestionSwitchedOff();
-    facts.hostKnown = OpenedFileRecords::HostKnown(host);
-    facts.hasTarget = !host.empty() || settings_.doLoadBalancing;
+    facts.hostKnown =
+        !target.host.empty() && OpenedFileRecords::HostKnown(KnownHostKey(target.host, target.port));
+    facts.hasTarget = !target.host.empty() || settings_.doLoadBalancing;
     const OpenedProfilePlan plan = PlanOpenedProfile(facts);
     if (!plan.fromElsewhere) return;
 
-    LogInfo("Profile from outside the client's folders: " + path);
+    LogInfo(facts.onlyUserCanChange ? "Profile from outside the client's folders: " + path
+                                    : "Profile in a place others can change: " + path);
     if (settings_.hideSettings) LogInfo("Its settings page hiding is ignored");
     settings_.hideSettings = false;
     const bool hadPassword = settings_.saveMyPassword && !settings_.password.empty();
@@ -54,8 +60,10 @@ bool ClientCore::ConfirmOpenedProfile() {
     if (!answer.connect) {
         LogInfo("Connect cancelled by the user: " + question.file);
         openedProfileDeclined_ = true;
-        LogInfo("AutoClose client...");
-        CloseAfterAutoConnect();
+        if (settings_.autoConnect) {
+            LogInfo("AutoClose client...");
+            CloseAfterAutoConnect();
+        }
         return false;
     }
     LogInfo(answer.dontAskAgain ? "Connect confirmed; not asked again for this file" : "Connect confirmed");
@@ -67,8 +75,8 @@ void ClientCore::RecordWrittenProfile(const std::string &path) {
     OpenedFileRecords::RecordWritten(ProfileContentHash(path));
 }
 
-void ClientCore::RecordConnectedHost(const std::string &host) {
-    OpenedFileRecords::RecordHost(HostOfAddress(host));
+void ClientCore::RecordConnectedHost(const std::string &host, int port) {
+    if (!host.empty()) OpenedFileRecords::RecordHost(KnownHostKey(host, port));
 }
 
 } // namespace tsc::shell

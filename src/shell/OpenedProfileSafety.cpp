@@ -16,7 +16,10 @@ namespace tsc::shell {
 
 OpenedProfilePlan PlanOpenedProfile(const OpenedProfileFacts &facts) {
     OpenedProfilePlan plan;
-    plan.fromElsewhere = facts.fromCommandLine && !facts.insideOwnFolders && !facts.writtenByClient;
+    // A profile the user chose in a folder others can write (a team share) is as
+    // much from elsewhere as one named on the command line.
+    plan.fromElsewhere = (facts.fromCommandLine || !facts.onlyUserCanChange) &&
+                         !(facts.onlyUserCanChange && (facts.insideOwnFolders || facts.writtenByClient));
     // A file that names nothing to connect to (empty, too large, no address) shares
     // nothing: the connect procedure says there is no host.
     plan.ask = plan.fromElsewhere && facts.hasTarget && !facts.userSaidDontAsk && !facts.questionSwitchedOff;
@@ -92,16 +95,11 @@ bool IsInsideFolder(const std::string &path, const std::string &folder) {
     return file.startsWith(prefix);
 }
 
-std::string HostOfAddress(const std::string &address) {
-    std::string host = address;
-    if (!host.empty() && host.front() == '[') {
-        host = host.substr(1, host.find(']') == std::string::npos ? std::string::npos : host.find(']') - 1);
-    } else if (std::count(host.begin(), host.end(), ':') == 1) {
-        host.resize(host.find(':'));
-    }
-    for (char &c : host)
+std::string KnownHostKey(const std::string &host, int port) {
+    std::string key = host;
+    for (char &c : key)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return host;
+    return key + ":" + std::to_string(port);
 }
 
 namespace OpenedFileRecords {

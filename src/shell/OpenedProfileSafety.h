@@ -21,6 +21,11 @@ struct ProfileSettings;
 
 namespace tsc::shell {
 
+// A file from elsewhere is any file named on the command line, and any profile read
+// from where others can change it, unless it lies where only the user can change it
+// (the file and its folder are the user's, and no one else may write that folder or
+// one above it) and the client wrote it or the user made it theirs by keeping it in
+// the data folder or the connection folder.
 struct OpenedProfileFacts {
     bool fromCommandLine = false;     // parameter 1 named the profile read (an automatic connect)
     bool insideOwnFolders = false;    // it lies in the data folder or the connection folder
@@ -29,6 +34,7 @@ struct OpenedProfileFacts {
     bool questionSwitchedOff = false; // the machine hive switches the question off
     bool hostKnown = false;           // this client has connected to the host before
     bool hasTarget = true;            // it names a host, or asks the Farm for one
+    bool onlyUserCanChange = true;    // no one else may replace or change it (see above)
 };
 
 struct OpenedProfilePlan {
@@ -68,9 +74,9 @@ inline constexpr std::size_t HashedBytesLimit = 1 << 20;
 // missing or empty).
 [[nodiscard]] bool IsInsideFolder(const std::string &path, const std::string &folder);
 
-// The host part of a "full address" value ("host", "host:port", "[v6]:port"),
-// lower case, as the known-host list keeps it.
-[[nodiscard]] std::string HostOfAddress(const std::string &address);
+// A host as the known-host list keeps it: by name (lower case) and port, so that a
+// file naming another port of a known host is not "connected before".
+[[nodiscard]] std::string KnownHostKey(const std::string &host, int port);
 
 // The records, in the user's hive; each list keeps its newest entries only.
 namespace OpenedFileRecords {

@@ -47,7 +47,7 @@ void WriteLastConnection(std::string_view name) {
 }
 
 std::string IniFilePath() {
-    return ApplicationDataFolder() + "/" + Identity::IniFileName();
+    return ApplicationDataFile(Identity::IniFileName());
 }
 
 namespace {

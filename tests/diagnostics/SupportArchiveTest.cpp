@@ -153,6 +153,25 @@ TEST_F(SupportTest, ArchiveKeepsFolderNamesSkipsLinksAndIsPrivate) {
                              [](const std::string &f) { return f.find("loop") != std::string::npos; }));
 }
 
+// Another user's home, and a file another user put into a folder of ours, are not
+// ours to send: the archive takes neither, and says how many folders it left out.
+TEST_F(SupportTest, OtherUsersFoldersAndFilesAreLeftOut) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    constexpr uid_t OtherUser = 65534;
+    WriteFile(Profiles() + "alice/TerminalServer_FarmClient.log", "mine");
+    WriteFile(Profiles() + "alice/team/tsv_farm_v001c003.txt", "planted");
+    WriteFile(Profiles() + "mallory/TerminalServer_FarmClient.log", "theirs");
+    for (const std::string &path : {Profiles() + "alice/team/tsv_farm_v001c003.txt", Profiles() + "mallory",
+                                    Profiles() + "mallory/TerminalServer_FarmClient.log"})
+        ASSERT_EQ(::chown(path.c_str(), OtherUser, OtherUser), 0);
+
+    const SupportArchiveResult result = BuildSupportArchive(Request());
+    ASSERT_TRUE(result.written);
+    EXPECT_EQ(Entries(Archive()),
+              (std::vector<std::string>{Profiles().substr(1) + "alice/TerminalServer_FarmClient.log"}));
+    EXPECT_TRUE(HasLine(result, "1 folders of other users left out"));
+}
+
 TEST_F(SupportTest, FailuresKeepTheOldArchive) {
     WriteFile(Profiles() + "alice/TerminalServer_FarmClient.log", "log");
     struct Case {
@@ -174,6 +193,12 @@ TEST_F(SupportTest, FailuresKeepTheOldArchive) {
              return r;
          },
          "ZIP-Error 1a"},
+        {"no private folder for it",
+         [](SupportArchiveRequest r) {
+             r.desktopFolder.clear();
+             return r;
+         },
+         "no private folder"},
         {"nothing to collect",
          [this](SupportArchiveRequest r) {
              r.profilesRoot = Root() + "/tmp/";

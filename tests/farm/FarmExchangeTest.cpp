@@ -207,3 +207,26 @@ TEST_F(FarmExchangeTest, ListFileThatIsAFolderOrAFifoNeitherBlocksNorStopsTheExc
     EXPECT_TRUE(std::filesystem::is_regular_file(record_));
     EXPECT_TRUE(ReadCurrentFormatText(ReadAll(record_)).complete);
 }
+
+// Where the data folder is not the user's alone, another user can plant a link or a
+// file of theirs under the list's name: the reply never goes through the link into
+// the file it names, nor over their file.
+TEST_F(FarmExchangeTest, PlantedLinkOrFileOfAnotherUserIsNeverWrittenThrough) {
+    FarmEndpoint endpoint(TwoServers(EndpointMode::Normal));
+    ASSERT_TRUE(endpoint.Listen());
+    const std::string victim = DataPath("bashrc");
+    std::ofstream(victim) << "alias ls='ls --color'\n";
+    std::filesystem::create_symlink(victim, record_);
+    EXPECT_TRUE(Run(endpoint.Port()).complete);
+    EXPECT_EQ(ReadAll(victim), "alias ls='ls --color'\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(record_)));
+
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the list to another user";
+    std::filesystem::remove(record_);
+    std::ofstream(record_) << "theirs";
+    ASSERT_EQ(::chown(record_.c_str(), 65534, 65534), 0);
+    log_.lines.clear();
+    EXPECT_TRUE(Run(endpoint.Port()).complete);
+    EXPECT_EQ(ReadAll(record_), "theirs");
+    EXPECT_TRUE(log_.Has("W Can not update v001c003 file: " + record_));
+}

@@ -68,3 +68,30 @@ TEST_F(ExpandText, OneCounterLimitsBothPassesTo500Steps) {
 }
 
 } // namespace
+
+namespace {
+
+// A name given on the command line is a file name first: a downloaded file named
+// with escapes is that file, and an expansion may not lead out of the folder the
+// name starts in.
+TEST_F(ExpandText, FileNamesAreUsedAsGivenAndExpansionsStayInTheirFolder) {
+    SetVariable("TSC_FOLDER", Root());
+    SetVariable("TSC_UP", "../victim.rdp");
+    const std::string downloads = Root() + "/Downloads/";
+    WriteFile(downloads + "&2E&2E&2Fvictim.rdp", "x");
+    const Case cases[] = {
+        {"", ""},
+        {"%TSC_FOLDER%/Downloads/&2E&2E&2Fvictim.rdp", downloads + "&2E&2E&2Fvictim.rdp"}, // folder expanded
+        {"%TSC_FOLDER%/farm&5F1.rdp", Root() + "/farm_1.rdp"}, // missing: expanded, stays in its folder
+        {"%TSC_FOLDER%/&2E&2E&2Fvictim.rdp", ""},              // would climb out: refused
+        {"%TSC_FOLDER%/&2E&2E", ""},
+        {"%TSC_UP%", ""}, // a reference that brings a folder along: refused
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(tsc::ExpandFileName(c.input), c.expected) << c.input;
+    // The name as given exists: used as it stands.
+    const std::string given = downloads + "&2E&2E&2Fvictim.rdp";
+    EXPECT_EQ(tsc::ExpandFileName(given), given);
+}
+
+} // namespace

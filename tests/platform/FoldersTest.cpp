@@ -34,18 +34,40 @@ TEST_F(Folders, ApplicationDataFolderIsCreatedBelowDataHome) {
     EXPECT_EQ(tsc::ApplicationDataFolder(), Root() + "/home/user/.local/share/OtherBrand");
 }
 
-TEST_F(Folders, ApplicationDataFolderFallsBackToTempFolder) {
+// No folder takes the place of one that cannot be used: the client goes on without.
+TEST_F(Folders, ApplicationDataFolderThatCannotBeUsedIsNone) {
+    EXPECT_EQ(tsc::ApplicationDataFolderProblem(), "");
     SetVariable("XDG_DATA_HOME", "/ab"); // three characters do not count
-    EXPECT_EQ(tsc::ApplicationDataFolder(), Root() + "/tmp");
-    EXPECT_EQ(tsc::UserAppDataFolder(), Root() + "/tmp");
+    EXPECT_EQ(tsc::ApplicationDataFolder(), "");
+    EXPECT_EQ(tsc::ApplicationDataFile("tsv.ini"), "");
+    EXPECT_EQ(tsc::UserAppDataFolder(), "");
+    EXPECT_NE(tsc::ApplicationDataFolderProblem(), "");
 
     WriteFile(Root() + "/plainfile", "x"); // a file where the folder should be: cannot be created
     SetVariable("XDG_DATA_HOME", Root() + "/plainfile");
-    EXPECT_EQ(tsc::ApplicationDataFolder(), Root() + "/tmp");
+    EXPECT_EQ(tsc::ApplicationDataFolder(), "");
+    EXPECT_NE(tsc::ApplicationDataFolderProblem().find(Root() + "/plainfile/TerminalServer"),
+              std::string::npos);
 }
 
-TEST_F(Folders, DesktopFollowsUserDirsThenHomeThenTemp) {
-    EXPECT_EQ(tsc::DesktopFolder(), Root() + "/tmp");
+// The session's runtime folder holds files that must not outlive it, when it is the
+// user's alone; a shared or missing one gives none.
+TEST_F(Folders, PrivateTemporaryFolderLiesInTheUsersRuntimeFolderOnly) {
+    UnsetVariable("XDG_RUNTIME_DIR");
+    EXPECT_EQ(tsc::PrivateTemporaryFolder(), "");
+    const std::string runtime = Root() + "/run";
+    std::filesystem::create_directories(runtime);
+    SetVariable("XDG_RUNTIME_DIR", runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::all);
+    EXPECT_EQ(tsc::PrivateTemporaryFolder(), "");
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    EXPECT_EQ(tsc::PrivateTemporaryFolder(), runtime + "/TerminalServer");
+    EXPECT_EQ(std::filesystem::status(runtime + "/TerminalServer").permissions(),
+              std::filesystem::perms::owner_all);
+}
+
+TEST_F(Folders, DesktopFollowsUserDirsThenHomeThenTheDataFolder) {
+    EXPECT_EQ(tsc::DesktopFolder(), tsc::ApplicationDataFolder());
 
     std::filesystem::create_directories(Root() + "/home/user/Desktop");
     EXPECT_EQ(tsc::DesktopFolder(), Root() + "/home/user/Desktop");
@@ -56,6 +78,9 @@ TEST_F(Folders, DesktopFollowsUserDirsThenHomeThenTemp) {
     EXPECT_EQ(tsc::DesktopFolder(), Root() + "/home/user/Desktop"); // named folder missing
     std::filesystem::create_directories(Root() + "/home/user/Schreibtisch");
     EXPECT_EQ(tsc::DesktopFolder(), Root() + "/home/user/Schreibtisch");
+    // A desktop others may write could hand the archive to them, or swap it.
+    std::filesystem::permissions(Root() + "/home/user/Schreibtisch", std::filesystem::perms::all);
+    EXPECT_EQ(tsc::DesktopFolder(), Root() + "/home/user/Desktop");
 }
 
 TEST_F(Folders, FixedAndDerivedFolders) {

@@ -3,6 +3,7 @@
 // written or truncated, and the user's folder is refused with one line. Runs as root
 // in the test environment; the other user is nobody (65534).
 #include "PrivateFiles.h"
+#include "Identity.h"
 #include "IniFile.h"
 #include "PlatformDiagnostics.h"
 #include "Registry.h"
@@ -102,7 +103,9 @@ TEST_F(PrivateFiles, PlantedLinksFilesOfOthersAndOpenFoldersAreNotUsed) {
     }
 }
 
-TEST_F(PrivateFiles, DataFolderOpenToOthersIsReplacedByTheTemporaryFolder) {
+// A data folder others could change is not used, and nothing takes its place: the
+// temporary folder would let them plant the profile and the server list.
+TEST_F(PrivateFiles, DataFolderOpenToOthersIsNotUsedAndNothingTakesItsPlace) {
     const std::string dataHome = Root() + "/home/user/.local/share";
     fs::create_directories(dataHome + "/TerminalServer");
     fs::permissions(dataHome + "/TerminalServer",
@@ -113,11 +116,36 @@ TEST_F(PrivateFiles, DataFolderOpenToOthersIsReplacedByTheTemporaryFolder) {
 
     fs::permissions(dataHome, fs::perms::all); // anyone may rename the folder away
     (void)tsc::TakePlatformDiagnostics();
-    EXPECT_EQ(tsc::ApplicationDataFolder(), tsc::TempFolder());
+    EXPECT_EQ(tsc::ApplicationDataFolder(), "");
     EXPECT_TRUE(HasLineContaining(tsc::TakePlatformDiagnostics(), "is writable by other users"));
     // With the sticky bit, as the temporary folder, nobody else can move it.
     fs::permissions(dataHome, fs::perms::all | fs::perms::sticky_bit);
     EXPECT_EQ(tsc::ApplicationDataFolder(), dataHome + "/TerminalServer");
+}
+
+// umask 002 with a group of the user's own (a user private group) gives ~/.local/share
+// mode 0775: nobody else may write it. A group with other members may.
+TEST_F(PrivateFiles, GroupWritableFolderIsUnsafeOnlyWhenTheGroupHasOtherMembers) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give folders to other groups";
+    const std::string dataHome = Root() + "/home/user/.local/share";
+    fs::create_directories(dataHome);
+    fs::permissions(dataHome, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read |
+                                  fs::perms::others_exec);
+    struct Case {
+        gid_t group;
+        bool usable;
+        const char *why;
+    };
+    const Case cases[] = {
+        {0, true, "root's own group: root alone"},
+        {OtherUser, false, "nogroup: the primary group of nobody"},
+        {12345, false, "a group the database does not know"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_EQ(::chown(dataHome.c_str(), 0, c.group), 0);
+        EXPECT_EQ(tsc::ApplicationDataFolder().empty(), !c.usable);
+    }
 }
 
 TEST_F(PrivateFiles, PlantedIniLinkIsMovedAsideNeverWrittenThrough) {
@@ -144,23 +172,30 @@ TEST_F(PrivateFiles, StaleTemporaryFilesOfKilledWritesAreRemovedAtStart) {
         const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 60, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, (folder + "/" + name).c_str(), times, 0), 0);
     };
-    make(".tsv.ini.tsc-a1B2c3", true);      // a killed write: removed
-    make(".tsv_farm.rdp.tsc-Zz9Yy8", true); // removed
-    make(".tsv.ini.tsc-fresh1", false);     // may still be written: kept
-    make(".tsv.ini.tsc-locked", true);      // a running writer holds it: kept
-    make("notes.tsc-abcdef", true);         // not one of ours: kept
-    make(".tsv.ini.XXXXXX", true);          // not one of ours: kept
+    make(".tsv.ini.tsc-a1B2c3", true);          // a killed write: removed
+    make(".tsv_farm.rdp.tsc-Zz9Yy8", true);     // removed
+    make(".tsv.ini.tsc-fresh1", false);         // may still be written: kept
+    make(".tsv.ini.tsc-locked", true);          // a running writer holds it: kept
+    make("notes.tsc-abcdef", true);             // not one of ours: kept
+    make(".tsv.ini.XXXXXX", true);              // not one of ours: kept
+    make(".tsc-copy-Q1w2E3", true);             // a copy of a profile: removed
+    make("tsv_farm_v001c003.txt.aB3dE5", true); // a list of an older client: removed
+    const std::string client = tsc::Identity::InstalledClientName();
+    make(client + ".new-999999999", true);                     // its process is gone: removed
+    make(client + ".new-" + std::to_string(::getpid()), true); // still running: kept
     const int writer = ::open((folder + "/.tsv.ini.tsc-locked").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(writer, LOCK_EX), 0);
 
-    EXPECT_EQ(tsc::RemoveOwnStaleTemporaryFiles(), 2u);
+    EXPECT_EQ(tsc::RemoveOwnStaleTemporaryFiles(), 5u);
     ::close(writer);
     std::vector<std::string> left;
     for (const auto &entry : fs::directory_iterator(folder))
         left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{".tsv.ini.XXXXXX", ".tsv.ini.tsc-fresh1", ".tsv.ini.tsc-locked",
-                                              "notes.tsc-abcdef"}));
+    std::vector<std::string> kept{".tsv.ini.XXXXXX", ".tsv.ini.tsc-fresh1", ".tsv.ini.tsc-locked",
+                                  "notes.tsc-abcdef", client + ".new-" + std::to_string(::getpid())};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(left, kept);
 }
 
 // Not dumpable, and a file-size limit fails a write with EFBIG instead of killing

@@ -121,7 +121,8 @@ TEST_F(MainWindowTest, StartUpWritesItsLinesInOrder) {
     EXPECT_EQ(window->lb_Logging->item(0)->text().toStdString(), texts[0]);
 }
 
-TEST_F(MainWindowTest, LogFallsBackToTheTemporaryFolderThenToNone) {
+// Never into the shared temporary folder: the session's private folder.
+TEST_F(MainWindowTest, LogFallsBackToThePrivateTemporaryFolderThenToNone) {
     auto window = MakeWindow(96, [this](MainWindowServices &services) {
         services.openLog = [this](const std::string &path, std::int64_t kilobytes, DisplayLineSink) {
             openedLogs.push_back({path, kilobytes});
@@ -130,11 +131,12 @@ TEST_F(MainWindowTest, LogFallsBackToTheTemporaryFolderThenToNone) {
     });
     ASSERT_EQ(openedLogs.size(), 2u);
     const std::string fallback = openedLogs[1].first;
-    EXPECT_EQ(fallback.rfind(TempFolder() + "/", 0), 0u);
+    ASSERT_FALSE(PrivateTemporaryFolder().empty());
+    EXPECT_EQ(fallback.rfind(PrivateTemporaryFolder() + "/", 0), 0u);
     EXPECT_TRUE(fallback.ends_with("_TerminalServer_FarmClient.log")) << fallback;
     // DDMMYYYYHHMMSSmmm between the folder and the name
-    EXPECT_EQ(fallback.size(),
-              TempFolder().size() + 1 + 17 + std::string("_TerminalServer_FarmClient.log").size());
+    EXPECT_EQ(fallback.size(), PrivateTemporaryFolder().size() + 1 + 17 +
+                                   std::string("_TerminalServer_FarmClient.log").size());
     EXPECT_FALSE(window->Core().HasActiveLog());
     EXPECT_EQ(window->lb_Logging->count(), 0);
     EXPECT_TRUE(window->isEnabled());

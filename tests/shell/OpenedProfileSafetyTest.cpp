@@ -15,8 +15,8 @@ struct PlanCase {
 };
 
 // Facts in order: command line, own folders, written by the client, don't ask,
-// switched off, host known, has a target. Plan: from elsewhere, ask, keep the saved
-// password.
+// switched off, host known, has a target, only the user can change it. Plan: from
+// elsewhere, ask, keep the saved password.
 const PlanCase PlanCases[] = {
     {"profile of the data folder at start", {false, true, false, false, false, false}, {false, false, true}},
     {"parameter 1 inside the own folders", {true, true, false, false, false, false}, {false, false, true}},
@@ -26,6 +26,15 @@ const PlanCase PlanCases[] = {
     {"don't ask again for this content", {true, false, false, true, false, false}, {true, false, false}},
     {"switched off on the machine", {true, false, false, false, true, false}, {true, false, false}},
     {"switched off, known host", {true, false, false, false, true, true}, {true, false, true}},
+    {"written by the client, in a folder others can write",
+     {true, false, true, false, false, false, true, false},
+     {true, true, false}},
+    {"in the connection folder, a team share",
+     {true, true, false, false, false, true, true, false},
+     {true, true, true}},
+    {"chosen in a team share connection folder",
+     {false, true, false, false, false, false, true, false},
+     {true, true, false}},
     {"empty or oversized file: no host",
      {true, false, false, false, false, false, false},
      {true, false, false}},
@@ -71,14 +80,9 @@ TEST(OpenedProfileQuestion, NamesEverySharedResourceAndTellsANewHost) {
     EXPECT_LT(forged.size(), 1000u);
 }
 
-TEST(OpenedProfileRecords, HostsAndListsAreKeptBounded) {
-    const std::pair<const char *, const char *> hosts[] = {{"ts.example", "ts.example"},
-                                                           {"TS.Example:3390", "ts.example"},
-                                                           {"[::1]:3389", "::1"},
-                                                           {"::1", "::1"},
-                                                           {"", ""}};
-    for (const auto &[address, host] : hosts)
-        EXPECT_EQ(HostOfAddress(address), host) << address;
+TEST(OpenedProfileRecords, HostsAreKnownByNameAndPortAndListsAreKeptBounded) {
+    EXPECT_EQ(KnownHostKey("TS.Example", 3390), "ts.example:3390");
+    EXPECT_NE(KnownHostKey("127.0.0.1", 3389), KnownHostKey("127.0.0.1", 4444));
 
     std::vector<std::string> list;
     for (int i = 0; i < 5; ++i)

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 namespace tsc::shell {
@@ -68,9 +69,13 @@ std::string ProfileText(const std::string &path) {
 // was asked; every other message is acknowledged.
 class AnsweringDialogs final : public UserDialogs {
   public:
-    AnsweringDialogs(OpenedProfileAnswer answer, std::vector<OpenedProfileQuestion> &asked)
-        : answer_(answer), asked_(asked) {}
-    Answer ShowMessage(const std::string &, const std::string &, Buttons) override { return Answer::Ok; }
+    AnsweringDialogs(OpenedProfileAnswer answer, std::vector<OpenedProfileQuestion> &asked,
+                     std::vector<std::string> &shown)
+        : answer_(answer), asked_(asked), shown_(shown) {}
+    Answer ShowMessage(const std::string &, const std::string &text, Buttons) override {
+        shown_.push_back(text);
+        return Answer::Ok;
+    }
     std::string SelectFolder(const std::string &, const std::string &) override { return {}; }
     OpenedProfileAnswer AskOpenedProfile(const std::string &,
                                          const OpenedProfileQuestion &question) override {
@@ -81,6 +86,7 @@ class AnsweringDialogs final : public UserDialogs {
   private:
     OpenedProfileAnswer answer_;
     std::vector<OpenedProfileQuestion> &asked_;
+    std::vector<std::string> &shown_;
 };
 
 class ProfileWindowTest : public ::testing::Test {
@@ -103,7 +109,7 @@ class ProfileWindowTest : public ::testing::Test {
         services.printers = [] { return PrinterList{{"Office"}, "Office", ""}; };
         services.pixelsPerInch = [] { return 96; };
         services.terminateProcess = [] {};
-        services.dialogs = std::make_unique<AnsweringDialogs>(answer, asked);
+        services.dialogs = std::make_unique<AnsweringDialogs>(answer, asked, shown);
         return std::make_unique<MainWindow>(std::move(services));
     }
 
@@ -121,6 +127,7 @@ class ProfileWindowTest : public ::testing::Test {
     std::vector<LoggedLine> lines;
     OpenedProfileAnswer answer{true, false};
     std::vector<OpenedProfileQuestion> asked;
+    std::vector<std::string> shown; // message boxes
 };
 
 TEST_F(ProfileWindowTest, EverySettingComesBackAfterARestart) {
@@ -239,11 +246,14 @@ TEST_F(ProfileWindowTest, ReadOnlyProfileLocksTheSettingsAndIsNotReplaced) {
               window->TabSheet_MultipleConnections, window->TabSheet_RDPPlus, window->TabSheet_Settings})
             EXPECT_FALSE(TabVisible(*window, page)) << page->objectName().toStdString();
         EXPECT_TRUE(TabVisible(*window, window->TabSheet_Authorization));
-        EXPECT_EQ(window->Core().WriteProfile(DefaultProfile(), "51"), TempFolder() + "/tsv_farm.rdp");
+        // Never the shared temporary folder: the session's private one.
+        EXPECT_EQ(window->Core().WriteProfile(DefaultProfile(), "51"),
+                  PrivateTemporaryFolder() + "/tsv_farm.rdp");
         window->edit_UserName->setText("frank");
     }
     EXPECT_EQ(ReadFile(DefaultProfile()), original);
-    EXPECT_NE(ProfileText(TempFolder() + "/tsv_farm.rdp").find("username:s:frank\r\n"), std::string::npos);
+    EXPECT_NE(ProfileText(PrivateTemporaryFolder() + "/tsv_farm.rdp").find("username:s:frank\r\n"),
+              std::string::npos);
     EXPECT_TRUE(Logged({'I', "File: " + DefaultProfile() + " is read only"}));
 }
 
@@ -297,6 +307,89 @@ TEST_F(ProfileWindowTest, ProfileFromElsewhereIsAskedAboutUntilTheClientWroteIt)
         EXPECT_TRUE(Logged({'I', "Auto connect..."}));
     }
     EXPECT_TRUE(asked.empty());
+}
+
+// A team share (mode 1777) is no place of the user's own: a profile there is asked
+// about each time, even one the client wrote, since anyone may have changed it.
+TEST_F(ProfileWindowTest, ProfileInAFolderOthersCanWriteIsAlwaysFromElsewhere) {
+    const std::string share = Path("share");
+    ASSERT_EQ(::mkdir(share.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(share.c_str(), 01777), 0);
+    const std::string profile = share + "/team.rdp";
+    std::ofstream(profile, std::ios::binary) << "full address:s:127.25.0.1\r\n";
+    CommandLine::SetParameters({profile});
+    for (int start = 0; start < 2; ++start) {
+        asked.clear();
+        { auto window = MakeWindow(true); }
+        EXPECT_EQ(asked.size(), 1u) << "start " << start;
+    }
+    EXPECT_NE(ProfileText(profile).find("full address:s:127.25.0.1"), std::string::npos); // written back
+}
+
+// Chosen rather than named for an automatic connect (here the alternative profile),
+// a profile others can change is asked about at Connect; declined, nothing connects
+// and the client stays open.
+TEST_F(ProfileWindowTest, ChosenProfileOthersCanChangeIsAskedAboutAtConnect) {
+    const std::string share = Path("share");
+    ASSERT_EQ(::mkdir(share.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(share.c_str(), 0777), 0);
+    std::ofstream(share + "/team.rdp", std::ios::binary)
+        << "full address:s:127.25.0.2\r\ntsv_hidesettings:s:yes\r\n";
+    CommandLine::SetParameters({Path("missing.rdp"), "", share + "/team.rdp"});
+    answer = {false, false};
+    auto window = MakeWindow(true);
+    EXPECT_FALSE(window->Core().Settings().autoConnect);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_TRUE(TabVisible(*window, window->TabSheet_Settings)); // its hiding ignored
+    window->bn_ConnectClick();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].host, "127.25.0.2");
+    EXPECT_FALSE(window->Core().Connecting());
+    EXPECT_FALSE(window->Core().AutoCloseTimer()->isActive());
+}
+
+// A host is known by name and port: another port of a known host gets neither
+// "connected before" nor the saved password.
+TEST_F(ProfileWindowTest, KnownHostIsKnownOnlyOnItsPort) {
+    OpenedFileRecords::RecordHost(KnownHostKey("127.25.0.1", 3389));
+    answer = {false, false};
+    struct Case {
+        const char *address;
+        bool known;
+    };
+    for (const Case &c :
+         {Case{"127.25.0.1", true}, Case{"127.25.0.1:3389", true}, Case{"127.25.0.1:4444", false}}) {
+        SCOPED_TRACE(c.address);
+        std::ofstream(Path("mail.rdp"), std::ios::binary) << "full address:s:" << c.address << "\r\n";
+        CommandLine::SetParameters({Path("mail.rdp")});
+        asked.clear();
+        { auto window = MakeWindow(true); }
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].hostKnown, c.known);
+    }
+}
+
+// A data folder others could change is not used, and nothing takes its place: the
+// user is told once, and the client keeps no file anywhere.
+TEST_F(ProfileWindowTest, UnsafeDataFolderIsToldOnceAndNothingIsWritten) {
+    const std::string dataHome = folder_.path().toStdString() + "/XDG_DATA_HOME";
+    ASSERT_EQ(::mkdir(dataHome.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dataHome.c_str(), 0777), 0); // anyone may swap the folder below it
+    {
+        auto window = MakeWindow(true);
+        EXPECT_EQ(ApplicationDataFolder(), "");
+        window->edit_UserName->setText("grace");
+    }
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find(dataHome + "/TerminalServer cannot be used"), std::string::npos) << shown[0];
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const LoggedLine &line) {
+        return line.level == 'W' && line.text.find("cannot be used") != std::string::npos;
+    }));
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder_.path().toStdString())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find("tsv"), std::string::npos) << entry.path();
+        EXPECT_EQ(name.find("TerminalServer_"), std::string::npos) << entry.path();
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,10 @@ inline void UsePrivateFolders(const QString &root) {
     }
     ::setenv("TMPDIR", root.toLocal8Bit().constData(), 1);
     ::setenv("HOME", root.toLocal8Bit().constData(), 1);
+    // The session's runtime folder is the user's alone, as a session manager makes it.
+    const QByteArray runtime = (root + "/XDG_RUNTIME_DIR").toLocal8Bit();
+    ::mkdir(runtime.constData(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
 }
 
 // Changes the core's settings the way a profile or the command line would.

@@ -92,6 +92,7 @@ constexpr const char *SupportLines[] = {
     "- the logging of the Terminal Server software,",
     "- various Windows system files,",
     "- various Registry settings.",
+    "Only your own files go in: the folders of other users are left out.",
     "",
     "In case you send an email with a support request, it is always good to include this ZIP-",
     "file in the mail, because it will assist us in analyzing the problem.",
