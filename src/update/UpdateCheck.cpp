@@ -351,6 +351,11 @@ bool UpdateService::StartUpdateCheck(LogSink &log, const std::string &host,
         log.LogWarning("Ask server for update refused: a check is still running");
         return false;
     }
+    // Without a data folder there is nowhere safe to keep a build.
+    if (settings.dataFolder.empty()) {
+        log.LogWarning("Ask server for update refused: the client has no data folder to keep a build in");
+        return false;
+    }
     if (worker_ && worker_->thread.joinable()) worker_->thread.join();
     try {
         worker_ = std::make_unique<Worker>();

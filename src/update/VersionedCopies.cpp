@@ -209,6 +209,7 @@ void DeleteVersionedCopies(std::vector<std::string> *list, LogSink *log, const s
 StartupDecision RunStartupUpdateDecision(LogSink &windowLog, LogSink *fileLog, const ClientPlaces &places,
                                          const PublisherKey &key) {
     StartupDecision decision;
+    if (places.dataFolder.empty()) return decision; // no copies without a data folder
     if (IsRunningFromDataFolder(fileLog, places) &&
         UpperAscii(NamePart(places.executable)) != UpperAscii(Identity::InstalledClientName())) {
         std::string folder;

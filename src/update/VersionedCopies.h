@@ -74,7 +74,8 @@ struct StartupDecision {
 // written. windowLog receives the decision's lines (the Logging page too), fileLog
 // the lines of the operations. Only a copy of a strictly newer version is handed
 // over to, and only by an installed client that is not the package's and has a
-// valid publisher key; other copies are deleted. On HandOver the caller closes the window at once,
+// valid publisher key; other copies are deleted. Without a data folder nothing
+// happens. On HandOver the caller closes the window at once,
 // skips the rest of start-up and runs StartPendingCopy after the event loop.
 [[nodiscard]] StartupDecision RunStartupUpdateDecision(LogSink &windowLog, LogSink *fileLog,
                                                        const ClientPlaces &places, const PublisherKey &key);

@@ -479,6 +479,20 @@ TEST_F(UpdateCheck, DataFolderWithoutWriteRight) {
     EXPECT_EQ(log.lines.back().substr(25), "|E Thread| Get version -0a: Not OK: :yes");
 }
 
+// A client whose data folder is not safe to use has none: no check starts, so no
+// download path is ever built from an empty folder.
+TEST_F(UpdateCheck, WithoutADataFolderNoCheckStarts) {
+    settings_.dataFolder.clear();
+    RecordingLog log;
+    UpdateService service([] { return false; });
+    EXPECT_FALSE(service.StartUpdateCheck(log, "127.7.0.51", settings_));
+    EXPECT_TRUE(log.Has("W Ask server for update refused: the client has no data folder")) << log.Text();
+    RecordingLog start;
+    EXPECT_EQ(RunStartupUpdateDecision(start, &start, {own_, ""}, settings_.publisherKey).outcome,
+              StartupOutcome::Continue);
+    EXPECT_TRUE(start.lines.empty()) << start.Text();
+}
+
 TEST_F(UpdateCheck, ClosingBeforeTheCheckAsksNothing) {
     RecordingLog log;
     UpdateService service([] { return true; });
