@@ -2,6 +2,7 @@
 
 #include "ClipboardData.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
 #include <QMimeData>
@@ -10,6 +11,8 @@
 namespace tsc {
 
 namespace {
+
+constexpr qint64 RetryAfterFailureMs = 1000;
 
 const QString TextMime = QString::fromLatin1(clipboard::ClipboardMime::Text);
 
@@ -34,9 +37,14 @@ class RemoteMimeData final : public QMimeData {
         const QString name = OfferedName(mime);
         if (!formats_.contains(name)) return {};
         if (const auto cached = cache_.constFind(name); cached != cache_.constEnd()) return *cached;
-        if (!owner_) return {};
+        // The toolkit asks again under another name straight after a failure: the
+        // session is not asked twice for one paste.
+        if (!owner_ || (failedAt_.isValid() && failedAt_.elapsed() < RetryAfterFailureMs)) return {};
         const std::optional<QByteArray> data = owner_->FetchRemote(name);
-        if (!data) return {};
+        if (!data) {
+            failedAt_.start();
+            return {};
+        }
         cache_.insert(name, *data);
         return *data;
     }
@@ -45,6 +53,7 @@ class RemoteMimeData final : public QMimeData {
     QPointer<SessionClipboard> owner_;
     QStringList formats_;
     mutable QHash<QString, QByteArray> cache_;
+    mutable QElapsedTimer failedAt_;
 };
 
 } // namespace
