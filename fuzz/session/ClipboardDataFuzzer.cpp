@@ -1,5 +1,6 @@
 // What a server puts on the shared clipboard: its format lists (ids and names) and
-// the text of its data responses, read the way the clipboard channel reads them.
+// its data responses (text, "HTML Format", bitmaps), read the way the clipboard
+// channel reads them.
 
 #include "ClipboardData.h"
 
@@ -18,6 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray wire = Utf8ToUnicodeText(unicode);
     if (wire.size() < 2 || wire.at(wire.size() - 1) != 0 || wire.at(wire.size() - 2) != 0) __builtin_trap();
     (void)ansi;
+    // HTML comes from inside the data, and a bitmap only as a readable PNG.
+    if (HtmlFromHtmlFormat(data, size).size() > static_cast<qsizetype>(size)) __builtin_trap();
+    const QByteArray png = PngFromDib(data, size);
+    if (!png.isEmpty() && !png.startsWith("\x89PNG")) __builtin_trap();
 
     // A format list: records of a 4-byte id, a 1-byte name length and the name.
     std::vector<WireFormat> formats;

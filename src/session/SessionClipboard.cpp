@@ -2,9 +2,11 @@
 
 #include "ClipboardData.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
+#include <QImage>
 #include <QMimeData>
 #include <QTimer>
 
@@ -15,10 +17,17 @@ namespace {
 constexpr qint64 RetryAfterFailureMs = 1000;
 
 const QString TextMime = QString::fromLatin1(clipboard::ClipboardMime::Text);
+const QString HtmlMime = QString::fromLatin1(clipboard::ClipboardMime::Html);
+const QString PngMime = QString::fromLatin1(clipboard::ClipboardMime::Png);
+const QString BmpMime = QString::fromLatin1(clipboard::ClipboardMime::Bmp);
+const QString ImageMime = QStringLiteral("application/x-qt-image"); // QMimeData::imageData
 
-// The toolkit asks for text as UTF-8 text first; both names mean the session's text.
+// The toolkit asks for text as UTF-8 text first, and for a picture as its own image
+// type; each name means the session's offered type.
 QString OfferedName(const QString &mime) {
-    return mime == QLatin1String("text/plain;charset=utf-8") ? TextMime : mime;
+    if (mime == QLatin1String("text/plain;charset=utf-8")) return TextMime;
+    if (mime == ImageMime) return PngMime;
+    return mime;
 }
 
 // What a session copied, on the desktop's clipboard until something else is copied
@@ -36,7 +45,8 @@ class RemoteMimeData final : public QMimeData {
     QVariant retrieveData(const QString &mime, QMetaType /*type*/) const override {
         const QString name = OfferedName(mime);
         if (!formats_.contains(name)) return {};
-        if (const auto cached = cache_.constFind(name); cached != cache_.constEnd()) return *cached;
+        if (const auto cached = cache_.constFind(name); cached != cache_.constEnd())
+            return AsAsked(mime, *cached);
         // The toolkit asks again under another name straight after a failure: the
         // session is not asked twice for one paste.
         if (!owner_ || (failedAt_.isValid() && failedAt_.elapsed() < RetryAfterFailureMs)) return {};
@@ -46,10 +56,16 @@ class RemoteMimeData final : public QMimeData {
             return {};
         }
         cache_.insert(name, *data);
-        return *data;
+        return AsAsked(mime, *data);
     }
 
   private:
+    // The toolkit's own image type is a QImage, every other type its bytes.
+    static QVariant AsAsked(const QString &mime, const QByteArray &data) {
+        if (mime == ImageMime) return QImage::fromData(data, "PNG");
+        return data;
+    }
+
     QPointer<SessionClipboard> owner_;
     QStringList formats_;
     mutable QHash<QString, QByteArray> cache_;
@@ -91,6 +107,8 @@ void SessionClipboard::OnLocalClipboardChanged() {
     const QMimeData *data = clipboard_->mimeData(QClipboard::Clipboard);
     QStringList offer;
     if (data && data->hasFormat(TextMime)) offer << TextMime;
+    if (data && data->hasHtml()) offer << HtmlMime;
+    if (data && data->hasImage()) offer << BmpMime;
     control_.OfferLocalClipboard(offer);
 }
 
@@ -113,16 +131,24 @@ void SessionClipboard::OnRemoteClipboardData(std::uint64_t request, const QByteA
 
 void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QString &mimeType) {
     // The session's own copy is never handed back to it: it would wait on itself.
-    if (!clipboard_ || OwnsClipboardContent() || mimeType != TextMime) {
-        control_.ProvideLocalClipboard(request, {}, false);
-        return;
+    const QMimeData *data =
+        clipboard_ && !OwnsClipboardContent() ? clipboard_->mimeData(QClipboard::Clipboard) : nullptr;
+    QByteArray bytes;
+    bool ok = false;
+    if (!data) {
+    } else if (mimeType == TextMime && data->hasFormat(TextMime)) {
+        bytes = data->text().toUtf8();
+        ok = true;
+    } else if (mimeType == HtmlMime && data->hasHtml()) {
+        bytes = data->html().toUtf8();
+        ok = true;
+    } else if (mimeType == BmpMime && data->hasImage()) {
+        const QImage image = qvariant_cast<QImage>(data->imageData());
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        ok = !image.isNull() && image.save(&buffer, "BMP");
     }
-    const QMimeData *data = clipboard_->mimeData(QClipboard::Clipboard);
-    if (!data || !data->hasFormat(TextMime)) {
-        control_.ProvideLocalClipboard(request, {}, false);
-        return;
-    }
-    control_.ProvideLocalClipboard(request, data->text().toUtf8(), true);
+    control_.ProvideLocalClipboard(request, ok ? bytes : QByteArray(), ok);
 }
 
 std::optional<QByteArray> SessionClipboard::FetchRemote(const QString &mimeType) {

@@ -8,6 +8,10 @@
 #include "Recorders.h"
 #include "ShadowServer.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QtEndian>
+
 #include <freerdp/channels/cliprdr.h>
 
 #include <gtest/gtest.h>
@@ -125,7 +129,7 @@ TEST_F(ClipboardChannelTest, ServerCopyIsOfferedAndFetchedOnlyWhenAskedFor) {
     char html[] = "HTML Format";
     ServerList({{FormatUnicodeText, nullptr}, {49300, html}, {FormatText, nullptr}});
     Settle();
-    ASSERT_EQ(events_.offers, QStringList{"text/plain"});
+    ASSERT_EQ(events_.offers, QStringList{"text/plain,text/html"});
     EXPECT_EQ(sent_.listResponses, std::vector<std::uint16_t>{CB_RESPONSE_OK});
     EXPECT_TRUE(sent_.dataRequests.empty());
 
@@ -219,6 +223,64 @@ TEST(ClipboardData, TextConversionsKeepTextAndBoundWhatCameIn) {
     for (const char *text : {"a\nb", "a\r\nb", "a\rb"})
         EXPECT_EQ(clipboard::Utf8ToUnicodeText(text), QByteArray("a\0\r\0\n\0b\0\0\0", 10)) << text;
     EXPECT_EQ(clipboard::Utf8ToUnicodeText(QByteArray("a\0b", 3)), QByteArray("a\0\0\0", 4));
+}
+
+TEST(ClipboardData, HtmlFormatOffsetsAreCheckedAgainstTheData) {
+    const QByteArray built = clipboard::HtmlFormatFromHtml("<b>f\xC3\xBCr</b>");
+    const auto read = [](const QByteArray &bytes) {
+        return clipboard::HtmlFromHtmlFormat(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                             static_cast<std::size_t>(bytes.size()));
+    };
+    EXPECT_EQ(read(built),
+              "<html><body>\r\n<!--StartFragment--><b>f\xC3\xBCr</b><!--EndFragment-->\r\n</body></html>");
+    const QByteArray head = "Version:0.9\r\nStartHTML:-1\r\nEndHTML:-1\r\nStartFragment:0000000089\r\n"
+                            "EndFragment:0000000092\r\n";
+    struct Case {
+        QByteArray bytes;
+        QByteArray html;
+    };
+    const Case cases[] = {
+        {head + "abc", "abc"}, // no whole document: the fragment
+        {head + "ab", ""},     // the fragment ends past the data
+        {"Version:0.9\r\nStartHTML:30\r\nEndHTML:20\r\n" + QByteArray(40, 'x'), ""}, // end before start
+        {"Version:0.9\r\nStartHTML:99999999999999999999\r\nEndHTML:1\r\n", ""},
+        {"XStartHTML:0\r\nEndHTML:3\r\n", ""}, // a key only at the start of a line
+        {"<html>no header</html>", ""},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(read(c.bytes), c.html) << c.bytes.toStdString();
+}
+
+TEST(ClipboardData, BitmapsBecomePngOnlyWhenTheirHeaderFitsTheData) {
+    QImage picture(3, 2, QImage::Format_RGB32);
+    const QRgb colours[] = {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0, 0xFFD0E0F0, 0xFF000000};
+    for (int index = 0; index < 6; ++index)
+        picture.setPixel(index % 3, index / 3, colours[index]);
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "BMP"));
+    const QByteArray dib = clipboard::DibFromBmpFile(bmp);
+    ASSERT_EQ(dib, bmp.mid(14));
+    const auto png = [](const QByteArray &bytes) {
+        return clipboard::PngFromDib(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                     static_cast<std::size_t>(bytes.size()));
+    };
+    const QImage back = QImage::fromData(png(dib), "PNG").convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(back, picture);
+
+    const auto changed = [&](int offset, std::uint32_t value) {
+        QByteArray bytes = dib;
+        qToLittleEndian<quint32>(value, bytes.data() + offset);
+        return bytes;
+    };
+    for (const QByteArray &bad : {dib.left(dib.size() - 1), // a row cut short
+                                  changed(8, 100000),       // taller than the rows sent
+                                  changed(4, 0x7FFFFFFF),   // wider than any picture taken
+                                  changed(0, 64),           // a header size no bitmap has
+                                  changed(16, 1) /* run-length compressed */})
+        EXPECT_TRUE(png(bad).isEmpty());
+    EXPECT_TRUE(clipboard::DibFromBmpFile("BM").isEmpty());
 }
 
 TEST(ClipboardData, FormatNamesReachTheLogPrintableAndShort) {

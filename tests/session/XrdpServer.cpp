@@ -153,18 +153,22 @@ std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments) const
     return process;
 }
 
-bool XrdpServer::CopyInSession(const QByteArray &text) {
+bool XrdpServer::CopyInSession(const QByteArray &data, const QString &target) {
     Stop(copier_);
     // -quiet keeps xclip in the foreground, so it is ended by its pid.
-    copier_ = AsUser({"-quiet", "-selection", "clipboard", "-i"});
+    QStringList arguments{"-quiet", "-selection", "clipboard", "-i"};
+    if (!target.isEmpty()) arguments << "-t" << target;
+    copier_ = AsUser(arguments);
     if (!copier_->waitForStarted(5000)) return false;
-    copier_->write(text);
+    copier_->write(data);
     copier_->closeWriteChannel();
     return true;
 }
 
-QByteArray XrdpServer::PasteInSession(int milliseconds) {
-    std::unique_ptr<QProcess> paster = AsUser({"-selection", "clipboard", "-o"});
+QByteArray XrdpServer::PasteInSession(int milliseconds, const QString &target) {
+    QStringList arguments{"-selection", "clipboard", "-o"};
+    if (!target.isEmpty()) arguments << "-t" << target;
+    std::unique_ptr<QProcess> paster = AsUser(arguments);
     if (!paster->waitForStarted(5000)) return {};
     const bool finished = WaitFor([&] { return paster->state() == QProcess::NotRunning; }, milliseconds);
     if (!finished) {

@@ -32,11 +32,12 @@ class XrdpServer {
 
     // The session's X display once the user's session runs (":10"), else empty.
     [[nodiscard]] QString SessionDisplay() const;
-    // Copies `text` in the session (an xclip owning its CLIPBOARD until replaced).
-    [[nodiscard]] bool CopyInSession(const QByteArray &text);
-    // Pastes in the session: the CLIPBOARD's text, read by xclip; handles events while
+    // Copies `data` of an X selection target ("image/bmp"; empty: text) in the session
+    // (an xclip owning its CLIPBOARD until replaced).
+    [[nodiscard]] bool CopyInSession(const QByteArray &data, const QString &target = {});
+    // Pastes in the session: the CLIPBOARD's data, read by xclip; handles events while
     // it waits so the client can answer. Empty on failure.
-    [[nodiscard]] QByteArray PasteInSession(int milliseconds);
+    [[nodiscard]] QByteArray PasteInSession(int milliseconds, const QString &target = {});
     // Ends the user's session (its processes), so the next connect starts a fresh one.
     void EndUserSession();
 

@@ -62,6 +62,11 @@ void OnChannelDisconnected(void *context, ChannelDisconnectedEventArgs *event) {
     ControlOf(static_cast<rdpContext *>(context))->Clipboard().Detach();
 }
 
+bool IsPng(const BYTE *data, UINT32 size) {
+    static constexpr unsigned char Signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return size >= sizeof(Signature) && std::memcmp(data, Signature, sizeof(Signature)) == 0;
+}
+
 QString MimeListText(const QStringList &mimeTypes) {
     return mimeTypes.isEmpty() ? QStringLiteral("nothing") : mimeTypes.join(QStringLiteral(", "));
 }
@@ -139,7 +144,7 @@ std::uint64_t ClipboardChannel::Request(const QString &mimeType) {
     request.msgType = CB_FORMAT_DATA_REQUEST;
     request.requestedFormatId = offered->id;
     if (cliprdr_->ClientFormatDataRequest(cliprdr_, &request) != CHANNEL_RC_OK) return 0;
-    pendingRemote_ = PendingRemote{++nextRequest_, offered->id, NowMilliseconds()};
+    pendingRemote_ = PendingRemote{++nextRequest_, offered->id, offered->mime, NowMilliseconds()};
     return pendingRemote_->request;
 }
 
@@ -151,10 +156,14 @@ void ClipboardChannel::Provide(std::uint64_t request, const QByteArray &data, bo
         SendDataResponseLocked({}, false);
         return;
     }
+    QByteArray wire;
     if (pendingLocalFormat_ == clipboard::FormatUnicodeText)
-        SendDataResponseLocked(clipboard::Utf8ToUnicodeText(data), true);
-    else
-        SendDataResponseLocked({}, false);
+        wire = clipboard::Utf8ToUnicodeText(data);
+    else if (pendingLocalFormat_ == clipboard::LocalHtmlFormatId)
+        wire = clipboard::HtmlFormatFromHtml(data);
+    else if (pendingLocalFormat_ == clipboard::FormatDib)
+        wire = clipboard::DibFromBmpFile(data);
+    SendDataResponseLocked(wire, !wire.isEmpty());
 }
 
 // --- the library's side, on its channel thread ---------------------------------------
@@ -182,7 +191,7 @@ UINT ClipboardChannel::SendLocalFormatsLocked() {
     for (const QString &mime : localOffer_) {
         const std::uint32_t id = clipboard::LocalFormatIdFor(mime);
         if (id == 0) continue;
-        formats.push_back(CLIPRDR_FORMAT{id, nullptr});
+        formats.push_back(CLIPRDR_FORMAT{id, const_cast<char *>(clipboard::LocalFormatNameFor(id))});
         sent << mime;
     }
     CLIPRDR_FORMAT_LIST list{};
@@ -276,16 +285,42 @@ UINT ClipboardChannel::OnServerFormatDataResponse(const CLIPRDR_FORMAT_DATA_RESP
                 .arg(response->dataLen)
                 .arg(clipboard::MaximumPayloadBytes));
         delivered = false;
-    } else if (ok && pending->formatId == clipboard::FormatUnicodeText) {
-        data = clipboard::UnicodeTextToUtf8(response->requestedFormatData, response->dataLen);
-    } else if (ok && pending->formatId == clipboard::FormatText) {
-        data = clipboard::AnsiTextToUtf8(response->requestedFormatData, response->dataLen);
+    } else if (ok) {
+        data = Converted(*pending, response->requestedFormatData, response->dataLen);
+        if (data.isEmpty() && pending->mime != QLatin1String(clipboard::ClipboardMime::Text)) {
+            control_.PostLog(
+                FreeRdpControl::LogLevel::Warning,
+                QStringLiteral("Clipboard: the server's %1 data of %2 bytes is not readable; dropped")
+                    .arg(pending->mime)
+                    .arg(response->dataLen));
+            delivered = false;
+        }
     }
     const std::uint64_t number = pending->request;
     control_.PostClipboardEvent([number, data = std::move(data), delivered](RdpClipboardEvents &events) {
         events.OnRemoteClipboardData(number, data, delivered);
     });
     return CHANNEL_RC_OK;
+}
+
+// The server's data as the session window takes it; empty when it is not readable.
+QByteArray ClipboardChannel::Converted(const PendingRemote &pending, const BYTE *data, UINT32 size) {
+    switch (pending.formatId) {
+    case clipboard::FormatUnicodeText:
+        return clipboard::UnicodeTextToUtf8(data, size);
+    case clipboard::FormatText:
+        return clipboard::AnsiTextToUtf8(data, size);
+    case clipboard::FormatDib:
+    case clipboard::FormatDibV5:
+        return clipboard::PngFromDib(data, size);
+    default:
+        break;
+    }
+    if (pending.mime == QLatin1String(clipboard::ClipboardMime::Html))
+        return clipboard::HtmlFromHtmlFormat(data, size);
+    if (pending.mime == QLatin1String(clipboard::ClipboardMime::Png) && IsPng(data, size))
+        return QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    return {};
 }
 
 UINT ClipboardChannel::SendDataResponseLocked(const QByteArray &bytes, bool ok) {

@@ -52,9 +52,11 @@ class ClipboardChannel {
     struct PendingRemote {
         std::uint64_t request = 0;
         std::uint32_t formatId = 0;
+        QString mime;
         std::int64_t sentAt = 0;
     };
 
+    static QByteArray Converted(const PendingRemote &pending, const BYTE *data, UINT32 size);
     UINT SendLocalFormatsLocked();
     UINT SendDataResponseLocked(const QByteArray &bytes, bool ok);
     void FailPendingRemoteLocked();
