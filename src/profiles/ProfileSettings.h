@@ -109,6 +109,9 @@ struct ProfileSettings {
     bool connectPrinters = false;   // cb_ConnectPrinters
     bool commPorts = false;         // cb_CommPorts
     bool smartCards = false;        // cb_SmartCards
+    // "redirectclipboard:i:0" in the profile turns the shared clipboard off. No box
+    // shows it and the profile writer leaves the line as the file has it.
+    bool redirectClipboard = true;
 
     // Settings page, performance (Panel_Settings3).
     bool bitmapCaching = true;   // cb_Bitmapcaching

@@ -1,5 +1,8 @@
 #include "ConnectPlan.h"
 
+#include "Registry.h"
+#include "SystemInfo.h"
+
 #include <cmath>
 
 #include <algorithm>
@@ -116,6 +119,10 @@ std::string SessionCaption(const profiles::ProfileSettings &settings, const std:
     return settings.userName.empty() ? host : settings.userName + " :: " + host;
 }
 
+bool ClipboardTurnedOffForComputer() {
+    return Registry::ReadDword(Hive::LocalMachine, ApplicationKeyPath(), "DisableClipboard").value_or(0) != 0;
+}
+
 ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings,
                                            const ConnectTarget &target, const DisplayPlan &display,
                                            QSize desktop) {
@@ -138,6 +145,7 @@ ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &sett
     connection.redirectPrinters = settings.connectPrinters;
     connection.redirectPorts = settings.commPorts;
     connection.redirectSmartCards = settings.smartCards;
+    connection.redirectClipboard = settings.redirectClipboard && !ClipboardTurnedOffForComputer();
     connection.bitmapPersistence = settings.bitmapCaching;
     using namespace PerformanceFlag;
     connection.performanceFlags = (settings.doSeamless || !settings.background ? NoWallpaper : 0u) |

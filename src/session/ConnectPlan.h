@@ -102,6 +102,11 @@ struct Placement {
 // The caption of a session: "user :: host", or the host alone.
 [[nodiscard]] std::string SessionCaption(const profiles::ProfileSettings &settings, const std::string &host);
 
+// Whether an administrator turned the shared clipboard off for every session of this
+// computer: a DWORD "DisableClipboard" other than 0 under the application's key of
+// HKEY_LOCAL_MACHINE.
+[[nodiscard]] bool ClipboardTurnedOffForComputer();
+
 // The one value a session is started with: the profile's settings, the target, the
 // display plan (its work folder) and the desktop size the control accepted.
 [[nodiscard]] ConnectionSettings BuildConnectionSettings(const profiles::ProfileSettings &settings,

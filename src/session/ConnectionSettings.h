@@ -45,6 +45,7 @@ struct ConnectionSettings {
     bool redirectPrinters = false;
     bool redirectPorts = false;
     bool redirectSmartCards = false;
+    bool redirectClipboard = false;     // share the clipboard (the channel is loaded only then)
     std::uint32_t performanceFlags = 0; // PerformanceFlag bits
     bool displayConnectionBar = false;  // the navigation bar in full screen (the client's own)
     bool losslessScreen = false;        // true colour without a lossy codec (sharp text)

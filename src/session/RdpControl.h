@@ -12,10 +12,12 @@
 
 #include "ConnectionSettings.h"
 
+#include <QByteArray>
 #include <QRect>
 #include <QRegion>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <mutex>
@@ -102,6 +104,27 @@ class RdpFrameEvents {
     virtual void OnFrameResized(const QSize &size) = 0;
 };
 
+// The clipboard shared with the session, in MIME types ("text/plain" holds UTF-8
+// with "\n" line ends). Nothing crosses until one side asks for it. Every handler runs
+// on the user-interface thread.
+class RdpClipboardEvents {
+  public:
+    virtual ~RdpClipboardEvents() = default;
+    // The server's clipboard changed: what it can deliver now (empty: nothing the
+    // client takes). Replaces every earlier offer.
+    virtual void OnRemoteClipboardOffer(const QStringList &mimeTypes) = 0;
+    // The answer to RequestRemoteClipboard: the data, or ok == false (refused, too
+    // large, or the session ended).
+    virtual void OnRemoteClipboardData(std::uint64_t request, const QByteArray &data, bool ok) = 0;
+    // The server pastes what OfferLocalClipboard offered: answer with
+    // ProvideLocalClipboard(request, ...).
+    virtual void OnLocalClipboardRequested(std::uint64_t request, const QString &mimeType) = 0;
+};
+
+// A clipboard request unanswered this long is given up on both sides: the paste
+// fails and the next request may go out.
+inline constexpr int RdpClipboardAnswerLimitMs = 5000;
+
 enum class RdpMouseButton { Left, Right, Middle, Back, Forward };
 
 class RdpControl {
@@ -162,6 +185,17 @@ class RdpControl {
     virtual void SendWheel(int delta, bool horizontal, int x, int y) = 0;
     // The widget gained or lost keyboard focus: raises OnEnter / OnExit.
     virtual void SetFocus(bool focused) = 0;
+
+    // The clipboard, when the session carries it (see RdpClipboardEvents). A control
+    // without one ignores the calls.
+    virtual void SetClipboardHandler(RdpClipboardEvents * /*handler*/) {}
+    // The desktop's clipboard changed: what it holds now (empty: nothing to offer).
+    virtual void OfferLocalClipboard(const QStringList & /*mimeTypes*/) {}
+    // Asks the server for the data of an offered type; the answer comes as
+    // OnRemoteClipboardData with the number returned here. 0: no request was sent (no
+    // clipboard, the type not offered, or a request still unanswered).
+    virtual std::uint64_t RequestRemoteClipboard(const QString & /*mimeType*/) { return 0; }
+    virtual void ProvideLocalClipboard(std::uint64_t /*request*/, const QByteArray & /*data*/, bool /*ok*/) {}
 };
 
 } // namespace tsc

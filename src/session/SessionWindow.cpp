@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -75,6 +76,7 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
     Control().SetEventHandler(this);
     Control().SetLogSink(&host_);
+    clipboard_ = std::make_unique<SessionClipboard>(Control(), QGuiApplication::clipboard());
     FormCreate();
 }
 

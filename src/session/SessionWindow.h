@@ -13,6 +13,7 @@
 #include "ConnectPlan.h"
 #include "RdpControl.h"
 #include "SeamlessMask.h"
+#include "SessionClipboard.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -128,6 +129,7 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     // Set when the session widget draws into its own X11 window: this window then
     // fills its background the same way and the toolkit keeps no backing store.
     std::unique_ptr<X11WindowPainter> painter_;
+    std::unique_ptr<SessionClipboard> clipboard_; // the desktop's clipboard shared with the session
     QTimer *timerConnected_ = nullptr;
     std::uint32_t colourKey_ = 0xFF00FF;
     bool seamlessSetup_ = false; // the colour key can be applied (seamless at creation)

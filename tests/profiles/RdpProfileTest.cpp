@@ -264,6 +264,26 @@ TEST_F(RdpProfileTest, WritesEachSettingAsItsLine) {
     }
 }
 
+// The clipboard switch has no box: the profile's own line decides, and a write keeps
+// that line as the file has it without adding one.
+TEST_F(RdpProfileTest, ClipboardLineIsReadAndKeptAsTheFileHasIt) {
+    EXPECT_TRUE(ReadLines("x").redirectClipboard);
+    EXPECT_TRUE(ReadLines("redirectclipboard:i:1").redirectClipboard);
+    ProfileSettings settings = ReadLines("redirectclipboard:i:0\nusername:s:bob");
+    EXPECT_FALSE(settings.redirectClipboard);
+    WriteBytes(home / "next.rdp", "username:s:eve");
+    ReadProfile((home / "next.rdp").string(), settings, environment, log);
+    EXPECT_TRUE(settings.redirectClipboard); // the last profile's "0" does not stay
+
+    WriteBytes(home / "keep.rdp", "redirectclipboard:i:0\nusername:s:bob\n");
+    const auto result = WriteProfile((home / "keep.rdp").string(), "3", settings, environment, log);
+    ASSERT_TRUE(result.written);
+    const auto lines = SplitProfileLines(DecodeProfileBytes(ReadBytes(result.path)).text);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "redirectclipboard:i:0"), 1);
+    for (const std::string &line : Written(ProfileSettings{}))
+        EXPECT_NE(line.rfind("redirectclipboard", 0), 0u) << line;
+}
+
 TEST_F(RdpProfileTest, WrittenProfileReadsBackUnchanged) {
     ProfileSettings written;
     written.userName = "J\xC3\xBCrgen";

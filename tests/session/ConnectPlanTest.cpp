@@ -1,7 +1,11 @@
 // The connect procedure's decisions and the seamless cut-out, without windows.
 
 #include "ConnectPlan.h"
+#include "Registry.h"
 #include "SeamlessMask.h"
+#include "SystemInfo.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -189,6 +193,29 @@ TEST(ConnectionSettingsOfAConnect, MappedFromTheProfileSettingsAndThePlan) {
         EXPECT_EQ(other.audioMode, AudioMode::PlayHere);
         EXPECT_EQ(other.keyboardHookMode, KeyboardHookMode::Local);
     }
+}
+
+// The profile's line and the administrator's machine value both can turn the shared
+// clipboard off; it is on otherwise.
+TEST(ConnectionSettingsOfAConnect, ClipboardFollowsTheProfileAndTheComputer) {
+    QTemporaryDir machine;
+    ASSERT_TRUE(machine.isValid());
+    const QByteArray oldDirs = qgetenv("XDG_CONFIG_DIRS");
+    qputenv("XDG_CONFIG_DIRS", machine.path().toUtf8());
+    profiles::ProfileSettings settings;
+    const DisplayPlan windowed = PlanDisplay(false, profiles::DesktopSize800x600, 0xFF00FF);
+    const auto shared = [&] {
+        return BuildConnectionSettings(settings, {"ts1", 3389}, windowed, QSize(800, 600)).redirectClipboard;
+    };
+    EXPECT_TRUE(shared());
+    settings.redirectClipboard = false;
+    EXPECT_FALSE(shared());
+    settings.redirectClipboard = true;
+    ASSERT_TRUE(Registry::WriteDword(Hive::LocalMachine, ApplicationKeyPath(), "DisableClipboard", 1));
+    EXPECT_FALSE(shared());
+    ASSERT_TRUE(Registry::WriteDword(Hive::LocalMachine, ApplicationKeyPath(), "DisableClipboard", 0));
+    EXPECT_TRUE(shared());
+    qputenv("XDG_CONFIG_DIRS", oldDirs);
 }
 
 // A small frame: K is the key colour, every other letter a colour of its own.

@@ -206,6 +206,12 @@ TEST(SessionSettingsMapping, IdentityPerformanceAndRedirection) {
     // two drives and the smart card; the printers are added when the channels load
     EXPECT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_DeviceCount), 3u);
 
+    EXPECT_FALSE(Flag(settings, FreeRDP_RedirectClipboard)); // the clipboard channel stays unloaded
+
+    ConnectionSettings shared;
+    shared.redirectClipboard = true;
+    EXPECT_TRUE(Flag(Applied(shared), FreeRDP_RedirectClipboard));
+
     const Settings plain = Applied(ConnectionSettings{});
     EXPECT_FALSE(Flag(plain, FreeRDP_DeviceRedirection));
     EXPECT_EQ(freerdp_settings_get_uint32(plain.get(), FreeRDP_DeviceCount), 0u);

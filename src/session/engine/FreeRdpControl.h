@@ -11,7 +11,9 @@
 //                      sleep and socket read, heap limits, pixel routines, the
 //                      library's root logger, its graphics pipeline handlers)
 //   SoundOutput.cpp    whether this computer can play a session's sound
+//   ClipboardChannel.cpp  the clipboard shared with the session
 
+#include "ClipboardChannel.h"
 #include "RdpControl.h"
 #include "SessionSettings.h"
 
@@ -61,6 +63,15 @@ class FreeRdpControl final : public RdpControl {
     void SendMouseButton(RdpMouseButton button, bool down, int x, int y) override;
     void SendWheel(int delta, bool horizontal, int x, int y) override;
     void SetFocus(bool focused) override;
+
+    void SetClipboardHandler(RdpClipboardEvents *handler) override { clipboardHandler_ = handler; }
+    void OfferLocalClipboard(const QStringList &mimeTypes) override;
+    std::uint64_t RequestRemoteClipboard(const QString &mimeType) override;
+    void ProvideLocalClipboard(std::uint64_t request, const QByteArray &data, bool ok) override;
+    // Any thread; `unheard` runs instead when no clipboard handler is set by then.
+    void PostClipboardEvent(std::function<void(RdpClipboardEvents &)> event,
+                            std::function<void()> unheard = {});
+    [[nodiscard]] ClipboardChannel &Clipboard() { return *clipboard_; }
 
     // Called by the protocol library's callbacks; each runs on the engine thread
     // unless noted.
@@ -193,6 +204,10 @@ class FreeRdpControl final : public RdpControl {
     bool controlDown_ = false;
     bool altDown_ = false;
     int wheelRemainder_ = 0;
+
+    // Declared last: gone before anything it posts through.
+    RdpClipboardEvents *clipboardHandler_ = nullptr; // user-interface thread only
+    std::unique_ptr<ClipboardChannel> clipboard_ = std::make_unique<ClipboardChannel>(*this);
 };
 
 } // namespace tsc::engine

@@ -321,6 +321,7 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
     RecordAbort(context);
     ReportEnd(context, connected);
     freerdp_disconnect(context->instance);
+    clipboard_->Detach();
     {
         std::scoped_lock lock(sessionMutex_, frameMutex_);
         context_ = nullptr;
@@ -453,6 +454,7 @@ void FreeRdpControl::ReportEnd(rdpContext *context, bool connected) {
 bool FreeRdpControl::OnPreConnect(freerdp *instance) {
     rdpContext *context = instance->context;
     SubscribeToChannels(context);
+    clipboard_->StartSession(context);
     // The server learns the local keyboard layout, and the key code table is built.
     rdpSettings *settings = context->settings;
     settings->KeyboardLayout = freerdp_keyboard_init(settings->KeyboardLayout);

@@ -66,10 +66,10 @@ bool ApplyRedirection(rdpSettings *settings, const ConnectionSettings &session) 
     const bool anyDevice = session.redirectDrives || session.redirectPrinters || session.redirectSmartCards ||
                            session.redirectPorts;
     // Every channel costs a channel join at every connect, so only what the
-    // session uses is loaded: the session widget has no clipboard bridge, and the
-    // library loads the device channel for network detection, heartbeat and
+    // session uses is loaded: the clipboard only when shared, and the library
+    // loads the device channel for network detection, heartbeat and
     // multi-transport alone (the last it does not implement in this version).
-    return SetBool(settings, FreeRDP_RedirectClipboard, false) &&
+    return SetBool(settings, FreeRDP_RedirectClipboard, session.redirectClipboard) &&
            SetBool(settings, FreeRDP_NetworkAutoDetect, false) &&
            SetBool(settings, FreeRDP_SupportHeartbeatPdu, false) &&
            SetBool(settings, FreeRDP_SupportMultitransport, false) &&

@@ -1,0 +1,169 @@
+#include "SessionClipboard.h"
+
+#include "ClipboardData.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHash>
+#include <QImage>
+#include <QMimeData>
+#include <QTimer>
+
+namespace tsc {
+
+namespace {
+
+constexpr qint64 RetryAfterFailureMs = 1000;
+
+const QString TextMime = QString::fromLatin1(clipboard::ClipboardMime::Text);
+const QString HtmlMime = QString::fromLatin1(clipboard::ClipboardMime::Html);
+const QString PngMime = QString::fromLatin1(clipboard::ClipboardMime::Png);
+const QString BmpMime = QString::fromLatin1(clipboard::ClipboardMime::Bmp);
+const QString ImageMime = QStringLiteral("application/x-qt-image"); // QMimeData::imageData
+
+// The toolkit asks for text as UTF-8 text first, and for a picture as its own image
+// type; each name means the session's offered type.
+QString OfferedName(const QString &mime) {
+    if (mime == QLatin1String("text/plain;charset=utf-8")) return TextMime;
+    if (mime == ImageMime) return PngMime;
+    return mime;
+}
+
+// What a session copied, on the desktop's clipboard until something else is copied
+// there: the types only, the data fetched when a program pastes.
+class RemoteMimeData final : public QMimeData {
+  public:
+    RemoteMimeData(SessionClipboard *owner, QStringList formats)
+        : owner_(owner), formats_(std::move(formats)) {}
+
+    QStringList formats() const override { return formats_; }
+    bool hasFormat(const QString &mime) const override { return formats_.contains(OfferedName(mime)); }
+    [[nodiscard]] const SessionClipboard *Owner() const { return owner_.data(); }
+
+  protected:
+    QVariant retrieveData(const QString &mime, QMetaType /*type*/) const override {
+        const QString name = OfferedName(mime);
+        if (!formats_.contains(name)) return {};
+        if (const auto cached = cache_.constFind(name); cached != cache_.constEnd())
+            return AsAsked(mime, *cached);
+        // The toolkit asks again under another name straight after a failure: the
+        // session is not asked twice for one paste.
+        if (!owner_ || (failedAt_.isValid() && failedAt_.elapsed() < RetryAfterFailureMs)) return {};
+        const std::optional<QByteArray> data = owner_->FetchRemote(name);
+        if (!data) {
+            failedAt_.start();
+            return {};
+        }
+        cache_.insert(name, *data);
+        return AsAsked(mime, *data);
+    }
+
+  private:
+    // The toolkit's own image type is a QImage, every other type its bytes.
+    static QVariant AsAsked(const QString &mime, const QByteArray &data) {
+        if (mime == ImageMime) return QImage::fromData(data, "PNG");
+        return data;
+    }
+
+    QPointer<SessionClipboard> owner_;
+    QStringList formats_;
+    mutable QHash<QString, QByteArray> cache_;
+    mutable QElapsedTimer failedAt_;
+};
+
+} // namespace
+
+struct SessionClipboard::Wait {
+    std::uint64_t request = 0;
+    bool done = false;
+    bool ok = false;
+    QByteArray data;
+    QEventLoop loop;
+};
+
+SessionClipboard::SessionClipboard(RdpControl &control, QClipboard *clipboard)
+    : control_(control), clipboard_(clipboard) {
+    control_.SetClipboardHandler(this);
+    if (!clipboard_) return;
+    connect(clipboard_, &QClipboard::dataChanged, this, [this] { OnLocalClipboardChanged(); });
+    OnLocalClipboardChanged(); // what is there now is offered once the session is up
+}
+
+SessionClipboard::~SessionClipboard() {
+    control_.SetClipboardHandler(nullptr);
+    if (wait_) wait_->loop.quit();
+    // What this session copied cannot be fetched any more.
+    if (clipboard_ && OwnsClipboardContent()) clipboard_->clear(QClipboard::Clipboard);
+}
+
+bool SessionClipboard::OwnsClipboardContent() const {
+    const auto *remote = dynamic_cast<const RemoteMimeData *>(clipboard_->mimeData(QClipboard::Clipboard));
+    return remote && remote->Owner() == this;
+}
+
+void SessionClipboard::OnLocalClipboardChanged() {
+    if (!clipboard_ || OwnsClipboardContent()) return;
+    const QMimeData *data = clipboard_->mimeData(QClipboard::Clipboard);
+    QStringList offer;
+    if (data && data->hasFormat(TextMime)) offer << TextMime;
+    if (data && data->hasHtml()) offer << HtmlMime;
+    if (data && data->hasImage()) offer << BmpMime;
+    control_.OfferLocalClipboard(offer);
+}
+
+void SessionClipboard::OnRemoteClipboardOffer(const QStringList &mimeTypes) {
+    if (!clipboard_) return;
+    if (mimeTypes.isEmpty()) {
+        if (OwnsClipboardContent()) clipboard_->clear(QClipboard::Clipboard);
+        return;
+    }
+    clipboard_->setMimeData(new RemoteMimeData(this, mimeTypes), QClipboard::Clipboard);
+}
+
+void SessionClipboard::OnRemoteClipboardData(std::uint64_t request, const QByteArray &data, bool ok) {
+    if (!wait_ || wait_->request != request) return; // given up on already
+    wait_->done = true;
+    wait_->ok = ok;
+    wait_->data = data;
+    wait_->loop.quit();
+}
+
+void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QString &mimeType) {
+    // The session's own copy is never handed back to it: it would wait on itself.
+    const QMimeData *data =
+        clipboard_ && !OwnsClipboardContent() ? clipboard_->mimeData(QClipboard::Clipboard) : nullptr;
+    QByteArray bytes;
+    bool ok = false;
+    if (!data) {
+    } else if (mimeType == TextMime && data->hasFormat(TextMime)) {
+        bytes = data->text().toUtf8();
+        ok = true;
+    } else if (mimeType == HtmlMime && data->hasHtml()) {
+        bytes = data->html().toUtf8();
+        ok = true;
+    } else if (mimeType == BmpMime && data->hasImage()) {
+        const QImage image = qvariant_cast<QImage>(data->imageData());
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        ok = !image.isNull() && image.save(&buffer, "BMP");
+    }
+    control_.ProvideLocalClipboard(request, ok ? bytes : QByteArray(), ok);
+}
+
+std::optional<QByteArray> SessionClipboard::FetchRemote(const QString &mimeType) {
+    if (wait_) return std::nullopt; // one paste from the session at a time
+    const std::uint64_t request = control_.RequestRemoteClipboard(mimeType);
+    if (request == 0) return std::nullopt;
+    auto wait = std::make_shared<Wait>();
+    wait->request = request;
+    wait_ = wait;
+    QTimer::singleShot(RdpClipboardAnswerLimitMs, &wait->loop, [loop = &wait->loop] { loop->quit(); });
+    const QPointer<SessionClipboard> self(this);
+    if (!wait->done) wait->loop.exec();
+    if (self) self->wait_.reset();
+    if (!wait->ok) return std::nullopt;
+    return std::move(wait->data);
+}
+
+} // namespace tsc

@@ -1,0 +1,51 @@
+#pragma once
+
+// The desktop's clipboard (QClipboard: the X selection CLIPBOARD) shared with one
+// session. A local copy is announced to the session by its formats only; the data
+// is read when the session pastes. A copy in the session is put on the desktop's
+// clipboard as a promise: the data is fetched when a local program pastes, with a
+// bounded wait during which events keep being handled. Several sessions share the
+// one desktop clipboard: what one session copied is offered to the others.
+
+#include "RdpControl.h"
+
+#include <QClipboard>
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace tsc {
+
+class LogSink;
+
+class SessionClipboard final : public QObject, public RdpClipboardEvents {
+  public:
+    // Listens to `control` until destroyed; `clipboard` is the application's.
+    SessionClipboard(RdpControl &control, QClipboard *clipboard);
+    ~SessionClipboard() override;
+    SessionClipboard(const SessionClipboard &) = delete;
+    SessionClipboard &operator=(const SessionClipboard &) = delete;
+
+    void OnRemoteClipboardOffer(const QStringList &mimeTypes) override;
+    void OnRemoteClipboardData(std::uint64_t request, const QByteArray &data, bool ok) override;
+    void OnLocalClipboardRequested(std::uint64_t request, const QString &mimeType) override;
+
+    // The session's data for an offered type, waiting at most the answer limit while
+    // events are handled; empty when the session refused or did not answer.
+    [[nodiscard]] std::optional<QByteArray> FetchRemote(const QString &mimeType);
+
+  private:
+    struct Wait;
+
+    void OnLocalClipboardChanged();
+    [[nodiscard]] bool OwnsClipboardContent() const;
+
+    RdpControl &control_;
+    QPointer<QClipboard> clipboard_;
+    std::shared_ptr<Wait> wait_; // the fetch waiting now, if any
+};
+
+} // namespace tsc

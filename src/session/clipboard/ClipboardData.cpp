@@ -1,0 +1,301 @@
+#include "ClipboardData.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QtEndian>
+
+#include <algorithm>
+#include <string_view>
+
+namespace tsc::clipboard {
+
+namespace {
+
+constexpr std::size_t LoggedNameLimit = 40;
+constexpr std::size_t LoggedFormatLimit = 24;
+
+QString StandardName(std::uint32_t id) {
+    switch (id) {
+    case FormatText:
+        return QStringLiteral("CF_TEXT");
+    case FormatOemText:
+        return QStringLiteral("CF_OEMTEXT");
+    case FormatUnicodeText:
+        return QStringLiteral("CF_UNICODETEXT");
+    case FormatDib:
+        return QStringLiteral("CF_DIB");
+    case FormatDibV5:
+        return QStringLiteral("CF_DIBV5");
+    default:
+        return {};
+    }
+}
+
+// A server's format name as the log shows it: printable ASCII, short.
+QString LoggableName(const std::string &name) {
+    QString text;
+    for (const char character : name) {
+        if (static_cast<std::size_t>(text.size()) == LoggedNameLimit) {
+            text += QStringLiteral("...");
+            break;
+        }
+        const auto byte = static_cast<unsigned char>(character);
+        text += byte >= 0x20 && byte < 0x7F ? QChar(byte) : QChar('?');
+    }
+    return text;
+}
+
+QString LogTextOf(const std::vector<WireFormat> &formats) {
+    QStringList parts;
+    for (const WireFormat &format : formats) {
+        if (static_cast<std::size_t>(parts.size()) == LoggedFormatLimit) {
+            parts << QStringLiteral("and %1 more").arg(formats.size() - LoggedFormatLimit);
+            break;
+        }
+        QString name = format.name.empty() ? StandardName(format.id) : LoggableName(format.name);
+        parts << (name.isEmpty() ? QString::number(format.id)
+                                 : QStringLiteral("%1 \"%2\"").arg(format.id).arg(name));
+    }
+    return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
+}
+
+const WireFormat *Find(const std::vector<WireFormat> &formats, std::uint32_t id) {
+    const auto found = std::find_if(formats.begin(), formats.end(),
+                                    [id](const WireFormat &format) { return format.id == id; });
+    return found == formats.end() ? nullptr : &*found;
+}
+
+const WireFormat *FindNamed(const std::vector<WireFormat> &formats, const char *name) {
+    const auto found = std::find_if(formats.begin(), formats.end(),
+                                    [name](const WireFormat &format) { return format.name == name; });
+    return found == formats.end() ? nullptr : &*found;
+}
+
+// The value of "Key:" in the header of "HTML Format": a decimal offset, -1 when the
+// key is missing or its value is no offset.
+long long HeaderOffset(std::string_view header, std::string_view key) {
+    std::size_t at = 0;
+    while ((at = header.find(key, at)) != std::string_view::npos) {
+        if (at == 0 || header[at - 1] == '\n' || header[at - 1] == '\r') break;
+        ++at;
+    }
+    if (at == std::string_view::npos || at + key.size() >= header.size() || header[at + key.size()] != ':')
+        return -1;
+    long long value = 0;
+    std::size_t digits = 0;
+    for (std::size_t index = at + key.size() + 1; index < header.size() && digits < 12; ++index, ++digits) {
+        const char character = header[index];
+        if (character < '0' || character > '9') break;
+        value = value * 10 + (character - '0');
+    }
+    return digits == 0 ? -1 : value;
+}
+
+std::uint32_t Read32(const std::uint8_t *data) {
+    return qFromLittleEndian<quint32>(data);
+}
+
+std::uint16_t Read16(const std::uint8_t *data) {
+    return qFromLittleEndian<quint16>(data);
+}
+
+// The size of the header, colours and masks before a bitmap's rows, or 0 when the
+// header is not one this client reads or the rows do not fit in `size`.
+std::size_t DibPixelOffset(const std::uint8_t *data, std::size_t size) {
+    if (!data || size < 40) return 0;
+    const std::uint32_t headerSize = Read32(data);
+    if ((headerSize != 40 && headerSize != 108 && headerSize != 124) || headerSize > size) return 0;
+    const auto width = static_cast<std::int32_t>(Read32(data + 4));
+    const auto signedHeight = static_cast<std::int32_t>(Read32(data + 8));
+    const std::int64_t height = signedHeight < 0 ? -std::int64_t{signedHeight} : signedHeight;
+    const std::uint16_t planes = Read16(data + 12);
+    const std::uint16_t bits = Read16(data + 14);
+    const std::uint32_t compression = Read32(data + 16);
+    const std::uint32_t coloursUsed = Read32(data + 32);
+    if (width <= 0 || height <= 0 || std::int64_t{width} * height > MaximumPicturePixels || planes != 1)
+        return 0;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return 0;
+    constexpr std::uint32_t Rgb = 0;
+    constexpr std::uint32_t BitFields = 3;
+    if (compression != Rgb && !(compression == BitFields && (bits == 16 || bits == 32))) return 0;
+    std::uint64_t colours = coloursUsed;
+    if (bits <= 8) {
+        if (colours == 0) colours = 1u << bits;
+        if (colours > (1u << bits)) return 0;
+    } else if (colours > 256) {
+        return 0;
+    }
+    std::uint64_t offset = headerSize + colours * 4;
+    if (compression == BitFields && headerSize == 40) offset += 12;
+    const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
+    if (offset + stride * static_cast<std::uint64_t>(height) > size) return 0;
+    return static_cast<std::size_t>(offset);
+}
+
+} // namespace
+
+FormatListReading ReadServerFormatList(const std::vector<WireFormat> &formats) {
+    FormatListReading reading;
+    if (formats.size() > MaximumFormatCount) {
+        reading.refused = true;
+        reading.logText = QStringLiteral("%1 formats").arg(formats.size());
+        return reading;
+    }
+    reading.logText = LogTextOf(formats);
+    // Text: Unicode when the server has it; the ANSI text of older servers otherwise.
+    if (Find(formats, FormatUnicodeText))
+        reading.offered.push_back({QString::fromLatin1(ClipboardMime::Text), FormatUnicodeText});
+    else if (Find(formats, FormatText))
+        reading.offered.push_back({QString::fromLatin1(ClipboardMime::Text), FormatText});
+    if (const WireFormat *html = FindNamed(formats, HtmlFormatName))
+        reading.offered.push_back({QString::fromLatin1(ClipboardMime::Html), html->id});
+    // A picture: as PNG when the server has it so, else from its bitmap. The plain
+    // bitmap comes first: every server that lists a picture answers for it (xrdp lists
+    // CF_DIBV5 as well but refuses to send it).
+    if (const WireFormat *png = FindNamed(formats, PngFormatName))
+        reading.offered.push_back({QString::fromLatin1(ClipboardMime::Png), png->id});
+    else if (Find(formats, FormatDib))
+        reading.offered.push_back({QString::fromLatin1(ClipboardMime::Png), FormatDib});
+    else if (Find(formats, FormatDibV5))
+        reading.offered.push_back({QString::fromLatin1(ClipboardMime::Png), FormatDibV5});
+    return reading;
+}
+
+std::uint32_t LocalFormatIdFor(const QString &mime) {
+    if (mime == QLatin1String(ClipboardMime::Text)) return FormatUnicodeText;
+    if (mime == QLatin1String(ClipboardMime::Html)) return LocalHtmlFormatId;
+    if (mime == QLatin1String(ClipboardMime::Bmp)) return FormatDib;
+    return 0;
+}
+
+const char *LocalFormatNameFor(std::uint32_t formatId) {
+    return formatId == LocalHtmlFormatId ? HtmlFormatName : nullptr;
+}
+
+QString LocalMimeFor(std::uint32_t formatId) {
+    if (formatId == FormatUnicodeText) return QString::fromLatin1(ClipboardMime::Text);
+    if (formatId == LocalHtmlFormatId) return QString::fromLatin1(ClipboardMime::Html);
+    if (formatId == FormatDib) return QString::fromLatin1(ClipboardMime::Bmp);
+    return {};
+}
+
+QByteArray UnicodeTextToUtf8(const std::uint8_t *data, std::size_t size) {
+    if (!data) return {};
+    size = std::min(size, MaximumPayloadBytes);
+    std::u16string units;
+    units.reserve(size / 2);
+    for (std::size_t offset = 0; offset + 1 < size; offset += 2) {
+        const char16_t unit = qFromLittleEndian<quint16>(data + offset);
+        if (unit == 0) break;
+        units.push_back(unit);
+    }
+    for (std::size_t index = 0; index < units.size(); ++index) {
+        const bool high = QChar::isHighSurrogate(units[index]);
+        const bool low = QChar::isLowSurrogate(units[index]);
+        if (high && index + 1 < units.size() && QChar::isLowSurrogate(units[index + 1]))
+            ++index; // a pair
+        else if (high || low)
+            units[index] = 0xFFFD;
+    }
+    QString text = QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text.toUtf8();
+}
+
+QByteArray AnsiTextToUtf8(const std::uint8_t *data, std::size_t size) {
+    if (!data) return {};
+    size = std::min(size, MaximumPayloadBytes);
+    const auto *bytes = reinterpret_cast<const char *>(data);
+    const std::size_t length = std::find(bytes, bytes + size, '\0') - bytes;
+    QString text = QString::fromLatin1(bytes, static_cast<qsizetype>(length));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text.toUtf8();
+}
+
+QByteArray Utf8ToUnicodeText(const QByteArray &utf8) {
+    QString text = QString::fromUtf8(utf8);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    // Text stops at its first NUL on the other side as well.
+    const qsizetype nul = text.indexOf(QChar(0));
+    if (nul >= 0) text.truncate(nul);
+    QByteArray bytes(static_cast<qsizetype>((text.size() + 1) * 2), '\0');
+    auto *out = reinterpret_cast<std::uint8_t *>(bytes.data());
+    for (qsizetype index = 0; index < text.size(); ++index)
+        qToLittleEndian<quint16>(text.at(index).unicode(), out + index * 2);
+    return bytes;
+}
+
+QByteArray HtmlFromHtmlFormat(const std::uint8_t *data, std::size_t size) {
+    if (!data) return {};
+    size = std::min(size, MaximumPayloadBytes);
+    const auto *bytes = reinterpret_cast<const char *>(data);
+    size = static_cast<std::size_t>(std::find(bytes, bytes + size, '\0') - bytes); // ends at a NUL
+    const std::string_view text(bytes, size);
+    const std::string_view header = text.substr(0, std::min<std::size_t>(size, 512));
+    const auto inside = [size](long long start, long long end) {
+        return start >= 0 && end >= start && static_cast<unsigned long long>(end) <= size;
+    };
+    long long start = HeaderOffset(header, "StartHTML");
+    long long end = HeaderOffset(header, "EndHTML");
+    if (!inside(start, end)) {
+        start = HeaderOffset(header, "StartFragment");
+        end = HeaderOffset(header, "EndFragment");
+        if (!inside(start, end)) return {};
+    }
+    return QByteArray(bytes + start, static_cast<qsizetype>(end - start));
+}
+
+QByteArray HtmlFormatFromHtml(const QByteArray &html) {
+    static constexpr char Prefix[] = "<html><body>\r\n<!--StartFragment-->";
+    static constexpr char Suffix[] = "<!--EndFragment-->\r\n</body></html>";
+    const auto number = [](qsizetype value) { return QByteArray::number(value).rightJustified(10, '0'); };
+    const qsizetype headerSize = QByteArray("Version:0.9\r\nStartHTML:0000000000\r\nEndHTML:0000000000\r\n"
+                                            "StartFragment:0000000000\r\nEndFragment:0000000000\r\n")
+                                     .size();
+    const qsizetype startHtml = headerSize;
+    const qsizetype startFragment = startHtml + static_cast<qsizetype>(sizeof(Prefix) - 1);
+    const qsizetype endFragment = startFragment + html.size();
+    const qsizetype endHtml = endFragment + static_cast<qsizetype>(sizeof(Suffix) - 1);
+    QByteArray out;
+    out.reserve(endHtml + 1);
+    out += "Version:0.9\r\nStartHTML:" + number(startHtml) + "\r\nEndHTML:" + number(endHtml) +
+           "\r\nStartFragment:" + number(startFragment) + "\r\nEndFragment:" + number(endFragment) + "\r\n";
+    out += Prefix;
+    out += html;
+    out += Suffix;
+    out += '\0';
+    return out;
+}
+
+QByteArray PngFromDib(const std::uint8_t *data, std::size_t size) {
+    const std::size_t pixelOffset = DibPixelOffset(data, size);
+    if (pixelOffset == 0) return {};
+    // A BMP file is the bitmap behind a file header that says where the rows begin.
+    QByteArray file(14, '\0');
+    file[0] = 'B';
+    file[1] = 'M';
+    qToLittleEndian<quint32>(static_cast<quint32>(14 + size), file.data() + 2);
+    qToLittleEndian<quint32>(static_cast<quint32>(14 + pixelOffset), file.data() + 10);
+    file.append(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    QImage image;
+    if (!image.loadFromData(file, "BMP") || image.isNull()) return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) return {};
+    return png;
+}
+
+QByteArray DibFromBmpFile(const QByteArray &bmp) {
+    if (bmp.size() <= 14 || bmp.at(0) != 'B' || bmp.at(1) != 'M') return {};
+    const auto *dib = reinterpret_cast<const std::uint8_t *>(bmp.constData()) + 14;
+    const auto size = static_cast<std::size_t>(bmp.size() - 14);
+    const std::size_t pixelOffset = DibPixelOffset(dib, size);
+    // The rows must follow the header directly, as CF_DIB has them.
+    if (pixelOffset == 0 || qFromLittleEndian<quint32>(bmp.constData() + 10) != 14 + pixelOffset) return {};
+    return bmp.mid(14);
+}
+
+} // namespace tsc::clipboard

@@ -1,0 +1,125 @@
+// The desktop's clipboard shared with sessions, on the toolkit's in-process clipboard
+// (offscreen): sessions are controls that answer the way a test tells them.
+
+#include "SessionClipboard.h"
+#include "ShadowServer.h"
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+namespace tsc {
+namespace {
+
+class ClipboardControl final : public RdpControl {
+  public:
+    RdpClipboardEvents *handler = nullptr;
+    std::vector<QStringList> offers;
+    QStringList requests;
+    std::vector<std::pair<QByteArray, bool>> provided;
+    std::optional<QByteArray> answer; // what the server answers a paste with; none: it never does
+
+    void SetClipboardHandler(RdpClipboardEvents *events) override { handler = events; }
+    void OfferLocalClipboard(const QStringList &mimeTypes) override { offers.push_back(mimeTypes); }
+    std::uint64_t RequestRemoteClipboard(const QString &mimeType) override {
+        requests << mimeType;
+        const std::uint64_t request = ++next_;
+        if (answer)
+            QTimer::singleShot(20, [this, request, data = *answer] {
+                if (handler) handler->OnRemoteClipboardData(request, data, true);
+            });
+        return request;
+    }
+    void ProvideLocalClipboard(std::uint64_t, const QByteArray &data, bool ok) override {
+        provided.emplace_back(data, ok);
+    }
+
+    const ConnectionSettings &Settings() const override { return settings_; }
+    bool FullScreen() const override { return false; }
+    void SetFullScreen(bool) override {}
+    RdpConnectionState Connected() const override { return RdpConnectionState::Connected; }
+    bool Connect(const ConnectionSettings &) override { return true; }
+    void Disconnect() override {}
+    void SetEventHandler(RdpControlEvents *) override {}
+    void SetFrameHandler(RdpFrameEvents *) override {}
+    void SetLogSink(LogSink *) override {}
+    std::mutex &FrameLock() override { return lock_; }
+    RdpFrame Frame() const override { return {}; }
+    void SendKey(std::uint32_t, bool) override {}
+    void SendMouseMove(int, int) override {}
+    void SendMouseButton(RdpMouseButton, bool, int, int) override {}
+    void SendWheel(int, bool, int, int) override {}
+    void SetFocus(bool) override {}
+
+  private:
+    ConnectionSettings settings_;
+    std::mutex lock_;
+    std::uint64_t next_ = 0;
+};
+
+QClipboard *Desktop() {
+    return QGuiApplication::clipboard();
+}
+
+TEST(SessionClipboard, CopyInOneSessionPastesHereAndInTheOther) {
+    Desktop()->clear();
+    ClipboardControl first;
+    ClipboardControl second;
+    first.answer = QByteArray("from the first\nsession");
+    SessionClipboard firstBridge(first, Desktop());
+    SessionClipboard secondBridge(second, Desktop());
+
+    firstBridge.OnRemoteClipboardOffer({"text/plain"});
+    // Announced to the other session only; nothing fetched until someone pastes.
+    ASSERT_FALSE(second.offers.empty());
+    EXPECT_EQ(second.offers.back(), QStringList{"text/plain"});
+    EXPECT_TRUE(first.offers.empty() || first.offers.back() != QStringList{"text/plain"});
+    EXPECT_TRUE(first.requests.isEmpty());
+
+    secondBridge.OnLocalClipboardRequested(7, "text/plain");
+    ASSERT_EQ(second.provided.size(), 1u);
+    EXPECT_EQ(second.provided[0], std::make_pair(QByteArray("from the first\nsession"), true));
+    EXPECT_EQ(Desktop()->text(), "from the first\nsession"); // fetched once, kept
+    EXPECT_EQ(first.requests, QStringList{"text/plain"});
+
+    // The first session's own copy is never handed back to it.
+    firstBridge.OnLocalClipboardRequested(8, "text/plain");
+    ASSERT_EQ(first.provided.size(), 1u);
+    EXPECT_FALSE(first.provided[0].second);
+
+    // A copy here is offered to both sessions.
+    Desktop()->setText("local");
+    EXPECT_EQ(first.offers.back(), QStringList{"text/plain"});
+    EXPECT_EQ(second.offers.back(), QStringList{"text/plain"});
+}
+
+TEST(SessionClipboard, PasteFromASilentSessionGivesUpAndEventsKeepFlowing) {
+    ClipboardControl silent;
+    SessionClipboard bridge(silent, Desktop());
+    bridge.OnRemoteClipboardOffer({"text/plain"});
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Desktop()->text(), "");
+    EXPECT_GE(clock.elapsed(), RdpClipboardAnswerLimitMs * 8 / 10); // a coarse timer may end early
+    EXPECT_LT(clock.elapsed(), RdpClipboardAnswerLimitMs + 3000);
+    EXPECT_GT(ticks, 10); // the user-interface thread kept working meanwhile
+
+    // Once the session is gone, what it offered leaves the clipboard.
+    bridge.OnRemoteClipboardOffer({});
+    const QMimeData *left = Desktop()->mimeData();
+    EXPECT_TRUE(!left || !left->hasText());
+}
+
+} // namespace
+} // namespace tsc

@@ -1,0 +1,57 @@
+#pragma once
+
+// A real RDP server that carries the clipboard, for end-to-end tests: Debian's xrdp
+// with its session manager, on a loopback address and port of the test's choosing,
+// logging a local test user straight into an Xorg session (xorgxrdp) whose
+// clipboard xrdp's channel server bridges. Needs root (the session manager starts
+// the user's session); Available() says why not otherwise. Everything started here is
+// stopped by its pid.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace tsc::test {
+
+class XrdpServer {
+  public:
+    XrdpServer(QString address, quint16 port);
+    ~XrdpServer();
+
+    // Empty when the server can run here; otherwise the reason it cannot.
+    [[nodiscard]] static QString Unavailable();
+    [[nodiscard]] bool Start();
+    [[nodiscard]] QString Error() const { return error_; }
+    [[nodiscard]] QString Address() const { return address_; }
+    [[nodiscard]] quint16 Port() const { return port_; }
+    [[nodiscard]] static QString UserName();
+    [[nodiscard]] static QString Password();
+
+    // The session's X display once the user's session runs (":10"), else empty.
+    [[nodiscard]] QString SessionDisplay() const;
+    // Copies `data` of an X selection target ("image/bmp"; empty: text) in the session
+    // (an xclip owning its CLIPBOARD until replaced).
+    [[nodiscard]] bool CopyInSession(const QByteArray &data, const QString &target = {});
+    // Pastes in the session: the CLIPBOARD's data, read by xclip; handles events while
+    // it waits so the client can answer. Empty on failure.
+    [[nodiscard]] QByteArray PasteInSession(int milliseconds, const QString &target = {});
+    // Ends the user's session (its processes), so the next connect starts a fresh one.
+    void EndUserSession();
+
+  private:
+    [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments) const;
+    void Stop(std::unique_ptr<QProcess> &process);
+
+    QString address_;
+    quint16 port_ = 0;
+    QString error_;
+    QTemporaryDir folder_;
+    std::unique_ptr<QProcess> sesman_;
+    std::unique_ptr<QProcess> xrdp_;
+    std::unique_ptr<QProcess> copier_;
+};
+
+} // namespace tsc::test
