@@ -3,10 +3,9 @@
 #include "Registry.h"
 #include "SystemInfo.h"
 
-#include <cmath>
-
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace tsc {
 
