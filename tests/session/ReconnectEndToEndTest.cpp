@@ -66,7 +66,8 @@ class Reconnect : public ::testing::Test {
         std::lock_guard lock(control_->FrameLock());
         const RdpFrame frame = control_->Frame();
         if (!frame.data) return false;
-        const auto *row = reinterpret_cast<const std::uint32_t *>(frame.data + (frame.height / 2) * frame.stride);
+        const auto *row =
+            reinterpret_cast<const std::uint32_t *>(frame.data + (frame.height / 2) * frame.stride);
         const std::uint32_t pixel = row[frame.width / 2];
         for (int shift : {0, 8, 16})
             if (std::abs(int((pixel >> shift) & 0xFF) - int((rgb >> shift) & 0xFF)) > 16) return false;
@@ -75,7 +76,9 @@ class Reconnect : public ::testing::Test {
     bool WaitForEvent(const QString &prefix, int ms = ConnectTimeoutMs) {
         return WaitFor([&] { return events_.HasPrefix(prefix); }, ms);
     }
-    std::string Trace() const { return events_.events.join(QLatin1Char(' ')).toStdString() + "\n" + log_.All(); }
+    std::string Trace() const {
+        return events_.events.join(QLatin1Char(' ')).toStdString() + "\n" + log_.All();
+    }
 
     static inline QTemporaryDir *folder_ = nullptr;
     static inline ShadowServer *server_ = nullptr;

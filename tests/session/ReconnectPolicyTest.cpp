@@ -78,7 +78,9 @@ class ShortReconnect : public ::testing::Test {
         control.SetEventHandler(nullptr);
         control.SetLogSink(nullptr);
     }
-    std::string Trace() const { return events_.events.join(QLatin1Char(' ')).toStdString() + "\n" + log_.All(); }
+    std::string Trace() const {
+        return events_.events.join(QLatin1Char(' ')).toStdString() + "\n" + log_.All();
+    }
 
     static inline QTemporaryDir *folder_ = nullptr;
     static inline test::ShadowServer *server_ = nullptr;
@@ -96,11 +98,13 @@ TEST_F(ShortReconnect, AServerThatDropsEveryoneEndsTheSessionAfterTheAttempts) {
     const int acceptedBefore = proxy_->Accepted();
     proxy_->DropAccepted(true);
     proxy_->Reset();
-    ASSERT_TRUE(WaitFor([&] { return events_.HasPrefix(QStringLiteral("Disconnected:")); }, 20000)) << Trace();
+    ASSERT_TRUE(WaitFor([&] { return events_.HasPrefix(QStringLiteral("Disconnected:")); }, 20000))
+        << Trace();
     const int reason = RdpDisconnectReason::SocketClosed;
     EXPECT_EQ(events_.Count(QStringLiteral("AutoReconnecting:")), 3) << Trace();
     for (int attempt = 1; attempt <= 3; ++attempt)
-        EXPECT_TRUE(events_.Has(QStringLiteral("AutoReconnecting:%1:%2").arg(reason).arg(attempt))) << Trace();
+        EXPECT_TRUE(events_.Has(QStringLiteral("AutoReconnecting:%1:%2").arg(reason).arg(attempt)))
+            << Trace();
     EXPECT_EQ(events_.DisconnectReason(), reason) << Trace();
     EXPECT_FALSE(events_.Has(QStringLiteral("AutoReconnected")));
     EXPECT_TRUE(log_.Contains("Giving up after 3 reconnect attempts")) << Trace();
@@ -127,7 +131,8 @@ TEST_F(ShortReconnect, AStallIsNoticedAndALastingOneIsReconnected) {
 
     events_.events.clear();
     proxy_->Stall(true);
-    ASSERT_TRUE(WaitFor([&] { return events_.HasPrefix(QStringLiteral("AutoReconnecting:")); }, 10000)) << Trace();
+    ASSERT_TRUE(WaitFor([&] { return events_.HasPrefix(QStringLiteral("AutoReconnecting:")); }, 10000))
+        << Trace();
     proxy_->Stall(false);
     ASSERT_TRUE(WaitFor([&] { return events_.Has(QStringLiteral("AutoReconnected")); }, 20000)) << Trace();
     EXPECT_FALSE(events_.HasPrefix(QStringLiteral("Disconnected:"))) << Trace();

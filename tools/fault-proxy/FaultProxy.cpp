@@ -232,7 +232,8 @@ void FaultProxy::Run() {
             if (read(wake_, &count, sizeof count) < 0) {
             }
         }
-        if (listener_ >= 0 && polled.size() > 1 && polled[1].fd == listener_ && (polled[1].revents & POLLIN)) {
+        if (listener_ >= 0 && polled.size() > 1 && polled[1].fd == listener_ &&
+            (polled[1].revents & POLLIN)) {
             while (true) {
                 const int client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (client < 0) break;
@@ -243,8 +244,9 @@ void FaultProxy::Run() {
                 }
                 const int server = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
                 sockaddr_in target = Address(targetAddress_, targetPort_);
-                if (server < 0 || (connect(server, reinterpret_cast<sockaddr *>(&target), sizeof target) != 0 &&
-                                   errno != EINPROGRESS)) {
+                if (server < 0 ||
+                    (connect(server, reinterpret_cast<sockaddr *>(&target), sizeof target) != 0 &&
+                     errno != EINPROGRESS)) {
                     CloseWithReset(client);
                     if (server >= 0) close(server);
                     continue;

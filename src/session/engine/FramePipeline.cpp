@@ -147,6 +147,7 @@ bool FreeRdpControl::CreateScreenBuffer(freerdp *instance) {
     outputSurface_ = nullptr;
     screenPagesReleased_ = false;
     screenMemory_ = memory;
+    std::vector<std::uint8_t>().swap(heldPicture_);
     // On failure the library has freed the memory with its screen buffer, or lost
     // it if it failed before making one (it only fails so when memory runs out).
     return gdi_init_ex(instance, PIXEL_FORMAT_BGRX32, 0, memory, FreeFrameMemory) == TRUE;
@@ -160,11 +161,38 @@ void FreeRdpControl::OnPostDisconnect(freerdp *instance) {
     gdi_free(instance);
 }
 
+// The picture of a dropped connection stays the frame while the control reconnects,
+// until the next connection has a screen of its own.
+void FreeRdpControl::HoldLastPicture() {
+    std::lock_guard lock(frameMutex_);
+    heldPicture_.clear();
+    const RdpFrame frame = Frame();
+    if (!frame.data) return;
+    heldWidth_ = frame.width;
+    heldHeight_ = frame.height;
+    heldPicture_.resize(std::size_t(frame.width) * std::size_t(frame.height) * 4);
+    for (int row = 0; row < frame.height; ++row)
+        std::memcpy(heldPicture_.data() + std::size_t(row) * std::size_t(frame.width) * 4,
+                    frame.data + std::ptrdiff_t(row) * frame.stride, std::size_t(frame.width) * 4);
+}
+
+void FreeRdpControl::DropHeldPicture() {
+    std::lock_guard lock(frameMutex_);
+    std::vector<std::uint8_t>().swap(heldPicture_);
+}
+
 RdpFrame FreeRdpControl::Frame() const {
     // The caller holds frameMutex_; context_ cannot go away meanwhile because the
     // engine thread frees the drawing surface under the same lock.
     RdpFrame frame;
     rdpContext *context = context_;
+    if ((!context || !context->gdi) && !heldPicture_.empty()) {
+        frame.data = heldPicture_.data();
+        frame.width = heldWidth_;
+        frame.height = heldHeight_;
+        frame.stride = heldWidth_ * 4;
+        return frame;
+    }
     if (context && context->gdi && outputSurface_) {
         frame.data = outputSurface_->data;
         frame.width = static_cast<int>(context->gdi->width);

@@ -156,6 +156,8 @@ class FreeRdpControl final : public RdpControl {
     void StartAttemptTimer(int attempt);
     void OnAttemptTimeout(int attempt);
     void ReleaseContext(rdpContext *context);
+    void HoldLastPicture();
+    void DropHeldPicture();
     void SendPendingInput(rdpContext *context);
     void SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down);
     void MovePointer(rdpInput *input, UINT16 x, UINT16 y);
@@ -218,6 +220,10 @@ class FreeRdpControl final : public RdpControl {
     gdiGfxSurface *outputSurface_ = nullptr;
     bool screenPagesReleased_ = false;
     std::uint8_t *screenMemory_ = nullptr; // the screen buffer as the engine mapped it
+    // The last picture of a dropped connection, shown while the control reconnects.
+    std::vector<std::uint8_t> heldPicture_;
+    int heldWidth_ = 0;
+    int heldHeight_ = 0;
 
     // Engine thread only.
     pBitmapUpdate libraryBitmapUpdate_ = nullptr; // the drawing library's handler

@@ -383,6 +383,7 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
         // A session that the network took ends with the reason of that drop, not with
         // the last attempt's refused connect.
         if (!again) ReportEnd(context, connected || attempt > 0, gaveUp ? dropReason : 0);
+        if (again && connected) HoldLastPicture();
         ReleaseContext(context);
         if (!again) break;
         state_ = RdpConnectionState::Connecting;
@@ -399,6 +400,7 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
         }
     }
     session_.WipePassword();
+    DropHeldPicture();
     StopRoutingLibraryLogTo(this);
     state_ = RdpConnectionState::NotConnected;
     const int reason = lastReason_;
