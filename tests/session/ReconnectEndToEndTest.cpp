@@ -95,15 +95,18 @@ class Reconnect : public ::testing::Test {
 TEST_F(Reconnect, AResetOrARefusalForAWhileComesBackBySelf) {
     ConnectAndSeeTheScreen();
     proxy_->Reset();
+    server_->PaintRectangle(0, 0, 1024, 768, 0x22AA44); // what only a new connection shows
     ASSERT_TRUE(WaitForEvent(QStringLiteral("AutoReconnected"))) << Trace();
     EXPECT_TRUE(events_.Has(QStringLiteral("AutoReconnecting:%1:1").arg(RdpDisconnectReason::SocketClosed)))
         << Trace();
-    EXPECT_TRUE(WaitFor([&] { return Shows(Colour); }, ConnectTimeoutMs)) << Trace();
+    EXPECT_TRUE(WaitFor([&] { return Shows(0x22AA44); }, ConnectTimeoutMs)) << Trace();
     EXPECT_EQ(control_->Connected(), RdpConnectionState::Connected);
 
     events_.events.clear();
     proxy_->Refuse(std::chrono::milliseconds(2500));
+    server_->ClearScreen();
     ASSERT_TRUE(WaitForEvent(QStringLiteral("AutoReconnected"))) << Trace();
+    EXPECT_TRUE(WaitFor([&] { return Shows(Colour); }, ConnectTimeoutMs)) << Trace();
     EXPECT_GE(events_.Count(QStringLiteral("AutoReconnecting:")), 2) << Trace(); // the first met the refusal
     EXPECT_EQ(events_.Count(QStringLiteral("Connected")), 0) << Trace();
     EXPECT_EQ(events_.Count(QStringLiteral("Disconnected:")), 0) << Trace();
@@ -122,6 +125,7 @@ TEST_F(Reconnect, CancelWhileReconnectingEndsTheSessionAtOnce) {
     ASSERT_TRUE(WaitForEvent(QStringLiteral("AutoReconnecting:%1:2").arg(RdpDisconnectReason::SocketClosed)))
         << Trace();
     EXPECT_EQ(control_->Connected(), RdpConnectionState::Connecting);
+    EXPECT_TRUE(Shows(Colour));  // the last picture stays meanwhile
     control_->SendKey(38, true); // dropped, not queued for later
     QElapsedTimer cancelled;
     cancelled.start();

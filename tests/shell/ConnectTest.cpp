@@ -392,6 +392,7 @@ TEST_F(ConnectTest, ALostConnectionShowsTheGreyedPictureAndKeepsAnAutomaticProgr
     EXPECT_EQ(overlay->Message(), "Connection lost. Reconnecting (4 of 20)...");
     fake->Events()->OnAutoReconnected();
     EXPECT_FALSE(overlay->isVisible());
+    EXPECT_EQ(record.connects, 1); // the control reconnects itself, to the same server
 
     fake->Events()->OnConnectionStalled(true);
     EXPECT_TRUE(overlay->isVisible());

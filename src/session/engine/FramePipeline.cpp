@@ -147,7 +147,6 @@ bool FreeRdpControl::CreateScreenBuffer(freerdp *instance) {
     outputSurface_ = nullptr;
     screenPagesReleased_ = false;
     screenMemory_ = memory;
-    std::vector<std::uint8_t>().swap(heldPicture_);
     // On failure the library has freed the memory with its screen buffer, or lost
     // it if it failed before making one (it only fails so when memory runs out).
     return gdi_init_ex(instance, PIXEL_FORMAT_BGRX32, 0, memory, FreeFrameMemory) == TRUE;
@@ -162,7 +161,7 @@ void FreeRdpControl::OnPostDisconnect(freerdp *instance) {
 }
 
 // The picture of a dropped connection stays the frame while the control reconnects,
-// until the next connection has a screen of its own.
+// until the next connection has drawn its first picture.
 void FreeRdpControl::HoldLastPicture() {
     std::lock_guard lock(frameMutex_);
     heldPicture_.clear();
@@ -186,7 +185,7 @@ RdpFrame FreeRdpControl::Frame() const {
     // engine thread frees the drawing surface under the same lock.
     RdpFrame frame;
     rdpContext *context = context_;
-    if ((!context || !context->gdi) && !heldPicture_.empty()) {
+    if (!heldPicture_.empty()) {
         frame.data = heldPicture_.data();
         frame.width = heldWidth_;
         frame.height = heldHeight_;
@@ -261,6 +260,12 @@ void FreeRdpControl::ReleasePaintLock() {
 // --- damage --------------------------------------------------------------------------
 
 void FreeRdpControl::CommitDamage() {
+    if (!heldPicture_.empty()) {
+        // The new connection's first picture replaces the held one, all of it.
+        std::vector<std::uint8_t>().swap(heldPicture_);
+        if (const RdpFrame frame = Frame(); frame.data)
+            pendingDamage_ += QRect(0, 0, frame.width, frame.height);
+    }
     if (!damagePosted_) {
         damagePosted_ = true;
         PostFrameUpdate();
