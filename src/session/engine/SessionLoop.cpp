@@ -383,10 +383,15 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
         // A session that the network took ends with the reason of that drop, not with
         // the last attempt's refused connect.
         if (!again) ReportEnd(context, connected || attempt > 0, gaveUp ? dropReason : 0);
+        if (again) {
+            // From here no input is taken, and none taken before the drop is sent later.
+            state_ = RdpConnectionState::Connecting;
+            std::lock_guard lock(inputMutex_);
+            pendingInput_.clear();
+        }
         if (again && connected) HoldLastPicture();
         ReleaseContext(context);
         if (!again) break;
-        state_ = RdpConnectionState::Connecting;
         reconnecting_ = true;
         ++attempt;
         const int reason = dropReason;
@@ -567,6 +572,9 @@ FreeRdpControl::LoopEnd FreeRdpControl::RunEventLoop(rdpContext *context) {
 // server is asked for one pixel of its screen, which it answers; silence after that
 // means the way to the server is stalled: said once, and said again when data flows.
 void FreeRdpControl::WatchForSilence(rdpContext *context, bool dataArrived) {
+    // A server that takes no such request cannot be told idle from gone: it is
+    // left alone (the transport's own errors still end the connection).
+    if (!context->settings->RefreshRect) dataArrived = true;
     const std::int64_t now = NowMilliseconds();
     if (dataArrived) {
         lastDataAt_ = now;
