@@ -74,7 +74,8 @@ class OurEngine final : public Client, public tsc::RdpControlEvents {
         std::lock_guard lock(control_->FrameLock());
         const tsc::RdpFrame frame = control_->Frame();
         if (!frame.data) return false;
-        const auto *row = reinterpret_cast<const std::uint32_t *>(frame.data + (frame.height / 2) * frame.stride);
+        const auto *row =
+            reinterpret_cast<const std::uint32_t *>(frame.data + (frame.height / 2) * frame.stride);
         return Near(row[frame.width / 2], rgb);
     }
     bool Ended() override { return ended_; }
@@ -104,7 +105,8 @@ class XFreeRdp final : public Client {
         environment.insert(QStringLiteral("DISPLAY"), display_);
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.setStandardOutputFile(QStringLiteral("/tmp/tsc-reconnect-bench-xfreerdp.log"), QIODevice::Append);
+        process_.setStandardOutputFile(QStringLiteral("/tmp/tsc-reconnect-bench-xfreerdp.log"),
+                                       QIODevice::Append);
         process_.start(QStringLiteral("xfreerdp"),
                        {QStringLiteral("/v:127.27.0.12:%1").arg(port), QStringLiteral("/u:test"),
                         QStringLiteral("/p:test"), QStringLiteral("/cert:ignore"), QStringLiteral("/f"),
@@ -156,8 +158,8 @@ void Outage(const char *clientName, Client &client, FaultProxy &proxy, tsc::test
     const std::uint32_t after = Colours[(colourIndex + 1) % 4];
     ++colourIndex;
     if (!Until([&] { return client.Shows(before); }, 30s)) {
-        std::printf("{\"client\":\"%s\",\"fault\":\"%s\",\"run\":%d,\"error\":\"no picture before\"}\n", clientName,
-                    fault, run);
+        std::printf("{\"client\":\"%s\",\"fault\":\"%s\",\"run\":%d,\"error\":\"no picture before\"}\n",
+                    clientName, fault, run);
         return;
     }
     Until([] { return false; }, 1500ms); // settled
@@ -175,11 +177,11 @@ void Outage(const char *clientName, Client &client, FaultProxy &proxy, tsc::test
     }
     const bool back = Until([&] { return client.Shows(after) || client.Ended(); }, 150s) && !client.Ended();
     if (back)
-        std::printf("{\"client\":\"%s\",\"fault\":\"%s\",\"run\":%d,\"recovery_to_picture_s\":%.3f}\n", clientName,
-                    fault, run, Seconds(Clock::now() - recovered));
+        std::printf("{\"client\":\"%s\",\"fault\":\"%s\",\"run\":%d,\"recovery_to_picture_s\":%.3f}\n",
+                    clientName, fault, run, Seconds(Clock::now() - recovered));
     else
-        std::printf("{\"client\":\"%s\",\"fault\":\"%s\",\"run\":%d,\"error\":\"%s\"}\n", clientName, fault, run,
-                    client.Ended() ? "session ended" : "no new picture in 150 s");
+        std::printf("{\"client\":\"%s\",\"fault\":\"%s\",\"run\":%d,\"error\":\"%s\"}\n", clientName, fault,
+                    run, client.Ended() ? "session ended" : "no new picture in 150 s");
     std::fflush(stdout);
 }
 
@@ -250,9 +252,7 @@ int main(int argc, char **argv) {
         QElapsedTimer sinceTick;
         QTimer tick;
         tick.setInterval(5);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longest = std::max(longest, sinceTick.restart());
-        });
+        QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
         proxy.DropAccepted(true);
         proxy.Reset();
         const auto start = Clock::now();
@@ -260,10 +260,11 @@ int main(int argc, char **argv) {
         tick.start();
         const bool ended = Until([&] { return client.Ended(); }, 200s);
         tick.stop();
-        std::printf("{\"client\":\"ours\",\"fault\":\"drop-every-connection\",\"attempts\":%d,\"ended\":%s,"
-                    "\"seconds_to_end\":%.1f,\"connections_accepted\":%d,\"longest_event_loop_gap_ms\":%lld}\n",
-                    client.attempts, ended ? "true" : "false", Seconds(Clock::now() - start), proxy.Accepted(),
-                    static_cast<long long>(longest));
+        std::printf(
+            "{\"client\":\"ours\",\"fault\":\"drop-every-connection\",\"attempts\":%d,\"ended\":%s,"
+            "\"seconds_to_end\":%.1f,\"connections_accepted\":%d,\"longest_event_loop_gap_ms\":%lld}\n",
+            client.attempts, ended ? "true" : "false", Seconds(Clock::now() - start), proxy.Accepted(),
+            static_cast<long long>(longest));
     }
     return 0;
 }
