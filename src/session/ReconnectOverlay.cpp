@@ -1,5 +1,7 @@
 #include "ReconnectOverlay.h"
 
+#include "X11WindowPainter.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -40,7 +42,11 @@ ReconnectOverlay::ReconnectOverlay(QWidget *parent) : QWidget(parent) {
     layout->addWidget(message_);
     layout->addWidget(cancel_);
     connect(cancel_, &QPushButton::clicked, this, &ReconnectOverlay::cancelRequested);
+    for (QWidget *child : findChildren<QWidget *>())
+        child->installEventFilter(this);
 }
+
+ReconnectOverlay::~ReconnectOverlay() = default;
 
 QString ReconnectOverlay::ReconnectingText(int attempt, int attempts) {
     return QStringLiteral("Connection lost. Reconnecting (%1 of %2)...").arg(attempt).arg(attempts);
@@ -119,12 +125,57 @@ void ReconnectOverlay::resizeEvent(QResizeEvent *event) {
     PlacePanel();
 }
 
+QPaintEngine *ReconnectOverlay::paintEngine() const {
+    return nullptr; // painted through the toolkit's backing store, or by PaintOnScreen
+}
+
+bool ReconnectOverlay::PaintsOnScreen() {
+    if (!window()->testAttribute(Qt::WA_PaintOnScreen) || !testAttribute(Qt::WA_WState_Created)) return false;
+    if (!triedPainter_) {
+        triedPainter_ = true;
+        painter_ = X11WindowPainter::Create();
+    }
+    return painter_ && painter_->CanDraw(*this);
+}
+
+// On a window that paints on screen the toolkit asks each child to paint itself on
+// screen, which it cannot: the overlay paints them all instead.
+bool ReconnectOverlay::eventFilter(QObject *watched, QEvent *event) {
+    if (watched != this && event->type() == QEvent::UpdateRequest && PaintsOnScreen()) {
+        update();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ReconnectOverlay::PaintOnScreen() {
+    QImage picture(size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&picture);
+        PaintPicture(painter, QRegion(rect()));
+        panel_->render(&painter, panel_->pos(), QRegion(),
+                       QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
+    painter_->PutImage(winId(), picture.constBits(), picture.width(), picture.height(),
+                       static_cast<int>(picture.bytesPerLine()), QRegion(rect()));
+    painter_->Flush();
+}
+
 void ReconnectOverlay::paintEvent(QPaintEvent *event) {
+    // grab() and render() redirect the painting to an image: the toolkit's way then.
+    if (!redirected(nullptr) && PaintsOnScreen()) {
+        PaintOnScreen();
+        return;
+    }
     QPainter painter(this);
-    QRegion surround = event->region();
+    PaintPicture(painter, event->region());
+}
+
+void ReconnectOverlay::PaintPicture(QPainter &painter, const QRegion &region) {
+    QRegion surround = region;
     if (!picture_.isNull()) {
         const QRect placed(pictureOffset_, picture_.size());
-        for (const QRect &rect : event->region() & placed)
+        for (const QRect &rect : region &placed)
             painter.drawImage(rect.topLeft(), picture_, rect.translated(-pictureOffset_));
         surround -= placed;
     }

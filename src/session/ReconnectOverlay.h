@@ -3,12 +3,16 @@
 // What a session window shows while its connection is lost: the last picture of the
 // remote screen, greyed, a plain message and a Cancel button. It covers the session
 // widget (a window of its own above the widget's), so the pointer and the keys reach
-// it instead of the remote desktop; the navigation bar is raised above it.
+// it instead of the remote desktop; the navigation bar is raised above it. On a
+// session window that paints on screen the overlay draws itself and its message
+// into a picture and puts that into its window, as the navigation bar does.
 
 #include "RdpControl.h"
 
 #include <QImage>
 #include <QWidget>
+
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -16,10 +20,13 @@ class QFrame;
 
 namespace tsc {
 
+class X11WindowPainter;
+
 class ReconnectOverlay : public QWidget {
     Q_OBJECT
   public:
     explicit ReconnectOverlay(QWidget *parent);
+    ~ReconnectOverlay() override;
 
     // The lines the user reads.
     [[nodiscard]] static QString ReconnectingText(int attempt, int attempts);
@@ -43,16 +50,23 @@ class ReconnectOverlay : public QWidget {
   protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    [[nodiscard]] QPaintEngine *paintEngine() const override;
 
   private:
     void Present(const QImage &picture, QPoint pictureOffset, const QString &text);
     void PlacePanel();
+    void PaintPicture(QPainter &painter, const QRegion &region);
+    [[nodiscard]] bool PaintsOnScreen();
+    void PaintOnScreen();
 
     QImage picture_;
     QPoint pictureOffset_;
     QFrame *panel_ = nullptr;
     QLabel *message_ = nullptr;
     QPushButton *cancel_ = nullptr;
+    std::unique_ptr<X11WindowPainter> painter_;
+    bool triedPainter_ = false;
 };
 
 } // namespace tsc
