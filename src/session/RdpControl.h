@@ -67,7 +67,16 @@ class RdpControlEvents {
     virtual void OnDisconnected(int /*reason*/) {}
     virtual void OnFatalError(int /*errorCode*/) {}
     virtual void OnWarning(int /*warningCode*/) {}
+    // The connection dropped without the user or the server deciding so, and the
+    // control tries again (attempt 1 to RdpControl::MaximumReconnectAttempts) with the
+    // same settings. Input is dropped until OnAutoReconnected; when the attempts run
+    // out, or Disconnect is called, OnDisconnected ends the session as ever.
     virtual void OnAutoReconnecting(int /*reason*/, int /*attemptCount*/) {}
+    virtual void OnAutoReconnected() {}
+    // Nothing has come from the server for a while, not even an answer to a request
+    // that wants one (true); data flows again (false). A stall that lasts is given up
+    // and reconnected.
+    virtual void OnConnectionStalled(bool /*stalled*/) {}
     virtual void OnRemoteDesktopSizeChange(int /*width*/, int /*height*/) {}
     virtual void OnReceivedTSPublicKey(const QString & /*key*/) {}
     virtual void OnEnterFullScreenMode() {}
@@ -142,6 +151,8 @@ class RdpControl {
     [[nodiscard]] static constexpr bool IsSupportedDesktopHeight(int height) {
         return height >= MinimumDesktopHeight && height <= MaximumDesktopHeight;
     }
+    // How often a dropped session is tried again before it ends.
+    static constexpr int MaximumReconnectAttempts = 20;
     [[nodiscard]] static constexpr bool IsSupportedColorDepth(int depth) {
         return depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
     }
@@ -176,7 +187,8 @@ class RdpControl {
     virtual std::mutex &FrameLock() = 0;
     [[nodiscard]] virtual RdpFrame Frame() const = 0;
 
-    // Input, in remote desktop coordinates; ignored unless connected.
+    // Input, in remote desktop coordinates; ignored unless connected (also while
+    // the control reconnects).
     // keyCode is the X11 key code (QKeyEvent::nativeScanCode on X11).
     virtual void SendKey(std::uint32_t keyCode, bool down) = 0;
     virtual void SendMouseMove(int x, int y) = 0;

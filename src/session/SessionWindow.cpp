@@ -3,6 +3,7 @@
 #include "Identity.h"
 #include "NavigationBar.h"
 #include "RdpSessionWidget.h"
+#include "ReconnectOverlay.h"
 #include "SessionHost.h"
 #include "SessionPictures.h"
 #include "SystemInfo.h"
@@ -74,6 +75,10 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     connect(msRdpClient_, &RdpSessionWidget::frameUpdated, this,
             [this](const QRegion &damage) { OnFrameUpdated(damage); });
     connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
+    reconnectOverlay_ = new ReconnectOverlay(this);
+    connect(reconnectOverlay_, &ReconnectOverlay::cancelRequested, this, [this] { Control().Disconnect(); });
+    connect(reconnectOverlay_, &ReconnectOverlay::shownChanged, this,
+            [this](bool shown) { OnConnectionLostShown(shown); });
     Control().SetEventHandler(this);
     Control().SetLogSink(&host_);
     clipboard_ = std::make_unique<SessionClipboard>(Control(), QGuiApplication::clipboard());
@@ -187,6 +192,8 @@ void SessionWindow::ApplyMask() {
     if (const NavigationBar *bar = NavigationBar::Current();
         bar && bar->parentWidget() == this && bar->isVisible())
         visible += bar->geometry();
+    if (reconnectOverlay_->isVisible())
+        visible += reconnectOverlay_->PanelGeometry().translated(reconnectOverlay_->pos());
     // An empty region would mean "no mask": a one-pixel region outside the window
     // hides everything instead.
     setMask(visible.isEmpty() ? QRegion(-1, -1, 1, 1) : visible);
@@ -324,6 +331,7 @@ void SessionWindow::resizeEvent(QResizeEvent *event) {
     } catch (...) {
     }
     if (NavigationBar *bar = NavigationBar::Current(); bar && bar->parentWidget() == this) bar->Replace();
+    if (reconnectOverlay_->isVisible()) reconnectOverlay_->setGeometry(rect());
 }
 
 // The session window never closes itself: closing it ends the program.
@@ -410,9 +418,47 @@ void SessionWindow::OnWarning(int warningCode) {
 }
 
 void SessionWindow::OnAutoReconnecting(int reason, int attemptCount) {
-    if (Acting())
-        host_.LogInfo("MsRdpClientAutoReconnecting: " + std::to_string(reason) + " : " +
-                      std::to_string(attemptCount));
+    if (!Acting()) return;
+    host_.LogInfo("MsRdpClientAutoReconnecting: " + std::to_string(reason) + " : " +
+                  std::to_string(attemptCount));
+    reconnecting_ = true;
+    ShowConnectionLost(attemptCount);
+}
+
+void SessionWindow::OnAutoReconnected() {
+    reconnecting_ = false;
+    reconnectOverlay_->Dismiss();
+}
+
+void SessionWindow::OnConnectionStalled(bool stalled) {
+    if (!Acting() || reconnecting_) return;
+    if (stalled)
+        ShowConnectionLost(0);
+    else
+        reconnectOverlay_->Dismiss();
+}
+
+// The last picture, greyed, in place: windowed, full screen and seamless alike (a
+// seamless window's mask keeps the remote windows where they were, and the message).
+void SessionWindow::ShowConnectionLost(int attempt) {
+    QImage picture;
+    {
+        std::lock_guard lock(Control().FrameLock());
+        picture = ReconnectOverlay::GreyedPicture(Control().Frame());
+    }
+    if (attempt > 0)
+        reconnectOverlay_->ShowReconnecting(picture, msRdpClient_->pos(), attempt,
+                                            RdpControl::MaximumReconnectAttempts);
+    else
+        reconnectOverlay_->ShowStalled(picture, msRdpClient_->pos());
+}
+
+void SessionWindow::OnConnectionLostShown(bool shown) {
+    // The navigation bar stays usable above the overlay.
+    if (NavigationBar *bar = NavigationBar::Current(); bar && bar->parentWidget() == this && shown)
+        bar->raise();
+    if (!shown && isVisible()) msRdpClient_->setFocus();
+    if (layered_) ApplyMask();
 }
 
 void SessionWindow::OnRemoteDesktopSizeChange(int width, int height) {

@@ -29,6 +29,7 @@ class QTimer;
 namespace tsc {
 
 class RdpSessionWidget;
+class ReconnectOverlay;
 class X11WindowPainter;
 class SessionHost;
 
@@ -50,6 +51,8 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     [[nodiscard]] const SessionVariantTraits &Traits() const { return traits_; }
     [[nodiscard]] RdpControl &Control();
     [[nodiscard]] RdpSessionWidget *MsRdpClient() const { return msRdpClient_; }
+    // Shown over the session while its connection is lost.
+    [[nodiscard]] ReconnectOverlay *ConnectionLostOverlay() const { return reconnectOverlay_; }
 
     // Per variant, process-wide: the seamless overlay has been seen in this session.
     [[nodiscard]] static bool OverlayFound(RdpControlVariant variant);
@@ -84,6 +87,8 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     void OnFatalError(int errorCode) override;
     void OnWarning(int warningCode) override;
     void OnAutoReconnecting(int reason, int attemptCount) override;
+    void OnAutoReconnected() override;
+    void OnConnectionStalled(bool stalled) override;
     void OnRemoteDesktopSizeChange(int width, int height) override;
     void OnReceivedTSPublicKey(const QString &key) override;
     void OnEnterFullScreenMode() override;
@@ -121,11 +126,15 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     void OnFrameResized();
     void ApplyMask();
     void OnNavigationBarPlaced();
+    void ShowConnectionLost(int attempt); // 0: stalled, no attempt yet
+    void OnConnectionLostShown(bool shown);
 
     RdpControlVariant variant_;
     const SessionVariantTraits &traits_;
     SessionHost &host_;
     RdpSessionWidget *msRdpClient_ = nullptr;
+    ReconnectOverlay *reconnectOverlay_ = nullptr;
+    bool reconnecting_ = false; // between OnAutoReconnecting and the session's return or end
     // Set when the session widget draws into its own X11 window: this window then
     // fills its background the same way and the toolkit keeps no backing store.
     std::unique_ptr<X11WindowPainter> painter_;

@@ -295,22 +295,6 @@ TEST_F(EngineEndToEnd, SeamlessSessionsKeepTheKeyColourExact) {
     ASSERT_TRUE(session.WaitForEnd());
 }
 
-TEST_F(EngineEndToEnd, StoppingTheServerEndsTheSessionWithAReason) {
-    QTemporaryDir folder;
-    ShadowServer own(folder.path(), QStringLiteral("#000000"));
-    ASSERT_TRUE(own.Start()) << own.Error().toStdString();
-    Session session(own.Port());
-    ASSERT_TRUE(session.Connect());
-    ASSERT_TRUE(session.WaitForEvent(QStringLiteral("Connected"))) << session.Trace();
-    own.StopServer();
-    ASSERT_TRUE(session.WaitForEnd()) << session.Trace();
-    const int reason = session.events.DisconnectReason();
-    EXPECT_TRUE(reason == RdpDisconnectReason::SocketClosed || reason == RdpDisconnectReason::RemoteByServer)
-        << reason;
-    EXPECT_TRUE(session.log.Contains("Session ended, reason")) << session.Trace();
-    EXPECT_EQ(session.control->Connected(), RdpConnectionState::NotConnected);
-}
-
 TEST_F(EngineEndToEnd, AChangedCertificateIsRefusedAsAFatalError) {
     QTemporaryDir first;
     QTemporaryDir second;

@@ -6,6 +6,7 @@
 #include "NavigationBar.h"
 #include "RdpEngineLibrary.h"
 #include "RdpSessionWidget.h"
+#include "ReconnectOverlay.h"
 #include "SessionHost.h"
 #include "SessionWindow.h"
 #include "ShadowServer.h"
@@ -269,6 +270,28 @@ TEST_F(NavigationBarOnScreen, ClicksDuringResizesLeaveAConsistentBar) {
     EXPECT_TRUE(bar_->Panel_HideShow->isVisible()); // twenty clicks: open as before
     EXPECT_EQ(bar_->geometry().right() + 1, 1024 - NavigationBar::RightMargin);
     EXPECT_TRUE(ExpandedBarIsDrawn());
+}
+
+// A lost connection as the user sees it in full screen: the remote screen greyed
+// with the message over it, the bar still drawn above; back to the session after.
+TEST_F(NavigationBarOnScreen, ALostConnectionGreysTheScreenAndLeavesTheBarOnTop) {
+    ASSERT_TRUE(ExpandedBarIsDrawn());
+    window_->OnAutoReconnecting(RdpDisconnectReason::SocketClosed, 3);
+    ReconnectOverlay *overlay = window_->ConnectionLostOverlay();
+    ASSERT_TRUE(overlay->isVisible());
+    const QRect panel(overlay->mapToGlobal(overlay->PanelGeometry().topLeft()),
+                      overlay->PanelGeometry().size());
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QRgb centre = Screen(QRect(100, 400, 1, 1)).pixel(0, 0);
+            return qRed(centre) == qGreen(centre) && qGreen(centre) == qBlue(centre) &&
+                   DarkPixels(Screen(panel)) > 20;
+        },
+        3000));
+    EXPECT_TRUE(ExpandedBarIsDrawn());
+    EXPECT_NE(host_.log.find("I MsRdpClientAutoReconnecting: 2308 : 3"), std::string::npos);
+    window_->OnAutoReconnected();
+    EXPECT_TRUE(WaitFor([] { return Near(Screen(QRect(100, 400, 1, 1)).pixel(0, 0), ServerBlue); }, 3000));
 }
 
 } // namespace

@@ -33,6 +33,17 @@ class EventRecorder : public RdpControlEvents {
     void OnDisconnected(int reason) override { events << QStringLiteral("Disconnected:%1").arg(reason); }
     void OnFatalError(int code) override { events << QStringLiteral("FatalError:%1").arg(code); }
     void OnWarning(int code) override { events << QStringLiteral("Warning:%1").arg(code); }
+    void OnAutoReconnecting(int reason, int attempt) override {
+        events << QStringLiteral("AutoReconnecting:%1:%2").arg(reason).arg(attempt);
+    }
+    void OnAutoReconnected() override { events << QStringLiteral("AutoReconnected"); }
+    void OnConnectionStalled(bool stalled) override {
+        events << QStringLiteral("Stalled:%1").arg(stalled ? 1 : 0);
+    }
+    int Count(const QString &prefix) const {
+        return static_cast<int>(std::count_if(events.begin(), events.end(),
+                                              [&](const QString &e) { return e.startsWith(prefix); }));
+    }
     void OnRemoteDesktopSizeChange(int w, int h) override {
         events << QStringLiteral("Size:%1x%2").arg(w).arg(h);
     }

@@ -8,6 +8,7 @@
 #include "NavigationBar.h"
 #include "ProcessState.h"
 #include "RdpSessionWidget.h"
+#include "ReconnectOverlay.h"
 #include "SessionWindow.h"
 #include "ShadowServer.h"
 #include "SystemInfo.h"
@@ -21,7 +22,9 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -167,9 +170,16 @@ TEST_F(ConnectEndToEnd, WindowedSessionTakesInputAndItsEndBringsBackTheMainWindo
     QCoreApplication::sendEvent(remote, &release);
     EXPECT_TRUE(WaitFor([&] { return !server_->KeyDown(KeyA); }, 5000));
 
-    // The server ends the session: the main window returns with its settings.
+    // The server goes away: the window shows the lost connection; Cancel ends the
+    // session and the main window returns with its settings.
     server_->StopServer();
+    ASSERT_TRUE(WaitForLine("MsRdpClientAutoReconnecting: 2308 : 1")) << Trace();
+    ReconnectOverlay *overlay = session->ConnectionLostOverlay();
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_FALSE(window->isVisible());
+    emit overlay->findChild<QPushButton *>("bn_ReconnectCancel")->clicked();
     ASSERT_TRUE(WaitFor([&] { return window->isVisible(); }, SessionTimeoutMs)) << Trace();
+    EXPECT_TRUE(Logged("MsRdpClientDisconnected: 1")) << Trace();
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const LoggedLine &l) {
         return l.text.starts_with("MsRdpClientDisconnected: ");
     }));
@@ -189,8 +199,15 @@ TEST_F(ConnectEndToEnd, AnAutomaticSessionClosesTheProgramWhenTheServerEndsIt) {
     window->cb_DoSeamless->setChecked(true);
     window->bn_ConnectClick();
     ASSERT_TRUE(WaitForLine("MsRdpClientLoginComplete")) << Trace();
+    // While the session can still come back, the program stays.
     server_->StopServer();
+    ASSERT_TRUE(WaitForLine("MsRdpClientAutoReconnecting: 2308 : 1")) << Trace();
+    EXPECT_FALSE(window->Core().AutoCloseTimer()->isActive());
+    // The server is back with another certificate: refused, and the session ends.
+    QTemporaryDir otherCertificate;
+    ASSERT_TRUE(server_->RestartServer(otherCertificate.path())) << server_->Error().toStdString();
     ASSERT_TRUE(WaitForLine("AutoClose client...")) << Trace();
+    EXPECT_TRUE(Logged("MsRdpClientDisconnected: 4360")) << Trace();
     EXPECT_TRUE(window->Core().AutoCloseTimer()->isActive());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(WaitFor([] { return ProcessState::Closing(); }, 2000)); // the posted close requests
@@ -228,7 +245,10 @@ TEST_F(ConnectEndToEnd, ProgramStartedWithAProfileConnectsAtOnceAndEndsWithTheSe
     EXPECT_TRUE(logHas("Auto connect..."));
     EXPECT_TRUE(WaitFor([] { return Near(ScreenPixel(500, 400), ClientRoot); }, 3000));
 
-    server_->StopServer();
+    // The server comes back with another certificate: the reconnect is refused and
+    // the session, and with it the program, ends.
+    QTemporaryDir otherCertificate;
+    ASSERT_TRUE(server_->RestartServer(otherCertificate.path())) << server_->Error().toStdString();
     EXPECT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }, 15000));
     if (client.state() != QProcess::NotRunning) {
         client.kill();

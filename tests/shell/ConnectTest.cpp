@@ -8,6 +8,7 @@
 #include "NavigationBar.h"
 #include "Preferences.h"
 #include "RdpSessionWidget.h"
+#include "ReconnectOverlay.h"
 #include "SessionWindow.h"
 #include "SystemInfo.h"
 #include "WindowTestSupport.h"
@@ -355,6 +356,56 @@ TEST_F(ConnectTest, TheEndOfAnAutomaticSessionClosesTheProgram) {
     EXPECT_TRUE(Logged('I', "AutoClose client..."));
     EXPECT_TRUE(window->Core().AutoCloseTimer()->isActive());
     EXPECT_FALSE(window->isVisible());
+}
+
+// A lost connection: the last picture greyed with the attempt and a Cancel button, the
+// navigation bar still above it, and a program started on a profile stays open until
+// the session really ends; a stall shows the same and goes with the data.
+TEST_F(ConnectTest, ALostConnectionShowsTheGreyedPictureAndKeepsAnAutomaticProgramOpen) {
+    auto window = MakeWindow();
+    testing::ChangeSettings(window->Core(), [](auto &s) { s.autoConnect = true; });
+    window->Edit_Host->setText("ts1");
+    window->bn_ConnectClick(); // full screen with the connection bar
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
+    ASSERT_NE(session, nullptr);
+    fake->RaiseLoginComplete();
+    fake->Paint(session->size(), 0x3366CC);
+    ReconnectOverlay *overlay = session->ConnectionLostOverlay();
+    EXPECT_FALSE(overlay->isVisible());
+
+    fake->Events()->OnAutoReconnecting(2308, 3);
+    EXPECT_TRUE(Logged('I', "MsRdpClientAutoReconnecting: 2308 : 3"));
+    ASSERT_TRUE(overlay->isVisible());
+    EXPECT_EQ(overlay->Message(), "Connection lost. Reconnecting (3 of 20)...");
+    EXPECT_EQ(overlay->geometry(), session->rect());
+    const QColor shown = overlay->grab(QRect(10, 100, 1, 1)).toImage().pixelColor(0, 0);
+    EXPECT_EQ(shown.red(), shown.green());
+    EXPECT_EQ(shown.green(), shown.blue()); // grey, not the session's blue
+    NavigationBar *bar = NavigationBar::Current();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(session->children().indexOf(bar), session->children().size() - 1); // stacked on top
+    EXPECT_FALSE(window->Core().AutoCloseTimer()->isActive());
+    EXPECT_TRUE(session->isVisible());
+
+    fake->Events()->OnAutoReconnecting(2308, 4);
+    EXPECT_EQ(overlay->Message(), "Connection lost. Reconnecting (4 of 20)...");
+    fake->Events()->OnAutoReconnected();
+    EXPECT_FALSE(overlay->isVisible());
+    EXPECT_EQ(record.connects, 1); // the control reconnects itself, to the same server
+
+    fake->Events()->OnConnectionStalled(true);
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_EQ(overlay->Message(), "Connection lost. Waiting for the server...");
+    fake->Events()->OnConnectionStalled(false);
+    EXPECT_FALSE(overlay->isVisible());
+
+    fake->Events()->OnAutoReconnecting(2308, 1);
+    emit overlay->findChild<QPushButton *>("bn_ReconnectCancel")->clicked();
+    EXPECT_TRUE(record.calls.contains("Disconnect"));
+    fake->RaiseDisconnected(1);
+    EXPECT_TRUE(Logged('I', "AutoClose client..."));
+    EXPECT_TRUE(window->Core().AutoCloseTimer()->isActive());
 }
 
 TEST_F(ConnectTest, ASecondConnectFreesTheSessionWindowOfItsVariant) {

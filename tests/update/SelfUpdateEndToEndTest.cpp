@@ -97,11 +97,13 @@ class SelfUpdateEndToEnd : public ::testing::Test {
         return WaitFor([&] { return Count(ReadAll(logPath_), line) >= count; }, LineWaitMs);
     }
 
-    // Ends the session from the server's side: the automatic session closes the client
-    // (and a started copy, which is no child of ours); the server comes back for the
-    // next start.
+    // Ends the session from the server's side: the server comes back with another
+    // certificate, which the client's reconnect refuses, so the automatic session
+    // closes the client (and a started copy, which is no child of ours); the server
+    // comes back as it was for the next start.
     void EndSessionAndWaitForExit() {
-        server_->StopServer();
+        ASSERT_TRUE(server_->RestartServer(root_.path() + "/other-certificate"))
+            << server_->Error().toStdString();
         const std::string folder = root_.path().toStdString() + "/";
         EXPECT_TRUE(WaitFor([&] { return !AnyProcessBelow(folder); }, LineWaitMs)) << Log();
         if (client_ && client_->state() != QProcess::NotRunning) client_->kill();
@@ -140,6 +142,7 @@ class SelfUpdateEndToEnd : public ::testing::Test {
         ASSERT_TRUE(webServer_->Running()) << "the self-update test needs port 80 of " << Address
                                            << ": run it as root, with nothing else bound there";
         ASSERT_TRUE(QDir().mkpath(root + "/server"));
+        ASSERT_TRUE(QDir().mkpath(root + "/other-certificate"));
         server_ = std::make_unique<ShadowServer>(root + "/server", "#FF00FF");
         server_->SetAddress(Address);
         ASSERT_TRUE(server_->Start()) << server_->Error().toStdString();

@@ -160,11 +160,38 @@ void FreeRdpControl::OnPostDisconnect(freerdp *instance) {
     gdi_free(instance);
 }
 
+// The picture of a dropped connection stays the frame while the control reconnects,
+// until the next connection has drawn its first picture.
+void FreeRdpControl::HoldLastPicture() {
+    std::lock_guard lock(frameMutex_);
+    heldPicture_.clear();
+    const RdpFrame frame = Frame();
+    if (!frame.data) return;
+    heldWidth_ = frame.width;
+    heldHeight_ = frame.height;
+    heldPicture_.resize(std::size_t(frame.width) * std::size_t(frame.height) * 4);
+    for (int row = 0; row < frame.height; ++row)
+        std::memcpy(heldPicture_.data() + std::size_t(row) * std::size_t(frame.width) * 4,
+                    frame.data + std::ptrdiff_t(row) * frame.stride, std::size_t(frame.width) * 4);
+}
+
+void FreeRdpControl::DropHeldPicture() {
+    std::lock_guard lock(frameMutex_);
+    std::vector<std::uint8_t>().swap(heldPicture_);
+}
+
 RdpFrame FreeRdpControl::Frame() const {
     // The caller holds frameMutex_; context_ cannot go away meanwhile because the
     // engine thread frees the drawing surface under the same lock.
     RdpFrame frame;
     rdpContext *context = context_;
+    if (!heldPicture_.empty()) {
+        frame.data = heldPicture_.data();
+        frame.width = heldWidth_;
+        frame.height = heldHeight_;
+        frame.stride = heldWidth_ * 4;
+        return frame;
+    }
     if (context && context->gdi && outputSurface_) {
         frame.data = outputSurface_->data;
         frame.width = static_cast<int>(context->gdi->width);
@@ -233,6 +260,12 @@ void FreeRdpControl::ReleasePaintLock() {
 // --- damage --------------------------------------------------------------------------
 
 void FreeRdpControl::CommitDamage() {
+    if (!heldPicture_.empty()) {
+        // The new connection's first picture replaces the held one, all of it.
+        std::vector<std::uint8_t>().swap(heldPicture_);
+        if (const RdpFrame frame = Frame(); frame.data)
+            pendingDamage_ += QRect(0, 0, frame.width, frame.height);
+    }
     if (!damagePosted_) {
         damagePosted_ = true;
         PostFrameUpdate();

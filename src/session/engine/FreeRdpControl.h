@@ -20,6 +20,7 @@
 #include <QObject>
 #include <QPoint>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -35,10 +36,33 @@
 
 namespace tsc::engine {
 
+// How a session that the network dropped is tried again, and how a silent
+// connection is noticed.
+struct ReconnectPolicy {
+    int attempts = RdpControl::MaximumReconnectAttempts;
+    // The pause before attempt n is (n - 1) steps, at most `longestPause`: the first
+    // attempt follows the drop at once, twenty take about two minutes.
+    std::chrono::milliseconds pauseStep{1000};
+    std::chrono::milliseconds longestPause{8000};
+    std::chrono::milliseconds attemptTimeout{15000}; // one attempt's connection sequence
+    // After this long without a byte from the server the control asks it for a
+    // picture of one pixel, which every server answers...
+    std::chrono::milliseconds silenceBeforeProbe{5000};
+    // ...and after this long without a byte the connection counts as stalled...
+    std::chrono::milliseconds stallAfter{10000};
+    // ...and after this long it is given up and reconnected.
+    std::chrono::milliseconds giveUpStallAfter{40000};
+
+    [[nodiscard]] std::chrono::milliseconds PauseBefore(int attempt) const {
+        return std::min(longestPause, pauseStep * (attempt - 1));
+    }
+};
+
 class FreeRdpControl final : public RdpControl {
   public:
     // A connection still not up after `handshakeTimeout` is given up.
-    explicit FreeRdpControl(std::chrono::milliseconds handshakeTimeout = std::chrono::seconds(30));
+    explicit FreeRdpControl(std::chrono::milliseconds handshakeTimeout = std::chrono::seconds(30),
+                            ReconnectPolicy reconnect = {});
     ~FreeRdpControl() override;
     FreeRdpControl(const FreeRdpControl &) = delete;
     FreeRdpControl &operator=(const FreeRdpControl &) = delete;
@@ -134,7 +158,17 @@ class FreeRdpControl final : public RdpControl {
     void OnHandshakeTimeout(int connectNumber);
     [[nodiscard]] bool ConnectToServer(rdpContext *context);
     void RunSession(ConnectionSettings session); // the engine thread
-    void RunEventLoop(rdpContext *context);
+    // Why the event loop ended: the session is over, or the network let it down.
+    enum class LoopEnd { Ended, Dropped };
+    LoopEnd RunEventLoop(rdpContext *context);
+    void WatchForSilence(rdpContext *context, bool dataArrived);
+    [[nodiscard]] bool DropIsTransient(rdpContext *context) const;
+    [[nodiscard]] bool PauseBeforeAttempt(int attempt); // false: aborted meanwhile
+    void StartAttemptTimer(int attempt);
+    void OnAttemptTimeout(int attempt);
+    void ReleaseContext(rdpContext *context);
+    void HoldLastPicture();
+    void DropHeldPicture();
     void SendPendingInput(rdpContext *context);
     void SendKeyNow(rdpInput *input, std::uint32_t keyCode, bool down);
     void MovePointer(rdpInput *input, UINT16 x, UINT16 y);
@@ -151,7 +185,8 @@ class FreeRdpControl final : public RdpControl {
     void ReleasePaintLock();
     [[nodiscard]] int DisconnectReason(rdpContext *context, bool connected) const;
     void RecordAbort(rdpContext *context);
-    void ReportEnd(rdpContext *context, bool connected);
+    // `reason`: the one to report, 0 for the one the context's errors give.
+    void ReportEnd(rdpContext *context, bool connected, int reason = 0);
 
     // User-interface side. Queued calls go to the dispatcher, which lives on the
     // thread that created the control and dies with it.
@@ -176,6 +211,10 @@ class FreeRdpControl final : public RdpControl {
     std::atomic<bool> aborting_{false}; // abortRequested_, readable without the lock
     int connectNumber_ = 0;             // user-interface thread only
     std::chrono::milliseconds handshakeTimeout_;
+    ReconnectPolicy reconnect_;
+    bool sessionUp_ = false; // the first connection of the session was made (the handshake limit is over)
+    int attemptRunning_ = 0; // the reconnect attempt whose connection sequence runs now, 0 for none
+    bool attemptTimedOut_ = false;
     HANDLE wakeEvent_ = nullptr; // input queued or abort requested
     int abortDescriptor_ = -1;   // an eventfd, readable from an abort until the next Connect
 
@@ -192,12 +231,22 @@ class FreeRdpControl final : public RdpControl {
     gdiGfxSurface *outputSurface_ = nullptr;
     bool screenPagesReleased_ = false;
     std::uint8_t *screenMemory_ = nullptr; // the screen buffer as the engine mapped it
+    // The last picture of a dropped connection, shown while the control reconnects.
+    std::vector<std::uint8_t> heldPicture_;
+    int heldWidth_ = 0;
+    int heldHeight_ = 0;
 
     // Engine thread only.
     pBitmapUpdate libraryBitmapUpdate_ = nullptr; // the drawing library's handler
     ConnectionSettings session_;                  // its password wiped once the library has it
     bool certificateRefused_ = false;
     int lastReason_ = 0;
+    bool reconnecting_ = false; // a connection after a drop: its events are not the session's first
+    ARC_SC_PRIVATE_PACKET reconnectCookie_{}; // the server's, from the dropped connection
+    // Silence on the connection.
+    std::int64_t lastDataAt_ = 0;
+    std::int64_t probeSentAt_ = 0;
+    bool stalled_ = false;
     std::atomic<bool> loginCompleteSent_{false};
     std::atomic<std::int64_t> firstFrameAt_{0};
     std::optional<QPoint> pointerSent_; // where the server's pointer was last sent

@@ -23,9 +23,11 @@
 #include <winpr/synch.h>
 
 #include <malloc.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <system_error>
@@ -38,6 +40,17 @@ namespace {
 // A session that sent no logon notification by then counts as logged on this long
 // after its first picture: servers without a logon screen never send one.
 constexpr std::int64_t LoginCompleteFallbackMs = 2000;
+
+// Whether one of the descriptors has data to read now.
+bool SocketReadable(const std::vector<int> &descriptors) {
+    std::vector<pollfd> polled;
+    for (int descriptor : descriptors)
+        polled.push_back({descriptor, POLLIN, 0});
+    if (polled.empty() || poll(polled.data(), polled.size(), 0) <= 0) return false;
+    return std::any_of(polled.begin(), polled.end(), [](const pollfd &entry) {
+        return (entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    });
+}
 
 // The descriptors that become readable when the session's connection has data.
 std::vector<int> SocketDescriptors(freerdp *instance) {
@@ -126,8 +139,8 @@ rdpContext *NewLibraryContext() {
 
 // --- user-interface side -------------------------------------------------------
 
-FreeRdpControl::FreeRdpControl(std::chrono::milliseconds handshakeTimeout)
-    : dispatcher_(std::make_unique<QObject>()), handshakeTimeout_(handshakeTimeout) {
+FreeRdpControl::FreeRdpControl(std::chrono::milliseconds handshakeTimeout, ReconnectPolicy reconnect)
+    : dispatcher_(std::make_unique<QObject>()), handshakeTimeout_(handshakeTimeout), reconnect_(reconnect) {
     InstallLibraryLogAppender();
     // Manual reset: the library's events cannot reset themselves.
     wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -170,6 +183,9 @@ bool FreeRdpControl::Connect(const ConnectionSettings &settings) {
         std::lock_guard lock(sessionMutex_);
         abortRequested_ = false;
         timedOut_ = false;
+        sessionUp_ = false;
+        attemptRunning_ = 0;
+        attemptTimedOut_ = false;
     }
     aborting_ = false;
     ResetEvent(wakeEvent_);
@@ -209,7 +225,8 @@ void FreeRdpControl::Disconnect() {
 
 void FreeRdpControl::OnHandshakeTimeout(int connectNumber) {
     std::lock_guard lock(sessionMutex_);
-    if (connectNumber != connectNumber_ || state_ != RdpConnectionState::Connecting || abortRequested_)
+    if (connectNumber != connectNumber_ || state_ != RdpConnectionState::Connecting || abortRequested_ ||
+        sessionUp_)
         return;
     timedOut_ = true;
     PostLog(LogLevel::Error, QStringLiteral("The server did not complete the connection within %1 ms")
@@ -301,25 +318,101 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
     // buffers come: otherwise it stays resident under them for the whole session.
     malloc_trim(0);
 
-    rdpContext *context = NewLibraryContext();
-    if (!context) {
-        PostLog(LogLevel::Error, QStringLiteral("Cannot create the RDP session: out of memory"));
-        PostEvent([](RdpControlEvents &events) { events.OnFatalError(RdpErrorCode::OutOfMemory); });
-        state_ = RdpConnectionState::NotConnected;
+    reconnecting_ = false;
+    reconnectCookie_ = {};
+    int dropReason = 0;
+    int attempt = 0;
+    while (true) {
+        rdpContext *context = NewLibraryContext();
+        if (!context) {
+            PostLog(LogLevel::Error, QStringLiteral("Cannot create the RDP session: out of memory"));
+            PostEvent([](RdpControlEvents &events) { events.OnFatalError(RdpErrorCode::OutOfMemory); });
+            lastReason_ = RdpDisconnectReason::InternalError;
+            break;
+        }
+        reinterpret_cast<EngineContext *>(context)->control = this;
+        {
+            std::scoped_lock lock(sessionMutex_, frameMutex_);
+            context_ = context;
+        }
+        if (attempt > 0) StartAttemptTimer(attempt);
+        const bool connected = ConnectToServer(context);
+        bool attemptTimedOut = false;
+        {
+            std::lock_guard lock(sessionMutex_);
+            attemptRunning_ = 0;
+            attemptTimedOut = std::exchange(attemptTimedOut_, false);
+            if (connected) sessionUp_ = true;
+        }
+        LoopEnd loopEnd = LoopEnd::Ended;
+        if (connected) {
+            if (reconnecting_) {
+                PostLog(LogLevel::Info, QStringLiteral("Reconnected after %1 attempt(s)").arg(attempt));
+                PostEvent([](RdpControlEvents &events) { events.OnAutoReconnected(); });
+            }
+            attempt = 0;
+            loopEnd = RunEventLoop(context);
+        }
+        RecordAbort(context);
+        // Whether to try again: after a drop of a running session that neither side
+        // asked for, and after a failed attempt that failed the way networks fail.
+        bool again = false;
+        if (connected && loopEnd == LoopEnd::Dropped && DropIsTransient(context)) {
+            dropReason = DisconnectReason(context, true);
+            if (const ARC_SC_PRIVATE_PACKET *cookie = context->settings->ServerAutoReconnectCookie;
+                cookie && cookie->cbLen > 0)
+                reconnectCookie_ = *cookie;
+            PostLog(LogLevel::Warning,
+                    QStringLiteral("The connection to the server was lost (reason %1): reconnecting")
+                        .arg(dropReason));
+            again = true;
+        } else if (!connected && attempt > 0 && (attemptTimedOut || DropIsTransient(context))) {
+            PostLog(LogLevel::Warning,
+                    QStringLiteral("Reconnect attempt %1 failed%2")
+                        .arg(attempt)
+                        .arg(attemptTimedOut ? QStringLiteral(": no answer in time") : QString()));
+            again = true;
+        }
+        bool gaveUp = false;
+        if (again && attempt >= reconnect_.attempts) {
+            PostLog(LogLevel::Error,
+                    QStringLiteral("Giving up after %1 reconnect attempts").arg(reconnect_.attempts));
+            again = false;
+            gaveUp = true;
+        }
+        // A session that the network took ends with the reason of that drop, not with
+        // the last attempt's refused connect.
+        if (!again) ReportEnd(context, connected || attempt > 0, gaveUp ? dropReason : 0);
+        if (again) {
+            // From here no input is taken, and none taken before the drop is sent later.
+            state_ = RdpConnectionState::Connecting;
+            std::lock_guard lock(inputMutex_);
+            pendingInput_.clear();
+        }
+        if (again && connected) HoldLastPicture();
+        ReleaseContext(context);
+        if (!again) break;
+        reconnecting_ = true;
+        ++attempt;
+        const int reason = dropReason;
         PostEvent(
-            [](RdpControlEvents &events) { events.OnDisconnected(RdpDisconnectReason::InternalError); });
-        StopRoutingLibraryLogTo(this);
-        return;
+            [reason, attempt](RdpControlEvents &events) { events.OnAutoReconnecting(reason, attempt); });
+        if (!PauseBeforeAttempt(attempt)) {
+            lastReason_ = RdpDisconnectReason::LocalNotError;
+            PostLog(LogLevel::Info,
+                    QStringLiteral("Session ended, reason %1 (reconnect cancelled)").arg(lastReason_));
+            break;
+        }
     }
-    reinterpret_cast<EngineContext *>(context)->control = this;
-    {
-        std::scoped_lock lock(sessionMutex_, frameMutex_);
-        context_ = context;
-    }
-    const bool connected = ConnectToServer(context);
-    if (connected) RunEventLoop(context);
-    RecordAbort(context);
-    ReportEnd(context, connected);
+    session_.WipePassword();
+    DropHeldPicture();
+    StopRoutingLibraryLogTo(this);
+    state_ = RdpConnectionState::NotConnected;
+    const int reason = lastReason_;
+    PostEvent([reason](RdpControlEvents &events) { events.OnDisconnected(reason); });
+}
+
+void FreeRdpControl::ReleaseContext(rdpContext *context) {
     freerdp_disconnect(context->instance);
     clipboard_->Detach();
     {
@@ -327,10 +420,65 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
         context_ = nullptr;
     }
     freerdp_client_context_free(context);
-    StopRoutingLibraryLogTo(this);
-    state_ = RdpConnectionState::NotConnected;
-    const int reason = lastReason_;
-    PostEvent([reason](RdpControlEvents &events) { events.OnDisconnected(reason); });
+}
+
+// A drop nobody decided: the transport failed or went quiet. The user's or the
+// server's decisions (a logoff, an administrator's disconnect, a refused logon, a
+// changed certificate, the session's own time limits) end the session.
+bool FreeRdpControl::DropIsTransient(rdpContext *context) const {
+    if (Aborting() || certificateRefused_) return false;
+    if (freerdp_error_info(context->instance) != ERRINFO_SUCCESS) return false;
+    const int reason = DisconnectReason(context, true);
+    return reason == RdpDisconnectReason::SocketClosed ||
+           reason == RdpDisconnectReason::SocketReceiveFailed ||
+           reason == RdpDisconnectReason::SocketConnectFailed ||
+           reason == RdpDisconnectReason::ConnectionTimedOut ||
+           reason == RdpDisconnectReason::ProtocolNegotiationFailed;
+}
+
+// Waits the pause before a reconnect attempt; a Disconnect ends the wait at once.
+bool FreeRdpControl::PauseBeforeAttempt(int attempt) {
+    const std::int64_t until = NowMilliseconds() + reconnect_.PauseBefore(attempt).count();
+    while (true) {
+        {
+            std::lock_guard lock(sessionMutex_);
+            if (abortRequested_) return false;
+        }
+        const std::int64_t left = until - NowMilliseconds();
+        if (left <= 0) return true;
+        WaitForSingleObject(wakeEvent_, static_cast<DWORD>(std::min<std::int64_t>(left, 1000)));
+        ResetEvent(wakeEvent_);
+    }
+}
+
+// One attempt's connection sequence is bounded: a peer that accepts and then says
+// nothing must not hold the attempts up.
+void FreeRdpControl::StartAttemptTimer(int attempt) {
+    {
+        std::lock_guard lock(sessionMutex_);
+        attemptRunning_ = attempt;
+        attemptTimedOut_ = false;
+    }
+    const auto timeout = reconnect_.attemptTimeout;
+    QMetaObject::invokeMethod(
+        dispatcher_.get(),
+        [this, attempt, timeout] {
+            QTimer::singleShot(timeout, dispatcher_.get(), [this, attempt] { OnAttemptTimeout(attempt); });
+        },
+        Qt::QueuedConnection);
+}
+
+// Ends the attempt's waits for the network the way an abort does, without ending the
+// session: the engine thread clears the abort descriptor before the next attempt.
+void FreeRdpControl::OnAttemptTimeout(int attempt) {
+    std::lock_guard lock(sessionMutex_);
+    if (attemptRunning_ != attempt || abortRequested_) return;
+    attemptTimedOut_ = true;
+    const std::uint64_t one = 1;
+    if (abortDescriptor_ >= 0 && write(abortDescriptor_, &one, sizeof(one)) < 0) {
+        // A full counter is readable as well.
+    }
+    if (context_) SetEvent(context_->abortEvent);
 }
 
 // Sound brought to this computer needs something to play it on. Without a sound
@@ -345,17 +493,22 @@ void FreeRdpControl::CheckSoundOutput() {
 }
 
 // The connection sequence, whose socket reads end when the connect is aborted.
+// The password stays in session_ for the reconnects, and is wiped when the session ends.
 bool FreeRdpControl::ConnectToServer(rdpContext *context) {
-    const bool applied = ApplySessionSettings(context->settings, session_);
-    session_.WipePassword(); // the library keeps its own copy for the logon
-    if (!applied) {
+    if (!ApplySessionSettings(context->settings, session_)) {
         PostLog(LogLevel::Error, QStringLiteral("The RDP settings were refused"));
         return false;
     }
+    if (reconnecting_ && reconnectCookie_.cbLen > 0 && context->settings->ServerAutoReconnectCookie)
+        *context->settings->ServerAutoReconnectCookie = reconnectCookie_; // the server resumes its session
+    if (reconnecting_) ClearAbortDescriptor(); // a timed-out attempt's abort is spent
     {
         std::lock_guard lock(sessionMutex_);
         if (abortRequested_) return false;
     }
+    lastDataAt_ = NowMilliseconds();
+    probeSentAt_ = 0;
+    stalled_ = false;
     PostLog(LogLevel::Info, QStringLiteral("Connecting to %1:%2")
                                 .arg(QString::fromStdString(session_.server))
                                 .arg(session_.port));
@@ -364,34 +517,46 @@ bool FreeRdpControl::ConnectToServer(rdpContext *context) {
     return freerdp_connect(context->instance) == TRUE;
 }
 
-void FreeRdpControl::RunEventLoop(rdpContext *context) {
+FreeRdpControl::LoopEnd FreeRdpControl::RunEventLoop(rdpContext *context) {
     freerdp *instance = context->instance;
+    lastDataAt_ = NowMilliseconds();
+    probeSentAt_ = 0;
+    stalled_ = false;
     while (true) {
         HANDLE handles[MAXIMUM_WAIT_OBJECTS];
         DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 1);
         if (count == 0) {
             PostLog(LogLevel::Error, QStringLiteral("freerdp_get_event_handles failed"));
-            break;
+            return LoopEnd::Ended;
         }
         handles[count++] = wakeEvent_;
         const DWORD status = WaitForMultipleObjects(count, handles, FALSE, 250);
         if (status == WAIT_FAILED) {
             PostLog(LogLevel::Error, QStringLiteral("WaitForMultipleObjects failed"));
-            break;
+            return LoopEnd::Ended;
         }
         {
             std::lock_guard lock(sessionMutex_);
-            if (abortRequested_) break;
+            if (abortRequested_) return LoopEnd::Ended;
         }
-        if (freerdp_shall_disconnect(instance)) break;
+        if (freerdp_shall_disconnect(instance)) return LoopEnd::Dropped;
         ResetEvent(wakeEvent_); // before taking the queue, so no wake-up is lost
         SendPendingInput(context);
+        const bool dataArrived = SocketReadable(SocketDescriptors(instance));
         const bool ok = freerdp_check_event_handles(context) == TRUE;
         ReleasePaintLock();
         if (!ok) {
             if (freerdp_get_last_error(context) == FREERDP_ERROR_SUCCESS)
                 PostLog(LogLevel::Warning, QStringLiteral("The connection to the server ended"));
-            break;
+            return LoopEnd::Dropped;
+        }
+        WatchForSilence(context, dataArrived);
+        if (NowMilliseconds() - lastDataAt_ >= reconnect_.giveUpStallAfter.count()) {
+            PostLog(LogLevel::Warning,
+                    QStringLiteral("Nothing from the server for %1 ms: the connection is given up")
+                        .arg(reconnect_.giveUpStallAfter.count()));
+            freerdp_set_last_error(context, FREERDP_ERROR_CONNECT_TRANSPORT_FAILED);
+            return LoopEnd::Dropped;
         }
         const std::int64_t firstFrame = firstFrameAt_;
         if (!loginCompleteSent_ && firstFrame != 0 &&
@@ -401,6 +566,39 @@ void FreeRdpControl::RunEventLoop(rdpContext *context) {
                                         .arg(LoginCompleteFallbackMs));
             PostLoginComplete();
         }
+    }
+}
+
+// A connection that says nothing may be idle or dead. After a while of silence the
+// server is asked for one pixel of its screen, which it answers; silence after that
+// means the way to the server is stalled: said once, and said again when data flows.
+void FreeRdpControl::WatchForSilence(rdpContext *context, bool dataArrived) {
+    // A server that takes no such request cannot be told idle from gone: it is
+    // left alone (the transport's own errors still end the connection).
+    if (!context->settings->RefreshRect) dataArrived = true;
+    const std::int64_t now = NowMilliseconds();
+    if (dataArrived) {
+        lastDataAt_ = now;
+        probeSentAt_ = 0;
+        if (stalled_) {
+            stalled_ = false;
+            PostLog(LogLevel::Info, QStringLiteral("The server answers again"));
+            PostEvent([](RdpControlEvents &events) { events.OnConnectionStalled(false); });
+        }
+        return;
+    }
+    const std::int64_t silence = now - lastDataAt_;
+    if (silence >= reconnect_.silenceBeforeProbe.count() &&
+        (probeSentAt_ == 0 || now - probeSentAt_ >= reconnect_.silenceBeforeProbe.count())) {
+        probeSentAt_ = now;
+        RECTANGLE_16 pixel{0, 0, 1, 1};
+        if (context->update && context->update->RefreshRect) context->update->RefreshRect(context, 1, &pixel);
+    }
+    if (!stalled_ && silence >= reconnect_.stallAfter.count()) {
+        stalled_ = true;
+        PostLog(LogLevel::Warning,
+                QStringLiteral("Nothing from the server for %1 ms, not even an answer").arg(silence));
+        PostEvent([](RdpControlEvents &events) { events.OnConnectionStalled(true); });
     }
 }
 
@@ -428,8 +626,8 @@ int FreeRdpControl::DisconnectReason(rdpContext *context, bool connected) const 
     return DisconnectReasonFor(end);
 }
 
-void FreeRdpControl::ReportEnd(rdpContext *context, bool connected) {
-    lastReason_ = DisconnectReason(context, connected);
+void FreeRdpControl::ReportEnd(rdpContext *context, bool connected, int reason) {
+    lastReason_ = reason != 0 ? reason : DisconnectReason(context, connected);
     const UINT32 lastError = freerdp_get_last_error(context);
     const UINT32 errorInfo = freerdp_error_info(context->instance);
     QString detail;
@@ -459,7 +657,7 @@ bool FreeRdpControl::OnPreConnect(freerdp *instance) {
     rdpSettings *settings = context->settings;
     settings->KeyboardLayout = freerdp_keyboard_init(settings->KeyboardLayout);
     if (!freerdp_client_load_addins(context->channels, settings)) return false;
-    PostEvent([](RdpControlEvents &events) { events.OnConnecting(); });
+    if (!reconnecting_) PostEvent([](RdpControlEvents &events) { events.OnConnecting(); });
     return true;
 }
 
@@ -478,7 +676,7 @@ bool FreeRdpControl::OnPostConnect(freerdp *instance) {
             if (frameHandler_) frameHandler_->OnFrameResized(size);
         },
         Qt::QueuedConnection);
-    PostEvent([](RdpControlEvents &events) { events.OnConnected(); });
+    if (!reconnecting_) PostEvent([](RdpControlEvents &events) { events.OnConnected(); });
     // The server may keep a size of its own instead of the one asked for.
     if (size != QSize(session_.desktopWidth, session_.desktopHeight))
         PostEvent([size](RdpControlEvents &events) {

@@ -138,7 +138,10 @@ bool ApplySessionSettings(rdpSettings *settings, const ConnectionSettings &sessi
            freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER) &&
            ApplyAudio(settings, session.audioMode) && ApplyRedirection(settings, session) &&
-           ApplyPerformance(settings, session) && ApplyGraphics(settings, session);
+           ApplyPerformance(settings, session) && ApplyGraphics(settings, session) &&
+           // The server's auto-reconnect cookie is kept and shown again when the control
+           // reconnects (the control runs the attempts itself, not the library).
+           SetBool(settings, FreeRDP_AutoReconnectionEnabled, true);
 }
 
 } // namespace tsc::engine
