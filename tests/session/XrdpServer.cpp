@@ -8,9 +8,11 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace tsc::test {
@@ -62,6 +64,22 @@ bool WriteConfiguration(const QString &folder, const QString &address, quint16 p
            sesmanOut.open(QIODevice::WriteOnly) && sesmanOut.write(sesman.toUtf8()) > 0;
 }
 
+// xrdp's session manager listens on its fixed port and numbers the session displays
+// itself, so only one test server runs on the machine at a time: test runs in other
+// checkouts wait here for their turn.
+constexpr char MachineLock[] = "/run/lock/tsc-xrdp-tests.lock";
+constexpr int LockWaitMilliseconds = 150000;
+
+int TakeMachineLock() {
+    const int descriptor = open(MachineLock, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (descriptor < 0) return -1;
+    const bool taken =
+        WaitFor([descriptor] { return flock(descriptor, LOCK_EX | LOCK_NB) == 0; }, LockWaitMilliseconds);
+    if (taken) return descriptor;
+    close(descriptor);
+    return -1;
+}
+
 bool Listening(const QString &address, quint16 port) {
     QTcpSocket socket;
     socket.connectToHost(address, port);
@@ -77,6 +95,7 @@ XrdpServer::~XrdpServer() {
     Stop(xrdp_);
     Stop(sesman_);
     EndUserSession();
+    if (machineLock_ >= 0) close(machineLock_);
 }
 
 QString XrdpServer::Unavailable() {
@@ -96,6 +115,8 @@ QString XrdpServer::Password() {
 }
 
 bool XrdpServer::Start() {
+    if (machineLock_ < 0 && (machineLock_ = TakeMachineLock()) < 0)
+        return (error_ = "another test run keeps xrdp's session manager busy"), false;
     if (!folder_.isValid() || !EnsureTestUser()) return (error_ = "cannot create the test user"), false;
     QDir().mkpath("/run/xrdp/sockdir");
     QFile::setPermissions("/run/xrdp/sockdir", QFileDevice::Permissions(0x7777));

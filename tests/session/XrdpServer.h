@@ -5,7 +5,8 @@
 // logging a local test user straight into an Xorg session (xorgxrdp) whose
 // clipboard xrdp's channel server bridges. Needs root (the session manager starts
 // the user's session); Available() says why not otherwise. Everything started here is
-// stopped by its pid.
+// stopped by its pid. One such server runs on the machine at a time (Start() waits for
+// one in another test run to end).
 
 #include <QByteArray>
 #include <QProcess>
@@ -52,6 +53,7 @@ class XrdpServer {
     std::unique_ptr<QProcess> sesman_;
     std::unique_ptr<QProcess> xrdp_;
     std::unique_ptr<QProcess> copier_;
+    int machineLock_ = -1;
 };
 
 } // namespace tsc::test
