@@ -6,6 +6,7 @@
 #include "ReconnectOverlay.h"
 #include "SessionHost.h"
 #include "SessionPictures.h"
+#include "SmartSizing.h"
 #include "SystemInfo.h"
 #include "X11WindowPainter.h"
 
@@ -75,6 +76,8 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     connect(msRdpClient_, &RdpSessionWidget::frameUpdated, this,
             [this](const QRegion &damage) { OnFrameUpdated(damage); });
     connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
+    connect(msRdpClient_, &RdpSessionWidget::smartSizingKeyPressed, this,
+            [this] { SetSmartSizing(!SmartSizing()); });
     reconnectOverlay_ = new ReconnectOverlay(this);
     connect(reconnectOverlay_, &ReconnectOverlay::cancelRequested, this, [this] { Control().Disconnect(); });
     connect(reconnectOverlay_, &ReconnectOverlay::shownChanged, this,
@@ -163,6 +166,44 @@ void SessionWindow::paintEvent(QPaintEvent *event) {
     }
     painter_->Fill(winId(), event->region(), background.rgb());
     painter_->Flush();
+}
+
+// --- smart sizing -----------------------------------------------------------------
+
+void SessionWindow::OfferSmartSizing(bool on, const QRect &workArea) {
+    msRdpClient_->SetSmartSizingKeyEnabled(true);
+    SetSmartSizing(on);
+    if (!on) return;
+    const ConnectionSettings &session = Control().Settings();
+    const QSize desktop =
+        (QSizeF(session.desktopWidth, session.desktopHeight) / devicePixelRatioF()).toSize();
+    const QSize frameMargins = frameGeometry().size() - size();
+    const QSize fitted = FitWithin(desktop, workArea.size() - frameMargins);
+    if (fitted != desktop) resize(fitted);
+}
+
+void SessionWindow::SetSmartSizing(bool on) {
+    if (on == SmartSizing()) return;
+    if (Acting()) host_.LogInfo(on ? "Smart sizing on" : "Smart sizing off");
+    msRdpClient_->SetSmartSizing(on);
+    PlaceSessionWidget();
+}
+
+bool SessionWindow::SmartSizing() const {
+    return msRdpClient_->SmartSizing();
+}
+
+// Smart-sized, the session widget covers the client area; otherwise it has the
+// remote screen's size and the window shows what fits of it.
+void SessionWindow::PlaceSessionWidget() {
+    if (SmartSizing()) {
+        msRdpClient_->setGeometry(rect());
+        return;
+    }
+    QSize remote = msRdpClient_->FrameSize();
+    if (remote.isEmpty())
+        remote = QSize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
+    msRdpClient_->setGeometry(QRect(QPoint(0, 0), (QSizeF(remote) / devicePixelRatioF()).toSize()));
 }
 
 // --- the colour key ---------------------------------------------------------------
@@ -330,6 +371,7 @@ void SessionWindow::resizeEvent(QResizeEvent *event) {
         Control().SetFullScreen(isMaximized());
     } catch (...) {
     }
+    if (SmartSizing()) msRdpClient_->setGeometry(rect());
     if (NavigationBar *bar = NavigationBar::Current(); bar && bar->parentWidget() == this) bar->Replace();
     if (reconnectOverlay_->isVisible()) reconnectOverlay_->setGeometry(rect());
 }
@@ -446,6 +488,8 @@ void SessionWindow::ShowConnectionLost(int attempt) {
         std::lock_guard lock(Control().FrameLock());
         picture = ReconnectOverlay::GreyedPicture(Control().Frame());
     }
+    if (msRdpClient_->Scaled()) // as the window showed it
+        picture = picture.scaled(msRdpClient_->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (attempt > 0)
         reconnectOverlay_->ShowReconnecting(picture, msRdpClient_->pos(), attempt,
                                             RdpControl::MaximumReconnectAttempts);

@@ -63,6 +63,13 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     // to have `requested` (handling events, 20 ms apart, at most `milliseconds`) and
     // says whether it has. The connect procedure calls it before it sizes the control.
     bool WaitForGeometry(const QRect &requested, int milliseconds = 500);
+    // A windowed session: smart sizing as the profile asks (`on`), switchable with
+    // Ctrl+Alt+Shift+S for the rest of the session. Call after Connect. A desktop
+    // larger than `workArea` then opens in a window that fits, of the desktop's shape.
+    void OfferSmartSizing(bool on, const QRect &workArea);
+    // The remote screen stretched over the client area, following every resize.
+    void SetSmartSizing(bool on);
+    [[nodiscard]] bool SmartSizing() const;
     // How far left of its place the connect procedure put a seamless window.
     void SetSeamlessShift(int pixels) { seamlessShift_ = pixels; }
 
@@ -128,6 +135,7 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     void OnNavigationBarPlaced();
     void ShowConnectionLost(int attempt); // 0: stalled, no attempt yet
     void OnConnectionLostShown(bool shown);
+    void PlaceSessionWidget();
 
     RdpControlVariant variant_;
     const SessionVariantTraits &traits_;
