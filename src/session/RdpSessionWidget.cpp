@@ -133,6 +133,7 @@ void RdpSessionWidget::ChoosePaintRoute() {
     const bool onScreen = !Scaled();
     if (testAttribute(Qt::WA_PaintOnScreen) == onScreen) return;
     setAttribute(Qt::WA_PaintOnScreen, onScreen);
+    emit paintRouteChanged(onScreen);
     update();
 }
 

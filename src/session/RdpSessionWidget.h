@@ -58,6 +58,10 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     void frameUpdated(const QRegion &damage);
     void frameResized(const QSize &size);
     void smartSizingKeyPressed();
+    // The widget paints on screen again (true) or through the toolkit (false). The
+    // toolkit paints every child of a window that paints on screen on screen too,
+    // so the window follows.
+    void paintRouteChanged(bool onScreen);
 
   protected:
     void paintEvent(QPaintEvent *event) override;

@@ -78,6 +78,8 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
     connect(msRdpClient_, &RdpSessionWidget::smartSizingKeyPressed, this,
             [this] { SetSmartSizing(!SmartSizing()); });
+    connect(msRdpClient_, &RdpSessionWidget::paintRouteChanged, this,
+            [this](bool onScreen) { FollowSessionPaintRoute(onScreen); });
     reconnectOverlay_ = new ReconnectOverlay(this);
     connect(reconnectOverlay_, &ReconnectOverlay::cancelRequested, this, [this] { Control().Disconnect(); });
     connect(reconnectOverlay_, &ReconnectOverlay::shownChanged, this,
@@ -129,7 +131,7 @@ void SessionWindow::SetWindowColour(std::uint32_t rgb) {
     QPalette colours = palette();
     colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
     setPalette(colours);
-    setAutoFillBackground(!painter_);
+    setAutoFillBackground(!painter_ || !testAttribute(Qt::WA_PaintOnScreen));
     update();
 }
 
@@ -145,12 +147,12 @@ bool SessionWindow::WaitForGeometry(const QRect &requested, int milliseconds) {
 }
 
 QPaintEngine *SessionWindow::paintEngine() const {
-    return painter_ ? nullptr : QWidget::paintEngine();
+    return painter_ && testAttribute(Qt::WA_PaintOnScreen) ? nullptr : QWidget::paintEngine();
 }
 
 // The background, when this window paints on screen (the toolkit fills it otherwise).
 void SessionWindow::paintEvent(QPaintEvent *event) {
-    if (!painter_) return;
+    if (!painter_ || !testAttribute(Qt::WA_PaintOnScreen)) return;
     const QColor background = palette().color(QPalette::Window);
     if (redirected(nullptr)) { // grab() and render()
         QPainter(this).fillRect(event->rect(), background);
@@ -204,6 +206,13 @@ void SessionWindow::PlaceSessionWidget() {
     if (remote.isEmpty())
         remote = QSize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
     msRdpClient_->setGeometry(QRect(QPoint(0, 0), (QSizeF(remote) / devicePixelRatioF()).toSize()));
+}
+
+void SessionWindow::FollowSessionPaintRoute(bool onScreen) {
+    if (!painter_) return;
+    setAttribute(Qt::WA_PaintOnScreen, onScreen);
+    setAutoFillBackground(!onScreen);
+    update();
 }
 
 // --- the colour key ---------------------------------------------------------------

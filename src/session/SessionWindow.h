@@ -136,6 +136,7 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     void ShowConnectionLost(int attempt); // 0: stalled, no attempt yet
     void OnConnectionLostShown(bool shown);
     void PlaceSessionWidget();
+    void FollowSessionPaintRoute(bool onScreen);
 
     RdpControlVariant variant_;
     const SessionVariantTraits &traits_;

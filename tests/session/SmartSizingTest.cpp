@@ -25,8 +25,8 @@ TEST(FrameScale, ViewPositionsMapToRemotePixels) {
         {FullHd, {1280, 720}, {1279, 719}, {1919, 1079}},
         {FullHd, {1280, 720}, {1279, 0}, {1919, 0}},
         {FullHd, {1280, 720}, {640, 360}, {960, 540}},
-        {FullHd, {1280, 720}, {1, 1}, {2, 2}},     // 1.5 rounds up
-        {FullHd, {1280, 720}, {2, 2}, {3, 3}},     // 3.0
+        {FullHd, {1280, 720}, {1, 1}, {2, 2}},       // 1.5 rounds up
+        {FullHd, {1280, 720}, {2, 2}, {3, 3}},       // 3.0
         {FullHd, {1280, 720}, {100.4, 0}, {151, 0}}, // 150.6: fractions of a device pixel count
         // Outside the window (a drag that left it): held at the edge.
         {FullHd, {1280, 720}, {-30, 2000}, {0, 1079}},
@@ -71,9 +71,9 @@ TEST(FrameScale, RemoteChangesRepaintTheViewPixelsTheyReach) {
     };
     for (const auto &c : cases) {
         const QRect repainted = FrameScale(c.frame, c.view).ToView(c.changed);
-        EXPECT_EQ(repainted, c.repainted) << c.changed.x() << "," << c.changed.y() << " -> " << repainted.x()
-                                          << "," << repainted.y() << " " << repainted.width() << "x"
-                                          << repainted.height();
+        EXPECT_EQ(repainted, c.repainted)
+            << c.changed.x() << "," << c.changed.y() << " -> " << repainted.x() << "," << repainted.y() << " "
+            << repainted.width() << "x" << repainted.height();
     }
     // Any remote pixel's view pixels lie inside what its change repaints.
     const FrameScale scale(FullHd, QSize(1280, 720));
