@@ -17,7 +17,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QShowEvent>
+#include <QStyle>
 #include <QThread>
 #include <QTimer>
 #include <QTransform>
@@ -78,8 +80,7 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
     connect(msRdpClient_, &RdpSessionWidget::smartSizingKeyPressed, this,
             [this] { SetSmartSizing(!SmartSizing()); });
-    connect(msRdpClient_, &RdpSessionWidget::paintRouteChanged, this,
-            [this](bool onScreen) { FollowSessionPaintRoute(onScreen); });
+    connect(msRdpClient_, &RdpSessionWidget::paintRouteChanged, this, [this](bool) { ChoosePaintRoute(); });
     reconnectOverlay_ = new ReconnectOverlay(this);
     connect(reconnectOverlay_, &ReconnectOverlay::cancelRequested, this, [this] { Control().Disconnect(); });
     connect(reconnectOverlay_, &ReconnectOverlay::shownChanged, this,
@@ -173,15 +174,18 @@ void SessionWindow::paintEvent(QPaintEvent *event) {
 // --- smart sizing -----------------------------------------------------------------
 
 void SessionWindow::OfferSmartSizing(bool on, const QRect &workArea) {
+    windowed_ = true;
     msRdpClient_->SetSmartSizingKeyEnabled(true);
     SetSmartSizing(on);
-    if (!on) return;
-    const ConnectionSettings &session = Control().Settings();
-    const QSize desktop =
-        (QSizeF(session.desktopWidth, session.desktopHeight) / devicePixelRatioF()).toSize();
-    const QSize frameMargins = frameGeometry().size() - size();
-    const QSize fitted = FitWithin(desktop, workArea.size() - frameMargins);
-    if (fitted != desktop) resize(fitted);
+    if (on) {
+        const ConnectionSettings &session = Control().Settings();
+        const QSize desktop =
+            (QSizeF(session.desktopWidth, session.desktopHeight) / devicePixelRatioF()).toSize();
+        const QSize frameMargins = frameGeometry().size() - size();
+        const QSize fitted = FitWithin(desktop, workArea.size() - frameMargins);
+        if (fitted != desktop) resize(fitted);
+    }
+    PlaceSessionWidget();
 }
 
 void SessionWindow::SetSmartSizing(bool on) {
@@ -196,20 +200,64 @@ bool SessionWindow::SmartSizing() const {
 }
 
 // Smart-sized, the session widget covers the client area; otherwise it has the
-// remote screen's size and the window shows what fits of it.
+// remote screen's size, and a windowed session shows scroll bars where that is
+// larger than the window.
 void SessionWindow::PlaceSessionWidget() {
     if (SmartSizing()) {
         msRdpClient_->setGeometry(rect());
+        ShowScrollBars({});
         return;
     }
     QSize remote = msRdpClient_->FrameSize();
     if (remote.isEmpty())
         remote = QSize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
-    msRdpClient_->setGeometry(QRect(QPoint(0, 0), (QSizeF(remote) / devicePixelRatioF()).toSize()));
+    remote = (QSizeF(remote) / devicePixelRatioF()).toSize();
+    ScrollBars bars;
+    if (windowed_) bars = PlanScrollBars(remote, size(), style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    ShowScrollBars(bars);
+    msRdpClient_->setGeometry(QRect(ScrolledOrigin(), remote));
 }
 
-void SessionWindow::FollowSessionPaintRoute(bool onScreen) {
+void SessionWindow::ShowScrollBars(const ScrollBars &bars) {
+    if ((bars.horizontal || bars.vertical) && !horizontalBar_) {
+        for (QScrollBar **bar : {&horizontalBar_, &verticalBar_}) {
+            *bar = new QScrollBar(bar == &horizontalBar_ ? Qt::Horizontal : Qt::Vertical, this);
+            // Above the session widget's own X11 window, so a window of their own too.
+            (*bar)->setAttribute(Qt::WA_NativeWindow);
+            (*bar)->setFocusPolicy(Qt::NoFocus);
+            connect(*bar, &QScrollBar::valueChanged, this, [this] { msRdpClient_->move(ScrolledOrigin()); });
+        }
+    }
+    if (!horizontalBar_) return;
+    const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    horizontalBar_->setRange(0, bars.maximum.x());
+    horizontalBar_->setPageStep(bars.visible.width());
+    horizontalBar_->setGeometry(0, height() - extent, bars.visible.width(), extent);
+    horizontalBar_->setVisible(bars.horizontal);
+    verticalBar_->setRange(0, bars.maximum.y());
+    verticalBar_->setPageStep(bars.visible.height());
+    verticalBar_->setGeometry(width() - extent, 0, extent, bars.visible.height());
+    verticalBar_->setVisible(bars.vertical);
+    horizontalBar_->raise();
+    verticalBar_->raise();
+    ChoosePaintRoute();
+}
+
+QPoint SessionWindow::ScrolledOrigin() const {
+    if (!horizontalBar_) return {};
+    return {horizontalBar_->isVisibleTo(this) ? -horizontalBar_->value() : 0,
+            verticalBar_->isVisibleTo(this) ? -verticalBar_->value() : 0};
+}
+
+// This window paints its background on screen while the session widget does and no
+// scroll bar shows: the toolkit paints every child of a window that paints on screen
+// on screen too, which neither a scaled session widget nor a scroll bar can.
+void SessionWindow::ChoosePaintRoute() {
     if (!painter_) return;
+    const bool scrolling =
+        horizontalBar_ && (horizontalBar_->isVisibleTo(this) || verticalBar_->isVisibleTo(this));
+    const bool onScreen = msRdpClient_->testAttribute(Qt::WA_PaintOnScreen) && !scrolling;
+    if (testAttribute(Qt::WA_PaintOnScreen) == onScreen) return;
     setAttribute(Qt::WA_PaintOnScreen, onScreen);
     setAutoFillBackground(!onScreen);
     update();
@@ -263,6 +311,7 @@ void SessionWindow::OnFrameUpdated(const QRegion &damage) {
 }
 
 void SessionWindow::OnFrameResized() {
+    if (windowed_) PlaceSessionWidget();
     if (!layered_) return;
     {
         std::lock_guard lock(Control().FrameLock());
@@ -380,7 +429,7 @@ void SessionWindow::resizeEvent(QResizeEvent *event) {
         Control().SetFullScreen(isMaximized());
     } catch (...) {
     }
-    if (SmartSizing()) msRdpClient_->setGeometry(rect());
+    if (SmartSizing() || windowed_) PlaceSessionWidget();
     if (NavigationBar *bar = NavigationBar::Current(); bar && bar->parentWidget() == this) bar->Replace();
     if (reconnectOverlay_->isVisible()) reconnectOverlay_->setGeometry(rect());
 }

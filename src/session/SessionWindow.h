@@ -14,6 +14,7 @@
 #include "RdpControl.h"
 #include "SeamlessMask.h"
 #include "SessionClipboard.h"
+#include "SmartSizing.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -24,6 +25,7 @@
 #include <optional>
 #include <string_view>
 
+class QScrollBar;
 class QTimer;
 
 namespace tsc {
@@ -64,8 +66,9 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     // says whether it has. The connect procedure calls it before it sizes the control.
     bool WaitForGeometry(const QRect &requested, int milliseconds = 500);
     // A windowed session: smart sizing as the profile asks (`on`), switchable with
-    // Ctrl+Alt+Shift+S for the rest of the session. Call after Connect. A desktop
-    // larger than `workArea` then opens in a window that fits, of the desktop's shape.
+    // Ctrl+Alt+Shift+S for the rest of the session; without it, scroll bars where the
+    // remote screen is larger than the window. Call after Connect. Smart-sized, a
+    // desktop larger than `workArea` opens in a window that fits, of its shape.
     void OfferSmartSizing(bool on, const QRect &workArea);
     // The remote screen stretched over the client area, following every resize.
     void SetSmartSizing(bool on);
@@ -136,12 +139,17 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     void ShowConnectionLost(int attempt); // 0: stalled, no attempt yet
     void OnConnectionLostShown(bool shown);
     void PlaceSessionWidget();
-    void FollowSessionPaintRoute(bool onScreen);
+    void ShowScrollBars(const ScrollBars &bars);
+    [[nodiscard]] QPoint ScrolledOrigin() const;
+    void ChoosePaintRoute();
 
     RdpControlVariant variant_;
     const SessionVariantTraits &traits_;
     SessionHost &host_;
     RdpSessionWidget *msRdpClient_ = nullptr;
+    bool windowed_ = false; // a windowed session (smart sizing or scroll bars)
+    QScrollBar *horizontalBar_ = nullptr;
+    QScrollBar *verticalBar_ = nullptr;
     ReconnectOverlay *reconnectOverlay_ = nullptr;
     bool reconnecting_ = false; // between OnAutoReconnecting and the session's return or end
     // Set when the session widget draws into its own X11 window: this window then

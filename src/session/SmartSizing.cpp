@@ -48,4 +48,17 @@ QSize FitWithin(QSize desktop, QSize available) {
     return desktop.scaled(available, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
 }
 
+ScrollBars PlanScrollBars(QSize remote, QSize client, int extent) {
+    ScrollBars bars;
+    bars.horizontal = remote.width() > client.width();
+    bars.vertical = remote.height() > client.height();
+    bars.horizontal = bars.horizontal || (bars.vertical && remote.width() > client.width() - extent);
+    bars.vertical = bars.vertical || (bars.horizontal && remote.height() > client.height() - extent);
+    bars.visible = QSize(std::max(client.width() - (bars.vertical ? extent : 0), 0),
+                         std::max(client.height() - (bars.horizontal ? extent : 0), 0));
+    bars.maximum = QPoint(bars.horizontal ? remote.width() - bars.visible.width() : 0,
+                          bars.vertical ? remote.height() - bars.visible.height() : 0);
+    return bars;
+}
+
 } // namespace tsc

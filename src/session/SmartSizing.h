@@ -44,4 +44,16 @@ class FrameScale {
 // least one pixel each way).
 [[nodiscard]] QSize FitWithin(QSize desktop, QSize available);
 
+// Without smart sizing a windowed session larger than the window shows scroll bars:
+// `horizontal` and `vertical` of `extent` pixels, the session's part that stays in
+// view, and how far each bar scrolls (0 without it). A bar takes room from the
+// other direction, so one can bring the other.
+struct ScrollBars {
+    bool horizontal = false;
+    bool vertical = false;
+    QSize visible;
+    QPoint maximum;
+};
+[[nodiscard]] ScrollBars PlanScrollBars(QSize remote, QSize client, int extent);
+
 } // namespace tsc

@@ -16,6 +16,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -192,7 +193,8 @@ TEST_F(SmartSizingOnScreen, TheWholeDesktopFollowsTheWindowAndClicksLandWhereThe
 
     window_->resize(960, 540);
     EXPECT_EQ(Widget().size(), QSize(960, 540));
-    EXPECT_TRUE(ScreenShows({{{240, 135}, Green}, {{476, 266}, Green}, {{484, 274}, Red}, {{955, 535}, Red}}));
+    EXPECT_TRUE(
+        ScreenShows({{{240, 135}, Green}, {{476, 266}, Green}, {{484, 274}, Red}, {{955, 535}, Red}}));
     EXPECT_FALSE(Near(ScreenPixel(1100, 600), Red));
     KeepScreen("smart-sizing-resized-to-960x540.png");
     EXPECT_TRUE(ClickLandsAt({959, 539}, {1919, 1079}));
@@ -202,7 +204,7 @@ TEST_F(SmartSizingOnScreen, TheWholeDesktopFollowsTheWindowAndClicksLandWhereThe
     EXPECT_FALSE(window_->SmartSizing());
     EXPECT_FALSE(Widget().Scaled());
     EXPECT_EQ(Widget().size(), QSize(1920, 1080)); // 1:1, the window shows its top-left part
-    EXPECT_TRUE(ScreenShows({{{720, 405}, Green}, {{955, 535}, Green}}));
+    EXPECT_TRUE(ScreenShows({{{720, 405}, Green}, {{900, 500}, Green}}));
     EXPECT_TRUE(ClickLandsAt({300, 200}, {300, 200}));
 
     QTest::keyClick(&Widget(), Qt::Key_S, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
@@ -218,8 +220,11 @@ TEST_F(SmartSizingOnScreen, AWindowOfTheDesktopsSizeShowsItOneToOne) {
     EXPECT_EQ(window_->size(), QSize(1920, 1080));
     EXPECT_FALSE(Widget().Scaled());
     EXPECT_EQ(Widget().PaintsOnScreen(), Widget().testAttribute(Qt::WA_PaintOnScreen));
-    EXPECT_TRUE(ScreenShows({{{959, 539}, Green}, {{960, 540}, Red}, {{1000, 100}, 0xFFFFFF},
-                             {{999, 100}, ServerBlue}, {{1001, 100}, ServerBlue}}));
+    EXPECT_TRUE(ScreenShows({{{959, 539}, Green},
+                             {{960, 540}, Red},
+                             {{1000, 100}, 0xFFFFFF},
+                             {{999, 100}, ServerBlue},
+                             {{1001, 100}, ServerBlue}}));
     EXPECT_TRUE(ClickLandsAt({1234, 567}, {1234, 567}));
     window_->resize(1280, 720); // then scaled, and back on screen when the size is the desktop's again
     EXPECT_TRUE(Widget().Scaled());
@@ -230,14 +235,48 @@ TEST_F(SmartSizingOnScreen, AWindowOfTheDesktopsSizeShowsItOneToOne) {
     EXPECT_TRUE(ScreenShows({{{959, 539}, Green}, {{960, 540}, Red}, {{1000, 100}, 0xFFFFFF}}));
 }
 
-// Without the profile's key the picture stays 1:1 whatever the window's size.
-TEST_F(SmartSizingOnScreen, WithoutSmartSizingAResizeClipsAsBefore) {
+// Without the profile's key the picture stays 1:1 whatever the window's size, and
+// scroll bars bring the rest of it into view.
+TEST_F(SmartSizingOnScreen, WithoutSmartSizingScrollBarsShowWhatTheWindowCannot) {
     Connect(false, QRect(0, 0, 1280, 720));
     EXPECT_EQ(window_->size(), QSize(1920, 1080)); // not fitted to the work area
+    const QList<QScrollBar *> bars = window_->findChildren<QScrollBar *>();
+    for (QScrollBar *bar : bars)
+        EXPECT_FALSE(bar->isVisible()); // the whole desktop fits: none
+
     window_->resize(1280, 720);
     EXPECT_FALSE(Widget().Scaled());
     EXPECT_EQ(Widget().size(), QSize(1920, 1080));
     EXPECT_TRUE(ScreenShows({{{900, 500}, Green}, {{1000, 600}, Red}}));
+    QScrollBar *horizontal = window_->findChild<QScrollBar *>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(window_->findChildren<QScrollBar *>().size(), 2);
+    QScrollBar *vertical = window_->findChildren<QScrollBar *>()[1];
+    if (horizontal->orientation() != Qt::Horizontal) std::swap(horizontal, vertical);
+    ASSERT_TRUE(horizontal->isVisible() && vertical->isVisible());
+    const int extent = horizontal->height();
+    EXPECT_EQ(horizontal->maximum(), 1920 - (1280 - extent));
+    EXPECT_EQ(vertical->maximum(), 1080 - (720 - extent));
+    KeepScreen("no-smart-sizing-scroll-bars.png");
+
+    horizontal->setValue(horizontal->maximum()); // as far right and down as they go
+    vertical->setValue(vertical->maximum());
+    const QPoint shift(horizontal->maximum(), vertical->maximum());
+    EXPECT_EQ(Widget().pos(), -shift);
+    // The session's right and bottom edges now meet the bars.
+    EXPECT_TRUE(ScreenShows({{QPoint(1500, 450) - shift, ServerBlue},
+                             {QPoint(1500, 900) - shift, Red},
+                             {QPoint(1918, 1078) - shift, Red},
+                             {QPoint(900, 500) - shift, Green}}));
+    KeepScreen("no-smart-sizing-scrolled.png");
+    // A click where the window shows a point lands on that point of the session.
+    EXPECT_TRUE(ClickLandsAt(Widget().mapFrom(window_.get(), QPoint(1500, 900) - shift), {1500, 900}));
+
+    window_->resize(1920, 1080); // room for all of it: the bars go, the picture is back in place
+    EXPECT_FALSE(horizontal->isVisible());
+    EXPECT_FALSE(vertical->isVisible());
+    EXPECT_EQ(Widget().pos(), QPoint(0, 0));
+    EXPECT_EQ(Widget().PaintsOnScreen(), window_->testAttribute(Qt::WA_PaintOnScreen));
+    EXPECT_TRUE(ScreenShows({{{959, 539}, Green}, {{960, 540}, Red}}));
     EXPECT_EQ(host_.log.find("Smart sizing"), std::string::npos);
 }
 

@@ -103,5 +103,36 @@ TEST(FitWithin, LargeDesktopsOpenInAWindowOfTheirShapeThatFits) {
         EXPECT_EQ(FitWithin(c.desktop, c.available), c.fitted) << c.available.width();
 }
 
+TEST(PlanScrollBars, ABarWhereTheSessionIsLargerAndOneBringsTheOther) {
+    constexpr int Extent = 16;
+    const struct {
+        QSize remote, client;
+        bool horizontal, vertical;
+        QSize visible;
+        QPoint maximum;
+    } cases[] = {
+        {{1024, 768}, {1024, 768}, false, false, {1024, 768}, {0, 0}},
+        {{1024, 768}, {1280, 1024}, false, false, {1280, 1024}, {0, 0}},
+        {FullHd, {1366, 738}, true, true, {1350, 722}, {570, 358}},
+        {FullHd, {1366, 1200}, true, false, {1366, 1184}, {554, 0}},
+        {FullHd, {2000, 1000}, false, true, {1984, 1000}, {0, 80}},
+        // Wide enough, but the bar below takes the height it had only just.
+        {{1024, 768}, {1000, 780}, true, true, {984, 764}, {40, 4}},
+        {{1024, 768}, {1030, 780}, false, false, {1030, 780}, {0, 0}},
+        {{1024, 768}, {1030, 700}, true, true, {1014, 684}, {10, 84}}, // and the other way round
+        {{1024, 768}, {1050, 700}, false, true, {1034, 700}, {0, 68}},
+        {{1024, 768}, {1020, 700}, true, true, {1004, 684}, {20, 84}},
+        {FullHd, {10, 10}, true, true, {0, 0}, {1920, 1080}},
+    };
+    for (const auto &c : cases) {
+        const ScrollBars bars = PlanScrollBars(c.remote, c.client, Extent);
+        SCOPED_TRACE(std::to_string(c.client.width()) + "x" + std::to_string(c.client.height()));
+        EXPECT_EQ(bars.horizontal, c.horizontal);
+        EXPECT_EQ(bars.vertical, c.vertical);
+        EXPECT_EQ(bars.visible, c.visible);
+        EXPECT_EQ(bars.maximum, c.maximum);
+    }
+}
+
 } // namespace
 } // namespace tsc
