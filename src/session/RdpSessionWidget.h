@@ -1,10 +1,11 @@
 #pragma once
 
-// Shows one RDP control's remote screen 1:1, or stretched over the widget with
-// smart sizing, and forwards keyboard, mouse and wheel to it. A session window embeds this widget and talks
-// to the control through Control(); the widget owns the control. On X11 the widget has a window of its own
-// and copies the engine's frame buffer straight into it (X11WindowPainter); elsewhere
-// the toolkit paints it.
+// Shows one RDP control's remote screen 1:1, or stretched over the widget with smart
+// sizing, and forwards keyboard, mouse and wheel to it. A session window embeds this
+// widget and talks to the control through Control(); the widget owns the control. On
+// X11 the widget has a window of its own and copies the engine's frame buffer
+// straight into it (X11WindowPainter) while the picture is 1:1; elsewhere, and while
+// it is scaled, the toolkit paints it.
 
 #include "RdpControl.h"
 #include "SmartSizing.h"
