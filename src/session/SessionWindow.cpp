@@ -227,6 +227,12 @@ void SessionWindow::ShowScrollBars(const ScrollBars &bars) {
             (*bar)->setFocusPolicy(Qt::NoFocus);
             connect(*bar, &QScrollBar::valueChanged, this, [this] { msRdpClient_->move(ScrolledOrigin()); });
         }
+        // The square between two bars, in the bars' colours rather than the session's.
+        scrollCorner_ = new QWidget(this);
+        scrollCorner_->setAttribute(Qt::WA_NativeWindow);
+        scrollCorner_->setPalette(horizontalBar_->palette());
+        scrollCorner_->setBackgroundRole(QPalette::Button);
+        scrollCorner_->setAutoFillBackground(true);
     }
     if (!horizontalBar_) return;
     const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
@@ -238,8 +244,11 @@ void SessionWindow::ShowScrollBars(const ScrollBars &bars) {
     verticalBar_->setPageStep(bars.visible.height());
     verticalBar_->setGeometry(width() - extent, 0, extent, bars.visible.height());
     verticalBar_->setVisible(bars.vertical);
+    scrollCorner_->setGeometry(width() - extent, height() - extent, extent, extent);
+    scrollCorner_->setVisible(bars.horizontal && bars.vertical);
     horizontalBar_->raise();
     verticalBar_->raise();
+    scrollCorner_->raise();
     ChoosePaintRoute();
 }
 

@@ -150,6 +150,7 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     bool windowed_ = false; // a windowed session (smart sizing or scroll bars)
     QScrollBar *horizontalBar_ = nullptr;
     QScrollBar *verticalBar_ = nullptr;
+    QWidget *scrollCorner_ = nullptr;
     ReconnectOverlay *reconnectOverlay_ = nullptr;
     bool reconnecting_ = false; // between OnAutoReconnecting and the session's return or end
     // Set when the session widget draws into its own X11 window: this window then

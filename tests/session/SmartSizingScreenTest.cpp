@@ -256,6 +256,8 @@ TEST_F(SmartSizingOnScreen, WithoutSmartSizingScrollBarsShowWhatTheWindowCannot)
     const int extent = horizontal->height();
     EXPECT_EQ(horizontal->maximum(), 1920 - (1280 - extent));
     EXPECT_EQ(vertical->maximum(), 1080 - (720 - extent));
+    const QRgb corner = ScreenPixel(1280 - extent / 2, 720 - extent / 2);
+    EXPECT_FALSE(Near(corner, Red) || Near(corner, Green) || Near(corner, ServerBlue)); // not the session
     KeepScreen("no-smart-sizing-scroll-bars.png");
 
     horizontal->setValue(horizontal->maximum()); // as far right and down as they go
