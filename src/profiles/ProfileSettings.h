@@ -112,6 +112,9 @@ struct ProfileSettings {
     // "redirectclipboard:i:0" in the profile turns the shared clipboard off. No box
     // shows it and the profile writer leaves the line as the file has it.
     bool redirectClipboard = true;
+    // "smart sizing:i:1": a windowed session's picture is scaled to the window. No
+    // box shows it either; the writer leaves the line as the file has it.
+    bool smartSizing = false;
 
     // Settings page, performance (Panel_Settings3).
     bool bitmapCaching = true;   // cb_Bitmapcaching

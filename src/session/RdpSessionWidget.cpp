@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QWheelEvent>
 
 #include <cstdint>
@@ -48,6 +49,13 @@ QImage OpaqueCopy(const RdpFrame &frame, const QRect &source) {
     return copy;
 }
 
+// Ctrl+Alt+Shift+S, whatever the layout makes of the letter with Shift.
+bool IsSmartSizingKey(const QKeyEvent &event) {
+    const Qt::KeyboardModifiers held =
+        event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
+    return event.key() == Qt::Key_S && held == (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+}
+
 QRect DeviceRect(const QRect &logical, qreal ratio) {
     return QRectF(QPointF(logical.topLeft()) * ratio, QSizeF(logical.size()) * ratio).toAlignedRect();
 }
@@ -79,7 +87,12 @@ RdpSessionWidget::~RdpSessionWidget() {
 
 void RdpSessionWidget::OnFrameUpdated(const QRegion &damage) {
     const qreal ratio = devicePixelRatioF();
-    if (ratio == 1.0) {
+    if (const FrameScale scale = Scale(); !scale.IsIdentity()) {
+        QRegion view;
+        for (const QRect &rect : damage)
+            view += LogicalRect(scale.ToView(rect), ratio);
+        update(view);
+    } else if (ratio == 1.0) {
         update(damage);
     } else {
         QRegion logical;
@@ -92,18 +105,52 @@ void RdpSessionWidget::OnFrameUpdated(const QRegion &damage) {
 
 void RdpSessionWidget::OnFrameResized(const QSize &size) {
     frameSize_ = size;
+    ChoosePaintRoute();
     update();
     emit frameResized(size);
 }
 
 QPaintEngine *RdpSessionWidget::paintEngine() const {
-    return painter_ ? nullptr : QWidget::paintEngine();
+    return painter_ && testAttribute(Qt::WA_PaintOnScreen) ? nullptr : QWidget::paintEngine();
+}
+
+void RdpSessionWidget::SetSmartSizing(bool on) {
+    if (smartSizing_ == on) return;
+    smartSizing_ = on;
+    ChoosePaintRoute();
+    update();
+}
+
+FrameScale RdpSessionWidget::Scale() const {
+    if (!smartSizing_) return {};
+    return {frameSize_, (QSizeF(size()) * devicePixelRatioF()).toSize()};
+}
+
+// A scaled picture goes through the toolkit (its smooth scaling, into the window's
+// backing store); 1:1 it goes to the X11 window straight from the frame.
+void RdpSessionWidget::ChoosePaintRoute() {
+    if (!painter_) return;
+    const bool onScreen = !Scaled();
+    if (testAttribute(Qt::WA_PaintOnScreen) == onScreen) return;
+    setAttribute(Qt::WA_PaintOnScreen, onScreen);
+    emit paintRouteChanged(onScreen);
+    update();
+}
+
+void RdpSessionWidget::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    ChoosePaintRoute();
+    if (Scaled()) update(); // every pixel moves
 }
 
 // Paints only what the toolkit asks for, straight from the engine's frame buffer.
 void RdpSessionWidget::paintEvent(QPaintEvent *event) {
+    if (Scaled()) {
+        PaintScaled(event);
+        return;
+    }
     // grab() and render() redirect the painting to an image: the toolkit's way then.
-    if (painter_ && !redirected(nullptr)) {
+    if (painter_ && testAttribute(Qt::WA_PaintOnScreen) && !redirected(nullptr)) {
         if (!painter_->CanDraw(*this)) {
             // A window of another depth, or scaled by the toolkit: let the toolkit paint it.
             painter_.reset();
@@ -143,17 +190,48 @@ void RdpSessionWidget::paintEvent(QPaintEvent *event) {
         painter.fillRect(rect, Qt::black);
 }
 
+// The whole frame stretched over the widget, smoothly, clipped to what is asked for.
+void RdpSessionWidget::PaintScaled(QPaintEvent *event) {
+    QPainter painter(this);
+    std::lock_guard lock(control_->FrameLock());
+    const RdpFrame frame = control_->Frame();
+    if (!frame.data) {
+        for (const QRect &rect : event->region())
+            painter.fillRect(rect, Qt::black);
+        return;
+    }
+    // The engine's pixels in place, no copy. Their fourth byte (0) only reaches the
+    // window's backing store, which an X11 window of the root's depth ignores.
+    const QImage pixels(frame.data, frame.width, frame.height, frame.stride, QImage::Format_RGB32);
+    painter.setClipRegion(event->region());
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(rect()), pixels);
+}
+
 void RdpSessionWidget::keyPressEvent(QKeyEvent *event) {
+    if (swallowedKey_ != 0 && event->nativeScanCode() == swallowedKey_) return; // the shortcut held down
+    if (smartSizingKeyEnabled_ && IsSmartSizingKey(*event)) {
+        swallowedKey_ = event->nativeScanCode();
+        emit smartSizingKeyPressed();
+        return;
+    }
     control_->SendKey(event->nativeScanCode(), true);
 }
 
 void RdpSessionWidget::keyReleaseEvent(QKeyEvent *event) {
+    if (swallowedKey_ != 0 && event->nativeScanCode() == swallowedKey_) {
+        if (!event->isAutoRepeat()) swallowedKey_ = 0;
+        return;
+    }
     // The server repeats a held key itself; only the final release counts.
     if (event->isAutoRepeat()) return;
     control_->SendKey(event->nativeScanCode(), false);
 }
 
 QPoint RdpSessionWidget::FramePosition(const QPointF &position) const {
+    if (const FrameScale scale = Scale(); !scale.IsIdentity())
+        return scale.ToFrame(position * devicePixelRatioF());
     return (position * devicePixelRatioF()).toPoint();
 }
 
@@ -198,6 +276,7 @@ void RdpSessionWidget::focusInEvent(QFocusEvent *event) {
 void RdpSessionWidget::focusOutEvent(QFocusEvent *event) {
     QWidget::focusOutEvent(event);
     ReleaseKeyboardGrab(); // the navigation bar or a local dialog has the keyboard now
+    swallowedKey_ = 0;
     control_->SetFocus(false);
 }
 

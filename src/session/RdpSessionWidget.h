@@ -1,12 +1,14 @@
 #pragma once
 
-// Shows one RDP control's remote screen 1:1 and forwards keyboard, mouse and wheel
-// to it. A session window embeds this widget and talks to the control through
-// Control(); the widget owns the control. On X11 the widget has a window of its own
-// and copies the engine's frame buffer straight into it (X11WindowPainter); elsewhere
-// the toolkit paints it.
+// Shows one RDP control's remote screen 1:1, or stretched over the widget with smart
+// sizing, and forwards keyboard, mouse and wheel to it. A session window embeds this
+// widget and talks to the control through Control(); the widget owns the control. On
+// X11 the widget has a window of its own and copies the engine's frame buffer
+// straight into it (X11WindowPainter) while the picture is 1:1; elsewhere, and while
+// it is scaled, the toolkit paints it.
 
 #include "RdpControl.h"
+#include "SmartSizing.h"
 
 #include <QWidget>
 
@@ -38,6 +40,17 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     void SetKeyboardGrabWanted(bool wanted);
     [[nodiscard]] bool KeyboardGrabbed() const { return keyboardGrabbed_; }
 
+    // Smart sizing: the remote screen stretched over the whole widget, which its
+    // session window sizes to its client area. Where the two sizes are equal the
+    // widget paints 1:1 as without it. Input is mapped back to remote pixels.
+    void SetSmartSizing(bool on);
+    [[nodiscard]] bool SmartSizing() const { return smartSizing_; }
+    // Whether the picture is scaled now (smart sizing, and the sizes differ).
+    [[nodiscard]] bool Scaled() const { return !Scale().IsIdentity(); }
+    // Ctrl+Alt+Shift+S asks the session window to switch smart sizing (the key does
+    // not reach the server) while the window offers it.
+    void SetSmartSizingKeyEnabled(bool enabled) { smartSizingKeyEnabled_ = enabled; }
+
     void OnFrameUpdated(const QRegion &damage) override;
     void OnFrameResized(const QSize &size) override;
 
@@ -45,9 +58,15 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     // After each repaint request for new remote content (tests, measurements).
     void frameUpdated(const QRegion &damage);
     void frameResized(const QSize &size);
+    void smartSizingKeyPressed();
+    // The widget paints on screen again (true) or through the toolkit (false). The
+    // toolkit paints every child of a window that paints on screen on screen too,
+    // so the window follows.
+    void paintRouteChanged(bool onScreen);
 
   protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -61,6 +80,10 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
 
   private:
     void SendButton(QMouseEvent *event, bool down);
+    [[nodiscard]] FrameScale Scale() const;
+    // Paints on screen while the picture is 1:1, through the toolkit while scaled.
+    void ChoosePaintRoute();
+    void PaintScaled(QPaintEvent *event);
     void GrabKeyboardIfWanted();
     void ReleaseKeyboardGrab();
     // A position in the widget as a pixel of the remote screen (the frame is in
@@ -72,6 +95,9 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     QSize frameSize_;
     bool keyboardGrabWanted_ = false;
     bool keyboardGrabbed_ = false;
+    bool smartSizing_ = false;
+    bool smartSizingKeyEnabled_ = false;
+    quint32 swallowedKey_ = 0; // the key of the smart sizing shortcut, until released
 };
 
 } // namespace tsc

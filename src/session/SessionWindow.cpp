@@ -6,6 +6,7 @@
 #include "ReconnectOverlay.h"
 #include "SessionHost.h"
 #include "SessionPictures.h"
+#include "SmartSizing.h"
 #include "SystemInfo.h"
 #include "X11WindowPainter.h"
 
@@ -16,7 +17,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QShowEvent>
+#include <QStyle>
 #include <QThread>
 #include <QTimer>
 #include <QTransform>
@@ -75,6 +78,9 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     connect(msRdpClient_, &RdpSessionWidget::frameUpdated, this,
             [this](const QRegion &damage) { OnFrameUpdated(damage); });
     connect(msRdpClient_, &RdpSessionWidget::frameResized, this, [this] { OnFrameResized(); });
+    connect(msRdpClient_, &RdpSessionWidget::smartSizingKeyPressed, this,
+            [this] { SetSmartSizing(!SmartSizing()); });
+    connect(msRdpClient_, &RdpSessionWidget::paintRouteChanged, this, [this](bool) { ChoosePaintRoute(); });
     reconnectOverlay_ = new ReconnectOverlay(this);
     connect(reconnectOverlay_, &ReconnectOverlay::cancelRequested, this, [this] { Control().Disconnect(); });
     connect(reconnectOverlay_, &ReconnectOverlay::shownChanged, this,
@@ -126,7 +132,7 @@ void SessionWindow::SetWindowColour(std::uint32_t rgb) {
     QPalette colours = palette();
     colours.setColor(QPalette::Window, QColor::fromRgb(rgb));
     setPalette(colours);
-    setAutoFillBackground(!painter_);
+    setAutoFillBackground(!painter_ || !testAttribute(Qt::WA_PaintOnScreen));
     update();
 }
 
@@ -142,12 +148,12 @@ bool SessionWindow::WaitForGeometry(const QRect &requested, int milliseconds) {
 }
 
 QPaintEngine *SessionWindow::paintEngine() const {
-    return painter_ ? nullptr : QWidget::paintEngine();
+    return painter_ && testAttribute(Qt::WA_PaintOnScreen) ? nullptr : QWidget::paintEngine();
 }
 
 // The background, when this window paints on screen (the toolkit fills it otherwise).
 void SessionWindow::paintEvent(QPaintEvent *event) {
-    if (!painter_) return;
+    if (!painter_ || !testAttribute(Qt::WA_PaintOnScreen)) return;
     const QColor background = palette().color(QPalette::Window);
     if (redirected(nullptr)) { // grab() and render()
         QPainter(this).fillRect(event->rect(), background);
@@ -163,6 +169,107 @@ void SessionWindow::paintEvent(QPaintEvent *event) {
     }
     painter_->Fill(winId(), event->region(), background.rgb());
     painter_->Flush();
+}
+
+// --- smart sizing -----------------------------------------------------------------
+
+void SessionWindow::OfferSmartSizing(bool on, const QRect &workArea) {
+    windowed_ = true;
+    msRdpClient_->SetSmartSizingKeyEnabled(true);
+    SetSmartSizing(on);
+    if (on) {
+        const ConnectionSettings &session = Control().Settings();
+        const QSize desktop =
+            (QSizeF(session.desktopWidth, session.desktopHeight) / devicePixelRatioF()).toSize();
+        const QSize frameMargins = frameGeometry().size() - size();
+        const QSize fitted = FitWithin(desktop, workArea.size() - frameMargins);
+        if (fitted != desktop) resize(fitted);
+    }
+    PlaceSessionWidget();
+}
+
+void SessionWindow::SetSmartSizing(bool on) {
+    if (on == SmartSizing()) return;
+    if (Acting()) host_.LogInfo(on ? "Smart sizing on" : "Smart sizing off");
+    msRdpClient_->SetSmartSizing(on);
+    PlaceSessionWidget();
+}
+
+bool SessionWindow::SmartSizing() const {
+    return msRdpClient_->SmartSizing();
+}
+
+// Smart-sized, the session widget covers the client area; otherwise it has the
+// remote screen's size, and a windowed session shows scroll bars where that is
+// larger than the window.
+void SessionWindow::PlaceSessionWidget() {
+    if (SmartSizing()) {
+        msRdpClient_->setGeometry(rect());
+        ShowScrollBars({});
+        return;
+    }
+    QSize remote = msRdpClient_->FrameSize();
+    if (remote.isEmpty())
+        remote = QSize(Control().Settings().desktopWidth, Control().Settings().desktopHeight);
+    remote = (QSizeF(remote) / devicePixelRatioF()).toSize();
+    ScrollBars bars;
+    if (windowed_) bars = PlanScrollBars(remote, size(), style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    ShowScrollBars(bars);
+    msRdpClient_->setGeometry(QRect(ScrolledOrigin(), remote));
+}
+
+void SessionWindow::ShowScrollBars(const ScrollBars &bars) {
+    if ((bars.horizontal || bars.vertical) && !horizontalBar_) {
+        for (QScrollBar **bar : {&horizontalBar_, &verticalBar_}) {
+            *bar = new QScrollBar(bar == &horizontalBar_ ? Qt::Horizontal : Qt::Vertical, this);
+            // Above the session widget's own X11 window, so a window of their own too.
+            (*bar)->setAttribute(Qt::WA_NativeWindow);
+            (*bar)->setFocusPolicy(Qt::NoFocus);
+            connect(*bar, &QScrollBar::valueChanged, this, [this] { msRdpClient_->move(ScrolledOrigin()); });
+        }
+        // The square between two bars, in the bars' colours rather than the session's.
+        scrollCorner_ = new QWidget(this);
+        scrollCorner_->setAttribute(Qt::WA_NativeWindow);
+        scrollCorner_->setPalette(horizontalBar_->palette());
+        scrollCorner_->setBackgroundRole(QPalette::Button);
+        scrollCorner_->setAutoFillBackground(true);
+    }
+    if (!horizontalBar_) return;
+    const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    horizontalBar_->setRange(0, bars.maximum.x());
+    horizontalBar_->setPageStep(bars.visible.width());
+    horizontalBar_->setGeometry(0, height() - extent, bars.visible.width(), extent);
+    horizontalBar_->setVisible(bars.horizontal);
+    verticalBar_->setRange(0, bars.maximum.y());
+    verticalBar_->setPageStep(bars.visible.height());
+    verticalBar_->setGeometry(width() - extent, 0, extent, bars.visible.height());
+    verticalBar_->setVisible(bars.vertical);
+    scrollCorner_->setGeometry(width() - extent, height() - extent, extent, extent);
+    scrollCorner_->setVisible(bars.horizontal && bars.vertical);
+    horizontalBar_->raise();
+    verticalBar_->raise();
+    scrollCorner_->raise();
+    ChoosePaintRoute();
+}
+
+QPoint SessionWindow::ScrolledOrigin() const {
+    if (!horizontalBar_) return {};
+    return {horizontalBar_->isVisibleTo(this) ? -horizontalBar_->value() : 0,
+            verticalBar_->isVisibleTo(this) ? -verticalBar_->value() : 0};
+}
+
+// This window paints its background on screen while the session widget does and no
+// scroll bar shows: the toolkit paints every child of a window that paints on screen
+// on screen too, which neither a scaled session widget nor a scroll bar can.
+void SessionWindow::ChoosePaintRoute() {
+    if (!painter_) return;
+    const bool scrolling =
+        horizontalBar_ && (horizontalBar_->isVisibleTo(this) || verticalBar_->isVisibleTo(this));
+    const bool onScreen = msRdpClient_->testAttribute(Qt::WA_PaintOnScreen) && !scrolling;
+    if (testAttribute(Qt::WA_PaintOnScreen) == onScreen) return;
+    setAttribute(Qt::WA_PaintOnScreen, onScreen);
+    setAutoFillBackground(!onScreen);
+    update();
 }
 
 // --- the colour key ---------------------------------------------------------------
@@ -213,6 +320,7 @@ void SessionWindow::OnFrameUpdated(const QRegion &damage) {
 }
 
 void SessionWindow::OnFrameResized() {
+    if (windowed_) PlaceSessionWidget();
     if (!layered_) return;
     {
         std::lock_guard lock(Control().FrameLock());
@@ -330,6 +438,7 @@ void SessionWindow::resizeEvent(QResizeEvent *event) {
         Control().SetFullScreen(isMaximized());
     } catch (...) {
     }
+    if (SmartSizing() || windowed_) PlaceSessionWidget();
     if (NavigationBar *bar = NavigationBar::Current(); bar && bar->parentWidget() == this) bar->Replace();
     if (reconnectOverlay_->isVisible()) reconnectOverlay_->setGeometry(rect());
 }
@@ -446,6 +555,8 @@ void SessionWindow::ShowConnectionLost(int attempt) {
         std::lock_guard lock(Control().FrameLock());
         picture = ReconnectOverlay::GreyedPicture(Control().Frame());
     }
+    if (msRdpClient_->Scaled()) // as the window showed it
+        picture = picture.scaled(msRdpClient_->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (attempt > 0)
         reconnectOverlay_->ShowReconnecting(picture, msRdpClient_->pos(), attempt,
                                             RdpControl::MaximumReconnectAttempts);

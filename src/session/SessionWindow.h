@@ -14,6 +14,7 @@
 #include "RdpControl.h"
 #include "SeamlessMask.h"
 #include "SessionClipboard.h"
+#include "SmartSizing.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -24,6 +25,7 @@
 #include <optional>
 #include <string_view>
 
+class QScrollBar;
 class QTimer;
 
 namespace tsc {
@@ -63,6 +65,14 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     // to have `requested` (handling events, 20 ms apart, at most `milliseconds`) and
     // says whether it has. The connect procedure calls it before it sizes the control.
     bool WaitForGeometry(const QRect &requested, int milliseconds = 500);
+    // A windowed session: smart sizing as the profile asks (`on`), switchable with
+    // Ctrl+Alt+Shift+S for the rest of the session; without it, scroll bars where the
+    // remote screen is larger than the window. Call after Connect. Smart-sized, a
+    // desktop larger than `workArea` opens in a window that fits, of its shape.
+    void OfferSmartSizing(bool on, const QRect &workArea);
+    // The remote screen stretched over the client area, following every resize.
+    void SetSmartSizing(bool on);
+    [[nodiscard]] bool SmartSizing() const;
     // How far left of its place the connect procedure put a seamless window.
     void SetSeamlessShift(int pixels) { seamlessShift_ = pixels; }
 
@@ -128,11 +138,19 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     void OnNavigationBarPlaced();
     void ShowConnectionLost(int attempt); // 0: stalled, no attempt yet
     void OnConnectionLostShown(bool shown);
+    void PlaceSessionWidget();
+    void ShowScrollBars(const ScrollBars &bars);
+    [[nodiscard]] QPoint ScrolledOrigin() const;
+    void ChoosePaintRoute();
 
     RdpControlVariant variant_;
     const SessionVariantTraits &traits_;
     SessionHost &host_;
     RdpSessionWidget *msRdpClient_ = nullptr;
+    bool windowed_ = false; // a windowed session (smart sizing or scroll bars)
+    QScrollBar *horizontalBar_ = nullptr;
+    QScrollBar *verticalBar_ = nullptr;
+    QWidget *scrollCorner_ = nullptr;
     ReconnectOverlay *reconnectOverlay_ = nullptr;
     bool reconnecting_ = false; // between OnAutoReconnecting and the session's return or end
     // Set when the session widget draws into its own X11 window: this window then

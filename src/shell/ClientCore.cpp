@@ -527,6 +527,8 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         LogInfo("Colors: " + std::to_string(connection.colorDepth));
         LogInfo("RDP object: connect");
         window->Control().Connect(connection);
+        if (display.mode == DisplayMode::Windowed)
+            window->OfferSmartSizing(settings_.smartSizing, monitor.work);
         window->MsRdpClient()->SetKeyboardGrabWanted(
             GrabsKeyboard(display.mode, connection.keyboardHookMode));
         connection.WipePassword();

@@ -284,6 +284,42 @@ TEST_F(RdpProfileTest, ClipboardLineIsReadAndKeptAsTheFileHasIt) {
         EXPECT_NE(line.rfind("redirectclipboard", 0), 0u) << line;
 }
 
+// Smart sizing has no box either: only "1" turns it on, each profile decides for
+// itself, and a write keeps the file's line without adding one.
+TEST_F(RdpProfileTest, SmartSizingLineIsReadAndKeptAsTheFileHasIt) {
+    const struct {
+        const char *lines;
+        bool smartSizing;
+    } cases[] = {
+        {"smart sizing:i:1", true},
+        {"Smart Sizing:i:1", true},
+        {"smart sizing:i:0", false},
+        {"smart sizing:i:2", false},
+        {"smart sizing:i:", false},
+        {"username:s:bob", false},
+        {"smart sizing:i:1\nsmart sizing:i:0", false}, // the last line wins
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ReadLines(c.lines).smartSizing, c.smartSizing) << c.lines;
+
+    ProfileSettings settings = ReadLines("smart sizing:i:1");
+    WriteBytes(home / "next.rdp", "username:s:eve");
+    ReadProfile((home / "next.rdp").string(), settings, environment, log);
+    EXPECT_FALSE(settings.smartSizing); // the last profile's "1" does not stay
+
+    WriteBytes(home / "keep.rdp", "screen mode id:i:1\nsmart sizing:i:1\nusername:s:bob\n");
+    ReadProfile((home / "keep.rdp").string(), settings, environment, log);
+    ASSERT_TRUE(settings.smartSizing);
+    settings.smartSizing = false; // nothing the writer looks at
+    const auto result = WriteProfile((home / "keep.rdp").string(), "3", settings, environment, log);
+    ASSERT_TRUE(result.written);
+    const auto lines = SplitProfileLines(DecodeProfileBytes(ReadBytes(result.path)).text);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "smart sizing:i:1"), 1);
+    settings.smartSizing = true;
+    for (const std::string &line : Written(settings))
+        EXPECT_NE(line.rfind("smart sizing", 0), 0u) << line;
+}
+
 TEST_F(RdpProfileTest, WrittenProfileReadsBackUnchanged) {
     ProfileSettings written;
     written.userName = "J\xC3\xBCrgen";

@@ -57,8 +57,8 @@ bool ShadowServer::StartDisplay() {
     // -displayfd picks a free display number and reports it on standard output.
     xvfb_->start(QStringLiteral("Xvfb"),
                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                  QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                  QStringLiteral("tcp"), QStringLiteral("-noreset")});
+                  QStringLiteral("0"), screenSize_, QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                  QStringLiteral("-noreset")});
     if (!xvfb_->waitForStarted(5000)) {
         error_ = QStringLiteral("Xvfb did not start");
         return false;

@@ -20,6 +20,10 @@ class ShadowServer {
 
     // The loopback address the server listens on (127.0.0.1 unless set before Start).
     void SetAddress(const QString &address) { address_ = address; }
+    // The server's screen, which is the session's desktop (1024x768 unless set before Start).
+    void SetScreenSize(int width, int height) {
+        screenSize_ = QStringLiteral("%1x%2x24").arg(width).arg(height);
+    }
     [[nodiscard]] bool Start(quint16 port = 0); // 0: any free port
     void StopServer();                          // the RDP server only; the display stays
     [[nodiscard]] bool RestartServer(const QString &configHome);
@@ -45,6 +49,7 @@ class ShadowServer {
     QString rootColour_;
     QString display_;
     QString address_ = QStringLiteral("127.0.0.1");
+    QString screenSize_ = QStringLiteral("1024x768x24");
     quint16 port_ = 0;
     QString error_;
     std::unique_ptr<QProcess> xvfb_;
