@@ -28,9 +28,9 @@ constexpr quint16 ServerPort = 33928;
 
 // What a program on the client's display pastes; handles events while it waits, as
 // the client itself answers.
-QByteArray PasteOnClientDisplay(const QString &target = {}) {
+QByteArray PasteOnClientDisplay(const QString &target = {}, const QString &selection = "clipboard") {
     QProcess paster;
-    QStringList arguments{"-selection", "clipboard", "-o"};
+    QStringList arguments{"-selection", selection, "-o"};
     if (!target.isEmpty()) arguments << "-t" << target;
     paster.start("xclip", arguments);
     if (!paster.waitForStarted(5000)) return {};
@@ -130,6 +130,8 @@ TEST_F(ClipboardEndToEnd, TextCopiedInTheSessionPastesHereAndTextCopiedHerePaste
         },
         ClipboardTimeoutMs);
     EXPECT_EQ(pasted, remoteText) << session.Trace();
+    // X11's selection gets it too: a middle click pastes the session's copy.
+    EXPECT_EQ(PasteOnClientDisplay({}, "primary"), remoteText);
 
     const QString localText = QString::fromUtf8("local \xE2\x9C\x93\nline two");
     QGuiApplication::clipboard()->setText(localText);
@@ -144,6 +146,17 @@ TEST_F(ClipboardEndToEnd, TextCopiedInTheSessionPastesHereAndTextCopiedHerePaste
         },
         ClipboardTimeoutMs);
     EXPECT_EQ(remotePasted, expected) << session.Trace();
+
+    // A mouse selection here is not the session's clipboard.
+    QProcess selecter;
+    selecter.start("xclip", {"-quiet", "-selection", "primary", "-i"});
+    ASSERT_TRUE(selecter.waitForStarted(5000));
+    selecter.write("only selected");
+    selecter.closeWriteChannel();
+    WaitFor([] { return false; }, 1000);
+    EXPECT_EQ(server_->PasteInSession(8000), expected);
+    selecter.kill();
+    selecter.waitForFinished(2000);
 
     // Formats are logged once, contents never.
     const std::string log = session.log.All();
