@@ -153,10 +153,17 @@ void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QS
         bytes = data->html().toUtf8();
         ok = true;
     } else if (mimeType == BmpMime && data->hasImage()) {
-        const QImage image = qvariant_cast<QImage>(data->imageData());
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        ok = !image.isNull() && image.save(&buffer, "BMP");
+        // A program that copied a BMP file has it handed on as it is; any other picture
+        // is decoded and written as one. A large picture is thus not held decoded, too.
+        if (data->hasFormat(BmpMime)) bytes = data->data(BmpMime);
+        ok = clipboard::DibOffsetInBmpFile(bytes) > 0;
+        if (!ok) {
+            bytes.clear();
+            const QImage image = qvariant_cast<QImage>(data->imageData());
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            ok = !image.isNull() && image.save(&buffer, "BMP");
+        }
     }
     control_.ProvideLocalClipboard(request, ok ? bytes : QByteArray(), ok);
 }

@@ -199,22 +199,40 @@ TEST_F(ClipboardEndToEnd, PicturesCrossBothWays) {
     EXPECT_EQ(pasted.size(), picture.size()) << session.Trace();
     EXPECT_TRUE(pasted == picture);
 
-    QGuiApplication::clipboard()->setImage(picture);
     // xrdp 0.9.21 drops the last 14 bytes of the bitmap it gets when it writes the
     // BMP file for its X programs (the picture's bottom row in the file, its top row on
     // screen): every other row must arrive as it was.
     const auto withoutTopRow = [](const QImage &image) {
         return image.copy(0, 1, image.width(), image.height() - 1);
     };
-    QImage remote;
-    WaitFor(
-        [&] {
-            remote = Decoded(server_->PasteInSession(8000, "image/bmp"));
-            return remote.size() == picture.size() && withoutTopRow(remote) == withoutTopRow(picture);
-        },
-        ClipboardTimeoutMs);
-    ASSERT_EQ(remote.size(), picture.size()) << session.Trace();
-    EXPECT_TRUE(withoutTopRow(remote) == withoutTopRow(picture));
+    // Copied here by this program (a picture), then by another one (a BMP file, handed
+    // on as it is).
+    for (const bool bmpFile : {false, true}) {
+        SCOPED_TRACE(bmpFile ? "BMP file" : "picture");
+        QProcess copier;
+        if (bmpFile) {
+            copier.start("xclip", {"-quiet", "-selection", "clipboard", "-t", "image/bmp", "-i"});
+            ASSERT_TRUE(copier.waitForStarted(5000));
+            copier.write(bmp);
+            copier.closeWriteChannel();
+        } else {
+            QGuiApplication::clipboard()->setImage(picture);
+        }
+        QImage remote;
+        WaitFor(
+            [&] {
+                remote = Decoded(server_->PasteInSession(8000, "image/bmp"));
+                return remote.size() == picture.size() && withoutTopRow(remote) == withoutTopRow(picture);
+            },
+            ClipboardTimeoutMs);
+        ASSERT_EQ(remote.size(), picture.size()) << session.Trace();
+        EXPECT_TRUE(withoutTopRow(remote) == withoutTopRow(picture));
+        copier.kill();
+        copier.waitForFinished(2000);
+        // The next copy must be a new one for the session.
+        ASSERT_TRUE(server_->CopyInSession("between"));
+        WaitFor([] { return PasteOnClientDisplay() == "between"; }, ClipboardTimeoutMs);
+    }
 }
 
 TEST_F(ClipboardEndToEnd, ProfileWithoutClipboardLoadsNoChannel) {
