@@ -14,6 +14,9 @@ fresh connection and a fresh user session, and measures in each run:
   text_peak_kb / picture_peak_kb
               the client's peak resident memory during that copy and paste above
               its resident memory just before it (VmHWM reset through clear_refs)
+  picture_back_ms / picture_back_peak_kb (--back)
+              the picture the other way: copied in the session (image/bmp), pasted
+              here as image/png
 
 COMMAND is run with DISPLAY set to the client's desktop and a throw-away home;
 {host}, {port}, {user}, {password} and {profile} are replaced (the profile: a windowed
@@ -49,6 +52,8 @@ USER, PASSWORD = "tsc28clip", "Clip-Test-28"
 LOCK = "/run/lock/tsc-xrdp-tests.lock"
 TEXT_BYTES = 1 << 20
 PICTURE_SIZE = (1920, 1820)  # 24-bit: 10.5 MB of pixels
+PASTE_TIMEOUT = 90
+BACK = False  # --back: also the picture the other way
 
 
 def log(*parts):
@@ -232,7 +237,7 @@ def reset_peak(pid):
         pass
 
 
-def measure_copy(pid, display, data, target, same, timeout=90):
+def measure_copy(pid, display, data, target, same):
     """Milliseconds from the local copy to a complete paste in the session, and the
     client's peak resident memory above its resident memory before, in kB."""
     reset_peak(pid)
@@ -240,7 +245,7 @@ def measure_copy(pid, display, data, target, same, timeout=90):
     started = time.monotonic()
     copy = LocalCopy(data, target)
     try:
-        done = wait_for(lambda: same(paste_in_session(display, target), data), timeout, step=0.01)
+        done = wait_for(lambda: same(paste_in_session(display, target), data), PASTE_TIMEOUT, step=0.01)
         elapsed = (time.monotonic() - started) * 1000
     finally:
         peak = memory(pid).get("VmHWM", 0)
@@ -268,6 +273,49 @@ def write_profile(path, home):
         f"full address:s:{HOST}:{PORT}", f"username:s:{USER}", "savemypassword:s:yes",
         f"password 51:b:{password}", "screen mode id:i:1", "desktopwidth:i:1024", "desktopheight:i:768",
         "session bpp:i:24", "audiomode:i:2", "tsv_doloadbalancing:s:no", "tsv_doseamless:s:no", ""]))
+
+
+def same_png(pasted, picture):
+    if not pasted or pasted[:8] != b"\x89PNG\r\n\x1a\n" or len(pasted) < 24:
+        return False
+    return struct.unpack(">II", pasted[16:24]) == PICTURE_SIZE
+
+
+def measure_copy_back(pid, display, picture):
+    """The other way: a program in the session copies the picture (image/bmp), a
+    program here pastes it as image/png."""
+    reset_peak(pid)
+    before = memory(pid).get("VmRSS", 0)
+    account = pwd.getpwnam(USER)
+    started = time.monotonic()
+    copy = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-t", "image/bmp", "-i"],
+                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            env=dict(os.environ, DISPLAY=display, HOME=account.pw_dir,
+                                     XAUTHORITY=f"{account.pw_dir}/.Xauthority"),
+                            preexec_fn=lambda: (os.setgroups([]), os.setgid(account.pw_gid),
+                                                os.setuid(account.pw_uid)))
+    try:
+        copy.stdin.write(picture)
+        copy.stdin.close()
+    except BrokenPipeError:
+        stop(copy, 2)
+        return None, 0
+
+    def pasted():
+        try:
+            out = subprocess.run(["xclip", "-selection", "clipboard", "-t", "image/png", "-o"],
+                                 capture_output=True, timeout=20, env=dict(os.environ, DISPLAY=CLIENT_DISPLAY))
+        except subprocess.TimeoutExpired:
+            return False
+        return same_png(out.stdout, picture)
+
+    try:
+        done = wait_for(pasted, PASTE_TIMEOUT, step=0.01)
+        elapsed = (time.monotonic() - started) * 1000
+    finally:
+        peak = memory(pid).get("VmHWM", 0)
+        stop(copy, 2)
+    return (round(elapsed, 1) if done else None), max(0, peak - before)
 
 
 def run_client(name, command, run, folder):
@@ -319,6 +367,9 @@ def run_client(name, command, run, folder):
         result["text_ms"], result["text_peak_kb"] = measure_copy(client.pid, display, text, None, same_text)
         result["picture_ms"], result["picture_peak_kb"] = measure_copy(client.pid, display, picture,
                                                                       "image/bmp", same_picture)
+        if BACK:
+            result["picture_back_ms"], result["picture_back_peak_kb"] = measure_copy_back(client.pid, display,
+                                                                                        picture)
         result["rss_kb"] = memory(client.pid).get("VmRSS", 0)
         return result
     finally:
@@ -329,11 +380,21 @@ def run_client(name, command, run, folder):
 
 
 def main():
+    global TEXT_BYTES, PICTURE_SIZE, PASTE_TIMEOUT, BACK
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("-n", "--runs", type=int, default=5)
     parser.add_argument("-o", "--output", default=None)
+    parser.add_argument("--text-bytes", type=int, default=TEXT_BYTES)
+    parser.add_argument("--picture", default="x".join(map(str, PICTURE_SIZE)), help="WIDTHxHEIGHT")
+    parser.add_argument("--timeout", type=float, default=90, help="seconds a paste may take")
+    parser.add_argument("--back", action="store_true",
+                        help="also a picture copied in the session and pasted here as image/png")
     parser.add_argument("clients", nargs="*")
     options = parser.parse_args()
+    TEXT_BYTES = options.text_bytes
+    PICTURE_SIZE = tuple(int(v) for v in options.picture.split("x"))
+    PASTE_TIMEOUT = options.timeout
+    BACK = options.back
     program = os.environ.get("TSC_PROGRAM", f"{ROOT}/build-rel/src/shell/tsvLinux-x86_64client")
     clients = options.clients or [
         f"ours={program} {{profile}}",
@@ -380,6 +441,7 @@ def main():
         for run in range(options.runs):
             for name, command in clients:
                 result = run_client(name, command, run, folder)
+                result["text_bytes"], result["picture"] = TEXT_BYTES, "x".join(map(str, PICTURE_SIZE))
                 result["when"] = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
                 log(json.dumps(result))
                 results.append(result)
@@ -389,7 +451,8 @@ def main():
         summary = {}
         for name, _ in clients:
             mine = [r for r in results if r["client"] == name]
-            for key in ("text_ms", "picture_ms", "text_peak_kb", "picture_peak_kb", "rss_kb"):
+            for key in ("text_ms", "picture_ms", "text_peak_kb", "picture_peak_kb", "picture_back_ms",
+                        "picture_back_peak_kb", "rss_kb"):
                 values = [r[key] for r in mine if r.get(key) is not None]
                 if values:
                     summary.setdefault(name, {})[key] = {"median": statistics.median(values),
