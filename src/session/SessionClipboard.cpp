@@ -94,12 +94,19 @@ SessionClipboard::~SessionClipboard() {
     control_.SetClipboardHandler(nullptr);
     if (wait_) wait_->loop.quit();
     // What this session copied cannot be fetched any more.
-    if (clipboard_ && OwnsClipboardContent()) clipboard_->clear(QClipboard::Clipboard);
+    ClearOwnContent();
 }
 
-bool SessionClipboard::OwnsClipboardContent() const {
-    const auto *remote = dynamic_cast<const RemoteMimeData *>(clipboard_->mimeData(QClipboard::Clipboard));
+bool SessionClipboard::OwnsClipboardContent(QClipboard::Mode mode) const {
+    const auto *remote = dynamic_cast<const RemoteMimeData *>(clipboard_->mimeData(mode));
     return remote && remote->Owner() == this;
+}
+
+void SessionClipboard::ClearOwnContent() {
+    if (!clipboard_) return;
+    for (const QClipboard::Mode mode : {QClipboard::Clipboard, QClipboard::Selection})
+        if ((mode == QClipboard::Clipboard || clipboard_->supportsSelection()) && OwnsClipboardContent(mode))
+            clipboard_->clear(mode);
 }
 
 void SessionClipboard::OnLocalClipboardChanged() {
@@ -115,10 +122,13 @@ void SessionClipboard::OnLocalClipboardChanged() {
 void SessionClipboard::OnRemoteClipboardOffer(const QStringList &mimeTypes) {
     if (!clipboard_) return;
     if (mimeTypes.isEmpty()) {
-        if (OwnsClipboardContent()) clipboard_->clear(QClipboard::Clipboard);
+        ClearOwnContent();
         return;
     }
     clipboard_->setMimeData(new RemoteMimeData(this, mimeTypes), QClipboard::Clipboard);
+    // A copy in the session is the user's latest choice: a middle click pastes it too.
+    if (clipboard_->supportsSelection())
+        clipboard_->setMimeData(new RemoteMimeData(this, mimeTypes), QClipboard::Selection);
 }
 
 void SessionClipboard::OnRemoteClipboardData(std::uint64_t request, const QByteArray &data, bool ok) {
@@ -143,10 +153,17 @@ void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QS
         bytes = data->html().toUtf8();
         ok = true;
     } else if (mimeType == BmpMime && data->hasImage()) {
-        const QImage image = qvariant_cast<QImage>(data->imageData());
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        ok = !image.isNull() && image.save(&buffer, "BMP");
+        // A program that copied a BMP file has it handed on as it is; any other picture
+        // is decoded and written as one. A large picture is thus not held decoded, too.
+        if (data->hasFormat(BmpMime)) bytes = data->data(BmpMime);
+        ok = clipboard::DibOffsetInBmpFile(bytes) > 0;
+        if (!ok) {
+            bytes.clear();
+            const QImage image = qvariant_cast<QImage>(data->imageData());
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            ok = !image.isNull() && image.save(&buffer, "BMP");
+        }
     }
     control_.ProvideLocalClipboard(request, ok ? bytes : QByteArray(), ok);
 }

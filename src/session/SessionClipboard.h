@@ -1,7 +1,10 @@
 #pragma once
 
 // The desktop's clipboard (QClipboard: the X selection CLIPBOARD) shared with one
-// session. A local copy is announced to the session by its formats only; the data
+// session. Where the desktop has a selection as well (X11's PRIMARY), a copy in the
+// session becomes the selection too, so a middle click pastes it; the desktop's
+// selection is not offered to the session (each mouse selection would replace what
+// the session copied). A local copy is announced to the session by its formats only; the data
 // is read when the session pastes. A copy in the session is put on the desktop's
 // clipboard as a promise: the data is fetched when a local program pastes, with a
 // bounded wait during which events keep being handled. Several sessions share the
@@ -41,7 +44,8 @@ class SessionClipboard final : public QObject, public RdpClipboardEvents {
     struct Wait;
 
     void OnLocalClipboardChanged();
-    [[nodiscard]] bool OwnsClipboardContent() const;
+    [[nodiscard]] bool OwnsClipboardContent(QClipboard::Mode mode = QClipboard::Clipboard) const;
+    void ClearOwnContent();
 
     RdpControl &control_;
     QPointer<QClipboard> clipboard_;

@@ -28,9 +28,9 @@ constexpr quint16 ServerPort = 33928;
 
 // What a program on the client's display pastes; handles events while it waits, as
 // the client itself answers.
-QByteArray PasteOnClientDisplay(const QString &target = {}) {
+QByteArray PasteOnClientDisplay(const QString &target = {}, const QString &selection = "clipboard") {
     QProcess paster;
-    QStringList arguments{"-selection", "clipboard", "-o"};
+    QStringList arguments{"-selection", selection, "-o"};
     if (!target.isEmpty()) arguments << "-t" << target;
     paster.start("xclip", arguments);
     if (!paster.waitForStarted(5000)) return {};
@@ -130,6 +130,8 @@ TEST_F(ClipboardEndToEnd, TextCopiedInTheSessionPastesHereAndTextCopiedHerePaste
         },
         ClipboardTimeoutMs);
     EXPECT_EQ(pasted, remoteText) << session.Trace();
+    // X11's selection gets it too: a middle click pastes the session's copy.
+    EXPECT_EQ(PasteOnClientDisplay({}, "primary"), remoteText);
 
     const QString localText = QString::fromUtf8("local \xE2\x9C\x93\nline two");
     QGuiApplication::clipboard()->setText(localText);
@@ -144,6 +146,17 @@ TEST_F(ClipboardEndToEnd, TextCopiedInTheSessionPastesHereAndTextCopiedHerePaste
         },
         ClipboardTimeoutMs);
     EXPECT_EQ(remotePasted, expected) << session.Trace();
+
+    // A mouse selection here is not the session's clipboard.
+    QProcess selecter;
+    selecter.start("xclip", {"-quiet", "-selection", "primary", "-i"});
+    ASSERT_TRUE(selecter.waitForStarted(5000));
+    selecter.write("only selected");
+    selecter.closeWriteChannel();
+    WaitFor([] { return false; }, 1000);
+    EXPECT_EQ(server_->PasteInSession(8000), expected);
+    selecter.kill();
+    selecter.waitForFinished(2000);
 
     // Formats are logged once, contents never.
     const std::string log = session.log.All();
@@ -186,22 +199,40 @@ TEST_F(ClipboardEndToEnd, PicturesCrossBothWays) {
     EXPECT_EQ(pasted.size(), picture.size()) << session.Trace();
     EXPECT_TRUE(pasted == picture);
 
-    QGuiApplication::clipboard()->setImage(picture);
     // xrdp 0.9.21 drops the last 14 bytes of the bitmap it gets when it writes the
     // BMP file for its X programs (the picture's bottom row in the file, its top row on
     // screen): every other row must arrive as it was.
     const auto withoutTopRow = [](const QImage &image) {
         return image.copy(0, 1, image.width(), image.height() - 1);
     };
-    QImage remote;
-    WaitFor(
-        [&] {
-            remote = Decoded(server_->PasteInSession(8000, "image/bmp"));
-            return remote.size() == picture.size() && withoutTopRow(remote) == withoutTopRow(picture);
-        },
-        ClipboardTimeoutMs);
-    ASSERT_EQ(remote.size(), picture.size()) << session.Trace();
-    EXPECT_TRUE(withoutTopRow(remote) == withoutTopRow(picture));
+    // Copied here by this program (a picture), then by another one (a BMP file, handed
+    // on as it is).
+    for (const bool bmpFile : {false, true}) {
+        SCOPED_TRACE(bmpFile ? "BMP file" : "picture");
+        QProcess copier;
+        if (bmpFile) {
+            copier.start("xclip", {"-quiet", "-selection", "clipboard", "-t", "image/bmp", "-i"});
+            ASSERT_TRUE(copier.waitForStarted(5000));
+            copier.write(bmp);
+            copier.closeWriteChannel();
+        } else {
+            QGuiApplication::clipboard()->setImage(picture);
+        }
+        QImage remote;
+        WaitFor(
+            [&] {
+                remote = Decoded(server_->PasteInSession(8000, "image/bmp"));
+                return remote.size() == picture.size() && withoutTopRow(remote) == withoutTopRow(picture);
+            },
+            ClipboardTimeoutMs);
+        ASSERT_EQ(remote.size(), picture.size()) << session.Trace();
+        EXPECT_TRUE(withoutTopRow(remote) == withoutTopRow(picture));
+        copier.kill();
+        copier.waitForFinished(2000);
+        // The next copy must be a new one for the session.
+        ASSERT_TRUE(server_->CopyInSession("between"));
+        WaitFor([] { return PasteOnClientDisplay() == "between"; }, ClipboardTimeoutMs);
+    }
 }
 
 TEST_F(ClipboardEndToEnd, ProfileWithoutClipboardLoadsNoChannel) {

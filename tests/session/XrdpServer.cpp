@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -19,7 +21,8 @@ namespace tsc::test {
 
 namespace {
 
-constexpr char TestUser[] = "tsc28clip";
+constexpr const char *TestUsers[] = {"tsc28clip", "tsc28clip2"};
+constexpr int MaximumUsers = 2;
 constexpr char TestPassword[] = "Clip-Test-28";
 
 bool Run(const QString &program, const QStringList &arguments, const QByteArray &input = {}) {
@@ -32,14 +35,15 @@ bool Run(const QString &program, const QStringList &arguments, const QByteArray 
            process.exitCode() == 0;
 }
 
-bool EnsureTestUser() {
-    if (!getpwnam(TestUser) && !Run("useradd", {"-m", "-s", "/bin/bash", TestUser})) return false;
-    return Run("chpasswd", {}, QByteArray(TestUser) + ":" + TestPassword + "\n");
+bool EnsureTestUser(const char *name) {
+    if (!getpwnam(name) && !Run("useradd", {"-m", "-s", "/bin/bash", name})) return false;
+    return Run("chpasswd", {}, QByteArray(name) + ":" + TestPassword + "\n");
 }
 
 // The distribution's configuration with the test's address, port, log files, and the
-// Xorg session chosen and logged into without xrdp's login dialog.
-bool WriteConfiguration(const QString &folder, const QString &address, quint16 port) {
+// Xorg session chosen and logged into without xrdp's login dialog: as the one test user,
+// or (`anyUser`) with the name and password the client sends.
+bool WriteConfiguration(const QString &folder, const QString &address, quint16 port, bool anyUser) {
     QFile xrdpIn("/etc/xrdp/xrdp.ini");
     QFile sesmanIn("/etc/xrdp/sesman.ini");
     if (!xrdpIn.open(QIODevice::ReadOnly) || !sesmanIn.open(QIODevice::ReadOnly)) return false;
@@ -54,8 +58,10 @@ bool WriteConfiguration(const QString &folder, const QString &address, quint16 p
     const qsizetype next = xrdp.indexOf('[', xorg + 1);
     const qsizetype length = (next < 0 ? xrdp.size() : next) - xorg;
     QString section = xrdp.mid(xorg, length);
-    section.replace("username=ask", QStringLiteral("username=") + TestUser);
-    section.replace("password=ask", QStringLiteral("password=") + TestPassword);
+    if (!anyUser) {
+        section.replace("username=ask", QStringLiteral("username=") + TestUsers[0]);
+        section.replace("password=ask", QStringLiteral("password=") + TestPassword);
+    }
     xrdp.replace(xorg, length, section);
     sesman.replace(QRegularExpression("(?m)^LogFile=.*$"), "LogFile=" + folder + "/sesman.log");
     QFile xrdpOut(folder + "/xrdp.ini");
@@ -88,10 +94,12 @@ bool Listening(const QString &address, quint16 port) {
 
 } // namespace
 
-XrdpServer::XrdpServer(QString address, quint16 port) : address_(std::move(address)), port_(port) {}
+XrdpServer::XrdpServer(QString address, quint16 port, int users)
+    : address_(std::move(address)), port_(port), users_(std::clamp(users, 1, MaximumUsers)) {}
 
 XrdpServer::~XrdpServer() {
-    Stop(copier_);
+    for (auto &copier : copier_)
+        Stop(copier);
     Stop(xrdp_);
     Stop(sesman_);
     EndUserSession();
@@ -106,8 +114,8 @@ QString XrdpServer::Unavailable() {
     return {};
 }
 
-QString XrdpServer::UserName() {
-    return TestUser;
+QString XrdpServer::UserName(int user) {
+    return TestUsers[std::clamp(user, 0, MaximumUsers - 1)];
 }
 
 QString XrdpServer::Password() {
@@ -117,10 +125,12 @@ QString XrdpServer::Password() {
 bool XrdpServer::Start() {
     if (machineLock_ < 0 && (machineLock_ = TakeMachineLock()) < 0)
         return (error_ = "another test run keeps xrdp's session manager busy"), false;
-    if (!folder_.isValid() || !EnsureTestUser()) return (error_ = "cannot create the test user"), false;
+    if (!folder_.isValid()) return (error_ = "no temporary folder"), false;
+    for (int user = 0; user < users_; ++user)
+        if (!EnsureTestUser(TestUsers[user])) return (error_ = "cannot create the test user"), false;
     QDir().mkpath("/run/xrdp/sockdir");
     QFile::setPermissions("/run/xrdp/sockdir", QFileDevice::Permissions(0x7777));
-    if (!WriteConfiguration(folder_.path(), address_, port_))
+    if (!WriteConfiguration(folder_.path(), address_, port_, users_ > 1))
         return (error_ = "cannot write xrdp.ini"), false;
     sesman_ = std::make_unique<QProcess>();
     sesman_->setStandardOutputFile(folder_.path() + "/sesman.out");
@@ -146,27 +156,27 @@ void XrdpServer::Stop(std::unique_ptr<QProcess> &process) {
     }
 }
 
-QString XrdpServer::SessionDisplay() const {
+QString XrdpServer::SessionDisplay(int user) const {
     QProcess list;
-    list.start("pgrep", {"-a", "-u", TestUser, "Xorg"});
+    list.start("pgrep", {"-a", "-u", UserName(user), "Xorg"});
     list.waitForFinished(5000);
     const QRegularExpressionMatch match =
         QRegularExpression(" (:[0-9]+) ").match(QString::fromUtf8(list.readAllStandardOutput()));
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments) const {
+std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments, int user) const {
     auto process = std::make_unique<QProcess>();
-    const passwd *user = getpwnam(TestUser);
-    if (!user) return process;
-    const uid_t uid = user->pw_uid;
-    const gid_t gid = user->pw_gid;
+    const passwd *account = getpwnam(UserName(user).toLocal8Bit().constData());
+    if (!account) return process;
+    const uid_t uid = account->pw_uid;
+    const gid_t gid = account->pw_gid;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", SessionDisplay());
-    environment.insert("XAUTHORITY", QString::fromLocal8Bit(user->pw_dir) + "/.Xauthority");
-    environment.insert("HOME", QString::fromLocal8Bit(user->pw_dir));
+    environment.insert("DISPLAY", SessionDisplay(user));
+    environment.insert("XAUTHORITY", QString::fromLocal8Bit(account->pw_dir) + "/.Xauthority");
+    environment.insert("HOME", QString::fromLocal8Bit(account->pw_dir));
     process->setProcessEnvironment(environment);
-    process->setWorkingDirectory(QString::fromLocal8Bit(user->pw_dir));
+    process->setWorkingDirectory(QString::fromLocal8Bit(account->pw_dir));
     process->setChildProcessModifier([uid, gid] {
         if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
     });
@@ -174,22 +184,23 @@ std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments) const
     return process;
 }
 
-bool XrdpServer::CopyInSession(const QByteArray &data, const QString &target) {
-    Stop(copier_);
+bool XrdpServer::CopyInSession(const QByteArray &data, const QString &target, int user) {
+    std::unique_ptr<QProcess> &copier = copier_[std::clamp(user, 0, MaximumUsers - 1)];
+    Stop(copier);
     // -quiet keeps xclip in the foreground, so it is ended by its pid.
     QStringList arguments{"-quiet", "-selection", "clipboard", "-i"};
     if (!target.isEmpty()) arguments << "-t" << target;
-    copier_ = AsUser(arguments);
-    if (!copier_->waitForStarted(5000)) return false;
-    copier_->write(data);
-    copier_->closeWriteChannel();
+    copier = AsUser(arguments, user);
+    if (!copier->waitForStarted(5000)) return false;
+    copier->write(data);
+    copier->closeWriteChannel();
     return true;
 }
 
-QByteArray XrdpServer::PasteInSession(int milliseconds, const QString &target) {
+QByteArray XrdpServer::PasteInSession(int milliseconds, const QString &target, int user) {
     QStringList arguments{"-selection", "clipboard", "-o"};
     if (!target.isEmpty()) arguments << "-t" << target;
-    std::unique_ptr<QProcess> paster = AsUser(arguments);
+    std::unique_ptr<QProcess> paster = AsUser(arguments, user);
     if (!paster->waitForStarted(5000)) return {};
     const bool finished = WaitFor([&] { return paster->state() == QProcess::NotRunning; }, milliseconds);
     if (!finished) {
@@ -200,11 +211,13 @@ QByteArray XrdpServer::PasteInSession(int milliseconds, const QString &target) {
 }
 
 void XrdpServer::EndUserSession() {
-    QProcess list;
-    list.start("pgrep", {"-u", TestUser});
-    list.waitForFinished(5000);
-    for (const QByteArray &line : list.readAllStandardOutput().split('\n'))
-        if (const int pid = line.trimmed().toInt(); pid > 0) kill(pid, SIGTERM);
+    for (int user = 0; user < users_; ++user) {
+        QProcess list;
+        list.start("pgrep", {"-u", UserName(user)});
+        list.waitForFinished(5000);
+        for (const QByteArray &line : list.readAllStandardOutput().split('\n'))
+            if (const int pid = line.trimmed().toInt(); pid > 0) kill(pid, SIGTERM);
+    }
 }
 
 } // namespace tsc::test

@@ -5,6 +5,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace tsc::clipboard {
@@ -269,18 +270,53 @@ QByteArray HtmlFormatFromHtml(const QByteArray &html) {
     return out;
 }
 
+namespace {
+
+// A BMP file read by the picture decoder: the file header made here, then the bitmap
+// read where it lies, so a large bitmap is not copied once more before decoding.
+class BmpFileDevice final : public QIODevice {
+  public:
+    BmpFileDevice(const std::uint8_t *dib, std::size_t size, std::size_t pixelOffset)
+        : dib_(reinterpret_cast<const char *>(dib)), size_(static_cast<qint64>(size)) {
+        header_[0] = 'B';
+        header_[1] = 'M';
+        qToLittleEndian<quint32>(static_cast<quint32>(14 + size), header_ + 2);
+        qToLittleEndian<quint32>(static_cast<quint32>(14 + pixelOffset), header_ + 10);
+    }
+    qint64 size() const override { return HeaderSize + size_; }
+
+  protected:
+    qint64 readData(char *data, qint64 maximum) override {
+        qint64 done = 0;
+        for (qint64 at = pos(); done < maximum && at < size(); at = pos() + done) {
+            const bool inHeader = at < HeaderSize;
+            const char *from = inHeader ? header_ + at : dib_ + (at - HeaderSize);
+            const qint64 left = inHeader ? HeaderSize - at : size() - at;
+            const qint64 count = std::min(left, maximum - done);
+            std::memcpy(data + done, from, static_cast<std::size_t>(count));
+            done += count;
+        }
+        return done;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+  private:
+    static constexpr qint64 HeaderSize = 14;
+    char header_[HeaderSize] = {};
+    const char *dib_;
+    qint64 size_;
+};
+
+} // namespace
+
 QByteArray PngFromDib(const std::uint8_t *data, std::size_t size) {
     const std::size_t pixelOffset = DibPixelOffset(data, size);
     if (pixelOffset == 0) return {};
     // A BMP file is the bitmap behind a file header that says where the rows begin.
-    QByteArray file(14, '\0');
-    file[0] = 'B';
-    file[1] = 'M';
-    qToLittleEndian<quint32>(static_cast<quint32>(14 + size), file.data() + 2);
-    qToLittleEndian<quint32>(static_cast<quint32>(14 + pixelOffset), file.data() + 10);
-    file.append(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    BmpFileDevice file(data, size, pixelOffset);
+    file.open(QIODevice::ReadOnly);
     QImage image;
-    if (!image.loadFromData(file, "BMP") || image.isNull()) return {};
+    if (!image.load(&file, "BMP") || image.isNull()) return {};
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -288,14 +324,19 @@ QByteArray PngFromDib(const std::uint8_t *data, std::size_t size) {
     return png;
 }
 
-QByteArray DibFromBmpFile(const QByteArray &bmp) {
-    if (bmp.size() <= 14 || bmp.at(0) != 'B' || bmp.at(1) != 'M') return {};
+qsizetype DibOffsetInBmpFile(const QByteArray &bmp) {
+    if (bmp.size() <= 14 || bmp.at(0) != 'B' || bmp.at(1) != 'M') return 0;
     const auto *dib = reinterpret_cast<const std::uint8_t *>(bmp.constData()) + 14;
     const auto size = static_cast<std::size_t>(bmp.size() - 14);
     const std::size_t pixelOffset = DibPixelOffset(dib, size);
     // The rows must follow the header directly, as CF_DIB has them.
-    if (pixelOffset == 0 || qFromLittleEndian<quint32>(bmp.constData() + 10) != 14 + pixelOffset) return {};
-    return bmp.mid(14);
+    if (pixelOffset == 0 || qFromLittleEndian<quint32>(bmp.constData() + 10) != 14 + pixelOffset) return 0;
+    return 14;
+}
+
+QByteArray DibFromBmpFile(const QByteArray &bmp) {
+    const qsizetype offset = DibOffsetInBmpFile(bmp);
+    return offset > 0 ? bmp.mid(offset) : QByteArray();
 }
 
 } // namespace tsc::clipboard

@@ -96,5 +96,8 @@ inline constexpr std::int64_t MaximumPicturePixels = 32 * 1024 * 1024;
 [[nodiscard]] QByteArray PngFromDib(const std::uint8_t *data, std::size_t size);
 // A BMP file to CF_DIB (the file without its 14-byte file header), checked as above.
 [[nodiscard]] QByteArray DibFromBmpFile(const QByteArray &bmp);
+// Where CF_DIB begins in a BMP file DibFromBmpFile takes (after the file header), else
+// 0: the bitmap can be sent from the file's own bytes, without a copy.
+[[nodiscard]] qsizetype DibOffsetInBmpFile(const QByteArray &bmp);
 
 } // namespace tsc::clipboard

@@ -161,8 +161,11 @@ void ClipboardChannel::Provide(std::uint64_t request, const QByteArray &data, bo
         wire = clipboard::Utf8ToUnicodeText(data);
     else if (pendingLocalFormat_ == clipboard::LocalHtmlFormatId)
         wire = clipboard::HtmlFormatFromHtml(data);
-    else if (pendingLocalFormat_ == clipboard::FormatDib)
-        wire = clipboard::DibFromBmpFile(data);
+    else if (const qsizetype dib = clipboard::DibOffsetInBmpFile(data);
+             pendingLocalFormat_ == clipboard::FormatDib && dib > 0)
+        // The bitmap is sent from the file's own bytes: a large picture is not copied
+        // once more here.
+        wire = QByteArray::fromRawData(data.constData() + dib, data.size() - dib);
     SendDataResponseLocked(wire, !wire.isEmpty());
 }
 
