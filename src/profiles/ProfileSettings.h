@@ -112,6 +112,11 @@ struct ProfileSettings {
     // "redirectclipboard:i:0" in the profile turns the shared clipboard off. No box
     // shows it and the profile writer leaves the line as the file has it.
     bool redirectClipboard = true;
+    // "use multimon:i:1": a full-screen or seamless session spans the monitors, those
+    // "selectedmonitors:s:..." names (ids as the common Windows client lists them), or
+    // all. No box shows them and the profile writer leaves their lines as they are.
+    bool useMultimon = false;
+    std::string selectedMonitors;
 
     // Settings page, performance (Panel_Settings3).
     bool bitmapCaching = true;   // cb_Bitmapcaching
