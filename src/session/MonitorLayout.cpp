@@ -67,18 +67,20 @@ MonitorLayout PlanMonitorLayout(const std::vector<LocalScreen> &screens, const s
         const LocalScreen &screen = screens[static_cast<std::size_t>(index)];
         const QRect area = useWorkArea ? screen.workArea : screen.geometry;
         const std::string name = "monitor " + std::to_string(index) + " " + RectText(area);
-        if (area.width() < MinMonitorSide || area.height() < MinMonitorSide || area.width() > MaxMonitorSide ||
-            area.height() > MaxMonitorSide) {
+        if (area.width() < MinMonitorSide || area.height() < MinMonitorSide ||
+            area.width() > MaxMonitorSide || area.height() > MaxMonitorSide) {
             layout.leftOut.push_back(name + ": size out of range");
             continue;
         }
         // A cloned screen shows what another one shows already.
-        if (std::any_of(kept.begin(), kept.end(), [&](const QRect &other) { return other.intersects(area); })) {
+        if (std::any_of(kept.begin(), kept.end(),
+                        [&](const QRect &other) { return other.intersects(area); })) {
             layout.leftOut.push_back(name + ": overlaps another monitor");
             continue;
         }
         if (static_cast<int>(kept.size()) == MaxSessionMonitors) {
-            layout.leftOut.push_back(name + ": more than " + std::to_string(MaxSessionMonitors) + " monitors");
+            layout.leftOut.push_back(name + ": more than " + std::to_string(MaxSessionMonitors) +
+                                     " monitors");
             continue;
         }
         const QRect bounds = layout.localBounds.united(area);

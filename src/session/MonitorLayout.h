@@ -34,8 +34,8 @@ inline constexpr int MaxDesktopSide = 32766;
 
 // One local screen as the connect procedure found it, in the screen's own pixels.
 struct LocalScreen {
-    QRect geometry;  // the whole screen
-    QRect workArea;  // without the desktop's panels
+    QRect geometry; // the whole screen
+    QRect workArea; // without the desktop's panels
     bool primary = false;
     QSize physicalMillimetres; // empty when unknown
 };

@@ -1,8 +1,8 @@
 // The monitors of a session over several screens: which screens, which one is the
 // session's primary, where each lies relative to it, and what is left out.
 
-#include "ConnectPlan.h"
 #include "MonitorLayout.h"
+#include "ConnectPlan.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +103,8 @@ TEST(MonitorLayout, ScreensBecomeMonitorsAroundThePrimary) {
             const SessionMonitor &got = layout.monitors[index];
             const Expected &want = c.monitors[index];
             EXPECT_EQ(got.screenIndex, want.id) << c.name;
-            EXPECT_EQ(QRect(got.x, got.y, got.width, got.height), QRect(want.x, want.y, want.width, want.height))
+            EXPECT_EQ(QRect(got.x, got.y, got.width, got.height),
+                      QRect(want.x, want.y, want.width, want.height))
                 << c.name << " monitor " << index;
             EXPECT_EQ(got.primary, index == 0) << c.name;
         }
@@ -112,7 +113,8 @@ TEST(MonitorLayout, ScreensBecomeMonitorsAroundThePrimary) {
         // The session's 0,0 lies on the primary's local top-left; every monitor maps back.
         const auto areas = layout.LocalAreas();
         for (std::size_t index = 0; index < areas.size(); ++index)
-            EXPECT_EQ(areas[index], c.screens[static_cast<std::size_t>(layout.monitors[index].screenIndex)].geometry)
+            EXPECT_EQ(areas[index],
+                      c.screens[static_cast<std::size_t>(layout.monitors[index].screenIndex)].geometry)
                 << c.name;
     }
 }

@@ -91,6 +91,8 @@ bool Listening(const QString &address, quint16 port) {
 XrdpServer::XrdpServer(QString address, quint16 port) : address_(std::move(address)), port_(port) {}
 
 XrdpServer::~XrdpServer() {
+    for (auto &program : sessionPrograms_)
+        Stop(program);
     Stop(copier_);
     Stop(xrdp_);
     Stop(sesman_);
@@ -155,7 +157,7 @@ QString XrdpServer::SessionDisplay() const {
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments) const {
+std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments, const QString &program) const {
     auto process = std::make_unique<QProcess>();
     const passwd *user = getpwnam(TestUser);
     if (!user) return process;
@@ -170,8 +172,21 @@ std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments) const
     process->setChildProcessModifier([uid, gid] {
         if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
     });
-    process->start("xclip", arguments);
+    process->start(program, arguments);
     return process;
+}
+
+QByteArray XrdpServer::RunInSession(const QString &program, const QStringList &arguments, bool wait) {
+    std::unique_ptr<QProcess> process = AsUser(arguments, program);
+    if (!wait) {
+        sessionPrograms_.push_back(std::move(process));
+        return {};
+    }
+    if (!process->waitForFinished(10000)) {
+        Stop(process);
+        return {};
+    }
+    return process->readAllStandardOutput();
 }
 
 bool XrdpServer::CopyInSession(const QByteArray &data, const QString &target) {

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <vector>
 
 namespace tsc::test {
 
@@ -39,11 +40,16 @@ class XrdpServer {
     // Pastes in the session: the CLIPBOARD's data, read by xclip; handles events while
     // it waits so the client can answer. Empty on failure.
     [[nodiscard]] QByteArray PasteInSession(int milliseconds, const QString &target = {});
+    // Runs `program` as the session's user on its display and returns what it printed
+    // (empty when it did not end in time). `wait` false: leaves it running until the
+    // server stops.
+    QByteArray RunInSession(const QString &program, const QStringList &arguments, bool wait = true);
     // Ends the user's session (its processes), so the next connect starts a fresh one.
     void EndUserSession();
 
   private:
-    [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments) const;
+    [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments,
+                                                   const QString &program = "xclip") const;
     void Stop(std::unique_ptr<QProcess> &process);
 
     QString address_;
@@ -53,6 +59,7 @@ class XrdpServer {
     std::unique_ptr<QProcess> sesman_;
     std::unique_ptr<QProcess> xrdp_;
     std::unique_ptr<QProcess> copier_;
+    std::vector<std::unique_ptr<QProcess>> sessionPrograms_;
     int machineLock_ = -1;
 };
 
