@@ -33,6 +33,9 @@ USER_NAME=tsc28clip
 PASSWORD=Clip-Test-28
 FPS=20
 WORK=$(mktemp -d)
+# The load painter runs as the session's user and writes its log here.
+chmod 0711 "$WORK"
+mkdir -m 0777 "$WORK/load"
 PIDS=()
 
 cleanup() {
@@ -102,7 +105,7 @@ PIDS+=($!)
 PIDS+=($!)
 sleep 2
 
-session_display() { pgrep -a -u "$USER_NAME" Xorg | grep -o ' :[0-9]*' | head -1 | tr -d ' '; }
+session_display() { pgrep -a -u "$USER_NAME" Xorg | grep -o ' :[0-9]*' | head -1 | tr -d ' ' || true; }
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
 # The program's profile: full screen over the monitors, the password as it keeps it
@@ -139,7 +142,7 @@ run_one() { # NAME
     if [[ -z "$LOAD_STARTED" ]]; then
         sleep 3
         runuser -u "$USER_NAME" -- env DISPLAY="$display" XAUTHORITY="/home/$USER_NAME/.Xauthority" \
-            python3 "$PROBE" load --fps "$FPS" --log "$WORK/load.log" &
+            python3 "$PROBE" load --fps "$FPS" --log "$WORK/load/load.log" &
         PIDS+=($!)
         LOAD_STARTED=1
     fi
@@ -152,7 +155,7 @@ run_one() { # NAME
         --log "$WORK/watch.log"
     c1=$(ticks "$pid")
     local frames
-    frames=$(python3 "$PROBE" analyze "$WORK/load.log" "$WORK/watch.log")
+    frames=$(python3 "$PROBE" analyze "$WORK/load/load.log" "$WORK/watch.log")
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     sleep 2
