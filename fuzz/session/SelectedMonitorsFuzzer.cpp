@@ -15,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<tsc::LocalScreen> screens;
     for (int index = 0; index < 20; ++index)
         screens.push_back({QRect((index % 5) * 1920, (index / 5) * 1080, 1920, 1080),
-                           QRect((index % 5) * 1920, (index / 5) * 1080, 1920, 1040), index == 3, {}});
+                           QRect((index % 5) * 1920, (index / 5) * 1080, 1920, 1040),
+                           index == 3,
+                           {}});
     const tsc::MonitorLayout layout = tsc::PlanMonitorLayout(screens, ids, size % 2 == 0);
     if (layout.monitors.size() > tsc::MaxSessionMonitors || layout.localBounds.width() > tsc::MaxDesktopSide)
         std::abort();
