@@ -15,6 +15,8 @@ packages=(
   xvfb xauth freerdp2-shadow-x11 freerdp2-x11 x11-xserver-utils x11-utils xdotool x11-apps xterm
   # a second RDP server that carries the clipboard (an Xorg session per user), and xclip to drive it
   xrdp xorgxrdp xclip
+  # a client desktop of two monitors for the multi-monitor test (Xorg, dummy driver, RandR monitors)
+  xserver-xorg-video-dummy
   imagemagick time procps iproute2 python3
   # a Wayland desktop for the end-to-end tests: weston (headless) with Xwayland, and
   # Qt's Wayland platform as desktops ship it

@@ -115,6 +115,11 @@ struct ProfileSettings {
     // "smart sizing:i:1": a windowed session's picture is scaled to the window. No
     // box shows it either; the writer leaves the line as the file has it.
     bool smartSizing = false;
+    // "use multimon:i:1": a full-screen or seamless session spans the monitors, those
+    // "selectedmonitors:s:..." names (ids as the common Windows client lists them), or
+    // all. No box shows them and the profile writer leaves their lines as they are.
+    bool useMultimon = false;
+    std::string selectedMonitors;
 
     // Settings page, performance (Panel_Settings3).
     bool bitmapCaching = true;   // cb_Bitmapcaching

@@ -275,6 +275,8 @@ void ApplyProfileText(std::string_view text, ProfileSettings &settings, const Pr
     // On unless this profile says "0": a value from an earlier profile does not stay.
     settings.redirectClipboard = lookup.Value("redirectclipboard") != "0";
     settings.smartSizing = lookup.Value("smart sizing") == "1";
+    settings.useMultimon = lookup.Value("use multimon") == "1";
+    settings.selectedMonitors = lookup.Value("selectedmonitors").value_or("");
     ReadFlag(lookup, "displayconnectionbar", settings.displayConnectionBar);
     // "Show Desktop background" is kept the other way round than the other three
     // performance boxes; files of this client read back as they were written.

@@ -103,6 +103,28 @@ Placement PlaceSessionWindow(DisplayMode mode, int desktopSizeIndex, int desktop
             mode == DisplayMode::FullScreen && desktopSizeIndex == profiles::DesktopSizeFullScreen};
 }
 
+Placement PlaceAcrossMonitors(DisplayMode mode, int desktopSizeIndex, const QRect &bounds) {
+    return {bounds, mode == DisplayMode::Seamless ? 3 * bounds.width() : 0, true,
+            mode == DisplayMode::FullScreen && desktopSizeIndex == profiles::DesktopSizeFullScreen};
+}
+
+std::vector<MonitorDefinition> MonitorDefinitionsOf(const MonitorLayout &layout) {
+    std::vector<MonitorDefinition> definitions;
+    if (layout.monitors.size() < 2) return definitions;
+    for (const SessionMonitor &monitor : layout.monitors)
+        definitions.push_back({monitor.x, monitor.y, monitor.width, monitor.height, monitor.primary,
+                               monitor.physicalWidthMm, monitor.physicalHeightMm});
+    return definitions;
+}
+
+QRect NavigationBarArea(const QRect &homeMonitor, const MonitorLayout &layout) {
+    const std::vector<QRect> areas = layout.LocalAreas();
+    if (areas.empty()) return homeMonitor;
+    for (const QRect &area : areas)
+        if (area.intersects(homeMonitor)) return area;
+    return areas.front();
+}
+
 int RemoteScalePercent(double screenScale) {
     int nearest = 100;
     for (const int percent : {100, 140, 180})

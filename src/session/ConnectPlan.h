@@ -6,6 +6,7 @@
 // procedure applies what these functions return to the session window and control.
 
 #include "ConnectionSettings.h"
+#include "MonitorLayout.h"
 #include "ProfileSettings.h"
 #include "RdpClientDetection.h"
 
@@ -87,6 +88,26 @@ struct Placement {
                                            int desktopHeight, const QRect &monitor, const QRect &workArea);
 // Client sizes of the windowed display for the fixed size items, and the typed size.
 [[nodiscard]] QSize WindowedClientSize(int desktopSizeIndex, int desktopWidth, int desktopHeight);
+
+// Several monitors ("use multimon"): a full-screen or seamless session spans the
+// monitors of the layout planned at connect; a windowed one stays in its window.
+[[nodiscard]] constexpr bool SpansMonitors(bool useMultimon, DisplayMode mode) {
+    return useMultimon && mode != DisplayMode::Windowed;
+}
+// Each monitor is its screen's work area where one monitor would be (seamless and
+// "Full Screen with taskbar"), the whole screen for "Full Screen".
+[[nodiscard]] constexpr bool MonitorsUseWorkArea(DisplayMode mode, int desktopSizeIndex) {
+    return mode == DisplayMode::Seamless || desktopSizeIndex == profiles::DesktopSizeFullScreenTaskbar;
+}
+// The session window over the monitors of `layout`, whose bounding box is `bounds` in
+// the toolkit's coordinates. A seamless window starts left of every monitor.
+[[nodiscard]] Placement PlaceAcrossMonitors(DisplayMode mode, int desktopSizeIndex, const QRect &bounds);
+// What the server is told of `layout`: nothing for a single monitor.
+[[nodiscard]] std::vector<MonitorDefinition> MonitorDefinitionsOf(const MonitorLayout &layout);
+// Where the navigation bar of a session over `layout` sits, in local coordinates: on
+// the monitor it sits on with one monitor (`homeMonitor`, the one nearest the main
+// window) when the session spans it, else on the session's primary monitor.
+[[nodiscard]] QRect NavigationBarArea(const QRect &homeMonitor, const MonitorLayout &layout);
 
 // Whether the session takes the whole keyboard while it has the focus: in full
 // screen with the Windows keys applied to the server. Elsewhere the local desktop

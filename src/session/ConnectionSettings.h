@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tsc {
 
@@ -27,6 +28,18 @@ inline constexpr std::uint32_t NoFullWindowDrag = 2;
 inline constexpr std::uint32_t NoMenuAnimations = 4;
 inline constexpr std::uint32_t NoThemes = 8;
 } // namespace PerformanceFlag
+
+// One monitor of a session that spans several: where it lies relative to the
+// session's primary monitor (which is at 0,0), in the screen's pixels.
+struct MonitorDefinition {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool primary = false;
+    int physicalWidthMm = 0; // 0: unknown
+    int physicalHeightMm = 0;
+};
 
 struct ConnectionSettings {
     std::string server;
@@ -52,6 +65,9 @@ struct ConnectionSettings {
     // The scale the server draws its desktop at, in percent: 100, 140 or 180. The
     // desktop size is in the screen's own pixels whatever the scale.
     int scalePercent = 100;
+    // The monitors the session spans, the primary first; the desktop size is their
+    // bounding box. Empty: one monitor of the desktop size.
+    std::vector<MonitorDefinition> monitors;
 
     [[nodiscard]] bool Seamless() const { return workDir == SeamlessWorkDir; }
 

@@ -168,8 +168,8 @@ void NavigationBar::LayOut() {
     const int padding = 2 * st_Caption->frameWidth() + Scaled(4);
     const int naturalWidth = st_Caption->fontMetrics().horizontalAdvance(line) + padding;
     int captionWidth = naturalWidth;
-    if (const QWidget *parent = parentWidget()) {
-        const int room = parent->width() - RightMargin - icon - 3 * bevel - 2 * icon;
+    if (parentWidget()) {
+        const int room = PlacementArea().width() - RightMargin - icon - 3 * bevel - 2 * icon;
         captionWidth = std::clamp(captionWidth, 0, std::max(0, room));
     }
     st_Caption->setText(
@@ -196,8 +196,10 @@ void NavigationBar::Collapse() {
     Panel_HideShow->hide();
     LayOut();
     show();
-    if (QWidget *parent = parentWidget())
-        move(std::max(0, parent->width() - icon_ShowNavBar->width() - RightMargin), 0);
+    if (parentWidget()) {
+        const QRect area = PlacementArea();
+        move(std::max(area.left(), area.right() + 1 - icon_ShowNavBar->width() - RightMargin), area.top());
+    }
     raise();
     Repaint();
     emit placed();
@@ -212,12 +214,26 @@ void NavigationBar::ExpandWithCaption(const QString &caption) {
     if (!parent) return;
     Panel_HideShow->show();
     LayOut();
-    move(std::max(0, parent->width() - Panel_HideShow->width() - icon_ShowNavBar->width() - RightMargin), 0);
+    const QRect area = PlacementArea();
+    move(std::max(area.left(),
+                  area.right() + 1 - Panel_HideShow->width() - icon_ShowNavBar->width() - RightMargin),
+         area.top());
     show();
     Panel_HideShow->move(0, 0);
     raise();
     Repaint();
     emit placed();
+}
+
+void NavigationBar::SetHomeArea(const QRect &area) {
+    homeArea_ = area;
+    if (isVisible()) Replace();
+}
+
+QRect NavigationBar::PlacementArea() const {
+    const QWidget *parent = parentWidget();
+    if (!parent) return {};
+    return homeArea_.isNull() ? parent->rect() : homeArea_;
 }
 
 void NavigationBar::icon_ShowNavBarClick() {

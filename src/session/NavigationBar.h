@@ -54,6 +54,9 @@ class NavigationBar : public QFrame {
     void ExpandWithCaption(const QString &caption);
     // Keeps the bar's state after a resize of the session window.
     void Replace();
+    // The part of the session window the bar keeps to, in its coordinates: one
+    // monitor of a session that spans several. Null: the whole window.
+    void SetHomeArea(const QRect &area);
 
     void icon_ShowNavBarClick();
     void image_MinimizeClick();
@@ -91,8 +94,11 @@ class NavigationBar : public QFrame {
 
   private:
     explicit NavigationBar(QWidget *parent);
+    QRect homeArea_;
     void FormCreate();
     void LayOut(); // sizes the bar to its contents and keeps it inside the parent
+    // The area the bar is placed in: the home area, else the parent's.
+    [[nodiscard]] QRect PlacementArea() const;
     void ShowToggleIcon();
     void Repaint();
     [[nodiscard]] bool PaintsOnScreen();

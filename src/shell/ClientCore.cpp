@@ -6,6 +6,7 @@
 #include "CommandLine.h"
 #include "Identity.h"
 #include "Language.h"
+#include "LocalScreens.h"
 #include "NavigationBar.h"
 #include "NestedEventLoop.h"
 #include "PlatformDiagnostics.h"
@@ -502,17 +503,32 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         LogInfo(display.logLine);
         window->SetWindowColour(display.windowColour);
         window->setWindowFlag(Qt::FramelessWindowHint, display.frameless);
+        // Several monitors: the layout of the screens present now, kept for the session.
+        const MonitorLayout layout = SpansMonitors(settings_.useMultimon, display.mode)
+                                         ? PlanSessionMonitors(display.mode, sizeIndex)
+                                         : MonitorLayout{};
+        const bool spans = !layout.monitors.empty();
         const Placement placement =
-            tsc::PlaceSessionWindow(display.mode, sizeIndex, settings_.desktopWidth, settings_.desktopHeight,
-                                    monitor.full, monitor.work);
-        if (placement.wholeMonitor) AskForFullScreen(*window, placement.client);
+            spans ? PlaceAcrossMonitors(display.mode, sizeIndex, ToolkitArea(layout.localBounds))
+                  : tsc::PlaceSessionWindow(display.mode, sizeIndex, settings_.desktopWidth,
+                                            settings_.desktopHeight, monitor.full, monitor.work);
+        if (placement.wholeMonitor && !spans) AskForFullScreen(*window, placement.client);
+        if (spans) window->setGeometry(placement.client);
         window->show();
         window->raise();
         window->activateWindow();
+        if (spans && placement.wholeMonitor)
+            LogInfo(AskFullScreenOverMonitors(window->windowHandle(), layout)
+                        ? "Full screen over the monitors: asked the window manager"
+                        : "Full screen over the monitors: the window manager does not offer it, placed by "
+                          "geometry");
 
         const QSize planned = PlaceSessionWindow(*window, placement);
 
         NavigationBar *bar = NavigationBar::Current();
+        if (spans && bar)
+            bar->SetHomeArea(
+                ToolkitArea(NavigationBarArea(monitor.full, layout)).translated(-placement.client.topLeft()));
         if (settings_.displayConnectionBar && bar)
             bar->ExpandWithCaption(QCoreApplication::applicationName());
 
@@ -524,6 +540,17 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
         ConnectionSettings connection =
             BuildConnectionSettings(SettingsToConnect(), target, display, desktop);
         connection.scalePercent = RemoteScalePercent(ScreenScale(*window));
+        if (spans) {
+            // A desktop the control lowered no longer holds the monitors: one monitor then.
+            if (desktop == layout.DesktopSize() ||
+                desktop == (QSizeF(planned) * window->devicePixelRatioF()).toSize()) {
+                connection.desktopWidth = layout.DesktopSize().width();
+                connection.desktopHeight = layout.DesktopSize().height();
+                connection.monitors = MonitorDefinitionsOf(layout);
+            } else
+                LogWarning("The monitors do not fit the desktop size the control accepts; one monitor");
+            new MonitorChangeWatch([this](const std::string &line) { LogInfo(line); }, window);
+        }
         LogInfo("Colors: " + std::to_string(connection.colorDepth));
         LogInfo("RDP object: connect");
         window->Control().Connect(connection);
@@ -536,6 +563,25 @@ void ClientCore::OpenSession(const ConnectTarget &target, const MonitorAreas &mo
     } catch (const std::exception &failure) {
         ConnectFailed(failure.what(), variant);
     }
+}
+
+// The monitors a session spans, from the screens present now; logged with what was
+// left out.
+MonitorLayout ClientCore::PlanSessionMonitors(DisplayMode mode, int sizeIndex) {
+    const MonitorLayout layout =
+        PlanMonitorLayout(CurrentLocalScreens(), ParseSelectedMonitors(settings_.selectedMonitors),
+                          MonitorsUseWorkArea(mode, sizeIndex));
+    LogInfo("Use multimon: " + DescribeMonitorLayout(layout));
+    for (const std::string &reason : layout.leftOut)
+        LogWarning("Use multimon: left out " + reason);
+    return layout;
+}
+
+// An area in the screen's pixels in the toolkit's coordinates: the top-left stays,
+// the size is divided by the toolkit's scale.
+QRect ClientCore::ToolkitArea(const QRect &devicePixels) {
+    const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    return {devicePixels.topLeft(), (QSizeF(devicePixels.size()) / ratio).toSize()};
 }
 
 QSize ClientCore::PlaceSessionWindow(SessionWindow &window, const Placement &placement) {

@@ -278,6 +278,8 @@ class ClientCore : public QObject, public SessionHost {
     void OpenSession(const ConnectTarget &target, const MonitorAreas &monitor);
     // Places the window; returns the client size planned for the remote desktop.
     QSize PlaceSessionWindow(SessionWindow &window, const Placement &placement);
+    MonitorLayout PlanSessionMonitors(DisplayMode mode, int sizeIndex);
+    [[nodiscard]] static QRect ToolkitArea(const QRect &devicePixels);
     static void AskForFullScreen(SessionWindow &window, const QRect &monitor);
     [[nodiscard]] QSize FitDesktopSize(SessionWindow &window, QSize size);
     [[nodiscard]] static double ScreenScale(const SessionWindow &window);

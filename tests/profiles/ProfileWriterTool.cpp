@@ -1,6 +1,8 @@
 // Writes a profile the way the client does, for the end-to-end check with FreeRDP's
-// own reader: profile_writer_tool FILE HOST:PORT USER
+// own reader: profile_writer_tool FILE HOST:PORT USER [PASSWORD]. With a password it
+// is saved protected with the user's key, as the client saves it (for the benches).
 #include "LogSink.h"
+#include "ProtectionService.h"
 #include "RdpProfile.h"
 
 #include <cstdio>
@@ -17,13 +19,20 @@ class StderrLog : public tsc::LogSink {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 4) return 2;
+    if (argc != 4 && argc != 5) return 2;
     tsc::profiles::ProfileSettings settings;
     settings.host = argv[2];
     settings.userName = argv[3];
     settings.desktopSizeIndex = tsc::profiles::DesktopSize800x600;
     settings.colorsIndex = tsc::profiles::ColorsHigh16;
     StderrLog log;
-    const auto result = tsc::profiles::WriteProfile(argv[1], "e2e", settings, {}, log);
+    tsc::profiles::ProtectionService protection(tsc::profiles::ProtectionService::DefaultKeyFile());
+    tsc::profiles::ProfileEnvironment environment;
+    if (argc == 5) {
+        settings.password = argv[4];
+        settings.saveMyPassword = true;
+        environment.protection = &protection;
+    }
+    const auto result = tsc::profiles::WriteProfile(argv[1], "e2e", settings, environment, log);
     return result.written ? 0 : 1;
 }

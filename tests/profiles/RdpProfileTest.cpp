@@ -320,6 +320,35 @@ TEST_F(RdpProfileTest, SmartSizingLineIsReadAndKeptAsTheFileHasIt) {
         EXPECT_NE(line.rfind("smart sizing", 0), 0u) << line;
 }
 
+// The monitor keys of the common Windows client: read, never written, kept in the
+// file as they are.
+TEST_F(RdpProfileTest, MonitorLinesAreReadAndKeptAsTheFileHasThem) {
+    EXPECT_FALSE(ReadLines("x").useMultimon);
+    EXPECT_FALSE(ReadLines("use multimon:i:0").useMultimon);
+    ProfileSettings settings = ReadLines("use multimon:i:1\nselectedmonitors:s:1,0\nusername:s:bob");
+    EXPECT_TRUE(settings.useMultimon);
+    EXPECT_EQ(settings.selectedMonitors, "1,0");
+    WriteBytes(home / "next.rdp", "username:s:eve");
+    ReadProfile((home / "next.rdp").string(), settings, environment, log);
+    EXPECT_FALSE(settings.useMultimon); // nothing stays from the last profile
+    EXPECT_EQ(settings.selectedMonitors, "");
+
+    WriteBytes(home / "keep.rdp", "use multimon:i:1\nselectedmonitors:s:2,1\nusername:s:bob\n");
+    ReadProfile((home / "keep.rdp").string(), settings, environment, log);
+    const auto result = WriteProfile((home / "keep.rdp").string(), "3", settings, environment, log);
+    ASSERT_TRUE(result.written);
+    const auto lines = SplitProfileLines(DecodeProfileBytes(ReadBytes(result.path)).text);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "use multimon:i:1"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "selectedmonitors:s:2,1"), 1);
+    ProfileSettings spanning;
+    spanning.useMultimon = true;
+    spanning.selectedMonitors = "0";
+    for (const std::string &line : Written(spanning)) {
+        EXPECT_NE(line.rfind("use multimon", 0), 0u) << line;
+        EXPECT_NE(line.rfind("selectedmonitors", 0), 0u) << line;
+    }
+}
+
 TEST_F(RdpProfileTest, WrittenProfileReadsBackUnchanged) {
     ProfileSettings written;
     written.userName = "J\xC3\xBCrgen";

@@ -217,6 +217,50 @@ TEST(SessionSettingsMapping, IdentityPerformanceAndRedirection) {
     EXPECT_EQ(freerdp_settings_get_uint32(plain.get(), FreeRDP_DeviceCount), 0u);
 }
 
+// Several monitors reach the library as its monitor definitions; one monitor, or
+// none, leaves them untouched as before.
+TEST(SessionSettingsMapping, MonitorsBecomeTheLibrarysMonitorDefinitions) {
+    ConnectionSettings session;
+    session.desktopWidth = 3200;
+    session.desktopHeight = 1080;
+    session.scalePercent = 140;
+    session.monitors = {{0, 0, 1920, 1080, true, 520, 290}, {-1280, 56, 1280, 1024, false, 0, 0}};
+    const Settings settings = Applied(session);
+    EXPECT_TRUE(Flag(settings, FreeRDP_UseMultimon));
+    EXPECT_FALSE(Flag(settings, FreeRDP_SpanMonitors));
+    // physical sizes go out for every monitor or for none
+    EXPECT_FALSE(Flag(settings, FreeRDP_HasMonitorAttributes));
+    ASSERT_EQ(freerdp_settings_get_uint32(settings.get(), FreeRDP_MonitorCount), 2u);
+    const rdpMonitor &primary = settings->MonitorDefArray[0];
+    const rdpMonitor &left = settings->MonitorDefArray[1];
+    EXPECT_EQ(primary.is_primary, TRUE);
+    EXPECT_EQ(primary.width, 1920);
+    EXPECT_EQ(left.is_primary, FALSE);
+    EXPECT_EQ(left.x, -1280);
+    EXPECT_EQ(left.y, 56);
+    EXPECT_EQ(left.height, 1024);
+    EXPECT_EQ(left.attributes.desktopScaleFactor, 140u);
+
+    session.monitors[1].physicalWidthMm = 340;
+    session.monitors[1].physicalHeightMm = 270;
+    const Settings measured = Applied(session);
+    EXPECT_TRUE(Flag(measured, FreeRDP_HasMonitorAttributes));
+    EXPECT_EQ(measured->MonitorDefArray[1].attributes.physicalWidth, 340u);
+
+    for (const std::size_t count : {0u, 1u}) {
+        ConnectionSettings single;
+        single.monitors.resize(count, {0, 0, 1024, 768, true, 0, 0});
+        const Settings one = Applied(single);
+        EXPECT_FALSE(Flag(one, FreeRDP_UseMultimon));
+        EXPECT_EQ(freerdp_settings_get_uint32(one.get(), FreeRDP_MonitorCount), 0u);
+    }
+    // More monitors than the library holds fail the settings rather than overrun them.
+    ConnectionSettings many;
+    many.monitors.resize(64, {0, 0, 1024, 768, false, 0, 0});
+    Settings overfull(freerdp_settings_new(0));
+    EXPECT_FALSE(ApplySessionSettings(overfull.get(), many));
+}
+
 TEST(SessionSettingsMapping, CredentialsSplit) {
     struct Case {
         const char *domain, *user, *expectedDomain, *expectedUser;

@@ -98,6 +98,8 @@ XrdpServer::XrdpServer(QString address, quint16 port, int users)
     : address_(std::move(address)), port_(port), users_(std::clamp(users, 1, MaximumUsers)) {}
 
 XrdpServer::~XrdpServer() {
+    for (auto &program : sessionPrograms_)
+        Stop(program);
     for (auto &copier : copier_)
         Stop(copier);
     Stop(xrdp_);
@@ -165,7 +167,8 @@ QString XrdpServer::SessionDisplay(int user) const {
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments, int user) const {
+std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments, int user,
+                                             const QString &program) const {
     auto process = std::make_unique<QProcess>();
     const passwd *account = getpwnam(UserName(user).toLocal8Bit().constData());
     if (!account) return process;
@@ -180,8 +183,21 @@ std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments, int u
     process->setChildProcessModifier([uid, gid] {
         if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
     });
-    process->start("xclip", arguments);
+    process->start(program, arguments);
     return process;
+}
+
+QByteArray XrdpServer::RunInSession(const QString &program, const QStringList &arguments, bool wait) {
+    std::unique_ptr<QProcess> process = AsUser(arguments, 0, program);
+    if (!wait) {
+        sessionPrograms_.push_back(std::move(process));
+        return {};
+    }
+    if (!process->waitForFinished(10000)) {
+        Stop(process);
+        return {};
+    }
+    return process->readAllStandardOutput();
 }
 
 bool XrdpServer::CopyInSession(const QByteArray &data, const QString &target, int user) {

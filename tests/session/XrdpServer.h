@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <vector>
 
 namespace tsc::test {
 
@@ -40,11 +41,16 @@ class XrdpServer {
     // Pastes in the session: the CLIPBOARD's data, read by xclip; handles events while
     // it waits so the client can answer. Empty on failure.
     [[nodiscard]] QByteArray PasteInSession(int milliseconds, const QString &target = {}, int user = 0);
+    // Runs `program` as the session's (first) user on its display and returns what it
+    // printed (empty when it did not end in time). `wait` false: leaves it running until
+    // the server stops.
+    QByteArray RunInSession(const QString &program, const QStringList &arguments, bool wait = true);
     // Ends the users' sessions (their processes), so the next connect starts a fresh one.
     void EndUserSession();
 
   private:
-    [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments, int user) const;
+    [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments, int user,
+                                                   const QString &program = "xclip") const;
     void Stop(std::unique_ptr<QProcess> &process);
 
     QString address_;
@@ -55,6 +61,7 @@ class XrdpServer {
     std::unique_ptr<QProcess> sesman_;
     std::unique_ptr<QProcess> xrdp_;
     std::unique_ptr<QProcess> copier_[2];
+    std::vector<std::unique_ptr<QProcess>> sessionPrograms_;
     int machineLock_ = -1;
 };
 

@@ -107,6 +107,40 @@ bool ApplyGraphics(rdpSettings *settings, const ConnectionSettings &session) {
            SetBool(settings, FreeRDP_DrawAllowColorSubsampling, false);
 }
 
+// A session over several monitors tells the server each one (the client's monitor
+// data; the library writes them relative to the primary). One monitor is told
+// nothing beyond the desktop size, as before.
+bool ApplyMonitors(rdpSettings *settings, const ConnectionSettings &session) {
+    const auto &monitors = session.monitors;
+    if (monitors.size() < 2) return SetBool(settings, FreeRDP_UseMultimon, false);
+    if (monitors.size() > settings->MonitorDefArraySize || !settings->MonitorDefArray) return false;
+    bool attributes = true;
+    for (std::size_t index = 0; index < monitors.size(); ++index) {
+        const MonitorDefinition &from = monitors[index];
+        rdpMonitor &to = settings->MonitorDefArray[index];
+        to = rdpMonitor{};
+        to.x = from.x;
+        to.y = from.y;
+        to.width = from.width;
+        to.height = from.height;
+        to.is_primary = from.primary ? TRUE : FALSE;
+        to.orig_screen = static_cast<UINT32>(index);
+        to.attributes.physicalWidth = static_cast<UINT32>(from.physicalWidthMm);
+        to.attributes.physicalHeight = static_cast<UINT32>(from.physicalHeightMm);
+        to.attributes.orientation = 0; // landscape
+        to.attributes.desktopScaleFactor = static_cast<UINT32>(session.scalePercent);
+        to.attributes.deviceScaleFactor = static_cast<UINT32>(session.scalePercent);
+        // The protocol takes physical sizes of 10 to 10000 mm, or none for every monitor.
+        attributes = attributes && from.physicalWidthMm >= 10 && from.physicalWidthMm <= 10000 &&
+                     from.physicalHeightMm >= 10 && from.physicalHeightMm <= 10000;
+    }
+    return freerdp_settings_set_uint32(settings, FreeRDP_MonitorCount,
+                                       static_cast<UINT32>(monitors.size())) &&
+           SetBool(settings, FreeRDP_UseMultimon, true) && SetBool(settings, FreeRDP_ForceMultimon, true) &&
+           SetBool(settings, FreeRDP_SpanMonitors, false) &&
+           SetBool(settings, FreeRDP_HasMonitorAttributes, attributes);
+}
+
 } // namespace
 
 GraphicsMode ChooseGraphicsMode(const ConnectionSettings &session) {
@@ -137,8 +171,9 @@ bool ApplySessionSettings(rdpSettings *settings, const ConnectionSettings &sessi
                                        static_cast<UINT32>(session.scalePercent)) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
            freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER) &&
-           ApplyAudio(settings, session.audioMode) && ApplyRedirection(settings, session) &&
-           ApplyPerformance(settings, session) && ApplyGraphics(settings, session) &&
+           ApplyMonitors(settings, session) && ApplyAudio(settings, session.audioMode) &&
+           ApplyRedirection(settings, session) && ApplyPerformance(settings, session) &&
+           ApplyGraphics(settings, session) &&
            // The server's auto-reconnect cookie is kept and shown again when the control
            // reconnects (the control runs the attempts itself, not the library).
            SetBool(settings, FreeRDP_AutoReconnectionEnabled, true);
