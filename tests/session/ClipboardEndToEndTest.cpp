@@ -12,9 +12,13 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QImage>
+#include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -214,6 +218,101 @@ TEST_F(ClipboardEndToEnd, ProfileWithoutClipboardLoadsNoChannel) {
     const std::string log = session.log.All();
     EXPECT_NE(log.find("Clipboard: not shared with this session"), std::string::npos) << log;
     EXPECT_EQ(log.find("Clipboard: the session offers"), std::string::npos) << log;
+}
+
+// Bytes that differ with their position, so a range from the wrong place shows.
+QByteArray FileBytes(qsizetype size, int seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype index = 0; index < size; ++index)
+        bytes[index] = static_cast<char>((index * 31 + index / 509 + seed) & 0xFF);
+    return bytes;
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(ClipboardEndToEnd, FilesCopiedInTheSessionGoIntoAChosenFolder) {
+    Session session(true);
+    ConnectAndWaitForSession(session);
+    // Files of the session's user: a folder with a file inside, and a file.
+    const QString remote = XrdpServer::UserHome() + "/tsc-files-out";
+    QDir(remote).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(remote + "/folder"));
+    const QByteArray big = FileBytes(3 * 1024 * 1024 + 4321, 1);
+    ASSERT_TRUE(WriteFile(remote + "/folder/inner.bin", big));
+    ASSERT_TRUE(WriteFile(remote + "/note.txt", "hello"));
+    const QByteArray uris =
+        "file://" + remote.toUtf8() + "/folder\nfile://" + remote.toUtf8() + "/note.txt\n";
+    WaitFor(
+        [&] {
+            if (!server_->CopyInSession(uris, "text/uri-list")) return false;
+            return WaitFor([&] { return session.clipboard->RemoteFilesOffered(); }, 1500);
+        },
+        ClipboardTimeoutMs);
+    ASSERT_TRUE(session.clipboard->RemoteFilesOffered()) << session.Trace();
+
+    QTemporaryDir into;
+    ASSERT_TRUE(into.isValid());
+    std::optional<std::pair<int, bool>> result;
+    ASSERT_NE(session.clipboard->PasteRemoteFiles(into.path(),
+                                                  [&](int files, bool ok) { result.emplace(files, ok); }),
+              0u)
+        << session.Trace();
+    ASSERT_TRUE(WaitFor([&] { return result.has_value(); }, 60000)) << session.Trace();
+    EXPECT_TRUE(result->second) << session.Trace();
+    EXPECT_EQ(result->first, 2) << session.Trace();
+    EXPECT_TRUE(ReadFile(into.filePath("folder/inner.bin")) == big) << session.Trace();
+    EXPECT_EQ(ReadFile(into.filePath("note.txt")), QByteArray("hello"));
+    EXPECT_EQ(QFile(into.filePath("note.txt")).permissions() & 0x0077, QFileDevice::Permissions());
+    EXPECT_EQ(session.log.All().find("inner.bin"), std::string::npos) << session.log.All();
+    QDir(remote).removeRecursively();
+}
+
+TEST_F(ClipboardEndToEnd, FilesCopiedHereAreReadInTheSessionRangeByRange) {
+    Session session(true);
+    ConnectAndWaitForSession(session);
+    QTemporaryDir local;
+    ASSERT_TRUE(local.isValid());
+    ASSERT_TRUE(QDir(local.path()).mkpath("folder"));
+    const QByteArray big = FileBytes(2 * 1024 * 1024 + 777, 2);
+    ASSERT_TRUE(WriteFile(local.filePath("folder/inner.bin"), big));
+    ASSERT_TRUE(WriteFile(local.filePath("top.txt"), "from here"));
+    auto *data = new QMimeData;
+    data->setUrls(
+        {QUrl::fromLocalFile(local.filePath("folder")), QUrl::fromLocalFile(local.filePath("top.txt"))});
+    QGuiApplication::clipboard()->setMimeData(data);
+
+    // The session's programs see a file list; xrdp serves the files from this client.
+    QByteArray list;
+    WaitFor(
+        [&] {
+            list =
+                server_->RunInSession("xclip", {"-selection", "clipboard", "-o", "-t", "text/uri-list"}, 8000)
+                    .value_or(QByteArray());
+            return list.contains("top.txt");
+        },
+        ClipboardTimeoutMs);
+    ASSERT_TRUE(list.contains("top.txt")) << list.toStdString() << session.Trace();
+    QString top, folder;
+    for (const QByteArray &line : list.split('\n')) {
+        const QString path = QUrl::fromEncoded(line.trimmed()).toLocalFile();
+        if (path.endsWith("/top.txt")) top = path;
+        if (path.endsWith("/folder")) folder = path;
+    }
+    ASSERT_FALSE(top.isEmpty()) << list.toStdString();
+    EXPECT_EQ(server_->RunInSession("cat", {top}, 15000), QByteArray("from here")) << session.Trace();
+    ASSERT_FALSE(folder.isEmpty()) << list.toStdString();
+    const std::optional<QByteArray> inner = server_->RunInSession("cat", {folder + "/inner.bin"}, 30000);
+    ASSERT_TRUE(inner.has_value()) << session.Trace();
+    EXPECT_TRUE(*inner == big) << inner->size() << " bytes";
+    EXPECT_NE(session.log.All().find("text/uri-list"), std::string::npos) << session.log.All();
 }
 
 } // namespace

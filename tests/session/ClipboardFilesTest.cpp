@@ -19,8 +19,8 @@ namespace tsc::clipboard {
 namespace {
 
 // One descriptor as a server sends it: flags, attributes, write time, size, name.
-QByteArray Descriptor(const std::u16string &name, std::uint32_t flags = 0x4064, std::uint32_t attributes = 0x80,
-                      std::uint64_t size = 5, bool closeName = true) {
+QByteArray Descriptor(const std::u16string &name, std::uint32_t flags = 0x4064,
+                      std::uint32_t attributes = 0x80, std::uint64_t size = 5, bool closeName = true) {
     QByteArray entry(static_cast<qsizetype>(FileDescriptorBytes), '\0');
     auto *bytes = reinterpret_cast<std::uint8_t *>(entry.data());
     qToLittleEndian<quint32>(flags, bytes);
@@ -107,8 +107,9 @@ TEST(FileDescriptors, ListsAreReadByCountAndEveryRefusalIsOneLineWithoutTheName)
     EXPECT_EQ(back.files[2].listIndex, 2u);
 
     // Bad entries are left out, the good ones keep their place in the list.
-    const FileListReading mixed =
-        Read(List({Descriptor(u"..\\secret-name"), Descriptor(u"ok.txt"), Descriptor(u"x", 0x4064, 0x80, 5, false)}, 3));
+    const FileListReading mixed = Read(List(
+        {Descriptor(u"..\\secret-name"), Descriptor(u"ok.txt"), Descriptor(u"x", 0x4064, 0x80, 5, false)},
+        3));
     ASSERT_EQ(mixed.files.size(), 1u);
     EXPECT_EQ(mixed.files[0].name, "ok.txt");
     EXPECT_EQ(mixed.files[0].listIndex, 1u);
@@ -120,8 +121,8 @@ TEST(FileDescriptors, ListsAreReadByCountAndEveryRefusalIsOneLineWithoutTheName)
     EXPECT_FALSE(Read(List({Descriptor(u"a", 0x4004)}, 1)).files[0].size.has_value());
 
     // A count the data does not hold, or beyond the limit, refuses the whole list.
-    for (const QByteArray &bad : {List({Descriptor(u"a")}, 2), List({}, MaximumFileCount + 1), QByteArray("\1\0", 2),
-                                  List({Descriptor(u"a")}, 1).chopped(1)})
+    for (const QByteArray &bad : {List({Descriptor(u"a")}, 2), List({}, MaximumFileCount + 1),
+                                  QByteArray("\1\0", 2), List({Descriptor(u"a")}, 1).chopped(1)})
         EXPECT_FALSE(Read(bad).problem.isEmpty()) << bad.size();
     EXPECT_TRUE(Read(List({}, 0)).files.empty());
 }
@@ -136,12 +137,17 @@ TEST(ClipboardFiles, LocalFilesAreListedWithoutFollowingLinksOutOfTheChosenItems
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("hello");
     }
-    ASSERT_EQ(symlink(root.filePath("outside").toUtf8().constData(), root.filePath("chosen/link").toUtf8().constData()), 0);
+    ASSERT_EQ(symlink(root.filePath("outside").toUtf8().constData(),
+                      root.filePath("chosen/link").toUtf8().constData()),
+              0);
     ASSERT_EQ(mkfifo(root.filePath("chosen/pipe").toUtf8().constData(), 0600), 0);
-    ASSERT_EQ(symlink(root.filePath("single.txt").toUtf8().constData(), root.filePath("chosen-link").toUtf8().constData()), 0);
+    ASSERT_EQ(symlink(root.filePath("single.txt").toUtf8().constData(),
+                      root.filePath("chosen-link").toUtf8().constData()),
+              0);
 
-    const QByteArray uris = "copy\nfile://" + root.filePath("chosen").toUtf8() + "/\n# note\nhttp://host/x\nfile://" +
-                            root.filePath("chosen-link").toUtf8() + "\n";
+    const QByteArray uris = "copy\nfile://" + root.filePath("chosen").toUtf8() +
+                            "/\n# note\nhttp://host/x\nfile://" + root.filePath("chosen-link").toUtf8() +
+                            "\n";
     const QStringList paths = LocalPathsFromUriList(uris);
     ASSERT_EQ(paths.size(), 2) << paths.join(",").toStdString();
     const LocalFileList list = CollectLocalFiles(paths);
@@ -149,7 +155,8 @@ TEST(ClipboardFiles, LocalFilesAreListedWithoutFollowingLinksOutOfTheChosenItems
     for (const LocalFile &file : list.files)
         names << file.descriptor.name + (file.descriptor.directory ? "/" : "");
     // The link and the pipe inside the folder are left out; the chosen link is taken.
-    EXPECT_EQ(names, QStringList({"chosen/", "chosen/a.txt", "chosen/sub/", "chosen/sub/b.txt", "chosen-link"}));
+    EXPECT_EQ(names,
+              QStringList({"chosen/", "chosen/a.txt", "chosen/sub/", "chosen/sub/b.txt", "chosen-link"}));
     EXPECT_EQ(list.leftOut, 2);
     EXPECT_EQ(list.files[1].descriptor.size, 5u);
 
@@ -170,7 +177,9 @@ TEST(ClipboardFiles, FilesFromTheSessionAreCreatedNewPrivateAndNeverThroughALink
     ASSERT_TRUE(root.mkpath("target") && root.mkpath("elsewhere"));
     const QString target = root.filePath("target");
     ASSERT_EQ(chmod(target.toUtf8().constData(), 0700), 0);
-    ASSERT_EQ(symlink(root.filePath("elsewhere").toUtf8().constData(), (target + "/planted").toUtf8().constData()), 0);
+    ASSERT_EQ(
+        symlink(root.filePath("elsewhere").toUtf8().constData(), (target + "/planted").toUtf8().constData()),
+        0);
 
     std::optional<FileReceiver> receiver = FileReceiver::Open(target);
     ASSERT_TRUE(receiver);

@@ -155,7 +155,7 @@ QString XrdpServer::SessionDisplay() const {
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments) const {
+std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments, const QString &program) const {
     auto process = std::make_unique<QProcess>();
     const passwd *user = getpwnam(TestUser);
     if (!user) return process;
@@ -170,8 +170,26 @@ std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments) const
     process->setChildProcessModifier([uid, gid] {
         if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
     });
-    process->start("xclip", arguments);
+    process->start(program, arguments);
     return process;
+}
+
+std::optional<QByteArray> XrdpServer::RunInSession(const QString &program, const QStringList &arguments,
+                                                   int milliseconds) {
+    std::unique_ptr<QProcess> process = AsUser(arguments, program);
+    if (!process->waitForStarted(5000)) return std::nullopt;
+    const bool finished = WaitFor([&] { return process->state() == QProcess::NotRunning; }, milliseconds);
+    if (!finished) {
+        Stop(process);
+        return std::nullopt;
+    }
+    if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0) return std::nullopt;
+    return process->readAllStandardOutput();
+}
+
+QString XrdpServer::UserHome() {
+    const passwd *user = getpwnam(TestUser);
+    return user ? QString::fromLocal8Bit(user->pw_dir) : QString();
 }
 
 bool XrdpServer::CopyInSession(const QByteArray &data, const QString &target) {

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 namespace tsc::test {
 
@@ -39,11 +40,18 @@ class XrdpServer {
     // Pastes in the session: the CLIPBOARD's data, read by xclip; handles events while
     // it waits so the client can answer. Empty on failure.
     [[nodiscard]] QByteArray PasteInSession(int milliseconds, const QString &target = {});
+    // Runs a program as the session's user on its display, handling events while it
+    // runs; its output, or nothing when it failed or ran out of time.
+    [[nodiscard]] std::optional<QByteArray> RunInSession(const QString &program, const QStringList &arguments,
+                                                         int milliseconds);
+    // The session user's home folder.
+    [[nodiscard]] static QString UserHome();
     // Ends the user's session (its processes), so the next connect starts a fresh one.
     void EndUserSession();
 
   private:
-    [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments) const;
+    [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments,
+                                                   const QString &program = QStringLiteral("xclip")) const;
     void Stop(std::unique_ptr<QProcess> &process);
 
     QString address_;

@@ -131,8 +131,9 @@ std::optional<QByteArray> ReadLocalRange(const std::string &path, std::uint64_t 
     qsizetype done = 0;
     bool ok = true;
     while (done < bytes.size()) {
-        const ssize_t got = pread(descriptor, bytes.data() + done, static_cast<std::size_t>(bytes.size() - done),
-                                  static_cast<off_t>(offset + static_cast<std::uint64_t>(done)));
+        const ssize_t got =
+            pread(descriptor, bytes.data() + done, static_cast<std::size_t>(bytes.size() - done),
+                  static_cast<off_t>(offset + static_cast<std::uint64_t>(done)));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) ok = false;
         if (got <= 0) break;
@@ -160,7 +161,8 @@ std::optional<FileReceiver> FileReceiver::Open(const QString &folder) {
     if (descriptor < 0) return std::nullopt;
     struct stat info {};
     // The folder checked is the folder opened.
-    if (fstat(descriptor, &info) != 0 || info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    if (fstat(descriptor, &info) != 0 || info.st_uid != geteuid() ||
+        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         close(descriptor);
         return std::nullopt;
     }
@@ -206,7 +208,8 @@ bool FileReceiver::Create(const QString &relative) {
     parent_ = OpenFolders(parts, true);
     if (parent_ < 0) return false;
     leaf_ = leaf.toStdString();
-    file_ = openat(parent_, leaf_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    file_ =
+        openat(parent_, leaf_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
     if (file_ >= 0) return true;
     const int saved = errno;
     close(parent_);
@@ -229,9 +232,9 @@ bool FileReceiver::Write(const std::uint8_t *data, std::size_t size) {
 bool FileReceiver::Finish(std::optional<std::int64_t> writeTimeMs) {
     if (file_ < 0) return false;
     if (writeTimeMs) {
-        const struct timespec times[2] = {{0, UTIME_OMIT},
-                                          {static_cast<time_t>(*writeTimeMs / 1000),
-                                           static_cast<long>((*writeTimeMs % 1000) * 1000000)}};
+        const struct timespec times[2] = {
+            {0, UTIME_OMIT},
+            {static_cast<time_t>(*writeTimeMs / 1000), static_cast<long>((*writeTimeMs % 1000) * 1000000)}};
         (void)futimens(file_, times);
     }
     const bool ok = close(file_) == 0;

@@ -50,7 +50,8 @@ QString RemoteNameProblem(const QString &name) {
     for (qsizetype index = 0; index < name.size(); ++index) {
         const char16_t unit = name.at(index).unicode();
         if (unit < 0x20 || (unit >= 0x7F && unit < 0xA0)) return QStringLiteral("a control character");
-        if (QChar::isHighSurrogate(unit) && index + 1 < name.size() && QChar::isLowSurrogate(name.at(index + 1).unicode())) {
+        if (QChar::isHighSurrogate(unit) && index + 1 < name.size() &&
+            QChar::isLowSurrogate(name.at(index + 1).unicode())) {
             ++index;
             continue;
         }
@@ -66,7 +67,8 @@ QString RemoteNameProblem(const QString &name) {
         if (part == QLatin1String(".") || part == QLatin1String(".."))
             return QStringLiteral("a part that leaves the folder");
         if (IsDeviceName(part)) return QStringLiteral("a device name");
-        if (static_cast<std::size_t>(part.toUtf8().size()) > PartBytesLimit) return QStringLiteral("a part too long");
+        if (static_cast<std::size_t>(part.toUtf8().size()) > PartBytesLimit)
+            return QStringLiteral("a part too long");
     }
     return {};
 }
@@ -101,7 +103,8 @@ FileListReading ReadFileGroupDescriptor(const std::uint8_t *data, std::size_t si
         const QString name = QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
         const QString problem = closed ? RemoteNameProblem(name) : QStringLiteral("a name without its end");
         if (!problem.isEmpty()) {
-            reading.refusals << QStringLiteral("entry %1 of %2 refused: %3").arg(index + 1).arg(count).arg(problem);
+            reading.refusals
+                << QStringLiteral("entry %1 of %2 refused: %3").arg(index + 1).arg(count).arg(problem);
             continue;
         }
         const std::uint32_t flags = qFromLittleEndian<quint32>(entry + FlagsAt);
@@ -109,12 +112,14 @@ FileListReading ReadFileGroupDescriptor(const std::uint8_t *data, std::size_t si
         file.listIndex = index;
         file.name = name;
         file.name.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        file.directory = (flags & HasAttributes) && (qFromLittleEndian<quint32>(entry + AttributesAt) & AttributeDirectory);
+        file.directory = (flags & HasAttributes) &&
+                         (qFromLittleEndian<quint32>(entry + AttributesAt) & AttributeDirectory);
         if (flags & HasFileSize)
             file.size = (std::uint64_t{qFromLittleEndian<quint32>(entry + SizeHighAt)} << 32) |
                         qFromLittleEndian<quint32>(entry + SizeLowAt);
         const auto ticks = static_cast<std::int64_t>(qFromLittleEndian<quint64>(entry + WriteTimeAt));
-        if ((flags & HasWriteTime) && ticks >= EpochDifference) file.writeTimeMs = (ticks - EpochDifference) / 10000;
+        if ((flags & HasWriteTime) && ticks >= EpochDifference)
+            file.writeTimeMs = (ticks - EpochDifference) / 10000;
         reading.files.push_back(std::move(file));
     }
     return reading;
@@ -126,7 +131,8 @@ QByteArray BuildFileGroupDescriptor(const std::vector<FileDescriptor> &files) {
     for (const FileDescriptor &file : files) {
         QString name = file.name;
         name.replace(QLatin1Char('/'), QLatin1Char('\\'));
-        if (name.isEmpty() || name.size() >= static_cast<qsizetype>(NameUnits) || count == MaximumFileCount) continue;
+        if (name.isEmpty() || name.size() >= static_cast<qsizetype>(NameUnits) || count == MaximumFileCount)
+            continue;
         QByteArray entry(static_cast<qsizetype>(FileDescriptorBytes), '\0');
         auto *bytes = reinterpret_cast<std::uint8_t *>(entry.data());
         std::uint32_t flags = HasAttributes | ShowProgress;

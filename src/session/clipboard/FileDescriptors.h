@@ -29,7 +29,7 @@ struct FileDescriptor {
     bool directory = false;
     std::optional<std::uint64_t> size;
     std::optional<std::int64_t> writeTimeMs; // since 1970-01-01 UTC
-    std::uint32_t listIndex = 0;            // the entry's place in the list it came in
+    std::uint32_t listIndex = 0;             // the entry's place in the list it came in
 };
 
 struct FileListReading {
