@@ -46,12 +46,14 @@ qint64 ProcField(const char *file, const QByteArray &name) {
     QFile status(QString::fromLatin1(file));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(name + ':')) return line.mid(name.size() + 1).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(name + ':'))
+            return line.mid(name.size() + 1).trimmed().split(' ').first().toLongLong();
     return -1;
 }
 
 qint64 PrivateKb() {
-    return ProcField("/proc/self/smaps_rollup", "Private_Clean") + ProcField("/proc/self/smaps_rollup", "Private_Dirty");
+    return ProcField("/proc/self/smaps_rollup", "Private_Clean") +
+           ProcField("/proc/self/smaps_rollup", "Private_Dirty");
 }
 
 // Peak memory while `work` runs (it handles events itself).
@@ -71,7 +73,8 @@ Peak Measure(const std::function<bool()> &work, bool &ok) {
     if (clear.open(QIODevice::WriteOnly)) clear.write("5"); // resets VmHWM to the current RSS
     clear.close();
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { peak.privateKb = std::max(peak.privateKb, PrivateKb()); });
+    QObject::connect(&sampler, &QTimer::timeout,
+                     [&] { peak.privateKb = std::max(peak.privateKb, PrivateKb()); });
     sampler.start(20);
     QElapsedTimer clock;
     clock.start();
@@ -86,9 +89,10 @@ Peak Measure(const std::function<bool()> &work, bool &ok) {
 void Print(const char *direction, qint64 bytes, const Peak &peak, bool ok) {
     std::printf("{\"direction\":\"%s\",\"bytes\":%lld,\"ok\":%s,\"ms\":%lld,\"idle_rss_kb\":%lld,"
                 "\"peak_vmhwm_kb\":%lld,\"idle_private_kb\":%lld,\"peak_private_kb\":%lld}\n",
-                direction, static_cast<long long>(bytes), ok ? "true" : "false", static_cast<long long>(peak.ms),
-                static_cast<long long>(peak.idleRssKb), static_cast<long long>(peak.hwmKb),
-                static_cast<long long>(peak.idlePrivateKb), static_cast<long long>(peak.privateKb));
+                direction, static_cast<long long>(bytes), ok ? "true" : "false",
+                static_cast<long long>(peak.ms), static_cast<long long>(peak.idleRssKb),
+                static_cast<long long>(peak.hwmKb), static_cast<long long>(peak.idlePrivateKb),
+                static_cast<long long>(peak.privateKb));
     std::fflush(stdout);
 }
 
@@ -193,8 +197,9 @@ int Run(qint64 bytes) {
             QByteArray list;
             WaitFor(
                 [&] {
-                    list = server.RunInSession(QStringLiteral("xclip"),
-                                               {"-selection", "clipboard", "-o", "-t", "text/uri-list"}, 8000)
+                    list = server
+                               .RunInSession(QStringLiteral("xclip"),
+                                             {"-selection", "clipboard", "-o", "-t", "text/uri-list"}, 8000)
                                .value_or(QByteArray());
                     return list.contains("big.bin");
                 },

@@ -427,7 +427,10 @@ UINT ClipboardChannel::OnServerFileContentsRequest(const CLIPRDR_FILE_CONTENTS_R
 
 std::uint64_t ClipboardChannel::ReceiveFiles(const QString &folder) {
     std::lock_guard lock(mutex_);
-    if (!cliprdr_ || !ready_ || incoming_ || pendingRemote_) return 0;
+    if (!cliprdr_ || !ready_ || incoming_) return 0;
+    // A paste the server left unanswered past the limit does not hold the files back.
+    if (pendingRemote_ && NowMilliseconds() - pendingRemote_->sentAt < RdpClipboardAnswerLimitMs) return 0;
+    FailPendingRemoteLocked();
     const auto offered =
         std::find_if(remoteOffer_.begin(), remoteOffer_.end(),
                      [](const clipboard::OfferedFormat &format) { return format.mime == FileListMime; });
