@@ -12,6 +12,7 @@
 // connected client just before. Prints one JSON line per direction.
 
 #include "RdpEngineLibrary.h"
+#include "Recorders.h"
 #include "SessionClipboard.h"
 #include "ShadowServer.h"
 #include "XrdpServer.h"
@@ -141,6 +142,8 @@ int Run(qint64 bytes) {
     }
     Events events;
     control->SetEventHandler(&events);
+    tsc::test::LogRecorder log;
+    control->SetLogSink(&log);
     auto clipboard = std::make_unique<tsc::SessionClipboard>(*control, QGuiApplication::clipboard());
     tsc::ConnectionSettings settings;
     settings.server = Address;
@@ -154,7 +157,8 @@ int Run(qint64 bytes) {
     settings.redirectClipboard = true;
     if (!control->Connect(settings) || !WaitFor([&] { return events.connected; }, 30000) ||
         !WaitFor([&] { return !server.SessionDisplay().isEmpty(); }, 30000)) {
-        std::fprintf(stderr, "no session\n");
+        std::fprintf(stderr, "no session (connected: %d, display: %s)\n%s", events.connected ? 1 : 0,
+                     qPrintable(server.SessionDisplay()), log.All().c_str());
         return 2;
     }
     WaitFor([] { return false; }, 3000); // the session's clipboard bridge comes up
@@ -216,6 +220,7 @@ int Run(qint64 bytes) {
     WaitFor([&] { return !events.connected; }, 10000);
     clipboard.reset();
     control->SetEventHandler(nullptr);
+    control->SetLogSink(nullptr);
     return 0;
 }
 
