@@ -7,7 +7,7 @@
 # runs only while it holds /run/lock/tsc-xrdp-tests.lock) and ends what it started.
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-BUILD=${1:-$HERE/../../build/rel}
+BUILD=$(cd "${1:-$HERE/../../build/rel}" && pwd)
 MEGABYTES=${2:-50}
 RUNS=${3:-3}
 BENCH=$BUILD/bench/session/tsc-clipboard-files-bench
