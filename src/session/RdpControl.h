@@ -128,6 +128,9 @@ class RdpClipboardEvents {
     // The server pastes what OfferLocalClipboard offered: answer with
     // ProvideLocalClipboard(request, ...).
     virtual void OnLocalClipboardRequested(std::uint64_t request, const QString &mimeType) = 0;
+    // The end of RdpControl::ReceiveRemoteFiles: how many files were written, and
+    // whether every entry of the session's list was taken.
+    virtual void OnRemoteFilesReceived(std::uint64_t /*transfer*/, int /*files*/, bool /*ok*/) {}
 };
 
 // A clipboard request unanswered this long is given up on both sides: the paste
@@ -208,6 +211,10 @@ class RdpControl {
     // clipboard, the type not offered, or a request still unanswered).
     virtual std::uint64_t RequestRemoteClipboard(const QString & /*mimeType*/) { return 0; }
     virtual void ProvideLocalClipboard(std::uint64_t /*request*/, const QByteArray & /*data*/, bool /*ok*/) {}
+    // The session offers files ("text/uri-list"): writes them into folder (one the
+    // user alone may write), away from the user-interface thread; the end comes as
+    // OnRemoteFilesReceived with the number returned here. 0: nothing was started.
+    virtual std::uint64_t ReceiveRemoteFiles(const QString & /*folder*/) { return 0; }
 };
 
 } // namespace tsc

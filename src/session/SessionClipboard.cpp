@@ -20,6 +20,8 @@ const QString TextMime = QString::fromLatin1(clipboard::ClipboardMime::Text);
 const QString HtmlMime = QString::fromLatin1(clipboard::ClipboardMime::Html);
 const QString PngMime = QString::fromLatin1(clipboard::ClipboardMime::Png);
 const QString BmpMime = QString::fromLatin1(clipboard::ClipboardMime::Bmp);
+const QString FileListMime = QString::fromLatin1(clipboard::ClipboardMime::FileList);
+const QString GnomeFilesMime = QStringLiteral("x-special/gnome-copied-files");
 const QString ImageMime = QStringLiteral("application/x-qt-image"); // QMimeData::imageData
 
 // The toolkit asks for text as UTF-8 text first, and for a picture as its own image
@@ -116,12 +118,18 @@ void SessionClipboard::OnLocalClipboardChanged() {
     if (data && data->hasFormat(TextMime)) offer << TextMime;
     if (data && data->hasHtml()) offer << HtmlMime;
     if (data && data->hasImage()) offer << BmpMime;
+    if (data && (data->hasUrls() || data->hasFormat(GnomeFilesMime))) offer << FileListMime;
     control_.OfferLocalClipboard(offer);
 }
 
-void SessionClipboard::OnRemoteClipboardOffer(const QStringList &mimeTypes) {
+void SessionClipboard::OnRemoteClipboardOffer(const QStringList &offered) {
+    // The session's files are not pasted from the desktop's clipboard: they go into a
+    // folder with PasteRemoteFiles.
+    remoteFilesOffered_ = offered.contains(FileListMime);
+    QStringList mimeTypes = offered;
+    mimeTypes.removeAll(FileListMime);
     if (!clipboard_) return;
-    if (mimeTypes.isEmpty()) {
+    if (mimeTypes.isEmpty() && !remoteFilesOffered_) {
         ClearOwnContent();
         return;
     }
@@ -164,8 +172,25 @@ void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QS
             buffer.open(QIODevice::WriteOnly);
             ok = !image.isNull() && image.save(&buffer, "BMP");
         }
+    } else if (mimeType == FileListMime) {
+        // The desktop's file list as it stands: the channel reads the paths from it.
+        bytes = data->hasFormat(GnomeFilesMime) ? data->data(GnomeFilesMime) : data->data(FileListMime);
+        ok = !bytes.isEmpty();
     }
     control_.ProvideLocalClipboard(request, ok ? bytes : QByteArray(), ok);
+}
+
+std::uint64_t SessionClipboard::PasteRemoteFiles(const QString &folder, std::function<void(int, bool)> done) {
+    if (filesTransfer_ != 0) return 0; // one transfer at a time
+    filesTransfer_ = control_.ReceiveRemoteFiles(folder);
+    if (filesTransfer_ != 0) filesDone_ = std::move(done);
+    return filesTransfer_;
+}
+
+void SessionClipboard::OnRemoteFilesReceived(std::uint64_t transfer, int files, bool ok) {
+    if (transfer != filesTransfer_) return;
+    filesTransfer_ = 0;
+    if (auto done = std::exchange(filesDone_, {})) done(files, ok);
 }
 
 std::optional<QByteArray> SessionClipboard::FetchRemote(const QString &mimeType) {

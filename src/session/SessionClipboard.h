@@ -17,6 +17,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -35,6 +36,13 @@ class SessionClipboard final : public QObject, public RdpClipboardEvents {
     void OnRemoteClipboardOffer(const QStringList &mimeTypes) override;
     void OnRemoteClipboardData(std::uint64_t request, const QByteArray &data, bool ok) override;
     void OnLocalClipboardRequested(std::uint64_t request, const QString &mimeType) override;
+    void OnRemoteFilesReceived(std::uint64_t transfer, int files, bool ok) override;
+
+    // Files the session copied: whether there are any now, and their transfer into a
+    // folder the user chose (0: not started; the log says why). The files are written
+    // away from the user-interface thread; `done` (if set) hears the end.
+    [[nodiscard]] bool RemoteFilesOffered() const { return remoteFilesOffered_; }
+    std::uint64_t PasteRemoteFiles(const QString &folder, std::function<void(int files, bool ok)> done = {});
 
     // The session's data for an offered type, waiting at most the answer limit while
     // events are handled; empty when the session refused or did not answer.
@@ -50,6 +58,9 @@ class SessionClipboard final : public QObject, public RdpClipboardEvents {
     RdpControl &control_;
     QPointer<QClipboard> clipboard_;
     std::shared_ptr<Wait> wait_; // the fetch waiting now, if any
+    bool remoteFilesOffered_ = false;
+    std::uint64_t filesTransfer_ = 0;
+    std::function<void(int, bool)> filesDone_;
 };
 
 } // namespace tsc

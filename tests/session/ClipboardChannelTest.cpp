@@ -4,12 +4,17 @@
 
 #include "ClipboardChannel.h"
 #include "ClipboardData.h"
+#include "EngineContext.h"
+#include "FileDescriptors.h"
 #include "FreeRdpControl.h"
 #include "Recorders.h"
 #include "ShadowServer.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
 #include <QImage>
+#include <QTemporaryDir>
 #include <QtEndian>
 
 #include <freerdp/channels/cliprdr.h>
@@ -32,13 +37,19 @@ struct Sent {
     std::vector<std::uint16_t> listResponses;
     std::vector<std::uint32_t> dataRequests;
     std::vector<std::pair<std::uint16_t, QByteArray>> dataResponses;
+    std::vector<CLIPRDR_FILE_CONTENTS_REQUEST> fileRequests;
+    std::vector<std::pair<std::uint16_t, QByteArray>> fileResponses; // streamId checked apart
+    std::vector<std::uint32_t> fileResponseStreams;
+    std::uint32_t generalFlags = 0;
     bool capabilities = false;
 };
 
 Sent *sent = nullptr;
 
-UINT Capabilities(CliprdrClientContext *, const CLIPRDR_CAPABILITIES *) {
+UINT Capabilities(CliprdrClientContext *, const CLIPRDR_CAPABILITIES *capabilities) {
     sent->capabilities = true;
+    sent->generalFlags =
+        reinterpret_cast<const CLIPRDR_GENERAL_CAPABILITY_SET *>(capabilities->capabilitySets)->generalFlags;
     return CHANNEL_RC_OK;
 }
 UINT FormatList(CliprdrClientContext *, const CLIPRDR_FORMAT_LIST *list) {
@@ -63,6 +74,18 @@ UINT DataResponse(CliprdrClientContext *, const CLIPRDR_FORMAT_DATA_RESPONSE *re
     return CHANNEL_RC_OK;
 }
 
+UINT FileRequest(CliprdrClientContext *, const CLIPRDR_FILE_CONTENTS_REQUEST *request) {
+    sent->fileRequests.push_back(*request);
+    return CHANNEL_RC_OK;
+}
+UINT FileResponse(CliprdrClientContext *, const CLIPRDR_FILE_CONTENTS_RESPONSE *response) {
+    sent->fileResponses.emplace_back(response->msgFlags,
+                                     QByteArray(reinterpret_cast<const char *>(response->requestedData),
+                                                static_cast<qsizetype>(response->cbRequested)));
+    sent->fileResponseStreams.push_back(response->streamId);
+    return CHANNEL_RC_OK;
+}
+
 class ClipboardRecorder : public RdpClipboardEvents {
   public:
     QStringList offers;
@@ -77,6 +100,10 @@ class ClipboardRecorder : public RdpClipboardEvents {
     void OnLocalClipboardRequested(std::uint64_t request, const QString &mime) override {
         requests.emplace_back(request, mime);
     }
+    std::vector<std::pair<int, bool>> received;
+    void OnRemoteFilesReceived(std::uint64_t, int files, bool ok) override {
+        received.emplace_back(files, ok);
+    }
 };
 
 class ClipboardChannelTest : public ::testing::Test {
@@ -88,6 +115,8 @@ class ClipboardChannelTest : public ::testing::Test {
         context_.ClientFormatListResponse = ListResponse;
         context_.ClientFormatDataRequest = DataRequest;
         context_.ClientFormatDataResponse = DataResponse;
+        context_.ClientFileContentsRequest = FileRequest;
+        context_.ClientFileContentsResponse = FileResponse;
         control_.SetClipboardHandler(&events_);
         control_.SetLogSink(&log_);
         control_.Clipboard().Attach(&context_);
@@ -197,6 +226,223 @@ TEST_F(ClipboardChannelTest, ServerPasteGetsTheLocalTextAsProtocolText) {
     control_.Clipboard().OnServerFormatDataRequest(&request);
     ASSERT_EQ(sent_.dataResponses.size(), 2u);
     EXPECT_EQ(sent_.dataResponses[1].first, CB_RESPONSE_FAIL);
+}
+
+// The bytes of a test file: position-dependent, so a range read from the wrong place shows.
+QByteArray Pattern(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype index = 0; index < size; ++index)
+        bytes[index] = static_cast<char>((index * 7 + index / 251) & 0xFF);
+    return bytes;
+}
+
+TEST_F(ClipboardChannelTest, LocalFilesAreListedWhenAskedAndReadOneBoundedRangeAtATime) {
+    EXPECT_EQ(sent_.generalFlags & (CB_STREAM_FILECLIP_ENABLED | CB_FILECLIP_NO_FILE_PATHS),
+              std::uint32_t{CB_STREAM_FILECLIP_ENABLED | CB_FILECLIP_NO_FILE_PATHS});
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    ASSERT_TRUE(QDir(home.path()).mkpath("folder"));
+    const QByteArray content = Pattern(ClipboardChannel::MaximumRangeBytes + 1000);
+    QFile file(home.filePath("folder/big.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+
+    control_.OfferLocalClipboard({"text/uri-list"});
+    ASSERT_EQ(sent_.formatLists.back(), std::vector<std::uint32_t>{clipboard::LocalFileGroupDescriptorId});
+    CLIPRDR_FORMAT_DATA_REQUEST request{};
+    request.requestedFormatId = clipboard::LocalFileGroupDescriptorId;
+    control_.Clipboard().OnServerFormatDataRequest(&request);
+    Settle();
+    ASSERT_EQ(events_.requests.size(), 1u);
+    EXPECT_EQ(events_.requests[0].second, "text/uri-list");
+    control_.ProvideLocalClipboard(events_.requests[0].first,
+                                   "file://" + home.filePath("folder").toUtf8() + "\n", true);
+    ASSERT_EQ(sent_.dataResponses.size(), 1u);
+    const QByteArray &list = sent_.dataResponses[0].second;
+    const clipboard::FileListReading reading = clipboard::ReadFileGroupDescriptor(
+        reinterpret_cast<const std::uint8_t *>(list.constData()), static_cast<std::size_t>(list.size()));
+    ASSERT_EQ(reading.files.size(), 2u);
+    EXPECT_EQ(reading.files[0].name, "folder");
+    EXPECT_EQ(reading.files[1].name, "folder/big.bin");
+    EXPECT_EQ(reading.files[1].size, static_cast<std::uint64_t>(content.size()));
+
+    struct Case {
+        std::uint32_t index, flags, position, asked;
+        std::uint16_t answer;
+        QByteArray data;
+    };
+    const Case cases[] = {
+        {1, FILECONTENTS_SIZE, 0, 8, CB_RESPONSE_OK,
+         [&] {
+             QByteArray size(8, '\0');
+             qToLittleEndian<quint64>(static_cast<quint64>(content.size()), size.data());
+             return size;
+         }()},
+        {1, FILECONTENTS_RANGE, 1000, 16, CB_RESPONSE_OK, content.mid(1000, 16)},
+        {1, FILECONTENTS_RANGE, static_cast<std::uint32_t>(content.size()) - 10, 100, CB_RESPONSE_OK,
+         content.right(10)},
+        // However much is asked, one answer holds at most the range limit.
+        {1, FILECONTENTS_RANGE, 0, 0xFFFFFFFF, CB_RESPONSE_OK,
+         content.left(ClipboardChannel::MaximumRangeBytes)},
+        {0, FILECONTENTS_RANGE, 0, 16, CB_RESPONSE_FAIL, {}}, // a folder has no contents
+        {7, FILECONTENTS_SIZE, 0, 8, CB_RESPONSE_FAIL, {}},   // not in the list
+    };
+    std::uint32_t stream = 100;
+    for (const Case &c : cases) {
+        CLIPRDR_FILE_CONTENTS_REQUEST contents{};
+        contents.streamId = ++stream;
+        contents.listIndex = c.index;
+        contents.dwFlags = c.flags;
+        contents.nPositionLow = c.position;
+        contents.cbRequested = c.asked;
+        ASSERT_EQ(control_.Clipboard().OnServerFileContentsRequest(&contents), CHANNEL_RC_OK);
+        ASSERT_EQ(sent_.fileResponses.size(), stream - 100u);
+        EXPECT_EQ(sent_.fileResponseStreams.back(), stream);
+        EXPECT_EQ(sent_.fileResponses.back().first, c.answer) << stream;
+        EXPECT_TRUE(sent_.fileResponses.back().second == c.data) << stream;
+    }
+    // A new local copy takes the old list away.
+    control_.OfferLocalClipboard({"text/plain"});
+    CLIPRDR_FILE_CONTENTS_REQUEST late{};
+    late.listIndex = 1;
+    late.dwFlags = FILECONTENTS_SIZE;
+    control_.Clipboard().OnServerFileContentsRequest(&late);
+    EXPECT_EQ(sent_.fileResponses.back().first, CB_RESPONSE_FAIL);
+    EXPECT_FALSE(log_.Contains("big.bin")) << log_.All();
+}
+
+class SessionFilesTest : public ClipboardChannelTest {
+  protected:
+    void SetUp() override {
+        ClipboardChannelTest::SetUp();
+        ASSERT_TRUE(home_.isValid());
+        folder_ = home_.filePath("into");
+        ASSERT_TRUE(QDir().mkpath(folder_));
+        QFile::setPermissions(folder_,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        char name[] = "FileGroupDescriptorW";
+        ServerList({{FormatUnicodeText, nullptr}, {49400, name}});
+        Settle();
+    }
+    // A server's list: names and sizes (a size below 0: a folder).
+    static QByteArray ServerFiles(const std::vector<std::pair<QString, qint64>> &entries) {
+        std::vector<clipboard::FileDescriptor> files;
+        for (const auto &[name, size] : entries) {
+            clipboard::FileDescriptor file;
+            file.name = name;
+            file.directory = size < 0;
+            if (size >= 0) file.size = static_cast<std::uint64_t>(size);
+            files.push_back(file);
+        }
+        QByteArray list = clipboard::BuildFileGroupDescriptor(files);
+        // Names the builder would not write go in as a server could send them.
+        for (std::size_t index = 0; index < entries.size(); ++index) {
+            const QString &name = entries[index].first;
+            for (qsizetype unit = 0; unit < name.size(); ++unit)
+                qToLittleEndian<quint16>(name.at(unit).unicode(), list.data() + 4 +
+                                                                      static_cast<qsizetype>(index) * 592 +
+                                                                      72 + 2 * unit);
+        }
+        return list;
+    }
+    void AnswerRange(const QByteArray &content, qsizetype extra = 0) {
+        const CLIPRDR_FILE_CONTENTS_REQUEST request = sent_.fileRequests.back();
+        const QByteArray part = content.mid(request.nPositionLow, request.cbRequested + extra);
+        CLIPRDR_FILE_CONTENTS_RESPONSE response{};
+        response.msgFlags = CB_RESPONSE_OK;
+        response.streamId = request.streamId;
+        response.cbRequested = static_cast<UINT32>(part.size());
+        response.requestedData = reinterpret_cast<const BYTE *>(part.constData());
+        control_.Clipboard().OnServerFileContentsResponse(&response);
+    }
+    QTemporaryDir home_;
+    QString folder_;
+};
+
+TEST_F(SessionFilesTest, FilesAreStreamedIntoTheFolderAndBadNamesStayOut) {
+    ASSERT_EQ(events_.offers, QStringList{"text/plain,text/uri-list"});
+    // Not a paste from the desktop's clipboard: files go into a folder.
+    EXPECT_EQ(control_.RequestRemoteClipboard("text/uri-list"), 0u);
+    ASSERT_NE(control_.ReceiveRemoteFiles(folder_), 0u);
+    EXPECT_EQ(sent_.dataRequests, std::vector<std::uint32_t>{49400});
+    const QByteArray big = Pattern(2 * ClipboardChannel::ReceiveChunkBytes + 12345);
+    ServerData(ServerFiles({{"dir", -1},
+                            {"dir\\big.bin", big.size()},
+                            {"..\\escape-name", 3},
+                            {"empty", 0},
+                            {"C:\\Windows\\x", 3},
+                            {"small.txt", 100}}));
+    // The big file, a chunk at a time.
+    for (int chunk = 0; chunk < 3; ++chunk) {
+        ASSERT_EQ(sent_.fileRequests.size(), static_cast<std::size_t>(chunk + 1));
+        const CLIPRDR_FILE_CONTENTS_REQUEST &request = sent_.fileRequests.back();
+        EXPECT_EQ(request.listIndex, 1u);
+        EXPECT_EQ(request.dwFlags, std::uint32_t{FILECONTENTS_RANGE});
+        EXPECT_EQ(request.nPositionLow, chunk * ClipboardChannel::ReceiveChunkBytes);
+        EXPECT_LE(request.cbRequested, ClipboardChannel::ReceiveChunkBytes);
+        AnswerRange(big);
+    }
+    // "small.txt" says 100 bytes; the server has 5: a short answer ends the file.
+    ASSERT_EQ(sent_.fileRequests.size(), 4u);
+    EXPECT_EQ(sent_.fileRequests.back().listIndex, 5u);
+    AnswerRange("hello");
+    Settle();
+    EXPECT_EQ(sent_.fileRequests.size(), 4u); // the empty file needs no request
+    ASSERT_EQ(events_.received.size(), 1u);
+    EXPECT_EQ(events_.received[0], std::make_pair(3, false)); // two entries were refused
+
+    QFile written(folder_ + "/dir/big.bin");
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll() == big);
+    EXPECT_EQ(written.permissions() & 0x7777, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ReadUser | QFileDevice::WriteUser);
+    EXPECT_EQ(QDir(folder_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList({"dir", "empty", "small.txt"}));
+    EXPECT_FALSE(QFile::exists(home_.filePath("escape-name")));
+    EXPECT_TRUE(log_.Contains("entry 3 of 6 refused: a part that leaves the folder")) << log_.All();
+    EXPECT_TRUE(log_.Contains("entry 5 of 6 refused: a drive letter")) << log_.All();
+    EXPECT_TRUE(log_.Contains("3 files received from the session (2 left out)")) << log_.All();
+    EXPECT_FALSE(log_.Contains("escape-name") || log_.Contains("big.bin")) << log_.All();
+}
+
+TEST_F(SessionFilesTest, ALyingOrSilentServerEndsTheTransferAndLeavesNoPartialFile) {
+    // More than asked for is refused, and the file begun goes.
+    ASSERT_NE(control_.ReceiveRemoteFiles(folder_), 0u);
+    const QByteArray content = Pattern(3 * ClipboardChannel::ReceiveChunkBytes);
+    ServerData(ServerFiles({{"a.bin", 16}}));
+    ASSERT_EQ(sent_.fileRequests.size(), 1u);
+    AnswerRange(content, 1);
+    Settle();
+    ASSERT_EQ(events_.received.size(), 1u);
+    EXPECT_FALSE(events_.received[0].second);
+    EXPECT_TRUE(log_.Contains("the server sent 17 bytes of a file when 16 were asked for")) << log_.All();
+    EXPECT_FALSE(QFile::exists(folder_ + "/a.bin"));
+    // A late answer for the ended transfer is dropped.
+    AnswerRange(content);
+    Settle();
+    EXPECT_TRUE(log_.Contains("file data nobody asked for")) << log_.All();
+
+    // An answer that never comes ends the transfer after the limit, not before.
+    ASSERT_NE(control_.ReceiveRemoteFiles(folder_), 0u);
+    ServerData(ServerFiles({{"b.bin", static_cast<qint64>(content.size())}}));
+    AnswerRange(content);
+    ASSERT_EQ(sent_.fileRequests.size(), 3u);
+    const std::int64_t sent = NowMilliseconds();
+    control_.Clipboard().ExpireStale(sent + ClipboardChannel::FileAnswerLimitMs - 1000);
+    EXPECT_EQ(control_.ReceiveRemoteFiles(folder_), 0u); // still running
+    control_.Clipboard().ExpireStale(sent + ClipboardChannel::FileAnswerLimitMs + 1000);
+    Settle();
+    ASSERT_EQ(events_.received.size(), 2u);
+    EXPECT_FALSE(events_.received[1].second);
+    EXPECT_TRUE(log_.Contains("the server did not answer within")) << log_.All();
+    EXPECT_FALSE(QFile::exists(folder_ + "/b.bin"));
+
+    // A folder others may write takes nothing.
+    QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                       QFileDevice::WriteOther | QFileDevice::ExeOther);
+    EXPECT_EQ(control_.ReceiveRemoteFiles(folder_), 0u);
+    Settle();
+    EXPECT_TRUE(log_.Contains("cannot go into the chosen folder (others may write it)")) << log_.All();
 }
 
 TEST(ClipboardData, TextConversionsKeepTextAndBoundWhatCameIn) {

@@ -12,9 +12,13 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QImage>
+#include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -245,6 +249,114 @@ TEST_F(ClipboardEndToEnd, ProfileWithoutClipboardLoadsNoChannel) {
     const std::string log = session.log.All();
     EXPECT_NE(log.find("Clipboard: not shared with this session"), std::string::npos) << log;
     EXPECT_EQ(log.find("Clipboard: the session offers"), std::string::npos) << log;
+}
+
+// Bytes that differ with their position, so a range from the wrong place shows.
+QByteArray FileBytes(qsizetype size, int seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype index = 0; index < size; ++index)
+        bytes[index] = static_cast<char>((index * 31 + index / 509 + seed) & 0xFF);
+    return bytes;
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// xrdp 0.9.21 carries files, not folders: its list of the session's files leaves
+// folders out, and it shows the session only the files of this client's list (the
+// channel tests cover folders). Each direction here is two files, one of several
+// ranges.
+TEST_F(ClipboardEndToEnd, FilesCopiedInTheSessionGoIntoAChosenFolder) {
+    Session session(true);
+    ConnectAndWaitForSession(session);
+    const QString remote = XrdpServer::UserHome() + "/tsc-files-out";
+    QDir(remote).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(remote));
+    const QByteArray big = FileBytes(3 * 1024 * 1024 + 4321, 1);
+    ASSERT_TRUE(WriteFile(remote + "/big.bin", big));
+    ASSERT_TRUE(WriteFile(remote + "/note.txt", "hello"));
+    const QByteArray uris =
+        "file://" + remote.toUtf8() + "/big.bin\nfile://" + remote.toUtf8() + "/note.txt\n";
+    WaitFor(
+        [&] {
+            if (!server_->CopyInSession(uris, "text/uri-list")) return false;
+            return WaitFor([&] { return session.clipboard->RemoteFilesOffered(); }, 1500);
+        },
+        ClipboardTimeoutMs);
+    ASSERT_TRUE(session.clipboard->RemoteFilesOffered()) << session.Trace();
+
+    QTemporaryDir into;
+    ASSERT_TRUE(into.isValid());
+    std::optional<std::pair<int, bool>> result;
+    ASSERT_NE(session.clipboard->PasteRemoteFiles(into.path(),
+                                                  [&](int files, bool ok) { result.emplace(files, ok); }),
+              0u)
+        << session.Trace();
+    ASSERT_TRUE(WaitFor([&] { return result.has_value(); }, 60000)) << session.Trace();
+    EXPECT_TRUE(result->second) << session.Trace();
+    EXPECT_EQ(result->first, 2) << session.Trace();
+    EXPECT_TRUE(ReadFile(into.filePath("big.bin")) == big) << session.Trace();
+    EXPECT_EQ(ReadFile(into.filePath("note.txt")), QByteArray("hello"));
+    EXPECT_EQ(QFile(into.filePath("big.bin")).permissions() & 0x0077, QFileDevice::Permissions());
+    // A second paste into the same folder replaces nothing.
+    WriteFile(remote + "/note.txt", "changed");
+    result.reset();
+    ASSERT_NE(session.clipboard->PasteRemoteFiles(into.path(),
+                                                  [&](int files, bool ok) { result.emplace(files, ok); }),
+              0u);
+    ASSERT_TRUE(WaitFor([&] { return result.has_value(); }, 60000)) << session.Trace();
+    EXPECT_EQ(*result, std::make_pair(0, false));
+    EXPECT_EQ(ReadFile(into.filePath("note.txt")), QByteArray("hello"));
+    const std::string log = session.log.All();
+    EXPECT_EQ(log.find("note.txt"), std::string::npos) << log;
+    EXPECT_NE(log.find("the folder has one of that name"), std::string::npos) << log;
+    QDir(remote).removeRecursively();
+}
+
+TEST_F(ClipboardEndToEnd, FilesCopiedHereAreReadInTheSessionRangeByRange) {
+    Session session(true);
+    ConnectAndWaitForSession(session);
+    QTemporaryDir local;
+    ASSERT_TRUE(local.isValid());
+    const QByteArray big = FileBytes(2 * 1024 * 1024 + 777, 2);
+    ASSERT_TRUE(WriteFile(local.filePath("big.bin"), big));
+    ASSERT_TRUE(WriteFile(local.filePath("top.txt"), "from here"));
+    auto *data = new QMimeData;
+    data->setUrls(
+        {QUrl::fromLocalFile(local.filePath("big.bin")), QUrl::fromLocalFile(local.filePath("top.txt"))});
+    QGuiApplication::clipboard()->setMimeData(data);
+
+    // The session's programs see a file list; xrdp serves the files from this client.
+    QByteArray list;
+    WaitFor(
+        [&] {
+            list =
+                server_->RunInSession("xclip", {"-selection", "clipboard", "-o", "-t", "text/uri-list"}, 8000)
+                    .value_or(QByteArray());
+            return list.contains("top.txt");
+        },
+        ClipboardTimeoutMs);
+    QString top, bigPath;
+    for (const QByteArray &line : list.split('\n')) {
+        const QString path = QUrl::fromEncoded(line.trimmed()).toLocalFile();
+        if (path.endsWith("/top.txt")) top = path;
+        if (path.endsWith("/big.bin")) bigPath = path;
+    }
+    ASSERT_FALSE(top.isEmpty() || bigPath.isEmpty()) << list.toStdString() << session.Trace();
+    EXPECT_EQ(server_->RunInSession("cat", {top}, 15000), QByteArray("from here")) << session.Trace();
+    const std::optional<QByteArray> read = server_->RunInSession("cat", {bigPath}, 30000);
+    ASSERT_TRUE(read.has_value()) << session.Trace();
+    EXPECT_TRUE(*read == big) << read->size() << " bytes";
+    const std::string log = session.log.All();
+    EXPECT_NE(log.find("this computer offers the session text/uri-list"), std::string::npos) << log;
+    EXPECT_EQ(log.find("big.bin"), std::string::npos) << log;
 }
 
 } // namespace

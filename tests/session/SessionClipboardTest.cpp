@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,11 @@ class ClipboardControl final : public RdpControl {
     }
     void ProvideLocalClipboard(std::uint64_t, const QByteArray &data, bool ok) override {
         provided.emplace_back(data, ok);
+    }
+    QStringList receivedInto; // folders files were asked into
+    std::uint64_t ReceiveRemoteFiles(const QString &folder) override {
+        receivedInto << folder;
+        return ++next_;
     }
 
     const ConnectionSettings &Settings() const override { return settings_; }
@@ -119,6 +125,40 @@ TEST(SessionClipboard, PasteFromASilentSessionGivesUpAndEventsKeepFlowing) {
     bridge.OnRemoteClipboardOffer({});
     const QMimeData *left = Desktop()->mimeData();
     EXPECT_TRUE(!left || !left->hasText());
+}
+
+TEST(SessionClipboard, FilesGoIntoAFolderAndNeverOntoTheDesktopClipboard) {
+    Desktop()->clear();
+    ClipboardControl control;
+    SessionClipboard bridge(control, Desktop());
+    // The session's files: announced, but a desktop program cannot paste them from here.
+    bridge.OnRemoteClipboardOffer({"text/plain", "text/uri-list"});
+    EXPECT_TRUE(bridge.RemoteFilesOffered());
+    ASSERT_NE(Desktop()->mimeData(), nullptr);
+    EXPECT_FALSE(Desktop()->mimeData()->hasUrls());
+    EXPECT_TRUE(Desktop()->mimeData()->hasText());
+    std::optional<std::pair<int, bool>> done;
+    const std::uint64_t transfer =
+        bridge.PasteRemoteFiles("/some/folder", [&](int files, bool ok) { done.emplace(files, ok); });
+    ASSERT_NE(transfer, 0u);
+    EXPECT_EQ(bridge.PasteRemoteFiles("/other"), 0u); // one transfer at a time
+    EXPECT_EQ(control.receivedInto, QStringList{"/some/folder"});
+    bridge.OnRemoteFilesReceived(transfer + 1, 9, true); // not this transfer
+    EXPECT_FALSE(done);
+    bridge.OnRemoteFilesReceived(transfer, 2, true);
+    EXPECT_EQ(done, std::make_pair(2, true));
+
+    // A local file list is offered as such, and given as it stands when asked for.
+    auto *files = new QMimeData;
+    files->setUrls({QUrl::fromLocalFile("/home/u/a b.txt")});
+    Desktop()->setMimeData(files);
+    ASSERT_FALSE(control.offers.empty());
+    EXPECT_TRUE(control.offers.back().contains("text/uri-list"))
+        << control.offers.back().join(",").toStdString();
+    bridge.OnLocalClipboardRequested(1, "text/uri-list");
+    ASSERT_EQ(control.provided.size(), 1u);
+    EXPECT_TRUE(control.provided[0].second);
+    EXPECT_TRUE(control.provided[0].first.startsWith("file:///home/u/a%20b.txt"));
 }
 
 } // namespace

@@ -187,17 +187,26 @@ std::unique_ptr<QProcess> XrdpServer::AsUser(const QStringList &arguments, int u
     return process;
 }
 
-QByteArray XrdpServer::RunInSession(const QString &program, const QStringList &arguments, bool wait) {
+void XrdpServer::StartInSession(const QString &program, const QStringList &arguments) {
+    sessionPrograms_.push_back(AsUser(arguments, 0, program));
+}
+
+std::optional<QByteArray> XrdpServer::RunInSession(const QString &program, const QStringList &arguments,
+                                                   int milliseconds) {
     std::unique_ptr<QProcess> process = AsUser(arguments, 0, program);
-    if (!wait) {
-        sessionPrograms_.push_back(std::move(process));
-        return {};
-    }
-    if (!process->waitForFinished(10000)) {
+    if (!process->waitForStarted(5000)) return std::nullopt;
+    const bool finished = WaitFor([&] { return process->state() == QProcess::NotRunning; }, milliseconds);
+    if (!finished) {
         Stop(process);
-        return {};
+        return std::nullopt;
     }
+    if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0) return std::nullopt;
     return process->readAllStandardOutput();
+}
+
+QString XrdpServer::UserHome() {
+    const passwd *user = getpwnam(TestUser);
+    return user ? QString::fromLocal8Bit(user->pw_dir) : QString();
 }
 
 bool XrdpServer::CopyInSession(const QByteArray &data, const QString &target, int user) {

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tsc::test {
@@ -41,16 +42,21 @@ class XrdpServer {
     // Pastes in the session: the CLIPBOARD's data, read by xclip; handles events while
     // it waits so the client can answer. Empty on failure.
     [[nodiscard]] QByteArray PasteInSession(int milliseconds, const QString &target = {}, int user = 0);
-    // Runs `program` as the session's (first) user on its display and returns what it
-    // printed (empty when it did not end in time). `wait` false: leaves it running until
-    // the server stops.
-    QByteArray RunInSession(const QString &program, const QStringList &arguments, bool wait = true);
+    // Runs a program as the session's (first) user on its display, handling events while
+    // it runs; its output, or nothing when it failed or ran out of time.
+    [[nodiscard]] std::optional<QByteArray> RunInSession(const QString &program, const QStringList &arguments,
+                                                         int milliseconds);
+    // Starts a program as the session's (first) user and leaves it running until the
+    // server stops.
+    void StartInSession(const QString &program, const QStringList &arguments);
+    // The session user's home folder.
+    [[nodiscard]] static QString UserHome();
     // Ends the users' sessions (their processes), so the next connect starts a fresh one.
     void EndUserSession();
 
   private:
     [[nodiscard]] std::unique_ptr<QProcess> AsUser(const QStringList &arguments, int user,
-                                                   const QString &program = "xclip") const;
+                                                   const QString &program = QStringLiteral("xclip")) const;
     void Stop(std::unique_ptr<QProcess> &process);
 
     QString address_;

@@ -147,7 +147,7 @@ class MultiMonitorEndToEnd : public ::testing::Test {
         const bool found = WaitFor(
             [&] {
                 if (server_->SessionDisplay().isEmpty()) return false;
-                listing = server_->RunInSession("xrandr", {"--listmonitors"});
+                listing = server_->RunInSession("xrandr", {"--listmonitors"}, 10000).value_or(QByteArray());
                 monitors = Monitors(listing);
                 return monitors.size() == count;
             },
@@ -175,8 +175,8 @@ TEST_F(MultiMonitorEndToEnd, FullScreenSpansBothMonitorsAndTheServerGetsTheirLay
 
     // A red window on the session's left monitor, its background blue everywhere else
     // (the session starts a terminal of its own at its top-left).
-    server_->RunInSession("xsetroot", {"-solid", "#3366CC"});
-    server_->RunInSession("xterm", {"-bg", "#CC3333", "-fg", "#CC3333", "-geometry", "40x10+600+400"}, false);
+    (void)server_->RunInSession("xsetroot", {"-solid", "#3366CC"}, 10000);
+    server_->StartInSession("xterm", {"-bg", "#CC3333", "-fg", "#CC3333", "-geometry", "40x10+600+400"});
     QImage shown;
     const bool drawn = WaitFor(
         [&] {
@@ -216,7 +216,7 @@ TEST_F(MultiMonitorEndToEnd, SelectedMonitorAloneIsOneMonitorSession) {
     const QStringList monitors = SessionMonitors(1);
     ASSERT_EQ(monitors.size(), 1) << Log().toStdString();
     EXPECT_TRUE(monitors.front().endsWith("1024x768+0+0")) << monitors.front().toStdString();
-    server_->RunInSession("xsetroot", {"-solid", "#3366CC"});
+    (void)server_->RunInSession("xsetroot", {"-solid", "#3366CC"}, 10000);
     QImage shown;
     EXPECT_TRUE(WaitFor(
         [&] {

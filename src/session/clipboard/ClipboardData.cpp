@@ -159,6 +159,8 @@ FormatListReading ReadServerFormatList(const std::vector<WireFormat> &formats) {
         reading.offered.push_back({QString::fromLatin1(ClipboardMime::Png), FormatDib});
     else if (Find(formats, FormatDibV5))
         reading.offered.push_back({QString::fromLatin1(ClipboardMime::Png), FormatDibV5});
+    if (const WireFormat *files = FindNamed(formats, FileGroupDescriptorName))
+        reading.offered.push_back({QString::fromLatin1(ClipboardMime::FileList), files->id});
     return reading;
 }
 
@@ -166,17 +168,21 @@ std::uint32_t LocalFormatIdFor(const QString &mime) {
     if (mime == QLatin1String(ClipboardMime::Text)) return FormatUnicodeText;
     if (mime == QLatin1String(ClipboardMime::Html)) return LocalHtmlFormatId;
     if (mime == QLatin1String(ClipboardMime::Bmp)) return FormatDib;
+    if (mime == QLatin1String(ClipboardMime::FileList)) return LocalFileGroupDescriptorId;
     return 0;
 }
 
 const char *LocalFormatNameFor(std::uint32_t formatId) {
-    return formatId == LocalHtmlFormatId ? HtmlFormatName : nullptr;
+    if (formatId == LocalHtmlFormatId) return HtmlFormatName;
+    if (formatId == LocalFileGroupDescriptorId) return FileGroupDescriptorName;
+    return nullptr;
 }
 
 QString LocalMimeFor(std::uint32_t formatId) {
     if (formatId == FormatUnicodeText) return QString::fromLatin1(ClipboardMime::Text);
     if (formatId == LocalHtmlFormatId) return QString::fromLatin1(ClipboardMime::Html);
     if (formatId == FormatDib) return QString::fromLatin1(ClipboardMime::Bmp);
+    if (formatId == LocalFileGroupDescriptorId) return QString::fromLatin1(ClipboardMime::FileList);
     return {};
 }
 

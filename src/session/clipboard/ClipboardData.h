@@ -26,6 +26,8 @@ inline constexpr std::uint32_t FormatDibV5 = 17;       // CF_DIBV5
 inline constexpr char HtmlFormatName[] = "HTML Format";
 inline constexpr char PngFormatName[] = "PNG";
 inline constexpr std::uint32_t LocalHtmlFormatId = 0xD010;
+inline constexpr char FileGroupDescriptorName[] = "FileGroupDescriptorW";
+inline constexpr std::uint32_t LocalFileGroupDescriptorId = 0xD011;
 
 // The MIME types the session window's side exchanges, and what their bytes hold.
 namespace ClipboardMime {
@@ -33,6 +35,9 @@ inline constexpr char Text[] = "text/plain"; // UTF-8, line ends "\n"
 inline constexpr char Html[] = "text/html";  // UTF-8
 inline constexpr char Png[] = "image/png";   // what a session's picture is delivered as
 inline constexpr char Bmp[] = "image/bmp";   // a BMP file: what a local picture is given as
+// Files: from the desktop, local paths one a line (UTF-8); from the session, only
+// offered (its files are received into a folder, see RdpControl::ReceiveRemoteFiles).
+inline constexpr char FileList[] = "text/uri-list";
 } // namespace ClipboardMime
 
 // The largest clipboard payload taken from the server or given to it. A format data

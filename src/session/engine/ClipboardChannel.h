@@ -8,6 +8,7 @@
 // log, only the formats, once per session.
 
 #include "ClipboardData.h"
+#include "ClipboardFiles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -41,12 +42,25 @@ class ClipboardChannel {
     void Offer(const QStringList &mimeTypes);
     std::uint64_t Request(const QString &mimeType);
     void Provide(std::uint64_t request, const QByteArray &data, bool ok);
+    std::uint64_t ReceiveFiles(const QString &folder);
+    // A file transfer whose answer is overdue at `now` ends (user-interface thread).
+    void ExpireStale(std::int64_t now);
+
+    // The largest range of a local file read for one server request, the part of a
+    // session's file asked for at a time, and how long one such answer may take.
+    static constexpr std::uint32_t MaximumRangeBytes = 8u * 1024u * 1024u;
+    static constexpr std::uint32_t ReceiveChunkBytes = 1024u * 1024u;
+    static constexpr int FileAnswerLimitMs = 15000;
+    // A session's file without a size in its descriptor ends here.
+    static constexpr std::uint64_t MaximumUnsizedFileBytes = 4ull * 1024 * 1024 * 1024;
 
     // The library's callbacks, on its channel thread.
     UINT OnMonitorReady();
     UINT OnServerFormatList(const CLIPRDR_FORMAT_LIST *list);
     UINT OnServerFormatDataRequest(const CLIPRDR_FORMAT_DATA_REQUEST *request);
     UINT OnServerFormatDataResponse(const CLIPRDR_FORMAT_DATA_RESPONSE *response);
+    UINT OnServerFileContentsRequest(const CLIPRDR_FILE_CONTENTS_REQUEST *request);
+    UINT OnServerFileContentsResponse(const CLIPRDR_FILE_CONTENTS_RESPONSE *response);
 
   private:
     struct PendingRemote {
@@ -56,6 +70,25 @@ class ClipboardChannel {
         std::int64_t sentAt = 0;
     };
 
+    // Files from the session on their way into a local folder.
+    struct Incoming {
+        std::uint64_t transfer = 0;
+        clipboard::FileReceiver receiver;
+        std::vector<clipboard::FileDescriptor> files;
+        std::size_t next = 0;    // the entry to start after the current one
+        std::size_t current = 0; // the file being received
+        std::uint64_t offset = 0;
+        std::uint32_t streamId = 0;
+        std::uint32_t asked = 0;
+        std::int64_t sentAt = 0; // 0: no range is asked for now
+        int filesWritten = 0;
+        int leftOut = 0;
+    };
+
+    void ReceiveFileList(const BYTE *data, UINT32 size, bool ok);
+    void StartNextFileLocked();
+    void RequestRangeLocked();
+    void EndTransferLocked(const QString &problem);
     static QByteArray Converted(const PendingRemote &pending, const BYTE *data, UINT32 size);
     UINT SendLocalFormatsLocked();
     UINT SendDataResponseLocked(const QByteArray &bytes, bool ok);
@@ -71,6 +104,9 @@ class ClipboardChannel {
     std::optional<PendingRemote> pendingRemote_;
     std::optional<std::uint64_t> pendingLocal_; // the server's request now with the window
     std::uint32_t pendingLocalFormat_ = 0;
+    std::vector<clipboard::LocalFile> localFiles_; // the file list the server was given last
+    std::optional<Incoming> incoming_;
+    std::uint32_t nextStream_ = 0;
     bool serverFormatsLogged_ = false;
     bool localFormatsLogged_ = false;
 };
