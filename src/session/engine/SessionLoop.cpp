@@ -41,7 +41,7 @@ namespace {
 // after its first picture: servers without a logon screen never send one.
 constexpr std::int64_t LoginCompleteFallbackMs = 2000;
 // How long after the first picture the session counts as running.
-constexpr std::int64_t ReleaseStartPagesAfterMs = 5000;
+constexpr std::int64_t ReleaseStartPagesAfterMs = 3000;
 
 // Whether one of the descriptors has data to read now.
 bool SocketReadable(const std::vector<int> &descriptors) {
