@@ -36,7 +36,7 @@ PIDS=()
 descendants() { local k; for k in $(ps -o pid= --ppid "$1" 2>/dev/null); do echo "$k"; descendants "$k"; done; }
 stop_tree() {
     local pids i
-    [ "$(ps -o ppid= -p "$1" 2>/dev/null | tr -d ' ')" = "$$" ] || return 0
+    [ "$(ps -o ppid= -p "$1" 2>/dev/null | tr -d ' ')" = "$BASHPID" ] || return 0
     pids=("$1" $(descendants "$1"))
     kill -TERM "${pids[@]}" 2>/dev/null || true
     for ((i = 0; i < 30; i++)); do kill -0 "${pids[@]}" 2>/dev/null || break; sleep 0.1; done
@@ -180,12 +180,13 @@ for ((run = 1; run <= RUNS; run++)); do
     for spec in "$@"; do
         label=${spec%%=*} command=${spec#*=}
         echo "== $label, run $run/$RUNS" >&2
-        if line=$(one_run "$label" "$command"); then
-            echo "$line" | tee -a "$OUT"
+        if one_run "$label" "$command" >"$OUT.line" </dev/null; then
+            tee -a "$OUT" <"$OUT.line"
         else
             stop_all; [ -z "$WORK" ] || rm -rf "$WORK"; WORK=
             echo "{\"label\": \"$label\", \"failed\": true}" | tee -a "$OUT"
         fi
+        rm -f "$OUT.line"
     done
 done
 python3 - "$OUT" <<'EOF'
