@@ -567,9 +567,17 @@ FreeRdpControl::LoopEnd FreeRdpControl::RunEventLoop(rdpContext *context) {
             // What connecting touched (the security layers, the connection sequence,
             // the session window's first show) is not needed while the session runs;
             // neither are the heaps' free blocks left by connecting.
+            // On a thread of its own: reading smaps takes milliseconds (far more under a
+            // sanitizer) that the session's data and the stall watch must not wait for.
             startPagesReleased_ = true;
-            ReleaseLibraryPages();
-            malloc_trim(0);
+            try {
+                std::thread([] {
+                    ReleaseLibraryPages();
+                    malloc_trim(0);
+                }).detach();
+            } catch (const std::system_error &) {
+                // No thread now: the pages stay, as they did before.
+            }
         }
         if (!loginCompleteSent_ && firstFrame != 0 &&
             NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs) {
