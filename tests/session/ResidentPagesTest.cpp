@@ -6,6 +6,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -51,6 +53,34 @@ TEST(ResidentPages, ReleasesOnlyReadOnlyFileMappingsWithoutPrivatePages) {
         "d000-e000 r-xp 00000000 08:01 18 /usr/lib/libcut.so\nVmFlags: rd ex\n" + "not a line of smaps\n" +
         Entry("e000-f000 r-xp 00000000 08:01 19 /usr/lib/liblast.so", 0);
     EXPECT_EQ(ReleasedBegins(smaps), (std::vector<std::uintptr_t>{0x1000, 0x4000, 0x9000, 0xe000}));
+}
+
+constexpr std::size_t kTableSize = 64 * 4096;
+constexpr std::array<unsigned char, kTableSize> MakeTable() {
+    std::array<unsigned char, kTableSize> table{};
+    for (std::size_t i = 0; i < kTableSize; ++i)
+        table[i] = static_cast<unsigned char>(i * 7 + 3);
+    return table;
+}
+// Constants of this test program: part of its read-only loadable segment.
+alignas(4096) constexpr std::array<unsigned char, kTableSize> kTable = MakeTable();
+
+// The Rss of the mapping that holds `address`, from this process's smaps.
+long ResidentKbAround(const void *address) {
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    std::ifstream smaps("/proc/self/smaps");
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        const std::size_t dash = line.find('-');
+        if (dash < line.find(' ') && line.find(':') > line.find(' ')) {
+            const std::uintptr_t begin = std::stoull(line.substr(0, dash), nullptr, 16);
+            const std::uintptr_t end = std::stoull(line.substr(dash + 1), nullptr, 16);
+            inside = begin <= at && at < end;
+        } else if (inside && line.starts_with("Rss:")) {
+            return std::atol(line.c_str() + 4);
+        }
+    }
+    return -1;
 }
 
 // The Rss of the mapping that starts at `begin`, from this process's smaps.
@@ -105,6 +135,39 @@ TEST(ResidentPages, GivesBackFilePagesAndKeepsWhatTheProcessWrote) {
 
     munmap(code, kSize);
     munmap(relocated, kSize);
+    close(fd);
+}
+
+TEST(ResidentPages, ReleasesLibraryCodeAndConstantsButNoOtherFile) {
+    constexpr std::size_t kSize = 16 * 4096;
+    char path[] = "/tmp/tsc-resident-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    unlink(path);
+    const std::vector<unsigned char> content(kSize, 0x5A);
+    ASSERT_EQ(write(fd, content.data(), kSize), static_cast<ssize_t>(kSize));
+    auto *file = static_cast<unsigned char *>(mmap(nullptr, kSize, PROT_READ, MAP_PRIVATE, fd, 0));
+    ASSERT_NE(file, MAP_FAILED);
+
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kSize; i += 4096)
+        sum += file[i];
+    const volatile unsigned char *table = kTable.data(); // read the pages, not constants folded in
+    for (std::size_t i = 0; i < kTableSize; i += 4096)
+        sum += table[i];
+    EXPECT_GT(sum, 0u);
+    const long tableBefore = ResidentKbAround(kTable.data());
+    ASSERT_GE(tableBefore, static_cast<long>(kTableSize / 1024));
+
+    const ReleasedPages released = ReleaseLibraryPages();
+    EXPECT_TRUE(released.scanned);
+    EXPECT_GE(released.mappings, 1u);
+    EXPECT_LE(ResidentKbAround(kTable.data()), tableBefore - static_cast<long>(kTableSize / 1024 / 2));
+    EXPECT_EQ(ResidentKb(file), static_cast<long>(kSize / 1024)); // a file of its own: stays
+    for (std::size_t i = 0; i < kTableSize; ++i)
+        ASSERT_EQ(table[i], static_cast<unsigned char>(i * 7 + 3)) << "byte " << i;
+
+    munmap(file, kSize);
     close(fd);
 }
 

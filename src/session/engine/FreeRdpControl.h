@@ -251,6 +251,7 @@ class FreeRdpControl final : public RdpControl {
     std::int64_t probeSentAt_ = 0;
     bool stalled_ = false;
     std::atomic<bool> loginCompleteSent_{false};
+    bool startPagesReleased_ = false; // engine thread
     std::atomic<std::int64_t> firstFrameAt_{0};
     std::optional<QPoint> pointerSent_; // where the server's pointer was last sent
     bool controlDown_ = false;

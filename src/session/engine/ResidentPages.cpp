@@ -1,9 +1,13 @@
 #include "ResidentPages.h"
 
+#include <link.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <vector>
 
 namespace tsc::engine {
 
@@ -73,13 +77,17 @@ void ReleasableMappingScanner::Feed(std::string_view line) {
     }
 }
 
-ReleasedPages ReleaseFileMappedPages() {
+namespace {
+
+// Releases what the scanner finds in this process's smaps and `accept` agrees to.
+ReleasedPages ReleaseFromSmaps(const std::function<bool(AddressRange)> &accept) {
     ReleasedPages released;
     std::FILE *smaps = std::fopen("/proc/self/smaps", "re");
     if (!smaps) return released;
     // A mapping is released as soon as its entry has been read, so the time between
     // reading it and releasing it stays short.
-    ReleasableMappingScanner scanner([&released](AddressRange range) {
+    ReleasableMappingScanner scanner([&released, &accept](AddressRange range) {
+        if (!accept(range)) return;
         if (madvise(reinterpret_cast<void *>(range.begin), range.end - range.begin, MADV_DONTNEED) == 0)
             ++released.mappings;
     });
@@ -92,6 +100,45 @@ ReleasedPages ReleaseFileMappedPages() {
     }
     released.scanned = !std::ferror(smaps);
     std::fclose(smaps);
+    return released;
+}
+
+// The read-only loadable segments (code, constants) of the executable and of every
+// loaded library, whole pages.
+int CollectReadOnlySegments(dl_phdr_info *info, std::size_t, void *data) {
+    auto &segments = *static_cast<std::vector<AddressRange> *>(data);
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr) &header = info->dlpi_phdr[i];
+        if (header.p_type != PT_LOAD || (header.p_flags & PF_W) || header.p_memsz == 0) continue;
+        const std::uintptr_t begin = info->dlpi_addr + header.p_vaddr;
+        segments.push_back({begin & ~(page - 1), (begin + header.p_memsz + page - 1) & ~(page - 1)});
+    }
+    return 0;
+}
+
+int ReleaseLibraryPagesLocked(dl_phdr_info *, std::size_t, void *data) {
+    // The loader's lock is held for the whole iteration and may be taken again by this
+    // thread: the list of segments and the mappings stay as they are until this returns.
+    std::vector<AddressRange> segments;
+    dl_iterate_phdr(CollectReadOnlySegments, &segments);
+    *static_cast<ReleasedPages *>(data) = ReleaseFromSmaps([&segments](AddressRange range) {
+        return std::any_of(segments.begin(), segments.end(), [range](AddressRange segment) {
+            return segment.begin <= range.begin && range.end <= segment.end;
+        });
+    });
+    return 1; // once: this is no walk over the libraries
+}
+
+} // namespace
+
+ReleasedPages ReleaseFileMappedPages() {
+    return ReleaseFromSmaps([](AddressRange) { return true; });
+}
+
+ReleasedPages ReleaseLibraryPages() {
+    ReleasedPages released;
+    dl_iterate_phdr(ReleaseLibraryPagesLocked, &released);
     return released;
 }
 

@@ -49,4 +49,11 @@ struct ReleasedPages {
 // one when it is released). Takes a few milliseconds.
 ReleasedPages ReleaseFileMappedPages();
 
+// The same for the code and constants of the executable and its libraries alone
+// (their read-only loadable segments; fonts and other files stay), while holding the
+// dynamic loader's lock: no library is unloaded, so no mapping read from smaps is
+// replaced before it is released, whatever other threads do. For a running session,
+// which no longer needs what connecting touched.
+ReleasedPages ReleaseLibraryPages();
+
 } // namespace tsc::engine

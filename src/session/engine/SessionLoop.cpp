@@ -40,6 +40,8 @@ namespace {
 // A session that sent no logon notification by then counts as logged on this long
 // after its first picture: servers without a logon screen never send one.
 constexpr std::int64_t LoginCompleteFallbackMs = 2000;
+// How long after the first picture the session counts as running.
+constexpr std::int64_t ReleaseStartPagesAfterMs = 3000;
 
 // Whether one of the descriptors has data to read now.
 bool SocketReadable(const std::vector<int> &descriptors) {
@@ -309,6 +311,7 @@ void FreeRdpControl::RunSession(ConnectionSettings session) {
     session_ = std::move(session);
     certificateRefused_ = false;
     loginCompleteSent_ = false;
+    startPagesReleased_ = false;
     firstFrameAt_ = 0;
     controlDown_ = altDown_ = false;
     pointerSent_.reset();
@@ -559,6 +562,23 @@ FreeRdpControl::LoopEnd FreeRdpControl::RunEventLoop(rdpContext *context) {
             return LoopEnd::Dropped;
         }
         const std::int64_t firstFrame = firstFrameAt_;
+        if (!startPagesReleased_ && firstFrame != 0 &&
+            NowMilliseconds() - firstFrame >= ReleaseStartPagesAfterMs) {
+            // What connecting touched (the security layers, the connection sequence,
+            // the session window's first show) is not needed while the session runs;
+            // neither are the heaps' free blocks left by connecting.
+            // On a thread of its own: reading smaps takes milliseconds (far more under a
+            // sanitizer) that the session's data and the stall watch must not wait for.
+            startPagesReleased_ = true;
+            try {
+                std::thread([] {
+                    ReleaseLibraryPages();
+                    malloc_trim(0);
+                }).detach();
+            } catch (const std::system_error &) {
+                // No thread now: the pages stay, as they did before.
+            }
+        }
         if (!loginCompleteSent_ && firstFrame != 0 &&
             NowMilliseconds() - firstFrame >= LoginCompleteFallbackMs) {
             PostLog(LogLevel::Info, QStringLiteral("Login complete inferred: the server sent no logon "
