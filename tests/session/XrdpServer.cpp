@@ -205,7 +205,7 @@ std::optional<QByteArray> XrdpServer::RunInSession(const QString &program, const
 }
 
 QString XrdpServer::UserHome() {
-    const passwd *user = getpwnam(TestUser);
+    const passwd *user = getpwnam(TestUsers[0]);
     return user ? QString::fromLocal8Bit(user->pw_dir) : QString();
 }
 
