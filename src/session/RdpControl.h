@@ -136,6 +136,9 @@ class RdpClipboardEvents {
 // A clipboard request unanswered this long is given up on both sides: the paste
 // fails and the next request may go out.
 inline constexpr int RdpClipboardAnswerLimitMs = 5000;
+// The limit counts from the server's last data on the clipboard: an answer that keeps
+// arriving is waited for, this long at most.
+inline constexpr int RdpClipboardTransferLimitMs = 120000;
 
 enum class RdpMouseButton { Left, Right, Middle, Back, Forward };
 
@@ -215,6 +218,9 @@ class RdpControl {
     // user alone may write), away from the user-interface thread; the end comes as
     // OnRemoteFilesReceived with the number returned here. 0: nothing was started.
     virtual std::uint64_t ReceiveRemoteFiles(const QString & /*folder*/) { return 0; }
+    // What the session's clipboard has sent so far (bytes; it only grows): a paste
+    // waiting for a large answer sees it arrive.
+    [[nodiscard]] virtual std::uint64_t ClipboardBytesReceived() const { return 0; }
 };
 
 } // namespace tsc

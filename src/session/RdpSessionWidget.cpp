@@ -49,11 +49,11 @@ QImage OpaqueCopy(const RdpFrame &frame, const QRect &source) {
     return copy;
 }
 
-// Ctrl+Alt+Shift+S, whatever the layout makes of the letter with Shift.
-bool IsSmartSizingKey(const QKeyEvent &event) {
+// Ctrl+Alt+Shift+<key>, whatever the layout makes of the letter with Shift.
+bool IsSessionKey(const QKeyEvent &event, Qt::Key key) {
     const Qt::KeyboardModifiers held =
         event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
-    return event.key() == Qt::Key_S && held == (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    return event.key() == key && held == (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
 }
 
 QRect DeviceRect(const QRect &logical, qreal ratio) {
@@ -211,9 +211,14 @@ void RdpSessionWidget::PaintScaled(QPaintEvent *event) {
 
 void RdpSessionWidget::keyPressEvent(QKeyEvent *event) {
     if (swallowedKey_ != 0 && event->nativeScanCode() == swallowedKey_) return; // the shortcut held down
-    if (smartSizingKeyEnabled_ && IsSmartSizingKey(*event)) {
+    if (smartSizingKeyEnabled_ && IsSessionKey(*event, Qt::Key_S)) {
         swallowedKey_ = event->nativeScanCode();
         emit smartSizingKeyPressed();
+        return;
+    }
+    if (pasteFilesKeyEnabled_ && IsSessionKey(*event, Qt::Key_F)) {
+        swallowedKey_ = event->nativeScanCode();
+        emit pasteFilesKeyPressed();
         return;
     }
     control_->SendKey(event->nativeScanCode(), true);

@@ -50,6 +50,9 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     // Ctrl+Alt+Shift+S asks the session window to switch smart sizing (the key does
     // not reach the server) while the window offers it.
     void SetSmartSizingKeyEnabled(bool enabled) { smartSizingKeyEnabled_ = enabled; }
+    // Ctrl+Alt+Shift+F asks the session window to paste the files the session copied
+    // (the key does not reach the server) while there are such files.
+    void SetPasteFilesKeyEnabled(bool enabled) { pasteFilesKeyEnabled_ = enabled; }
 
     void OnFrameUpdated(const QRegion &damage) override;
     void OnFrameResized(const QSize &size) override;
@@ -59,6 +62,7 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     void frameUpdated(const QRegion &damage);
     void frameResized(const QSize &size);
     void smartSizingKeyPressed();
+    void pasteFilesKeyPressed();
     // The widget paints on screen again (true) or through the toolkit (false). The
     // toolkit paints every child of a window that paints on screen on screen too,
     // so the window follows.
@@ -97,6 +101,7 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     bool keyboardGrabbed_ = false;
     bool smartSizing_ = false;
     bool smartSizingKeyEnabled_ = false;
+    bool pasteFilesKeyEnabled_ = false;
     quint32 swallowedKey_ = 0; // the key of the smart sizing shortcut, until released
 };
 

@@ -125,7 +125,8 @@ void SessionClipboard::OnLocalClipboardChanged() {
 void SessionClipboard::OnRemoteClipboardOffer(const QStringList &offered) {
     // The session's files are not pasted from the desktop's clipboard: they go into a
     // folder with PasteRemoteFiles.
-    remoteFilesOffered_ = offered.contains(FileListMime);
+    const bool filesBefore = std::exchange(remoteFilesOffered_, offered.contains(FileListMime));
+    if (filesBefore != remoteFilesOffered_ && remoteFilesListener_) remoteFilesListener_(remoteFilesOffered_);
     QStringList mimeTypes = offered;
     mimeTypes.removeAll(FileListMime);
     if (!clipboard_) return;
@@ -200,8 +201,27 @@ std::optional<QByteArray> SessionClipboard::FetchRemote(const QString &mimeType)
     auto wait = std::make_shared<Wait>();
     wait->request = request;
     wait_ = wait;
-    QTimer::singleShot(RdpClipboardAnswerLimitMs, &wait->loop, [loop = &wait->loop] { loop->quit(); });
+    // Given up after the answer limit without anything from the session's clipboard;
+    // an answer still arriving (a large picture) is waited for up to the transfer limit.
     const QPointer<SessionClipboard> self(this);
+    QElapsedTimer sinceData;
+    sinceData.start();
+    QElapsedTimer total;
+    total.start();
+    std::uint64_t received = control_.ClipboardBytesReceived();
+    QTimer watch;
+    watch.setInterval(100);
+    QObject::connect(&watch, &QTimer::timeout, &wait->loop, [&, loop = &wait->loop] {
+        if (!self) return loop->quit();
+        if (const std::uint64_t now = control_.ClipboardBytesReceived(); now != received) {
+            received = now;
+            sinceData.restart();
+        }
+        if (sinceData.elapsed() >= RdpClipboardAnswerLimitMs ||
+            total.elapsed() >= RdpClipboardTransferLimitMs)
+            loop->quit();
+    });
+    watch.start();
     if (!wait->done) wait->loop.exec();
     if (self) self->wait_.reset();
     if (!wait->ok) return std::nullopt;

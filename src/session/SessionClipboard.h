@@ -42,6 +42,10 @@ class SessionClipboard final : public QObject, public RdpClipboardEvents {
     // folder the user chose (0: not started; the log says why). The files are written
     // away from the user-interface thread; `done` (if set) hears the end.
     [[nodiscard]] bool RemoteFilesOffered() const { return remoteFilesOffered_; }
+    // Hears each change of RemoteFilesOffered().
+    void SetRemoteFilesListener(std::function<void(bool offered)> listener) {
+        remoteFilesListener_ = std::move(listener);
+    }
     std::uint64_t PasteRemoteFiles(const QString &folder, std::function<void(int files, bool ok)> done = {});
 
     // The session's data for an offered type, waiting at most the answer limit while
@@ -61,6 +65,7 @@ class SessionClipboard final : public QObject, public RdpClipboardEvents {
     bool remoteFilesOffered_ = false;
     std::uint64_t filesTransfer_ = 0;
     std::function<void(int, bool)> filesDone_;
+    std::function<void(bool)> remoteFilesListener_;
 };
 
 } // namespace tsc

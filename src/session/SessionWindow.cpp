@@ -13,12 +13,14 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QThread>
 #include <QTimer>
@@ -88,6 +90,9 @@ SessionWindow::SessionWindow(RdpControlVariant variant, std::unique_ptr<RdpContr
     Control().SetEventHandler(this);
     Control().SetLogSink(&host_);
     clipboard_ = std::make_unique<SessionClipboard>(Control(), QGuiApplication::clipboard());
+    clipboard_->SetRemoteFilesListener(
+        [this](bool offered) { msRdpClient_->SetPasteFilesKeyEnabled(offered); });
+    connect(msRdpClient_, &RdpSessionWidget::pasteFilesKeyPressed, this, [this] { PasteFilesFromSession(); });
     FormCreate();
 }
 
@@ -172,6 +177,18 @@ void SessionWindow::paintEvent(QPaintEvent *event) {
 }
 
 // --- smart sizing -----------------------------------------------------------------
+
+void SessionWindow::PasteFilesFromSession() {
+    if (!clipboard_->RemoteFilesOffered()) return;
+    const QString folder = chooseFolder_
+                               ? chooseFolder_()
+                               : QFileDialog::getExistingDirectory(
+                                     this, QStringLiteral("Paste files from the session"),
+                                     QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    if (folder.isEmpty()) return;
+    // The engine says how it went (files written, or why not) in the log.
+    (void)clipboard_->PasteRemoteFiles(folder);
+}
 
 void SessionWindow::OfferSmartSizing(bool on, const QRect &workArea) {
     windowed_ = true;

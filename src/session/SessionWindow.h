@@ -21,6 +21,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -73,6 +74,11 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     // The remote screen stretched over the client area, following every resize.
     void SetSmartSizing(bool on);
     [[nodiscard]] bool SmartSizing() const;
+    // Files the session copied go into a folder the user picks: Ctrl+Alt+Shift+F in
+    // the session while there are such files (in every display mode). `choose` stands
+    // in for the folder dialog (empty: the dialog).
+    void PasteFilesFromSession();
+    void SetFolderChooser(std::function<QString()> choose) { chooseFolder_ = std::move(choose); }
     // How far left of its place the connect procedure put a seamless window.
     void SetSeamlessShift(int pixels) { seamlessShift_ = pixels; }
 
@@ -157,6 +163,7 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     // fills its background the same way and the toolkit keeps no backing store.
     std::unique_ptr<X11WindowPainter> painter_;
     std::unique_ptr<SessionClipboard> clipboard_; // the desktop's clipboard shared with the session
+    std::function<QString()> chooseFolder_;
     QTimer *timerConnected_ = nullptr;
     std::uint32_t colourKey_ = 0xFF00FF;
     bool seamlessSetup_ = false; // the colour key can be applied (seamless at creation)

@@ -2,11 +2,15 @@
 // (offscreen): sessions are controls that answer the way a test tells them.
 
 #include "SessionClipboard.h"
+#include "RdpSessionWidget.h"
+#include "SessionHost.h"
+#include "SessionWindow.h"
 #include "ShadowServer.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
@@ -26,6 +30,8 @@ class ClipboardControl final : public RdpControl {
     QStringList requests;
     std::vector<std::pair<QByteArray, bool>> provided;
     std::optional<QByteArray> answer; // what the server answers a paste with; none: it never does
+    int answerAfterMs = 20;
+    std::uint64_t bytes = 0; // what the session's clipboard sent so far
 
     void SetClipboardHandler(RdpClipboardEvents *events) override { handler = events; }
     void OfferLocalClipboard(const QStringList &mimeTypes) override { offers.push_back(mimeTypes); }
@@ -33,7 +39,7 @@ class ClipboardControl final : public RdpControl {
         requests << mimeType;
         const std::uint64_t request = ++next_;
         if (answer)
-            QTimer::singleShot(20, [this, request, data = *answer] {
+            QTimer::singleShot(answerAfterMs, [this, request, data = *answer] {
                 if (handler) handler->OnRemoteClipboardData(request, data, true);
             });
         return request;
@@ -41,6 +47,7 @@ class ClipboardControl final : public RdpControl {
     void ProvideLocalClipboard(std::uint64_t, const QByteArray &data, bool ok) override {
         provided.emplace_back(data, ok);
     }
+    std::uint64_t ClipboardBytesReceived() const override { return bytes; }
     QStringList receivedInto; // folders files were asked into
     std::uint64_t ReceiveRemoteFiles(const QString &folder) override {
         receivedInto << folder;
@@ -127,6 +134,21 @@ TEST(SessionClipboard, PasteFromASilentSessionGivesUpAndEventsKeepFlowing) {
     EXPECT_TRUE(!left || !left->hasText());
 }
 
+// A large answer takes the server longer than the answer limit: while its data keeps
+// arriving, the paste waits for it.
+TEST(SessionClipboard, PasteWaitsForAnAnswerThatKeepsArriving) {
+    ClipboardControl slow;
+    slow.answer = QByteArray("all of it");
+    slow.answerAfterMs = RdpClipboardAnswerLimitMs + 2000;
+    SessionClipboard bridge(slow, Desktop());
+    bridge.OnRemoteClipboardOffer({"text/plain"});
+    QTimer arriving;
+    QObject::connect(&arriving, &QTimer::timeout, [&] { slow.bytes += 1600; });
+    arriving.start(500);
+    EXPECT_EQ(Desktop()->text(), "all of it");
+    bridge.OnRemoteClipboardOffer({});
+}
+
 TEST(SessionClipboard, FilesGoIntoAFolderAndNeverOntoTheDesktopClipboard) {
     Desktop()->clear();
     ClipboardControl control;
@@ -159,6 +181,58 @@ TEST(SessionClipboard, FilesGoIntoAFolderAndNeverOntoTheDesktopClipboard) {
     ASSERT_EQ(control.provided.size(), 1u);
     EXPECT_TRUE(control.provided[0].second);
     EXPECT_TRUE(control.provided[0].first.startsWith("file:///home/u/a%20b.txt"));
+}
+
+class QuietHost final : public SessionHost {
+  public:
+    void LogInfo(std::string_view) override {}
+    void LogWarning(std::string_view) override {}
+    void LogError(std::string_view) override {}
+    bool DoSeamless() const override { return false; }
+    bool AutoConnected() const override { return false; }
+    bool ShuttingDown() const override { return false; }
+    void SetTitles(const std::string &) override {}
+    void ResetTitles() override {}
+    void SaveCurrentProfile(const std::string &) override {}
+    void StartUpdateCheck(const std::string &) override {}
+    void CloseAfterAutoConnect() override {}
+    void ShowMainWindow() override {}
+    void CloseMainWindow() override {}
+};
+
+// Ctrl+Alt+Shift+F in the session asks where the session's files go, and only while
+// the session has copied files; otherwise the key is the server's like any other.
+TEST(SessionClipboard, TheFilesKeyAsksForAFolderWhileTheSessionHasFiles) {
+    QuietHost host;
+    auto owned = std::make_unique<ClipboardControl>();
+    ClipboardControl &control = *owned;
+    SessionWindow window(RdpControlVariant::Win7_61, std::move(owned), host);
+    int asked = 0;
+    window.SetFolderChooser([&] {
+        ++asked;
+        return QStringLiteral("/chosen/folder");
+    });
+    auto *session = window.findChild<RdpSessionWidget *>(QStringLiteral("MsRdpClient"));
+    ASSERT_NE(session, nullptr);
+    ASSERT_NE(control.handler, nullptr);
+    const auto pressFilesKey = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_F,
+                        Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+        QCoreApplication::sendEvent(session, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_F,
+                          Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+        QCoreApplication::sendEvent(session, &release);
+    };
+
+    pressFilesKey(); // nothing copied in the session
+    EXPECT_EQ(asked, 0);
+    control.handler->OnRemoteClipboardOffer({"text/uri-list"});
+    pressFilesKey();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(control.receivedInto, QStringList{"/chosen/folder"});
+    control.handler->OnRemoteClipboardOffer({"text/plain"}); // the session copied text since
+    pressFilesKey();
+    EXPECT_EQ(asked, 1);
 }
 
 } // namespace

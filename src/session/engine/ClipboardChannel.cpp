@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <freerdp/channels/channels.h>
 #include <freerdp/channels/cliprdr.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/event.h>
@@ -13,6 +14,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -98,6 +100,7 @@ void ClipboardChannel::StartSession(rdpContext *context) {
         localFormatsLogged_ = false;
         remoteOffer_.clear();
     }
+    channelId_ = -1; // numbered anew by each connection
     if (!freerdp_settings_get_bool(context->settings, FreeRDP_RedirectClipboard)) {
         control_.PostLog(FreeRdpControl::LogLevel::Info,
                          QStringLiteral("Clipboard: not shared with this session"));
@@ -158,7 +161,7 @@ std::uint64_t ClipboardChannel::Request(const QString &mimeType) {
     // is given up after the answer limit.
     if (pendingRemote_ && pendingRemote_->mime == FileListMime) return 0; // a file transfer's list
     if (pendingRemote_) {
-        if (NowMilliseconds() - pendingRemote_->sentAt < RdpClipboardAnswerLimitMs) return 0;
+        if (QuietFor(pendingRemote_->sentAt, NowMilliseconds()) < RdpClipboardAnswerLimitMs) return 0;
         control_.PostLog(FreeRdpControl::LogLevel::Warning,
                          QStringLiteral("Clipboard: the server did not answer a paste within %1 ms")
                              .arg(RdpClipboardAnswerLimitMs));
@@ -432,7 +435,8 @@ std::uint64_t ClipboardChannel::ReceiveFiles(const QString &folder) {
     std::lock_guard lock(mutex_);
     if (!cliprdr_ || !ready_ || incoming_) return 0;
     // A paste the server left unanswered past the limit does not hold the files back.
-    if (pendingRemote_ && NowMilliseconds() - pendingRemote_->sentAt < RdpClipboardAnswerLimitMs) return 0;
+    if (pendingRemote_ && QuietFor(pendingRemote_->sentAt, NowMilliseconds()) < RdpClipboardAnswerLimitMs)
+        return 0;
     FailPendingRemoteLocked();
     const auto offered =
         std::find_if(remoteOffer_.begin(), remoteOffer_.end(),
@@ -588,12 +592,29 @@ UINT ClipboardChannel::OnServerFileContentsResponse(const CLIPRDR_FILE_CONTENTS_
     return CHANNEL_RC_OK;
 }
 
+void ClipboardChannel::NoteChannelData(freerdp *instance, UINT16 channelId, std::size_t size) {
+    const int known = channelId_.load(std::memory_order_relaxed);
+    if (known < 0) {
+        const char *name = freerdp_channels_get_name_by_id(instance, channelId);
+        if (!name || std::strcmp(name, CLIPRDR_SVC_CHANNEL_NAME) != 0) return;
+        channelId_ = channelId;
+    } else if (known != channelId) {
+        return;
+    }
+    bytesReceived_ += size;
+    lastDataAt_ = NowMilliseconds();
+}
+
+std::int64_t ClipboardChannel::QuietFor(std::int64_t sentAt, std::int64_t now) const {
+    return now - std::max(sentAt, lastDataAt_.load());
+}
+
 void ClipboardChannel::ExpireStale(std::int64_t now) {
     std::lock_guard lock(mutex_);
     if (!incoming_) return;
     const bool listOverdue = pendingRemote_ && pendingRemote_->mime == FileListMime &&
-                             now - pendingRemote_->sentAt >= FileAnswerLimitMs;
-    const bool rangeOverdue = incoming_->sentAt != 0 && now - incoming_->sentAt >= FileAnswerLimitMs;
+                             QuietFor(pendingRemote_->sentAt, now) >= FileAnswerLimitMs;
+    const bool rangeOverdue = incoming_->sentAt != 0 && QuietFor(incoming_->sentAt, now) >= FileAnswerLimitMs;
     if (!listOverdue && !rangeOverdue) return;
     if (listOverdue) pendingRemote_.reset();
     EndTransferLocked(QStringLiteral("the server did not answer within %1 ms").arg(FileAnswerLimitMs));
@@ -640,6 +661,10 @@ void FreeRdpControl::ProvideLocalClipboard(std::uint64_t request, const QByteArr
 
 std::uint64_t FreeRdpControl::ReceiveRemoteFiles(const QString &folder) {
     return clipboard_->ReceiveFiles(folder);
+}
+
+std::uint64_t FreeRdpControl::ClipboardBytesReceived() const {
+    return clipboard_->BytesReceived();
 }
 
 void FreeRdpControl::PostClipboardCheck(int delayMs) {

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -45,6 +46,13 @@ class ClipboardChannel {
     std::uint64_t ReceiveFiles(const QString &folder);
     // A file transfer whose answer is overdue at `now` ends (user-interface thread).
     void ExpireStale(std::int64_t now);
+
+    // Engine thread: data of a static channel arrived. What the clipboard's channel
+    // brings is counted, so an answer still arriving is not taken for one that never
+    // comes (a large picture takes the server longer than the answer limit).
+    void NoteChannelData(freerdp *instance, UINT16 channelId, std::size_t size);
+    // Any thread: what the clipboard's channel brought so far in this control's life.
+    [[nodiscard]] std::uint64_t BytesReceived() const { return bytesReceived_; }
 
     // The largest range of a local file read for one server request, the part of a
     // session's file asked for at a time, and how long one such answer may take.
@@ -93,6 +101,9 @@ class ClipboardChannel {
     UINT SendLocalFormatsLocked();
     UINT SendDataResponseLocked(const QByteArray &bytes, bool ok);
     void FailPendingRemoteLocked();
+    // Milliseconds since the server's last sign of life on this request: its sending,
+    // or the clipboard channel's latest data.
+    [[nodiscard]] std::int64_t QuietFor(std::int64_t sentAt, std::int64_t now) const;
 
     FreeRdpControl &control_;
     std::mutex mutex_;
@@ -109,6 +120,9 @@ class ClipboardChannel {
     std::uint32_t nextStream_ = 0;
     bool serverFormatsLogged_ = false;
     bool localFormatsLogged_ = false;
+    std::atomic<int> channelId_{-1}; // the clipboard channel's id in this connection, once seen
+    std::atomic<std::uint64_t> bytesReceived_{0};
+    std::atomic<std::int64_t> lastDataAt_{0};
 };
 
 } // namespace tsc::engine

@@ -93,6 +93,7 @@ class FreeRdpControl final : public RdpControl {
     std::uint64_t RequestRemoteClipboard(const QString &mimeType) override;
     void ProvideLocalClipboard(std::uint64_t request, const QByteArray &data, bool ok) override;
     std::uint64_t ReceiveRemoteFiles(const QString &folder) override;
+    [[nodiscard]] std::uint64_t ClipboardBytesReceived() const override;
     // Any thread: the clipboard looks for answers that did not come after delayMs.
     void PostClipboardCheck(int delayMs);
     // Any thread; `unheard` runs instead when no clipboard handler is set by then.

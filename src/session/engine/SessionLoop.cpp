@@ -14,6 +14,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <freerdp/channels/channels.h>
 #include <freerdp/client.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/error.h>
@@ -112,7 +113,17 @@ BOOL OnSaveSessionInfo(rdpContext *context, UINT32 type, void * /*data*/) {
     return TRUE;
 }
 
+// Every static channel's data passes here on its way to the channel (the library's
+// own route), so the clipboard sees an answer arrive before it is whole.
+BOOL OnReceiveChannelData(freerdp *instance, UINT16 channelId, const BYTE *data, size_t size, UINT32 flags,
+                          size_t totalSize) {
+    if (FreeRdpControl *control = ControlOf(instance))
+        control->Clipboard().NoteChannelData(instance, channelId, size);
+    return freerdp_channels_data(instance, channelId, data, size, flags, totalSize);
+}
+
 BOOL OnClientNew(freerdp *instance, rdpContext * /*context*/) {
+    instance->ReceiveChannelData = OnReceiveChannelData;
     instance->PreConnect = OnPreConnect;
     instance->PostConnect = OnPostConnect;
     instance->PostDisconnect = OnPostDisconnect;
