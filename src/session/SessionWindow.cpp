@@ -26,6 +26,7 @@
 #include <QTimer>
 #include <QTransform>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -386,8 +387,9 @@ void SessionWindow::Timer_ConnectedTimer() {
 // the window's own colour (the key colour) beyond it; nothing valid before the
 // session has drawn anything.
 std::optional<std::uint32_t> SessionWindow::SampleShownPixel() {
-    const int x = width() - SampleInsetFromRight;
-    const int y = SampleTop;
+    const QPoint sample = SamplePoint();
+    const int x = sample.x();
+    const int y = sample.y();
     // The frame counts the screen's pixels, the window the toolkit's.
     const QPoint inControl =
         (QPointF(msRdpClient_->mapFrom(this, QPoint(x, y))) * devicePixelRatioF()).toPoint();
@@ -400,6 +402,30 @@ std::optional<std::uint32_t> SessionWindow::SampleShownPixel() {
     const auto *row = reinterpret_cast<const std::uint32_t *>(
         frame.data + static_cast<std::ptrdiff_t>(inControl.y()) * frame.stride);
     return row[inControl.x()] & 0xFFFFFFu;
+}
+
+// Near the top right of the window; of the primary monitor where the session spans
+// several. Beside the rightmost monitor the point could lie where no monitor is (one
+// lower than the others), which the server never paints in the key colour.
+QPoint SessionWindow::SamplePoint() {
+    const std::vector<MonitorDefinition> &monitors = Control().Settings().monitors;
+    const QPoint corner(width() - SampleInsetFromRight, SampleTop);
+    if (monitors.size() < 2) return corner;
+    int left = 0;
+    int top = 0;
+    for (const MonitorDefinition &monitor : monitors) {
+        left = std::min(left, monitor.x);
+        top = std::min(top, monitor.y);
+    }
+    const auto primary = std::find_if(monitors.begin(), monitors.end(),
+                                      [](const MonitorDefinition &monitor) { return monitor.primary; });
+    const MonitorDefinition &main = primary == monitors.end() ? monitors.front() : *primary;
+    // Monitors count the screen's pixels; the session widget's frame starts at their
+    // bounding box's top left.
+    const qreal ratio = devicePixelRatioF();
+    const QPoint inWidget(qRound((main.x - left + main.width) / ratio) - SampleInsetFromRight,
+                          qRound((main.y - top) / ratio) + SampleTop);
+    return msRdpClient_->mapTo(this, inWidget);
 }
 
 void SessionWindow::RunOverlayCheck() {

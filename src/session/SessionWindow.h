@@ -138,6 +138,7 @@ class SessionWindow : public QWidget, public RdpControlEvents {
     void RunOverlayCheck();
     void BringOnScreen();
     [[nodiscard]] std::optional<std::uint32_t> SampleShownPixel();
+    [[nodiscard]] QPoint SamplePoint();
     void OnFrameUpdated(const QRegion &damage);
     void OnFrameResized();
     void ApplyMask();

@@ -579,6 +579,28 @@ TEST_F(ConnectTest, SeamlessWindowComesOnScreenWhenTheKeyColourIsSeen) {
     EXPECT_FALSE(SessionWindow::OverlayFound(RdpControlVariant::Win7_61));
 }
 
+// Over several monitors the key colour is looked for on the primary one: beside a
+// lower monitor on the right lies a strip no monitor covers, which the server paints
+// black.
+TEST_F(ConnectTest, SeamlessOverMonitorsLooksForTheKeyColourOnThePrimaryMonitor) {
+    auto window = MakeWindow();
+    window->cb_DoSeamless->setChecked(true);
+    window->Edit_Host->setText("ts1");
+    window->bn_ConnectClick();
+    SessionWindow *session = window->Core().SessionWindowOf(RdpControlVariant::Win7_61);
+    ASSERT_NE(session, nullptr);
+    session->Timer_Connected()->stop(); // the test ticks
+    const QSize size = session->size();
+    const int half = size.width() / 2;
+    fake->SetMonitors(
+        {{0, 0, half, size.height(), true}, {half, 100, size.width() - half, size.height() - 100}});
+    fake->Paint(size, 0xFF00FF);
+    fake->PaintRect(QRect(half, 0, size.width() - half, 100), 0x000000);
+    session->Timer_ConnectedTimer();
+    EXPECT_TRUE(Logged('I', "Found Overlay"));
+    EXPECT_TRUE(session->MovedOnScreen());
+}
+
 TEST_F(ConnectTest, SeamlessWindowWithoutTheKeyColourIsShownUnlayeredAfterThirtyTicks) {
     auto window = MakeWindow();
     window->cb_DoSeamless->setChecked(true);

@@ -63,6 +63,18 @@ class FakeRdpControl final : public tsc::RdpControl {
     // Test side: what the server reports back.
     void SetDomain(const std::string &domain) { settings_.domain = domain; }
     void SetUserName(const std::string &userName) { settings_.userName = userName; }
+    void SetMonitors(std::vector<MonitorDefinition> monitors) { settings_.monitors = std::move(monitors); }
+    // Paints one rectangle of the frame Paint made.
+    void PaintRect(const QRect &area, std::uint32_t rgb) {
+        {
+            std::lock_guard lock(lock_);
+            const QRect inside = area & QRect(QPoint(0, 0), frameSize_);
+            for (int y = inside.top(); y <= inside.bottom(); ++y)
+                for (int x = inside.left(); x <= inside.right(); ++x)
+                    pixels_[static_cast<std::size_t>(y * frameSize_.width() + x)] = rgb & 0xFFFFFFu;
+        }
+        if (frames_) frames_->OnFrameUpdated(QRegion(area));
+    }
     void Paint(QSize size, std::uint32_t rgb) {
         {
             std::lock_guard lock(lock_);
