@@ -102,7 +102,7 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     bool smartSizing_ = false;
     bool smartSizingKeyEnabled_ = false;
     bool pasteFilesKeyEnabled_ = false;
-    quint32 swallowedKey_ = 0; // the key of the smart sizing shortcut, until released
+    quint32 swallowedKey_ = 0; // the key of a session shortcut, until released
 };
 
 } // namespace tsc

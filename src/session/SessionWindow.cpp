@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -177,19 +178,23 @@ void SessionWindow::paintEvent(QPaintEvent *event) {
     painter_->Flush();
 }
 
-// --- smart sizing -----------------------------------------------------------------
+// --- the session's files ----------------------------------------------------------
 
 void SessionWindow::PasteFilesFromSession() {
     if (!clipboard_->RemoteFilesOffered()) return;
+    // The dialog runs events: the session may end meanwhile.
+    const QPointer<SessionWindow> self(this);
     const QString folder = chooseFolder_
                                ? chooseFolder_()
                                : QFileDialog::getExistingDirectory(
                                      this, QStringLiteral("Paste files from the session"),
                                      QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
-    if (folder.isEmpty()) return;
+    if (!self || folder.isEmpty() || !clipboard_->RemoteFilesOffered()) return;
     // The engine says how it went (files written, or why not) in the log.
     (void)clipboard_->PasteRemoteFiles(folder);
 }
+
+// --- smart sizing -----------------------------------------------------------------
 
 void SessionWindow::OfferSmartSizing(bool on, const QRect &workArea) {
     windowed_ = true;
