@@ -177,8 +177,8 @@ EOF
 
 mkdir -p "$(dirname "$OUT")"
 for ((run = 1; run <= RUNS; run++)); do
-    for spec in "$@"; do
-        label=${spec%%=*} command=${spec#*=}
+    for entry in "$@"; do
+        label=${entry%%=*} command=${entry#*=}
         echo "== $label, run $run/$RUNS" >&2
         if one_run "$label" "$command" >"$OUT.line" </dev/null; then
             tee -a "$OUT" <"$OUT.line"

@@ -4,10 +4,10 @@
 
 #include "LeakCheckBeforeExit.h"
 #include "NavigationBar.h"
+#include "QuietHost.h"
 #include "RdpEngineLibrary.h"
 #include "RdpSessionWidget.h"
 #include "ReconnectOverlay.h"
-#include "SessionHost.h"
 #include "SessionWindow.h"
 #include "ShadowServer.h"
 
@@ -30,29 +30,13 @@
 namespace tsc {
 namespace {
 
+using test::QuietHost;
+
 using test::ShadowServer;
 using test::WaitFor;
 
 constexpr QRgb ServerBlue = 0x3366CC;
 constexpr int SessionTimeoutMs = 20000;
-
-class QuietHost final : public SessionHost {
-  public:
-    void LogInfo(std::string_view line) override { log += "I " + std::string(line) + "\n"; }
-    void LogWarning(std::string_view line) override { log += "W " + std::string(line) + "\n"; }
-    void LogError(std::string_view line) override { log += "E " + std::string(line) + "\n"; }
-    bool DoSeamless() const override { return false; }
-    bool AutoConnected() const override { return false; }
-    bool ShuttingDown() const override { return false; }
-    void SetTitles(const std::string &) override {}
-    void ResetTitles() override {}
-    void SaveCurrentProfile(const std::string &) override {}
-    void StartUpdateCheck(const std::string &) override {}
-    void CloseAfterAutoConnect() override {}
-    void ShowMainWindow() override {}
-    void CloseMainWindow() override {}
-    std::string log;
-};
 
 // What the screen shows in `area`.
 QImage Screen(const QRect &area) {

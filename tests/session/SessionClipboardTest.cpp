@@ -2,8 +2,8 @@
 // (offscreen): sessions are controls that answer the way a test tells them.
 
 #include "SessionClipboard.h"
+#include "QuietHost.h"
 #include "RdpSessionWidget.h"
-#include "SessionHost.h"
 #include "SessionWindow.h"
 #include "ShadowServer.h"
 
@@ -22,6 +22,8 @@
 
 namespace tsc {
 namespace {
+
+using test::QuietHost;
 
 class ClipboardControl final : public RdpControl {
   public:
@@ -182,23 +184,6 @@ TEST(SessionClipboard, FilesGoIntoAFolderAndNeverOntoTheDesktopClipboard) {
     EXPECT_TRUE(control.provided[0].second);
     EXPECT_TRUE(control.provided[0].first.startsWith("file:///home/u/a%20b.txt"));
 }
-
-class QuietHost final : public SessionHost {
-  public:
-    void LogInfo(std::string_view) override {}
-    void LogWarning(std::string_view) override {}
-    void LogError(std::string_view) override {}
-    bool DoSeamless() const override { return false; }
-    bool AutoConnected() const override { return false; }
-    bool ShuttingDown() const override { return false; }
-    void SetTitles(const std::string &) override {}
-    void ResetTitles() override {}
-    void SaveCurrentProfile(const std::string &) override {}
-    void StartUpdateCheck(const std::string &) override {}
-    void CloseAfterAutoConnect() override {}
-    void ShowMainWindow() override {}
-    void CloseMainWindow() override {}
-};
 
 // Ctrl+Alt+Shift+F in the session asks where the session's files go, and only while
 // the session has copied files; otherwise the key is the server's like any other.

@@ -4,9 +4,9 @@
 // pointer lands. TSC_TEST_SCREENSHOTS names a folder to keep the screens in.
 
 #include "LeakCheckBeforeExit.h"
+#include "QuietHost.h"
 #include "RdpEngineLibrary.h"
 #include "RdpSessionWidget.h"
-#include "SessionHost.h"
 #include "SessionWindow.h"
 #include "ShadowServer.h"
 
@@ -29,6 +29,8 @@
 namespace tsc {
 namespace {
 
+using test::QuietHost;
+
 using test::ShadowServer;
 using test::WaitFor;
 
@@ -37,24 +39,6 @@ constexpr QRgb Green = 0x00CC00;
 constexpr QRgb Red = 0xCC0000;
 constexpr int SessionTimeoutMs = 30000;
 constexpr int ScreenTimeoutMs = 5000;
-
-class QuietHost final : public SessionHost {
-  public:
-    void LogInfo(std::string_view line) override { log += "I " + std::string(line) + "\n"; }
-    void LogWarning(std::string_view line) override { log += "W " + std::string(line) + "\n"; }
-    void LogError(std::string_view line) override { log += "E " + std::string(line) + "\n"; }
-    bool DoSeamless() const override { return false; }
-    bool AutoConnected() const override { return false; }
-    bool ShuttingDown() const override { return false; }
-    void SetTitles(const std::string &) override {}
-    void ResetTitles() override {}
-    void SaveCurrentProfile(const std::string &) override {}
-    void StartUpdateCheck(const std::string &) override {}
-    void CloseAfterAutoConnect() override {}
-    void ShowMainWindow() override {}
-    void CloseMainWindow() override {}
-    std::string log;
-};
 
 QImage Screen(const QRect &area) {
     return QGuiApplication::primaryScreen()
