@@ -146,11 +146,12 @@ class RdpControl {
   public:
     virtual ~RdpControl() = default;
 
-    // The protocol's range of desktop sizes this control accepts.
+    // The protocol's range of desktop sizes this control accepts: up to 8192 a side,
+    // so a 3840x2160 (or 5120x2880) screen gets a session of its own size.
     static constexpr int MinimumDesktopWidth = 200;
-    static constexpr int MaximumDesktopWidth = 4096;
+    static constexpr int MaximumDesktopWidth = 8192;
     static constexpr int MinimumDesktopHeight = 200;
-    static constexpr int MaximumDesktopHeight = 2048;
+    static constexpr int MaximumDesktopHeight = 8192;
     [[nodiscard]] static constexpr bool IsSupportedDesktopWidth(int width) {
         return width >= MinimumDesktopWidth && width <= MaximumDesktopWidth;
     }

@@ -41,9 +41,9 @@ TEST(ControlProperties, SizesAndDepthsOutsideTheProtocolAreRefused) {
         bool widthOk, heightOk;
     };
     for (const Case &c :
-         {Case{1024, 768, true, true}, Case{200, 200, true, true}, Case{4096, 2048, true, true},
-          Case{199, 199, false, false}, Case{4097, 2049, false, false}, Case{1600, 4096, true, false},
-          Case{0, 0, false, false}, Case{-1, -1, false, false}}) {
+         {Case{1024, 768, true, true}, Case{200, 200, true, true}, Case{3840, 2160, true, true},
+          Case{8192, 8192, true, true}, Case{199, 199, false, false}, Case{8193, 8193, false, false},
+          Case{1600, 9000, true, false}, Case{0, 0, false, false}, Case{-1, -1, false, false}}) {
         EXPECT_EQ(control.AcceptsDesktopSize(c.width, c.height), c.widthOk && c.heightOk)
             << c.width << " x " << c.height;
         ConnectionSettings refused;
