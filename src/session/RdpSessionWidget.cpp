@@ -34,7 +34,7 @@ std::optional<RdpMouseButton> RemoteButton(Qt::MouseButton button) {
     }
 }
 
-// The frame's fourth byte is no alpha (the engine leaves it 0): copied as it is, a
+// The frame's fourth byte is no alpha (0 in most places, not kept): copied as it is, a
 // toolkit surface with an alpha channel (Wayland's) would show the session see-through.
 QImage OpaqueCopy(const RdpFrame &frame, const QRect &source) {
     QImage copy(source.size(), QImage::Format_RGB32);
@@ -200,7 +200,7 @@ void RdpSessionWidget::PaintScaled(QPaintEvent *event) {
             painter.fillRect(rect, Qt::black);
         return;
     }
-    // The engine's pixels in place, no copy. Their fourth byte (0) only reaches the
+    // The engine's pixels in place, no copy. Their fourth byte (no alpha) only reaches the
     // window's backing store, which an X11 window of the root's depth ignores.
     const QImage pixels(frame.data, frame.width, frame.height, frame.stride, QImage::Format_RGB32);
     painter.setClipRegion(event->region());

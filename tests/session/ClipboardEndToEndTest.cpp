@@ -134,6 +134,8 @@ TEST_F(ClipboardEndToEnd, TextCopiedInTheSessionPastesHereAndTextCopiedHerePaste
         },
         ClipboardTimeoutMs);
     EXPECT_EQ(pasted, remoteText) << session.Trace();
+    // The clipboard channel's data was counted on its way in (what a long paste waits on).
+    EXPECT_GE(session.control->ClipboardBytesReceived(), static_cast<std::uint64_t>(remoteText.size()));
     // X11's selection gets it too: a middle click pastes the session's copy.
     EXPECT_EQ(PasteOnClientDisplay({}, "primary"), remoteText);
 

@@ -593,14 +593,14 @@ UINT ClipboardChannel::OnServerFileContentsResponse(const CLIPRDR_FILE_CONTENTS_
 }
 
 void ClipboardChannel::NoteChannelData(freerdp *instance, UINT16 channelId, std::size_t size) {
-    const int known = channelId_.load(std::memory_order_relaxed);
+    int known = channelId_.load(std::memory_order_relaxed);
     if (known < 0) {
-        const char *name = freerdp_channels_get_name_by_id(instance, channelId);
-        if (!name || std::strcmp(name, CLIPRDR_SVC_CHANNEL_NAME) != 0) return;
-        channelId_ = channelId;
-    } else if (known != channelId) {
-        return;
+        // Looked up once per connection: the graphics pipeline's data passes here for
+        // every frame. 0 (no clipboard channel in this connection) matches no data.
+        known = freerdp_channels_get_id_by_name(instance, CLIPRDR_SVC_CHANNEL_NAME);
+        channelId_ = known;
     }
+    if (known != channelId) return;
     bytesReceived_ += size;
     lastDataAt_ = NowMilliseconds();
 }

@@ -60,7 +60,7 @@ void ChooseOptimisedPrimitives() {
 // library's best routine for it works 4 pixels at a time in 32-bit lanes and
 // reconverts the chroma for each row. On a processor with AVX2 the engine's own
 // (Yuv420ToBgrx.h) takes its place for the surface formats the drawing library uses,
-// BGRX32 and BGRA32, with the same bytes as result; every other format goes to the
+// BGRX32 and BGRA32, with the same colours as result (opaque); every other format goes to the
 // routine the table had.
 __YUV420ToRGB_8u_P3AC4R_t libraryYuv420ToRgb = nullptr;
 
