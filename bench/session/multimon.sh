@@ -11,6 +11,7 @@
 # watched at a pixel of the moving marker. Prints and appends one JSON line per run.
 # Needs root (xrdp's session manager); holds the machine's xrdp lock while xrdp runs.
 # PROGRAM: the client executable (default: the release build in build-rel);
+# PROGRAM_B: a second build of it, run after PROGRAM in each round as "ours-b";
 # PROFILE_WRITER: tests/profiles' profile_writer_tool (default: the test build's),
 # which saves the password protected as the program keeps it.
 set -euo pipefail
@@ -126,6 +127,9 @@ start_client() { # NAME -> pid
     ours)
         DISPLAY=$CLIENT_DISPLAY QT_QPA_PLATFORM=xcb "$PROGRAM" "$PROFILE" >"$WORK/ours.out" 2>&1 &
         ;;
+    ours-b)
+        DISPLAY=$CLIENT_DISPLAY QT_QPA_PLATFORM=xcb "$PROGRAM_B" "$PROFILE" >"$WORK/ours-b.out" 2>&1 &
+        ;;
     xfreerdp)
         DISPLAY=$CLIENT_DISPLAY xfreerdp /v:$ADDRESS:$PORT /u:$USER_NAME /p:$PASSWORD /cert:ignore /f \
             /multimon /bpp:32 /audio-mode:2 -grab-keyboard >"$WORK/xfreerdp.out" 2>&1 &
@@ -175,5 +179,6 @@ EOF
 mkdir -p "$(dirname "$RESULTS")"
 for _ in $(seq "$RUNS"); do
     run_one ours
+    [[ -z "${PROGRAM_B:-}" ]] || run_one ours-b
     run_one xfreerdp
 done

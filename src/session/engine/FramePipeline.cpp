@@ -31,6 +31,8 @@ namespace {
 // give back, also when the library paints inside it.
 thread_local FreeRdpControl *frameLockHeldBy = nullptr;
 thread_local bool frameLockHeldByScope = false;
+// Set while the engine thread runs the library over the input that has arrived.
+thread_local FreeRdpControl *paintsBatchedFor = nullptr;
 
 // --- callbacks of the protocol library, on the engine or a channel thread ---------
 
@@ -243,7 +245,10 @@ void FreeRdpControl::OnEndPaint(rdpContext *context) {
             const GDI_RGN &rect = window->cinvalid[index];
             pendingDamage_ += QRect(rect.x, rect.y, rect.w, rect.h);
         }
-        CommitDamage();
+        if (paintsBatchedFor == this && NowMilliseconds() - lastDamagePostedAt_ < BatchedPaintIntervalMs)
+            damageAwaitsBatchEnd_ = true;
+        else
+            CommitDamage();
     }
     window->invalid->null = TRUE;
     window->ninvalid = 0;
@@ -268,9 +273,23 @@ void FreeRdpControl::CommitDamage() {
     }
     if (!damagePosted_) {
         damagePosted_ = true;
+        lastDamagePostedAt_ = NowMilliseconds();
         PostFrameUpdate();
     }
     if (firstFrameAt_ == 0) firstFrameAt_ = NowMilliseconds();
+}
+
+FreeRdpControl::PaintBatch::PaintBatch(FreeRdpControl &control) : control_(control) {
+    paintsBatchedFor = &control_;
+}
+
+FreeRdpControl::PaintBatch::~PaintBatch() {
+    paintsBatchedFor = nullptr;
+    control_.ReleasePaintLock();
+    if (!control_.damageAwaitsBatchEnd_) return;
+    control_.damageAwaitsBatchEnd_ = false;
+    FrameLockScope lock(control_);
+    if (!control_.pendingDamage_.isEmpty()) control_.CommitDamage();
 }
 
 // One queued update at a time: damage that comes meanwhile joins the pending region.

@@ -147,6 +147,20 @@ class FreeRdpControl final : public RdpControl {
     };
 
   private:
+    // The engine thread's pass over the input that has arrived: paints in it are shown
+    // together at its end (see damageAwaitsBatchEnd_).
+    class PaintBatch {
+      public:
+        explicit PaintBatch(FreeRdpControl &control);
+        ~PaintBatch();
+        PaintBatch(const PaintBatch &) = delete;
+        PaintBatch &operator=(const PaintBatch &) = delete;
+
+      private:
+        FreeRdpControl &control_;
+    };
+    static constexpr std::int64_t BatchedPaintIntervalMs = 16;
+
     struct InputEvent {
         enum class Kind { Key, Move, Button, Wheel } kind;
         std::uint32_t code = 0; // key code, button, or wheel flags
@@ -228,6 +242,12 @@ class FreeRdpControl final : public RdpControl {
     mutable std::mutex frameMutex_; // held from BeginPaint to EndPaint and while painting
     QRegion pendingDamage_;         // guarded by frameMutex_
     bool damagePosted_ = false;     // guarded by frameMutex_
+    // Updates painted on the engine thread while it works through what the server sent
+    // are shown together when it is through (or at most every BatchedPaintIntervalMs):
+    // a server without the graphics pipeline sends a frame as many small bitmap
+    // updates, and waking the window for each costs more than drawing them.
+    bool damageAwaitsBatchEnd_ = false;   // engine thread only
+    std::int64_t lastDamagePostedAt_ = 0; // guarded by frameMutex_
     // The graphics pipeline's surface shown as the frame when it covers the whole
     // screen; meanwhile the drawing library's own copy of the screen (its primary
     // buffer, the screen buffer here) is not kept up to date and its pages are given

@@ -557,8 +557,11 @@ FreeRdpControl::LoopEnd FreeRdpControl::RunEventLoop(rdpContext *context) {
         ResetEvent(wakeEvent_); // before taking the queue, so no wake-up is lost
         SendPendingInput(context);
         const bool dataArrived = SocketReadable(SocketDescriptors(instance));
-        const bool ok = freerdp_check_event_handles(context) == TRUE;
-        ReleasePaintLock();
+        bool ok = false;
+        {
+            const PaintBatch batch(*this);
+            ok = freerdp_check_event_handles(context) == TRUE;
+        }
         if (!ok) {
             if (freerdp_get_last_error(context) == FREERDP_ERROR_SUCCESS)
                 PostLog(LogLevel::Warning, QStringLiteral("The connection to the server ended"));
