@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <ostream>
 
 namespace tsc::shell {
 namespace {
@@ -36,6 +37,11 @@ struct SeamlessLayout {
     QStringList sessionMonitors; // as the session's xrandr lists them
     std::vector<RemoteWindow> windows;
 };
+
+// Test names and messages show the layout's name, not its bytes.
+void PrintTo(const SeamlessLayout &layout, std::ostream *out) {
+    *out << layout.name;
+}
 
 // The picture's pixels that differ from the expected ones, within the monitors: the
 // client's root colour, the remote windows' colours at their places.
