@@ -77,6 +77,12 @@ NavigationBar::NavigationBar(QWidget *parent) : QFrame(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setBackgroundRole(QPalette::Button);
+    // The strip's parts fill their background with the window colour: the desktop's,
+    // not the session window's, which in a seamless session is the key colour and
+    // would show as such on the local screen.
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QApplication::palette(this).color(QPalette::Button));
+    setPalette(colours);
     scale_ = std::max(1.0, logicalDpiY() / 96.0);
     hide();
 
