@@ -46,7 +46,7 @@ class ClipboardControl final : public RdpControl {
             });
         return request;
     }
-    void ProvideLocalClipboard(std::uint64_t, const QByteArray &data, bool ok) override {
+    void ProvideLocalClipboard(std::uint64_t, QByteArray data, bool ok) override {
         provided.emplace_back(data, ok);
     }
     std::uint64_t ClipboardBytesReceived() const override { return bytes; }
@@ -113,6 +113,18 @@ TEST(SessionClipboard, CopyInOneSessionPastesHereAndInTheOther) {
     Desktop()->setText("local");
     EXPECT_EQ(first.offers.back(), QStringList{"text/plain"});
     EXPECT_EQ(second.offers.back(), QStringList{"text/plain"});
+
+    // A program that names its text UTF-8 has its own bytes handed on, not a copy the
+    // toolkit decoded and encoded again.
+    const QByteArray own = "own bytes\n\xFF";
+    auto *named = new QMimeData;
+    named->setData("text/plain", "the toolkit's");
+    named->setData("text/plain;charset=utf-8", own);
+    Desktop()->setMimeData(named);
+    firstBridge.OnLocalClipboardRequested(9, "text/plain");
+    ASSERT_EQ(first.provided.size(), 2u);
+    EXPECT_TRUE(first.provided[1].second);
+    EXPECT_EQ(first.provided[1].first.constData(), own.constData());
 }
 
 TEST(SessionClipboard, PasteFromASilentSessionGivesUpAndEventsKeepFlowing) {
