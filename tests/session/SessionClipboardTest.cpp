@@ -230,6 +230,26 @@ TEST(SessionClipboard, TheFilesKeyAsksForAFolderWhileTheSessionHasFiles) {
     control.handler->OnRemoteClipboardOffer({"text/plain"}); // the session copied text since
     pressFilesKey();
     EXPECT_EQ(asked, 1);
+
+    // A full-screen session holds the keyboard: the dialog has it while it is open (a
+    // path can be typed), the session takes it back after.
+    window.show();
+    window.activateWindow();
+    session->setFocus();
+    ASSERT_TRUE(test::WaitFor([&] { return window.isActiveWindow() && session->hasFocus(); }, 5000));
+    session->SetKeyboardGrabWanted(true);
+    ASSERT_TRUE(session->KeyboardGrabbed());
+    QWidget *grabberInDialog = session;
+    window.SetFolderChooser([&] {
+        grabberInDialog = QWidget::keyboardGrabber();
+        return QStringLiteral("/chosen/folder");
+    });
+    control.handler->OnRemoteClipboardOffer({"text/uri-list"});
+    pressFilesKey();
+    EXPECT_EQ(grabberInDialog, nullptr);
+    EXPECT_TRUE(session->KeyboardGrabbed());
+    EXPECT_EQ(QWidget::keyboardGrabber(), session);
+    session->SetKeyboardGrabWanted(false);
 }
 
 } // namespace
