@@ -160,11 +160,12 @@ void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QS
     if (!data) {
     } else if (mimeType == TextMime && data->hasFormat(TextMime)) {
         // The bytes as the program that copied them gave them, where it offers UTF-8 by
-        // name; otherwise the toolkit's reading of the text as UTF-8. The channel checks
-        // and converts them, and lets them go before the protocol library copies its
-        // message: the text is not held twice.
+        // name; otherwise the toolkit's text as UTF-8 sized exactly (the toolkit's text
+        // is let go at the end of the statement). The channel checks and converts them,
+        // and lets them go before the protocol library copies its message: the text is
+        // not held twice.
         if (data->hasFormat(Utf8TextMime)) bytes = data->data(Utf8TextMime);
-        if (bytes.isEmpty()) bytes = data->data(TextMime);
+        if (bytes.isEmpty()) bytes = clipboard::Utf8OfText(data->text());
         ok = true;
     } else if (mimeType == HtmlMime && data->hasHtml()) {
         bytes = data->html().toUtf8();

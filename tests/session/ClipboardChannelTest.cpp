@@ -533,6 +533,12 @@ TEST(ClipboardData, TextConversionsKeepTextAndBoundWhatCameIn) {
     EXPECT_TRUE(wire == expected);
     EXPECT_TRUE(clipboard::UnicodeTextToUtf8(reinterpret_cast<const std::uint8_t *>(wire.constData()),
                                              static_cast<std::size_t>(wire.size())) == unixText);
+
+    // The toolkit's text as UTF-8: the same bytes, in a buffer of their size.
+    const QByteArray utf8 = clipboard::Utf8OfText(QString::fromUtf8(text));
+    EXPECT_TRUE(utf8 == text);
+    EXPECT_EQ(utf8.capacity(), utf8.size());
+    EXPECT_EQ(clipboard::Utf8OfText(u"a\xD83D-\xDE00"), QByteArray("a\xEF\xBF\xBD-\xEF\xBF\xBD"));
 }
 
 TEST(ClipboardData, HtmlFormatOffsetsAreCheckedAgainstTheData) {

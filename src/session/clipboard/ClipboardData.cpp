@@ -332,6 +332,26 @@ QByteArray Utf8ToUnicodeText(const QByteArray &utf8) {
     return wire;
 }
 
+QByteArray Utf8OfText(QStringView text) {
+    const auto walk = [&](auto &&put) {
+        for (qsizetype index = 0; index < text.size(); ++index) {
+            const char16_t unit = text[index].unicode();
+            char32_t point = unit;
+            if (QChar::isHighSurrogate(unit) && index + 1 < text.size() && text[index + 1].isLowSurrogate())
+                point = QChar::surrogateToUcs4(unit, text[++index].unicode());
+            else if (QChar::isSurrogate(unit))
+                point = 0xFFFD;
+            put(point);
+        }
+    };
+    std::size_t length = 0;
+    walk([&length](char32_t point) { length += Utf8Length(point); });
+    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
+    char *out = utf8.data();
+    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
+    return utf8;
+}
+
 QByteArray HtmlFromHtmlFormat(const std::uint8_t *data, std::size_t size) {
     if (!data) return {};
     size = std::min(size, MaximumPayloadBytes);

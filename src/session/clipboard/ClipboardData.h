@@ -91,6 +91,9 @@ inline constexpr std::int64_t MaximumPicturePixels = 32 * 1024 * 1024;
 // UTF-8 to CF_UNICODETEXT: "\r\n" line ends ("\n" and lone "\r" alike), a closing NUL.
 // Bytes that are not UTF-8 become U+FFFD.
 [[nodiscard]] QByteArray Utf8ToUnicodeText(const QByteArray &utf8);
+// The toolkit's text as UTF-8, sized exactly (the toolkit's own conversion reserves
+// three bytes a character); unpaired surrogates become U+FFFD.
+[[nodiscard]] QByteArray Utf8OfText(QStringView text);
 
 // "HTML Format" (a header of byte offsets, then UTF-8 HTML) to the HTML it holds: the
 // part from StartHTML to EndHTML, else the fragment. Empty when the offsets do not lie
