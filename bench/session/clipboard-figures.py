@@ -17,6 +17,9 @@ fresh connection and a fresh user session, and measures in each run:
   picture_back_ms / picture_back_peak_kb (--back)
               the picture the other way: copied in the session (image/bmp), pasted
               here as image/png
+  text_back_ms / text_back_peak_kb (--text-back)
+              the text the other way: copied in the session (x-selection-owner.c,
+              incrementally as the toolkits do), pasted here
 
 COMMAND is run with DISPLAY set to the client's desktop and a throw-away home;
 {host}, {port}, {user}, {password} and {profile} are replaced (the profile: a windowed
@@ -54,6 +57,9 @@ TEXT_BYTES = 1 << 20
 PICTURE_SIZE = (1920, 1820)  # 24-bit: 10.5 MB of pixels
 PASTE_TIMEOUT = 90
 BACK = False  # --back: also the picture the other way
+TEXT_BACK = False  # --text-back: also the text the other way
+PICTURE = True  # --no-picture: text only
+OWNER_PROGRAM = None  # x-selection-owner, built when first needed
 
 
 def log(*parts):
@@ -281,33 +287,75 @@ def same_png(pasted, picture):
     return struct.unpack(">II", pasted[16:24]) == PICTURE_SIZE
 
 
-def measure_copy_back(pid, display, picture):
+def owner_program():
+    """x-selection-owner.c built once: an X program that owns CLIPBOARD with one target
+    and hands large data over incrementally the way toolkits do (the size in the INCR
+    property). xrdp 0.9's channel server never answers for an xclip copy of 1 MiB or
+    more (xclip leaves that property empty), see the README."""
+    global OWNER_PROGRAM
+    if OWNER_PROGRAM is None:
+        OWNER_PROGRAM = os.path.join(tempfile.mkdtemp(prefix="x-selection-owner-"), "x-selection-owner")
+        subprocess.run(["cc", "-O2", "-o", OWNER_PROGRAM, os.path.join(HERE, "x-selection-owner.c"), "-lX11"],
+                       check=True)
+        os.chmod(os.path.dirname(OWNER_PROGRAM), 0o755)
+    return OWNER_PROGRAM
+
+
+def copy_in_session(display, data, target, how="xclip"):
+    """A program in the session owning CLIPBOARD with `data` as `target` until ended:
+    xclip, or x-selection-owner ("incr": incremental as toolkits do; "single": one
+    property)."""
+    account = pwd.getpwnam(USER)
+    environment = dict(os.environ, DISPLAY=display, HOME=account.pw_dir,
+                       XAUTHORITY=f"{account.pw_dir}/.Xauthority")
+
+    def become():
+        os.setgroups([])
+        os.setgid(account.pw_gid)
+        os.setuid(account.pw_uid)
+
+    if how == "xclip":
+        copy = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-t", target, "-i"],
+                                stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                env=environment, preexec_fn=become)
+        try:
+            copy.stdin.write(data)
+            copy.stdin.close()
+        except BrokenPipeError:
+            stop(copy, 2)
+            return None
+        return copy
+    program = owner_program()
+    path = os.path.join(os.path.dirname(program), "data.bin")
+    with open(path, "wb") as out:
+        out.write(data)
+    os.chmod(path, 0o644)
+    return subprocess.Popen([program, how, target, path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            env=environment, preexec_fn=become)
+
+
+def measure_copy_back(pid, display, picture, copied_as="image/bmp", pasted_as="image/png", same=None,
+                      how="xclip"):
     """The other way: a program in the session copies the picture (image/bmp), a
-    program here pastes it as image/png."""
+    program here pastes it as image/png (or text, with its own types and check)."""
+    same = same or same_png
     reset_peak(pid)
     before = memory(pid).get("VmRSS", 0)
-    account = pwd.getpwnam(USER)
     started = time.monotonic()
-    copy = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-t", "image/bmp", "-i"],
-                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            env=dict(os.environ, DISPLAY=display, HOME=account.pw_dir,
-                                     XAUTHORITY=f"{account.pw_dir}/.Xauthority"),
-                            preexec_fn=lambda: (os.setgroups([]), os.setgid(account.pw_gid),
-                                                os.setuid(account.pw_uid)))
-    try:
-        copy.stdin.write(picture)
-        copy.stdin.close()
-    except BrokenPipeError:
-        stop(copy, 2)
+    copy = copy_in_session(display, picture, copied_as, how)
+    if copy is None:
         return None, 0
 
     def pasted():
+        paste_arguments = ["xclip", "-selection", "clipboard", "-o"]
+        if pasted_as:
+            paste_arguments += ["-t", pasted_as]
         try:
-            out = subprocess.run(["xclip", "-selection", "clipboard", "-t", "image/png", "-o"],
-                                 capture_output=True, timeout=20, env=dict(os.environ, DISPLAY=CLIENT_DISPLAY))
+            out = subprocess.run(paste_arguments, capture_output=True, timeout=20,
+                                 env=dict(os.environ, DISPLAY=CLIENT_DISPLAY))
         except subprocess.TimeoutExpired:
             return False
-        return same_png(out.stdout, picture)
+        return same(out.stdout, picture)
 
     try:
         done = wait_for(pasted, PASTE_TIMEOUT, step=0.01)
@@ -365,8 +413,14 @@ def run_client(name, command, run, folder):
             return result
         time.sleep(0.5)
         result["text_ms"], result["text_peak_kb"] = measure_copy(client.pid, display, text, None, same_text)
-        result["picture_ms"], result["picture_peak_kb"] = measure_copy(client.pid, display, picture,
-                                                                      "image/bmp", same_picture)
+        if PICTURE:
+            result["picture_ms"], result["picture_peak_kb"] = measure_copy(client.pid, display, picture,
+                                                                          "image/bmp", same_picture)
+        if TEXT_BACK:
+            result["text_back_ms"], result["text_back_peak_kb"] = measure_copy_back(
+                client.pid, display, text, "UTF8_STRING", None,
+                lambda pasted, sent: pasted is not None and pasted.rstrip(b"\0\n") == sent.rstrip(b"\n"),
+                how="incr")
         if BACK:
             result["picture_back_ms"], result["picture_back_peak_kb"] = measure_copy_back(client.pid, display,
                                                                                         picture)
@@ -380,7 +434,7 @@ def run_client(name, command, run, folder):
 
 
 def main():
-    global TEXT_BYTES, PICTURE_SIZE, PASTE_TIMEOUT, BACK
+    global TEXT_BYTES, PICTURE_SIZE, PASTE_TIMEOUT, BACK, TEXT_BACK, PICTURE, CLIENT_DISPLAY
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("-n", "--runs", type=int, default=5)
     parser.add_argument("-o", "--output", default=None)
@@ -389,12 +443,19 @@ def main():
     parser.add_argument("--timeout", type=float, default=90, help="seconds a paste may take")
     parser.add_argument("--back", action="store_true",
                         help="also a picture copied in the session and pasted here as image/png")
+    parser.add_argument("--text-back", action="store_true",
+                        help="also the text copied in the session and pasted here")
+    parser.add_argument("--no-picture", action="store_true", help="leave out the picture copied here")
+    parser.add_argument("--display", default=CLIENT_DISPLAY, help="the X display of the client's desktop")
     parser.add_argument("clients", nargs="*")
     options = parser.parse_args()
     TEXT_BYTES = options.text_bytes
     PICTURE_SIZE = tuple(int(v) for v in options.picture.split("x"))
     PASTE_TIMEOUT = options.timeout
     BACK = options.back
+    TEXT_BACK = options.text_back
+    PICTURE = not options.no_picture
+    CLIENT_DISPLAY = options.display
     program = os.environ.get("TSC_PROGRAM", f"{ROOT}/build-rel/src/shell/tsvLinux-x86_64client")
     clients = options.clients or [
         f"ours={program} {{profile}}",
@@ -452,7 +513,7 @@ def main():
         for name, _ in clients:
             mine = [r for r in results if r["client"] == name]
             for key in ("text_ms", "picture_ms", "text_peak_kb", "picture_peak_kb", "picture_back_ms",
-                        "picture_back_peak_kb", "rss_kb"):
+                        "picture_back_peak_kb", "text_back_ms", "text_back_peak_kb", "rss_kb"):
                 values = [r[key] for r in mine if r.get(key) is not None]
                 if values:
                     summary.setdefault(name, {})[key] = {"median": statistics.median(values),

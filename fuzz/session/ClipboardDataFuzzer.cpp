@@ -19,6 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray wire = Utf8ToUnicodeText(unicode);
     if (wire.size() < 2 || wire.at(wire.size() - 1) != 0 || wire.at(wire.size() - 2) != 0) __builtin_trap();
     (void)ansi;
+    // A local copy that is not UTF-8 is sent as text all the same, and the session's
+    // text read back and sent again is the same text.
+    const QByteArray local =
+        Utf8ToUnicodeText(QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
+    if (local.size() < 2 || local.size() % 2 != 0 || local.at(local.size() - 1) != 0) __builtin_trap();
+    const QByteArray back = UnicodeTextToUtf8(reinterpret_cast<const std::uint8_t *>(local.constData()),
+                                              static_cast<std::size_t>(local.size()));
+    if (Utf8ToUnicodeText(back) != local) __builtin_trap();
     // HTML comes from inside the data, and a bitmap only as a readable PNG.
     if (HtmlFromHtmlFormat(data, size).size() > static_cast<qsizetype>(size)) __builtin_trap();
     const QByteArray png = PngFromDib(data, size);

@@ -214,7 +214,10 @@ class RdpControl {
     // OnRemoteClipboardData with the number returned here. 0: no request was sent (no
     // clipboard, the type not offered, or a request still unanswered).
     virtual std::uint64_t RequestRemoteClipboard(const QString & /*mimeType*/) { return 0; }
-    virtual void ProvideLocalClipboard(std::uint64_t /*request*/, const QByteArray & /*data*/, bool /*ok*/) {}
+    // The answer to OnLocalClipboardRequested. The data is handed over (moved in): the
+    // control converts it and lets it go before the protocol library copies the result,
+    // so a large copy is not held twice.
+    virtual void ProvideLocalClipboard(std::uint64_t /*request*/, QByteArray /*data*/, bool /*ok*/) {}
     // The session offers files ("text/uri-list"): writes them into folder (one the
     // user alone may write), away from the user-interface thread; the end comes as
     // OnRemoteFilesReceived with the number returned here. 0: nothing was started.

@@ -38,6 +38,7 @@ class RdpSessionWidget : public QWidget, public RdpFrameEvents {
     // grabbed while the widget has the focus, so Alt+Tab, the Super key and the other
     // shortcuts of the local desktop reach the server. Off: released at once.
     void SetKeyboardGrabWanted(bool wanted);
+    [[nodiscard]] bool KeyboardGrabWanted() const { return keyboardGrabWanted_; }
     [[nodiscard]] bool KeyboardGrabbed() const { return keyboardGrabbed_; }
 
     // Smart sizing: the remote screen stretched over the whole widget, which its

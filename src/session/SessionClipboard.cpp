@@ -10,6 +10,8 @@
 #include <QMimeData>
 #include <QTimer>
 
+#include <utility>
+
 namespace tsc {
 
 namespace {
@@ -17,6 +19,7 @@ namespace {
 constexpr qint64 RetryAfterFailureMs = 1000;
 
 const QString TextMime = QString::fromLatin1(clipboard::ClipboardMime::Text);
+const QString Utf8TextMime = QStringLiteral("text/plain;charset=utf-8");
 const QString HtmlMime = QString::fromLatin1(clipboard::ClipboardMime::Html);
 const QString PngMime = QString::fromLatin1(clipboard::ClipboardMime::Png);
 const QString BmpMime = QString::fromLatin1(clipboard::ClipboardMime::Bmp);
@@ -27,7 +30,7 @@ const QString ImageMime = QStringLiteral("application/x-qt-image"); // QMimeData
 // The toolkit asks for text as UTF-8 text first, and for a picture as its own image
 // type; each name means the session's offered type.
 QString OfferedName(const QString &mime) {
-    if (mime == QLatin1String("text/plain;charset=utf-8")) return TextMime;
+    if (mime == Utf8TextMime) return TextMime;
     if (mime == ImageMime) return PngMime;
     return mime;
 }
@@ -156,7 +159,13 @@ void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QS
     bool ok = false;
     if (!data) {
     } else if (mimeType == TextMime && data->hasFormat(TextMime)) {
-        bytes = data->text().toUtf8();
+        // The bytes as the program that copied them gave them, where it offers UTF-8 by
+        // name; otherwise the toolkit's text as UTF-8 sized exactly (the toolkit's text
+        // is let go at the end of the statement). The channel checks and converts them,
+        // and lets them go before the protocol library copies its message: the text is
+        // not held twice.
+        if (data->hasFormat(Utf8TextMime)) bytes = data->data(Utf8TextMime);
+        if (bytes.isEmpty()) bytes = clipboard::Utf8OfText(data->text());
         ok = true;
     } else if (mimeType == HtmlMime && data->hasHtml()) {
         bytes = data->html().toUtf8();
@@ -178,7 +187,8 @@ void SessionClipboard::OnLocalClipboardRequested(std::uint64_t request, const QS
         bytes = data->hasFormat(GnomeFilesMime) ? data->data(GnomeFilesMime) : data->data(FileListMime);
         ok = !bytes.isEmpty();
     }
-    control_.ProvideLocalClipboard(request, ok ? bytes : QByteArray(), ok);
+    if (!ok) bytes.clear();
+    control_.ProvideLocalClipboard(request, std::move(bytes), ok);
 }
 
 std::uint64_t SessionClipboard::PasteRemoteFiles(const QString &folder, std::function<void(int, bool)> done) {

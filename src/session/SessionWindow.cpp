@@ -184,11 +184,17 @@ void SessionWindow::PasteFilesFromSession() {
     if (!clipboard_->RemoteFilesOffered()) return;
     // The dialog runs events: the session may end meanwhile.
     const QPointer<SessionWindow> self(this);
+    // A full-screen session that holds the keyboard lets it go while the dialog is
+    // open, so a path can be typed there, and takes it back after.
+    const QPointer<RdpSessionWidget> session(msRdpClient_);
+    const bool grabbing = msRdpClient_->KeyboardGrabWanted();
+    msRdpClient_->SetKeyboardGrabWanted(false);
     const QString folder = chooseFolder_
                                ? chooseFolder_()
                                : QFileDialog::getExistingDirectory(
                                      this, QStringLiteral("Paste files from the session"),
                                      QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    if (session && grabbing) session->SetKeyboardGrabWanted(true);
     if (!self || folder.isEmpty() || !clipboard_->RemoteFilesOffered()) return;
     // The engine says how it went (files written, or why not) in the log.
     (void)clipboard_->PasteRemoteFiles(folder);

@@ -22,6 +22,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,10 @@ struct Sent {
     std::vector<std::uint32_t> fileResponseStreams;
     std::uint32_t generalFlags = 0;
     bool capabilities = false;
+    // A text the test holds too: whether the test's copy was the only one left when
+    // the library was handed the message.
+    const QByteArray *watched = nullptr;
+    std::optional<bool> watchedAloneAtResponse;
 };
 
 Sent *sent = nullptr;
@@ -68,6 +74,7 @@ UINT DataRequest(CliprdrClientContext *, const CLIPRDR_FORMAT_DATA_REQUEST *requ
     return CHANNEL_RC_OK;
 }
 UINT DataResponse(CliprdrClientContext *, const CLIPRDR_FORMAT_DATA_RESPONSE *response) {
+    if (sent->watched) sent->watchedAloneAtResponse = sent->watched->isDetached();
     sent->dataResponses.emplace_back(response->msgFlags,
                                      QByteArray(reinterpret_cast<const char *>(response->requestedFormatData),
                                                 static_cast<qsizetype>(response->dataLen)));
@@ -226,6 +233,20 @@ TEST_F(ClipboardChannelTest, ServerPasteGetsTheLocalTextAsProtocolText) {
     control_.Clipboard().OnServerFormatDataRequest(&request);
     ASSERT_EQ(sent_.dataResponses.size(), 2u);
     EXPECT_EQ(sent_.dataResponses[1].first, CB_RESPONSE_FAIL);
+
+    // The text handed over is let go before the library copies the message: the
+    // test's own reference is the only one left by then.
+    const QByteArray desktop(256 * 1024, 'x');
+    sent_.watched = &desktop;
+    request.requestedFormatId = FormatUnicodeText;
+    control_.Clipboard().OnServerFormatDataRequest(&request);
+    Settle();
+    ASSERT_EQ(events_.requests.size(), 2u);
+    control_.ProvideLocalClipboard(events_.requests[1].first, desktop, true);
+    sent_.watched = nullptr;
+    ASSERT_EQ(sent_.dataResponses.size(), 3u);
+    EXPECT_EQ(sent_.dataResponses[2].second.size(), (desktop.size() + 1) * 2);
+    EXPECT_EQ(sent_.watchedAloneAtResponse, true);
 }
 
 // The bytes of a test file: position-dependent, so a range read from the wrong place shows.
@@ -454,8 +475,10 @@ TEST(ClipboardData, TextConversionsKeepTextAndBoundWhatCameIn) {
         {QByteArray("a\0\r\0\n\0b\0", 8), "a\nb"},
         {QByteArray("a\0\0\0z\0", 6), "a"},                      // stops at the NUL
         {QByteArray("a\0b", 3), "a"},                            // odd last byte dropped
+        {QByteArray("a\0\r\0b\0", 6), "a\rb"},                   // no NUL at the end; a lone "\r" stays
         {QByteArray("\x3d\xd8 \0", 4), "\xEF\xBF\xBD "},         // unpaired surrogate
         {QByteArray("\x3d\xd8\x00\xde", 4), "\xF0\x9F\x98\x80"}, // a pair: U+1F600
+        {QByteArray("\x00\xde\x3d\xd8", 4), "\xEF\xBF\xBD\xEF\xBF\xBD"}, // a pair's halves the wrong way, cut
         {QByteArray(), ""},
     };
     for (const Case &c : cases)
@@ -469,6 +492,53 @@ TEST(ClipboardData, TextConversionsKeepTextAndBoundWhatCameIn) {
     for (const char *text : {"a\nb", "a\r\nb", "a\rb"})
         EXPECT_EQ(clipboard::Utf8ToUnicodeText(text), QByteArray("a\0\r\0\n\0b\0\0\0", 10)) << text;
     EXPECT_EQ(clipboard::Utf8ToUnicodeText(QByteArray("a\0b", 3)), QByteArray("a\0\0\0", 4));
+
+    // Bytes that are not UTF-8: one U+FFFD for each ill-formed part, the rest kept.
+    struct Broken {
+        QByteArray utf8;
+        std::u16string text;
+    };
+    const Broken broken[] = {
+        {"a\xFF-", u"a\uFFFD-"},
+        {"\xC3", u"\uFFFD"},                               // cut short at the end
+        {"\xE2\x9Cx", u"\uFFFDx"},                         // cut short inside
+        {"\x80\xC0\xAF", u"\uFFFD\uFFFD\uFFFD"},           // stray, overlong
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},           // an encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // past U+10FFFF
+        {"\xF0\x9F\x98\x80\r", u"\U0001F600\r\n"},         // a pair, a lone "\r" last
+    };
+    for (const Broken &c : broken) {
+        QByteArray expected(reinterpret_cast<const char *>(c.text.data()),
+                            static_cast<qsizetype>(c.text.size() * 2));
+        expected.append(2, '\0');
+        EXPECT_EQ(clipboard::Utf8ToUnicodeText(c.utf8), expected) << c.utf8.toHex().toStdString();
+    }
+
+    // Well-formed text of every width and line end, large: what the toolkit makes of
+    // it, both ways, to the last byte.
+    std::mt19937 random(28);
+    const char *pieces[] = {
+        "a", "Z", " ", "\n", "\r\n", "\r", "\xC3\xBC", "\xE2\x9C\x93", "\xF0\x9F\x98\x80"};
+    QByteArray text;
+    while (text.size() < 300000)
+        text += pieces[random() % std::size(pieces)];
+    QString reference = QString::fromUtf8(text);
+    reference.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    reference.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QByteArray unixText = reference.toUtf8();
+    reference.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    QByteArray expected(reinterpret_cast<const char *>(reference.utf16()), reference.size() * 2);
+    expected.append(2, '\0');
+    const QByteArray wire = clipboard::Utf8ToUnicodeText(text);
+    EXPECT_TRUE(wire == expected);
+    EXPECT_TRUE(clipboard::UnicodeTextToUtf8(reinterpret_cast<const std::uint8_t *>(wire.constData()),
+                                             static_cast<std::size_t>(wire.size())) == unixText);
+
+    // The toolkit's text as UTF-8: the same bytes, in a buffer of their size.
+    const QByteArray utf8 = clipboard::Utf8OfText(QString::fromUtf8(text));
+    EXPECT_TRUE(utf8 == text);
+    EXPECT_EQ(utf8.capacity(), utf8.size());
+    EXPECT_EQ(clipboard::Utf8OfText(u"a\xD83D-\xDE00"), QByteArray("a\xEF\xBF\xBD-\xEF\xBF\xBD"));
 }
 
 TEST(ClipboardData, HtmlFormatOffsetsAreCheckedAgainstTheData) {

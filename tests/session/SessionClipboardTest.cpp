@@ -46,7 +46,7 @@ class ClipboardControl final : public RdpControl {
             });
         return request;
     }
-    void ProvideLocalClipboard(std::uint64_t, const QByteArray &data, bool ok) override {
+    void ProvideLocalClipboard(std::uint64_t, QByteArray data, bool ok) override {
         provided.emplace_back(data, ok);
     }
     std::uint64_t ClipboardBytesReceived() const override { return bytes; }
@@ -113,6 +113,18 @@ TEST(SessionClipboard, CopyInOneSessionPastesHereAndInTheOther) {
     Desktop()->setText("local");
     EXPECT_EQ(first.offers.back(), QStringList{"text/plain"});
     EXPECT_EQ(second.offers.back(), QStringList{"text/plain"});
+
+    // A program that names its text UTF-8 has its own bytes handed on, not a copy the
+    // toolkit decoded and encoded again.
+    const QByteArray own = "own bytes\n\xFF";
+    auto *named = new QMimeData;
+    named->setData("text/plain", "the toolkit's");
+    named->setData("text/plain;charset=utf-8", own);
+    Desktop()->setMimeData(named);
+    firstBridge.OnLocalClipboardRequested(9, "text/plain");
+    ASSERT_EQ(first.provided.size(), 2u);
+    EXPECT_TRUE(first.provided[1].second);
+    EXPECT_EQ(first.provided[1].first.constData(), own.constData());
 }
 
 TEST(SessionClipboard, PasteFromASilentSessionGivesUpAndEventsKeepFlowing) {
@@ -218,6 +230,26 @@ TEST(SessionClipboard, TheFilesKeyAsksForAFolderWhileTheSessionHasFiles) {
     control.handler->OnRemoteClipboardOffer({"text/plain"}); // the session copied text since
     pressFilesKey();
     EXPECT_EQ(asked, 1);
+
+    // A full-screen session holds the keyboard: the dialog has it while it is open (a
+    // path can be typed), the session takes it back after.
+    window.show();
+    window.activateWindow();
+    session->setFocus();
+    ASSERT_TRUE(test::WaitFor([&] { return window.isActiveWindow() && session->hasFocus(); }, 5000));
+    session->SetKeyboardGrabWanted(true);
+    ASSERT_TRUE(session->KeyboardGrabbed());
+    QWidget *grabberInDialog = session;
+    window.SetFolderChooser([&] {
+        grabberInDialog = QWidget::keyboardGrabber();
+        return QStringLiteral("/chosen/folder");
+    });
+    control.handler->OnRemoteClipboardOffer({"text/uri-list"});
+    pressFilesKey();
+    EXPECT_EQ(grabberInDialog, nullptr);
+    EXPECT_TRUE(session->KeyboardGrabbed());
+    EXPECT_EQ(QWidget::keyboardGrabber(), session);
+    session->SetKeyboardGrabWanted(false);
 }
 
 } // namespace

@@ -133,6 +133,70 @@ std::size_t DibPixelOffset(const std::uint8_t *data, std::size_t size) {
     return static_cast<std::size_t>(offset);
 }
 
+// The bytes of a code point in UTF-8, and the code point written there.
+std::size_t Utf8Length(char32_t point) {
+    return point < 0x80 ? 1 : point < 0x800 ? 2 : point < 0x10000 ? 3 : 4;
+}
+
+char *WriteUtf8(char32_t point, char *out) {
+    const auto byte = [](char32_t value) { return static_cast<char>(static_cast<unsigned char>(value)); };
+    if (point < 0x80) {
+        *out++ = byte(point);
+    } else if (point < 0x800) {
+        *out++ = byte(0xC0 | (point >> 6));
+        *out++ = byte(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        *out++ = byte(0xE0 | (point >> 12));
+        *out++ = byte(0x80 | ((point >> 6) & 0x3F));
+        *out++ = byte(0x80 | (point & 0x3F));
+    } else {
+        *out++ = byte(0xF0 | (point >> 18));
+        *out++ = byte(0x80 | ((point >> 12) & 0x3F));
+        *out++ = byte(0x80 | ((point >> 6) & 0x3F));
+        *out++ = byte(0x80 | (point & 0x3F));
+    }
+    return out;
+}
+
+struct DecodedUtf8 {
+    char32_t point = 0;
+    std::size_t length = 1;
+};
+
+// The code point of UTF-8 at `at` (before `end`) and its bytes. Bytes that do not
+// begin a well-formed sequence (overlong, a surrogate, past U+10FFFF, cut short) are
+// one U+FFFD for their longest well-formed beginning, at least one byte.
+DecodedUtf8 DecodeUtf8(const unsigned char *at, const unsigned char *end) {
+    const unsigned char lead = *at;
+    if (lead < 0x80) return {lead, 1};
+    std::size_t length = 0;
+    char32_t point = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;  // no overlong forms
+        if (lead == 0xED) high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;  // no overlong forms
+        if (lead == 0xF4) high = 0x8F; // nothing past U+10FFFF
+    } else {
+        return {0xFFFD, 1};
+    }
+    for (std::size_t index = 1; index < length; ++index) {
+        if (at + index == end || at[index] < low || at[index] > high) return {0xFFFD, index};
+        point = (point << 6) | (at[index] & 0x3F);
+        low = 0x80;
+        high = 0xBF;
+    }
+    return {point, length};
+}
 } // namespace
 
 FormatListReading ReadServerFormatList(const std::vector<WireFormat> &formats) {
@@ -188,50 +252,104 @@ QString LocalMimeFor(std::uint32_t formatId) {
 
 QByteArray UnicodeTextToUtf8(const std::uint8_t *data, std::size_t size) {
     if (!data) return {};
-    size = std::min(size, MaximumPayloadBytes);
-    std::u16string units;
-    units.reserve(size / 2);
-    for (std::size_t offset = 0; offset + 1 < size; offset += 2) {
-        const char16_t unit = qFromLittleEndian<quint16>(data + offset);
-        if (unit == 0) break;
-        units.push_back(unit);
-    }
-    for (std::size_t index = 0; index < units.size(); ++index) {
-        const bool high = QChar::isHighSurrogate(units[index]);
-        const bool low = QChar::isLowSurrogate(units[index]);
-        if (high && index + 1 < units.size() && QChar::isLowSurrogate(units[index + 1]))
-            ++index; // a pair
-        else if (high || low)
-            units[index] = 0xFFFD;
-    }
-    QString text = QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text.toUtf8();
+    const std::size_t units = std::min(size, MaximumPayloadBytes) / 2; // an odd last byte is dropped
+    const auto unitAt = [data](std::size_t index) -> char16_t {
+        return qFromLittleEndian<quint16>(data + index * 2);
+    };
+    // Counted first, then written into a buffer of exactly that size.
+    const auto walk = [&](auto &&put) {
+        for (std::size_t index = 0; index < units; ++index) {
+            const char16_t unit = unitAt(index);
+            if (unit == 0) break;
+            if (unit == u'\r' && index + 1 < units && unitAt(index + 1) == u'\n')
+                continue; // "\r\n": the "\n"
+            char32_t point = unit;
+            if (QChar::isHighSurrogate(unit) && index + 1 < units && QChar::isLowSurrogate(unitAt(index + 1)))
+                point = QChar::surrogateToUcs4(unit, unitAt(++index));
+            else if (QChar::isSurrogate(unit))
+                point = 0xFFFD;
+            put(point);
+        }
+    };
+    std::size_t length = 0;
+    walk([&length](char32_t point) { length += Utf8Length(point); });
+    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
+    char *out = utf8.data();
+    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
+    return utf8;
 }
 
 QByteArray AnsiTextToUtf8(const std::uint8_t *data, std::size_t size) {
     if (!data) return {};
     size = std::min(size, MaximumPayloadBytes);
-    const auto *bytes = reinterpret_cast<const char *>(data);
-    const std::size_t length = std::find(bytes, bytes + size, '\0') - bytes;
-    QString text = QString::fromLatin1(bytes, static_cast<qsizetype>(length));
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text.toUtf8();
+    const std::size_t end = static_cast<std::size_t>(std::find(data, data + size, 0) - data);
+    const auto walk = [&](auto &&put) {
+        for (std::size_t index = 0; index < end; ++index)
+            if (data[index] != '\r' || index + 1 == end || data[index + 1] != '\n')
+                put(char32_t{data[index]});
+    };
+    std::size_t length = 0;
+    walk([&length](char32_t point) { length += Utf8Length(point); });
+    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
+    char *out = utf8.data();
+    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
+    return utf8;
 }
 
 QByteArray Utf8ToUnicodeText(const QByteArray &utf8) {
-    QString text = QString::fromUtf8(utf8);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    // Text stops at its first NUL on the other side as well.
-    const qsizetype nul = text.indexOf(QChar(0));
-    if (nul >= 0) text.truncate(nul);
-    QByteArray bytes(static_cast<qsizetype>((text.size() + 1) * 2), '\0');
-    auto *out = reinterpret_cast<std::uint8_t *>(bytes.data());
-    for (qsizetype index = 0; index < text.size(); ++index)
-        qToLittleEndian<quint16>(text.at(index).unicode(), out + index * 2);
-    return bytes;
+    const auto *begin = reinterpret_cast<const unsigned char *>(utf8.constData());
+    const auto *end = begin + utf8.size();
+    // Counted first, then written into a buffer of exactly that size: the text is held
+    // once here, whatever its line ends and characters.
+    const auto walk = [&](auto &&put) {
+        for (const unsigned char *at = begin; at < end;) {
+            const DecodedUtf8 decoded = DecodeUtf8(at, end);
+            at += decoded.length;
+            const char32_t point = decoded.point;
+            if (point == 0) break; // text stops at its first NUL on the other side as well
+            if (point == U'\r' || point == U'\n') {
+                if (point == U'\r' && at < end && *at == '\n') ++at;
+                put(u'\r');
+                put(u'\n');
+            } else if (point > 0xFFFF) {
+                put(QChar::highSurrogate(point));
+                put(QChar::lowSurrogate(point));
+            } else {
+                put(static_cast<char16_t>(point));
+            }
+        }
+    };
+    std::size_t units = 1; // the closing NUL
+    walk([&units](char16_t) { ++units; });
+    QByteArray wire(static_cast<qsizetype>(units * 2), Qt::Uninitialized);
+    auto *out = reinterpret_cast<std::uint8_t *>(wire.data());
+    walk([&out](char16_t unit) {
+        qToLittleEndian<quint16>(unit, out);
+        out += 2;
+    });
+    out[0] = 0;
+    out[1] = 0;
+    return wire;
+}
+
+QByteArray Utf8OfText(QStringView text) {
+    const auto walk = [&](auto &&put) {
+        for (qsizetype index = 0; index < text.size(); ++index) {
+            const char16_t unit = text[index].unicode();
+            char32_t point = unit;
+            if (QChar::isHighSurrogate(unit) && index + 1 < text.size() && text[index + 1].isLowSurrogate())
+                point = QChar::surrogateToUcs4(unit, text[++index].unicode());
+            else if (QChar::isSurrogate(unit))
+                point = 0xFFFD;
+            put(point);
+        }
+    };
+    std::size_t length = 0;
+    walk([&length](char32_t point) { length += Utf8Length(point); });
+    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
+    char *out = utf8.data();
+    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
+    return utf8;
 }
 
 QByteArray HtmlFromHtmlFormat(const std::uint8_t *data, std::size_t size) {

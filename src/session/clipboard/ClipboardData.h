@@ -81,13 +81,19 @@ inline constexpr std::int64_t MaximumPicturePixels = 32 * 1024 * 1024;
 [[nodiscard]] const char *LocalFormatNameFor(std::uint32_t formatId);
 [[nodiscard]] QString LocalMimeFor(std::uint32_t formatId);
 
+// The text conversions count their result first and write it in one pass into a
+// buffer of exactly that size: a large text is held once more, never twice.
 // CF_UNICODETEXT (UTF-16LE up to its first NUL, "\r\n" line ends) to UTF-8 with "\n"
 // line ends. An odd last byte is dropped; unpaired surrogates become U+FFFD.
 [[nodiscard]] QByteArray UnicodeTextToUtf8(const std::uint8_t *data, std::size_t size);
 // CF_TEXT in the server's ANSI code page, read as Latin-1 (older servers only).
 [[nodiscard]] QByteArray AnsiTextToUtf8(const std::uint8_t *data, std::size_t size);
 // UTF-8 to CF_UNICODETEXT: "\r\n" line ends ("\n" and lone "\r" alike), a closing NUL.
+// Bytes that are not UTF-8 become U+FFFD.
 [[nodiscard]] QByteArray Utf8ToUnicodeText(const QByteArray &utf8);
+// The toolkit's text as UTF-8, sized exactly (the toolkit's own conversion reserves
+// three bytes a character); unpaired surrogates become U+FFFD.
+[[nodiscard]] QByteArray Utf8OfText(QStringView text);
 
 // "HTML Format" (a header of byte offsets, then UTF-8 HTML) to the HTML it holds: the
 // part from StartHTML to EndHTML, else the fragment. Empty when the offsets do not lie

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace tsc::engine {
 
@@ -175,17 +176,33 @@ std::uint64_t ClipboardChannel::Request(const QString &mimeType) {
     return pendingRemote_->request;
 }
 
-void ClipboardChannel::Provide(std::uint64_t request, const QByteArray &data, bool ok) {
+void ClipboardChannel::Provide(std::uint64_t request, QByteArray data, bool ok) {
     std::uint32_t format = 0;
     {
         std::lock_guard lock(mutex_);
         if (!cliprdr_ || !pendingLocal_ || *pendingLocal_ != request) return; // answered or replaced
         format = pendingLocalFormat_;
     }
-    // Local files are listed before the lock is taken: the channel's thread goes on.
+    // Local files are listed, and text converted, before the lock is taken: the
+    // channel's thread goes on.
     std::optional<clipboard::LocalFileList> files;
-    if (ok && format == clipboard::LocalFileGroupDescriptorId)
+    QByteArray wire;
+    if (!ok || data.size() > static_cast<qsizetype>(clipboard::MaximumPayloadBytes)) {
+    } else if (format == clipboard::LocalFileGroupDescriptorId) {
         files = clipboard::CollectLocalFiles(clipboard::LocalPathsFromUriList(data));
+    } else if (format == clipboard::FormatUnicodeText) {
+        // The desktop's text is let go as soon as it is converted (the temporary of
+        // std::exchange ends with the conversion): the library copies the message
+        // beside one copy of the text, not two.
+        wire = clipboard::Utf8ToUnicodeText(std::exchange(data, QByteArray()));
+    } else if (format == clipboard::LocalHtmlFormatId) {
+        wire = clipboard::HtmlFormatFromHtml(std::exchange(data, QByteArray()));
+    } else if (const qsizetype dib = clipboard::DibOffsetInBmpFile(data);
+               format == clipboard::FormatDib && dib > 0) {
+        // The bitmap is sent from the file's own bytes: a large picture is not copied
+        // once more here.
+        wire = QByteArray::fromRawData(data.constData() + dib, data.size() - dib);
+    }
     std::lock_guard lock(mutex_);
     if (!cliprdr_ || !pendingLocal_ || *pendingLocal_ != request) return;
     pendingLocal_.reset();
@@ -193,29 +210,15 @@ void ClipboardChannel::Provide(std::uint64_t request, const QByteArray &data, bo
         std::vector<clipboard::FileDescriptor> descriptors;
         for (const clipboard::LocalFile &file : files->files)
             descriptors.push_back(file.descriptor);
-        const QByteArray wire = clipboard::BuildFileGroupDescriptor(descriptors);
+        const QByteArray list = clipboard::BuildFileGroupDescriptor(descriptors);
         localFiles_ = std::move(files->files);
         control_.PostLog(FreeRdpControl::LogLevel::Info,
                          QStringLiteral("Clipboard: %1 files and folders given to the session (%2 left out)")
                              .arg(localFiles_.size())
                              .arg(files->leftOut));
-        SendDataResponseLocked(wire, !localFiles_.empty());
+        SendDataResponseLocked(list, !localFiles_.empty());
         return;
     }
-    if (!ok || data.size() > static_cast<qsizetype>(clipboard::MaximumPayloadBytes)) {
-        SendDataResponseLocked({}, false);
-        return;
-    }
-    QByteArray wire;
-    if (pendingLocalFormat_ == clipboard::FormatUnicodeText)
-        wire = clipboard::Utf8ToUnicodeText(data);
-    else if (pendingLocalFormat_ == clipboard::LocalHtmlFormatId)
-        wire = clipboard::HtmlFormatFromHtml(data);
-    else if (const qsizetype dib = clipboard::DibOffsetInBmpFile(data);
-             pendingLocalFormat_ == clipboard::FormatDib && dib > 0)
-        // The bitmap is sent from the file's own bytes: a large picture is not copied
-        // once more here.
-        wire = QByteArray::fromRawData(data.constData() + dib, data.size() - dib);
     SendDataResponseLocked(wire, !wire.isEmpty());
 }
 
@@ -655,8 +658,8 @@ std::uint64_t FreeRdpControl::RequestRemoteClipboard(const QString &mimeType) {
     return clipboard_->Request(mimeType);
 }
 
-void FreeRdpControl::ProvideLocalClipboard(std::uint64_t request, const QByteArray &data, bool ok) {
-    clipboard_->Provide(request, data, ok);
+void FreeRdpControl::ProvideLocalClipboard(std::uint64_t request, QByteArray data, bool ok) {
+    clipboard_->Provide(request, std::move(data), ok);
 }
 
 std::uint64_t FreeRdpControl::ReceiveRemoteFiles(const QString &folder) {

@@ -42,7 +42,8 @@ class ClipboardChannel {
     // User-interface thread (RdpControl).
     void Offer(const QStringList &mimeTypes);
     std::uint64_t Request(const QString &mimeType);
-    void Provide(std::uint64_t request, const QByteArray &data, bool ok);
+    // Takes the data over: text is converted and let go before the library copies it.
+    void Provide(std::uint64_t request, QByteArray data, bool ok);
     std::uint64_t ReceiveFiles(const QString &folder);
     // A file transfer whose answer is overdue at `now` ends (user-interface thread).
     void ExpireStale(std::int64_t now);

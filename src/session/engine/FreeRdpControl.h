@@ -91,7 +91,7 @@ class FreeRdpControl final : public RdpControl {
     void SetClipboardHandler(RdpClipboardEvents *handler) override { clipboardHandler_ = handler; }
     void OfferLocalClipboard(const QStringList &mimeTypes) override;
     std::uint64_t RequestRemoteClipboard(const QString &mimeType) override;
-    void ProvideLocalClipboard(std::uint64_t request, const QByteArray &data, bool ok) override;
+    void ProvideLocalClipboard(std::uint64_t request, QByteArray data, bool ok) override;
     std::uint64_t ReceiveRemoteFiles(const QString &folder) override;
     [[nodiscard]] std::uint64_t ClipboardBytesReceived() const override;
     // Any thread: the clipboard looks for answers that did not come after delayMs.
