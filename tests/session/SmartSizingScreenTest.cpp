@@ -38,7 +38,7 @@ constexpr QRgb ServerBlue = 0x3366CC;
 constexpr QRgb Green = 0x00CC00;
 constexpr QRgb Red = 0xCC0000;
 constexpr int SessionTimeoutMs = 30000;
-constexpr int ScreenTimeoutMs = 5000;
+constexpr int ScreenTimeoutMs = 15000; // a loaded machine under the sanitizers paints slowly
 
 QImage Screen(const QRect &area) {
     return QGuiApplication::primaryScreen()
