@@ -158,6 +158,17 @@ char *WriteUtf8(char32_t point, char *out) {
     return out;
 }
 
+// UTF-8 of the code points `walk` gives to the function it is called with: counted
+// first, then written in a second walk into a buffer of exactly that size.
+template <typename Walk> QByteArray Utf8Of(const Walk &walk) {
+    std::size_t length = 0;
+    walk([&length](char32_t point) { length += Utf8Length(point); });
+    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
+    char *out = utf8.data();
+    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
+    return utf8;
+}
+
 struct DecodedUtf8 {
     char32_t point = 0;
     std::size_t length = 1;
@@ -256,7 +267,6 @@ QByteArray UnicodeTextToUtf8(const std::uint8_t *data, std::size_t size) {
     const auto unitAt = [data](std::size_t index) -> char16_t {
         return qFromLittleEndian<quint16>(data + index * 2);
     };
-    // Counted first, then written into a buffer of exactly that size.
     const auto walk = [&](auto &&put) {
         for (std::size_t index = 0; index < units; ++index) {
             const char16_t unit = unitAt(index);
@@ -271,12 +281,7 @@ QByteArray UnicodeTextToUtf8(const std::uint8_t *data, std::size_t size) {
             put(point);
         }
     };
-    std::size_t length = 0;
-    walk([&length](char32_t point) { length += Utf8Length(point); });
-    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
-    char *out = utf8.data();
-    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
-    return utf8;
+    return Utf8Of(walk);
 }
 
 QByteArray AnsiTextToUtf8(const std::uint8_t *data, std::size_t size) {
@@ -288,12 +293,7 @@ QByteArray AnsiTextToUtf8(const std::uint8_t *data, std::size_t size) {
             if (data[index] != '\r' || index + 1 == end || data[index + 1] != '\n')
                 put(char32_t{data[index]});
     };
-    std::size_t length = 0;
-    walk([&length](char32_t point) { length += Utf8Length(point); });
-    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
-    char *out = utf8.data();
-    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
-    return utf8;
+    return Utf8Of(walk);
 }
 
 QByteArray Utf8ToUnicodeText(const QByteArray &utf8) {
@@ -344,12 +344,7 @@ QByteArray Utf8OfText(QStringView text) {
             put(point);
         }
     };
-    std::size_t length = 0;
-    walk([&length](char32_t point) { length += Utf8Length(point); });
-    QByteArray utf8(static_cast<qsizetype>(length), Qt::Uninitialized);
-    char *out = utf8.data();
-    walk([&out](char32_t point) { out = WriteUtf8(point, out); });
-    return utf8;
+    return Utf8Of(walk);
 }
 
 QByteArray HtmlFromHtmlFormat(const std::uint8_t *data, std::size_t size) {
