@@ -35,9 +35,9 @@ import re
 import socket
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("figures", os.path.join(HERE, "clipboard-figures.py"))
-figures = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(figures)
+loader_info = importlib.util.spec_from_file_location("figures", os.path.join(HERE, "clipboard-figures.py"))
+figures = importlib.util.module_from_spec(loader_info)
+loader_info.loader.exec_module(figures)
 
 
 def picture(kilobytes):
